@@ -1,0 +1,26 @@
+#ifndef APPERRORCODE_H
+#define APPERRORCODE_H
+
+#include <QMetaType>
+
+// Failures shown to the user, each carried with two int parameters and shown
+// as "code : E<code>-<param1>-<param2>". The numbers are what the user reads
+// and reports, so they never change.
+enum AppErrorCode {
+    NetworkSocketError = 0,
+    NetworkPacketTooShort = 1,
+    NetworkPacketParseError = 2,
+    DownloadFileNotOpen = 3,
+    DownloadPacketLengthError = 4,
+    DownloadIllegalOffset = 5,
+    DownloadPacketCrcError = 6,
+    // 7 is not used.
+    FileDetailIllegalPacketSize = 8,
+    FileDetailUnknownFileFormat = 9,
+    DownloadIllegalFileName = 10,
+    DownloadSizeExceeded = 11,
+    DownloadFileWriteError = 12,
+};
+Q_DECLARE_METATYPE(AppErrorCode)
+
+#endif // APPERRORCODE_H

@@ -1,0 +1,6 @@
+#include "controller/downloadfileinfo.h"
+
+DownloadFileInfo::DownloadFileInfo(QObject *parent)
+    : QObject(parent)
+{
+}

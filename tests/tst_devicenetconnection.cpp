@@ -1,0 +1,341 @@
+// Framing of the received byte stream against a real TCP peer on a loopback
+// address of this test's own.
+#include <QHostAddress>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtEndian>
+#include <QtTest>
+
+#include "net/devicenetconnection.h"
+#include "protocol/zvcommand.h"
+#include "protocol/zvcommandfactory.h"
+
+namespace {
+constexpr quint16 Port = 8010;
+
+QStringList capturedMessages;
+QtMessageHandler previousHandler = nullptr;
+
+void captureMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    capturedMessages << message;
+    // Framing tests log every packet; only warnings are worth showing.
+    if (type != QtDebugMsg && previousHandler)
+        previousHandler(type, context, message);
+}
+
+QByteArray makePacket(quint8 kind, quint8 code, quint16 lengthField, const QByteArray &payload = QByteArray())
+{
+    QByteArray bytes(HEADER_SIZE, '\0');
+    bytes[0] = 'Z';
+    bytes[1] = 'V';
+    bytes[KIND_OFFSET] = char(kind);
+    bytes[CODE_OFFSET] = char(code);
+    qToBigEndian(lengthField, bytes.data() + LENGTH_OFFSET);
+    return bytes + payload;
+}
+
+QByteArray payloadOf(int size, int seed)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 31 + seed) & 0xFF);
+    return bytes;
+}
+
+struct Received {
+    QByteArray header;
+    QByteArray payload;
+    bool operator==(const Received &other) const { return header == other.header && payload == other.payload; }
+};
+} // namespace
+
+QT_BEGIN_NAMESPACE
+namespace QTest {
+template<> char *toString(const Received &r)
+{
+    const QByteArray text = r.header.toHex(' ') + " +" + QByteArray::number(r.payload.size());
+    return qstrdup(text.constData());
+}
+}
+QT_END_NAMESPACE
+
+class tst_DeviceNetConnection : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void framing_data();
+    void framing();
+    void randomChunksMatchWholeStream();
+    void badMagicIsDroppedAndFramingContinues();
+    void emptyReadRerunsTooShortPath();
+    void sendPacketDiscardsQueuedCommands();
+    void recvLogLineShowsHeaderAndLength();
+    void socketErrors();
+
+private:
+    void connectPair();
+    void sendInChunks(const QByteArray &stream, const QList<int> &chunkSizes);
+    void drainCommands();
+
+    QTcpServer server;
+    DeviceNetConnection *connection = nullptr;
+    QTcpSocket *peer = nullptr;
+    QList<Received> received;
+};
+
+void tst_DeviceNetConnection::initTestCase()
+{
+    qRegisterMetaType<AppErrorCode>("AppErrorCode");
+    previousHandler = qInstallMessageHandler(captureMessage);
+    QVERIFY2(server.listen(QHostAddress(ZV_TEST_ADDRESS), Port), qPrintable(server.errorString()));
+}
+
+void tst_DeviceNetConnection::init()
+{
+    capturedMessages.clear();
+    received.clear();
+    connection = new DeviceNetConnection;
+    connect(connection, &DeviceNetConnection::newCommandRecieved, this, &tst_DeviceNetConnection::drainCommands);
+}
+
+void tst_DeviceNetConnection::cleanup()
+{
+    delete connection;
+    connection = nullptr;
+    delete peer;
+    peer = nullptr;
+}
+
+void tst_DeviceNetConnection::drainCommands()
+{
+    while (!connection->isCommandQueueEmpty()) {
+        ZVCommand *command = connection->firstCommand();
+        received.append({command->header(), command->payload()});
+        connection->removeFirstCommand();
+    }
+}
+
+void tst_DeviceNetConnection::connectPair()
+{
+    QSignalSpy connected(connection, &DeviceNetConnection::networkConnected);
+    connection->connectToHost(QStringLiteral(ZV_TEST_ADDRESS), Port);
+    QVERIFY(connected.wait(5000));
+    QVERIFY(connection->isConnected());
+    QTRY_VERIFY(server.hasPendingConnections());
+    peer = server.nextPendingConnection();
+    peer->setParent(nullptr);
+}
+
+// Writes each chunk as its own segment and waits until the link has handled
+// it: every non-empty read leaves at least one line in the log.
+void tst_DeviceNetConnection::sendInChunks(const QByteArray &stream, const QList<int> &chunkSizes)
+{
+    int pos = 0;
+    int chunk = 0;
+    while (pos < stream.size()) {
+        const int size = qMin(chunkSizes.isEmpty() ? stream.size() : chunkSizes.at(chunk % chunkSizes.size()),
+                              stream.size() - pos);
+        const int before = capturedMessages.size();
+        peer->write(stream.constData() + pos, size);
+        peer->flush();
+        pos += size;
+        ++chunk;
+        QTRY_VERIFY_WITH_TIMEOUT(capturedMessages.size() > before, 5000);
+    }
+}
+
+void tst_DeviceNetConnection::framing_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QList<int>>("chunks");
+    QTest::addColumn<int>("commands");
+    QTest::addColumn<QList<int>>("tooShortParams");
+    QTest::addColumn<int>("divided");
+
+    const QByteArray p30 = makePacket(KIND_COMMAND, 0x10, 16, payloadOf(16, 1));
+    const QByteArray status = makePacket(KIND_STATUS, 0, 500);   // length field ignored
+    const QByteArray f0 = makePacket(KIND_EXTENDED, 0, 4, payloadOf(4, 2));
+    const QByteArray bare = makePacket(KIND_COMMAND, 0x12, 0);
+
+    QTest::addRow("whole-packet") << p30 << QList<int>{} << 1 << QList<int>{} << 0;
+    QTest::addRow("split-inside-payload") << p30 << QList<int>{20, 10} << 1 << QList<int>{} << 1;
+    QTest::addRow("split-inside-header") << p30 << QList<int>{10, 20} << 1 << QList<int>{10} << 0;
+    QTest::addRow("two-in-one-read") << p30 + bare << QList<int>{} << 2 << QList<int>{} << 0;
+    QTest::addRow("status-ignores-length-field") << status + bare << QList<int>{} << 2 << QList<int>{} << 0;
+    QTest::addRow("f0-carries-payload") << f0 + bare << QList<int>{} << 2 << QList<int>{} << 0;
+    QTest::addRow("packet-and-a-half-header") << p30 + bare.left(5) + bare.mid(5)
+                                              << QList<int>{35, 9} << 2 << QList<int>{5} << 0;
+    QTest::addRow("byte-by-byte") << bare << QList<int>{1} << 1
+                                  << QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13} << 0;
+    QTest::addRow("max-length-field") << makePacket(KIND_COMMAND, 0x32, 0xFFFF, payloadOf(0xFFFF, 3)) + bare
+                                      << QList<int>{} << 2 << QList<int>{} << -1;
+    QTest::addRow("length-above-65521") << makePacket(KIND_EXTENDED, 0, 65530, payloadOf(65530, 4)) + bare
+                                        << QList<int>{4000} << 2 << QList<int>{} << -1;
+}
+
+void tst_DeviceNetConnection::framing()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QList<int>, chunks);
+    QFETCH(int, commands);
+    QFETCH(QList<int>, tooShortParams);
+    QFETCH(int, divided);
+
+    connectPair();
+    QSignalSpy errors(connection, &DeviceNetConnection::networkError);
+    sendInChunks(stream, chunks);
+    QTRY_COMPARE(received.size(), commands);
+
+    // Together the commands are the stream, packet by packet, in wire order.
+    QByteArray joined;
+    for (const Received &r : qAsConst(received))
+        joined += r.header + r.payload;
+    QCOMPARE(joined.size(), stream.size());
+    QVERIFY(joined == stream);
+
+    QList<int> tooShort;
+    for (const QList<QVariant> &args : qAsConst(errors)) {
+        QCOMPARE(args.at(0).value<AppErrorCode>(), NetworkPacketTooShort);
+        tooShort << args.at(1).toInt();
+    }
+    QCOMPARE(tooShort, tooShortParams);
+    if (divided >= 0)
+        QCOMPARE(capturedMessages.count(QStringLiteral("net: packet divided")), divided);
+}
+
+void tst_DeviceNetConnection::randomChunksMatchWholeStream()
+{
+    // A stream of every kind of packet, payload sizes up to the maximum.
+    QRandomGenerator random(20261206);
+    QByteArray stream;
+    const quint8 kinds[] = {KIND_COMMAND, KIND_COMMAND, KIND_STATUS, KIND_EXTENDED, 0x10, 0x20, 0x77};
+    for (int i = 0; i < 120; ++i) {
+        const quint8 kind = kinds[random.bounded(int(sizeof kinds))];
+        const bool carries = kind == KIND_COMMAND || kind == KIND_EXTENDED;
+        const int size = i % 40 == 7 ? 0xFFFF : random.bounded(3000);
+        stream += makePacket(kind, quint8(random.bounded(256)), quint16(size),
+                             carries ? payloadOf(size, i) : QByteArray());
+    }
+
+    QList<int> chunks;
+    for (int i = 0; i < 64; ++i)
+        chunks << 1 + random.bounded(i % 3 == 0 ? 20 : 9000);
+
+    connectPair();
+    sendInChunks(stream, chunks);
+    QTRY_COMPARE(received.size(), 120);
+    const QList<Received> split = received;
+
+    // The same stream in one write gives the same commands.
+    cleanup();
+    init();
+    connectPair();
+    sendInChunks(stream, {});
+    QTRY_COMPARE(received.size(), 120);
+    QCOMPARE(split, received);
+}
+
+void tst_DeviceNetConnection::badMagicIsDroppedAndFramingContinues()
+{
+    connectPair();
+    QSignalSpy errors(connection, &DeviceNetConnection::networkError);
+    QByteArray bad = makePacket(0x41, 0, 0);
+    bad[0] = 'X';
+    const QByteArray good = makePacket(KIND_COMMAND, 0x12, 0);
+    sendInChunks(bad + good, {});
+    QTRY_COMPARE(received.size(), 1);
+    QCOMPARE(received.first().header, good);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.first().at(0).value<AppErrorCode>(), NetworkPacketParseError);
+    QCOMPARE(errors.first().at(1).toInt(), 65);
+    QVERIFY(capturedMessages.contains(QStringLiteral("net: Packet parse error")));
+
+    // A 0xF0 kind byte is reported as a signed byte.
+    errors.clear();
+    QByteArray badF0 = makePacket(KIND_EXTENDED, 0, 0);
+    badF0[1] = 'X';
+    sendInChunks(badF0, {});
+    QTRY_COMPARE(errors.count(), 1);
+    QCOMPARE(errors.first().at(1).toInt(), -16);
+}
+
+void tst_DeviceNetConnection::emptyReadRerunsTooShortPath()
+{
+    connectPair();
+    QSignalSpy errors(connection, &DeviceNetConnection::networkError);
+    const QByteArray bare = makePacket(KIND_COMMAND, 0x12, 0);
+    sendInChunks(bare.left(10), {});
+    QCOMPARE(errors.count(), 1);
+
+    connection->receivePacket();   // nothing new arrived
+    QCOMPARE(errors.count(), 2);
+    QCOMPARE(errors.last().at(1).toInt(), 10);
+
+    sendInChunks(bare.mid(10), {});
+    QTRY_COMPARE(received.size(), 1);
+    QCOMPARE(received.first().header, bare);
+}
+
+void tst_DeviceNetConnection::sendPacketDiscardsQueuedCommands()
+{
+    disconnect(connection, &DeviceNetConnection::newCommandRecieved, this, nullptr);
+    connectPair();
+    QSignalSpy queued(connection, &DeviceNetConnection::newCommandRecieved);
+    const QByteArray bare = makePacket(KIND_COMMAND, 0x12, 0);
+    sendInChunks(bare + bare, {});
+    QTRY_COMPARE(queued.count(), 2);
+    QCOMPARE(connection->commandCount(), 2);
+
+    const QByteArray request = ZVCommandFactory::createFileListRequest();
+    connection->sendPacket(request);
+    QCOMPARE(connection->commandCount(), 0);
+    QVERIFY(connection->isCommandQueueEmpty());
+    QTRY_COMPARE(peer->bytesAvailable(), qint64(HEADER_SIZE));
+    QCOMPARE(peer->readAll(), request);
+    QVERIFY(capturedMessages.contains(
+        QStringLiteral("net: Send command: \"5a 56 40 41 10 00 00 00 00 00 00 00 00 00 \"")));
+}
+
+void tst_DeviceNetConnection::recvLogLineShowsHeaderAndLength()
+{
+    connectPair();
+    sendInChunks(makePacket(KIND_COMMAND, 0x10, 2, "ab"), {});
+    QTRY_COMPARE(received.size(), 1);
+    QVERIFY2(capturedMessages.contains(QStringLiteral(
+                 "net: Recv command: \"5a 56 40 00 10 00 00 00 00 00 00 00 00 02 \" length :  16")),
+             qPrintable(capturedMessages.join('\n')));
+}
+
+void tst_DeviceNetConnection::socketErrors()
+{
+    QSignalSpy errors(connection, &DeviceNetConnection::networkError);
+    QSignalSpy closed(connection, &DeviceNetConnection::networkClosed);
+
+    // Nobody listens on port 8010 of this address: refused (error number 0).
+    server.close();
+    connection->connectToHost(QStringLiteral(ZV_TEST_ADDRESS), Port);
+    QTRY_COMPARE(errors.count(), 1);
+    QCOMPARE(errors.first().at(0).value<AppErrorCode>(), NetworkSocketError);
+    QCOMPARE(errors.first().at(1).toInt(), int(QAbstractSocket::ConnectionRefusedError));
+    QTRY_VERIFY(connection->isUnconnected());
+
+    // The peer closes: remote-host-closed error (1) and networkClosed.
+    QVERIFY(server.listen(QHostAddress(ZV_TEST_ADDRESS), Port));
+    errors.clear();
+    connectPair();
+    peer->disconnectFromHost();
+    QTRY_COMPARE(closed.count(), 1);
+    QTRY_COMPARE(errors.count(), 1);
+    QCOMPARE(errors.first().at(1).toInt(), int(QAbstractSocket::RemoteHostClosedError));
+    QVERIFY(capturedMessages.contains(QStringLiteral("net: socket disconnect")));
+}
+
+QTEST_GUILESS_MAIN(tst_DeviceNetConnection)
+#include "tst_devicenetconnection.moc"
