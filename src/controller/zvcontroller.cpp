@@ -1,0 +1,250 @@
+#include "controller/zvcontroller.h"
+
+#include <QAbstractSocket>
+#include <QMutexLocker>
+#include <QThread>
+#include <QTimer>
+
+#include "app/logging.h"
+#include "controller/downloadfileinfo.h"
+#include "controller/zvfilelist.h"
+#include "download/zvdownloadqueue.h"
+#include "net/devicenetconnection.h"
+#include "protocol/zvcommand.h"
+#include "protocol/zvcommandfactory.h"
+
+ZVController::ZVController(QObject *parent)
+    : QObject(parent)
+    , connection(new DeviceNetConnection(this))
+    , nameSeparator(QByteArray::fromHex("000d"))
+    , downloadQueue(nullptr)
+    , fileList(new ZVFileList(this))
+{
+    qRegisterMetaType<AppErrorCode>("AppErrorCode");
+    qRegisterMetaType<ZVFileFormat>("ZVFileFormat");
+    qRegisterMetaType<ZVRecordMode>("ZVRecordMode");
+    qRegisterMetaType<SameNameOption>("SameNameOption");
+
+    downloadQueue = new ZVDownloadQueue(connection, fileList, this);
+    downloadQueue->setMutex(&mutex);
+    connect(downloadQueue, &ZVDownloadQueue::downloadStarted, this, &ZVController::downloadStarted);
+    connect(downloadQueue, &ZVDownloadQueue::downloadProgress, this, &ZVController::downloadProgress);
+    connect(downloadQueue, &ZVDownloadQueue::downloadFinished, this, &ZVController::downloadFinished);
+    connect(downloadQueue, &ZVDownloadQueue::error, this, &ZVController::error);
+}
+
+void ZVController::setSSID(const QString &name)
+{
+    QMutexLocker locker(&mutex);
+    hostName = name;
+}
+
+void ZVController::setSameOption(SameNameOption option)
+{
+    QMutexLocker locker(&mutex);
+    downloadQueue->setSameOption(option);
+}
+
+int ZVController::getFileCount()
+{
+    QMutexLocker locker(&mutex);
+    return fileList->count();
+}
+
+bool ZVController::getFileInfo(int row, DownloadFileInfo *info)
+{
+    QMutexLocker locker(&mutex);
+    if (row < 0 || row >= fileList->count())
+        return false;
+    const DownloadFileInfo *entry = fileList->at(row);
+    info->isFolder = entry->isFolder;
+    info->index = entry->index;
+    info->dateTime = entry->dateTime;
+    info->name = entry->name;
+    info->size = entry->size;
+    return true;
+}
+
+void ZVController::setDownloadFiles(const QString &directory, const QList<int> &indexes)
+{
+    QMutexLocker locker(&mutex);
+    downloadQueue->clearTargets();
+    for (int index : indexes)
+        downloadQueue->addTarget(index);
+    downloadQueue->setDirectory(directory);
+}
+
+void ZVController::doWork()
+{
+    connect(connection, &DeviceNetConnection::networkConnected, this, &ZVController::connected);
+    connect(connection, &DeviceNetConnection::newCommandRecieved, this, &ZVController::analyzeCommand);
+    connect(connection, &DeviceNetConnection::networkError, this, &ZVController::networkError);
+
+    pollTimer = new QTimer(this);
+    pollTimer->setSingleShot(false);
+    pollTimer->setInterval(PollIntervalMs);
+    connect(pollTimer, &QTimer::timeout, this, &ZVController::pollingConnection);
+    pollingConnection();
+    pollTimer->start();
+}
+
+void ZVController::pollingConnection()
+{
+    if (!connection->isUnconnected())
+        return;
+    emit networkClosed();
+    QString host;
+    {
+        QMutexLocker locker(&mutex);
+        host = hostName;
+    }
+    connection->connectToHost(host, Port);
+}
+
+void ZVController::connected()
+{
+    QThread::msleep(ConnectedPauseMs);
+    emit networkConnected();
+    requestNewFileList();
+}
+
+void ZVController::networkError(AppErrorCode code, int param)
+{
+    // A recorder whose name does not resolve is simply not there yet: the
+    // next poll tries again without troubling the user.
+    if (code == NetworkSocketError && param == QAbstractSocket::HostNotFoundError)
+        return;
+    emit error(code, param, 0);
+}
+
+void ZVController::clearFileList()
+{
+    QMutexLocker locker(&mutex);
+    fileList->clear();
+    downloadQueue->clearTargets();
+}
+
+void ZVController::requestNewFileList()
+{
+    if (!connection->isConnected())
+        return;
+    clearFileList();
+    listSequence = 0;
+    connection->sendPacket(ZVCommandFactory::createFileListRequest());
+}
+
+void ZVController::requestFileDetail(int index)
+{
+    connection->sendPacket(ZVCommandFactory::createFileDetailRequest(qint16(index)));
+}
+
+void ZVController::requestMoveFolder(int index)
+{
+    connection->sendPacket(ZVCommandFactory::createMoveFolderRequest(qint16(index)));
+}
+
+void ZVController::requestChangeRecordMode(ZVRecordMode mode)
+{
+    connection->sendPacket(ZVCommandFactory::createRecordModeRequest(mode));
+}
+
+void ZVController::requestDownloadFiles()
+{
+    downloadQueue->startDownload();
+}
+
+void ZVController::cancelDownload()
+{
+    downloadQueue->cancel();
+    emit downloadCanceled();
+}
+
+void ZVController::requestDisconnect()
+{
+    connection->abort();
+}
+
+void ZVController::parseFileList(ZVCommand *command)
+{
+    fileList->parseFileList(command, nameSeparator, &mutex);
+}
+
+QDateTime ZVController::makeDateTime(int date, int time)
+{
+    return ZVFileList::makeDateTime(date, time);
+}
+
+void ZVController::notifyFileDetail(ZVCommand *command)
+{
+    const int size = command->payloadSize();
+    if (size != DETAIL_PAYLOAD_SIZE) {
+        qCWarning(lcController) << "FileDetail: Illegal Packet Size";
+        emit error(FileDetailIllegalPacketSize, size, 0);
+        return;
+    }
+    const quint32 format = command->payloadLong(DETAIL_FORMAT_OFFSET);
+    const quint32 sample = command->payloadLong(DETAIL_SAMPLE_OFFSET);
+    const quint32 bits = command->payloadLong(DETAIL_BITS_OFFSET);
+    const quint32 fs = command->payloadLong(DETAIL_FS_OFFSET);
+    if (format - 1 < 3) {
+        emit getFileDetailFinished(ZVFileFormat(format), sample, bits, fs);
+        return;
+    }
+    qCWarning(lcController) << "FileDetail: Unknown File Format";
+    emit error(FileDetailUnknownFileFormat, int(format), 0);
+}
+
+void ZVController::analyzeCommand()
+{
+    if (connection->isCommandQueueEmpty())
+        return;
+    ZVCommand *command = connection->firstCommand();
+
+    switch (command->kind()) {
+    case KIND_STATUS:
+        if (command->headerWord(CODE_OFFSET) == STATUS_RECORD_MODE) {
+            const ZVRecordMode mode = command->headerWord(PARAM_OFFSET) == RecordModeMTR ? RecordModeMTR
+                                                                                         : RecordModeMusic;
+            emit renewalRecodeMode(mode);
+        }
+        break;
+    case KIND_COMMAND:
+        switch (command->headerByte(CODE_OFFSET)) {
+        case CODE_FILE_LIST:
+            if (command->headerByte(SEQUENCE_OFFSET) != listSequence) {
+                requestNewFileList();   // out of sequence: list again from packet 0
+                break;
+            }
+            parseFileList(command);
+            ++listSequence;
+            if (command->headerWord(COUNT_OFFSET) == getFileCount())
+                emit getFileListFinished();
+            break;
+        case CODE_LIST_INVALIDATED:
+            clearFileList();
+            emit discardFileList();
+            QThread::msleep(DiscardPauseMs);
+            requestNewFileList();
+            break;
+        case CODE_FILE_DETAIL:
+            QThread::msleep(FileDetailPauseMs);
+            connection->sendPacket(ZVCommandFactory::createFileDetailResultRequest());
+            break;
+        case CODE_FILE_DETAIL_DATA:
+            notifyFileDetail(command);
+            break;
+        case CODE_CANCEL_DOWNLOAD:
+            emit downloadCanceled();
+            break;
+        case CODE_DOWNLOAD_DATA:
+            downloadQueue->saveDownloadData(command);
+            break;
+        default:
+            break;
+        }
+        break;
+    default:
+        break;
+    }
+    connection->removeFirstCommand();
+}

@@ -1,0 +1,85 @@
+#ifndef ZVDOWNLOADQUEUE_H
+#define ZVDOWNLOADQUEUE_H
+
+#include <QDir>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include "app/apperrorcode.h"
+#include "download/samenameoption.h"
+
+class DeviceNetConnection;
+class QFile;
+class QMutex;
+class ZVCommand;
+class ZVFileList;
+
+// Downloads the checked recordings one after the other into the save
+// directory: settles each local name, sends the download request and checks
+// and writes the recorder's data packets.
+class ZVDownloadQueue : public QObject
+{
+    Q_OBJECT
+public:
+    ZVDownloadQueue(DeviceNetConnection *connection, ZVFileList *fileList, QObject *parent = nullptr);
+    ~ZVDownloadQueue() override;
+
+    // The lock that guards the targets, directory and option against the GUI
+    // thread (the controller's); without one nothing is locked.
+    void setMutex(QMutex *mutex) { this->mutex = mutex; }
+
+    // Called with the mutex held by the caller.
+    void clearTargets();
+    void addTarget(int index);
+    void setDirectory(const QString &path);
+    void setSameOption(SameNameOption option);
+
+    void startDownload();
+    void saveDownloadData(ZVCommand *command);
+    void cancel();
+    bool skipCurrentFile(QString *name, QString *path);
+
+    static QString makeCountFileName(int count, const QString &path);
+    static QString makeNewCountFileName(const QString &path);
+    // A recorder's entry name that may be used as a file name in `directory`.
+    static bool isSafeFileName(const QString &name, const QDir &directory);
+
+signals:
+    void downloadStarted(QString targetName, qulonglong size);
+    void downloadProgress(qulonglong downloadedBytes);
+    void downloadFinished();
+    void error(AppErrorCode code, int param = 0, int param2 = 0);
+
+private:
+    struct Target {
+        int index = 0;
+        QString name;
+        qint64 size = 0;
+        QString path;
+        int option = SaveNoWrite;
+    };
+    enum class Decision { Write, Skip };
+
+    bool takeFirstTarget(Target *target, bool *dropped);
+    void removeFirstTarget();
+    Decision applySameNameRule(Target *target);
+    void closeFile();
+    void fail(AppErrorCode code, int param, int param2);
+    void completeFile();
+
+    DeviceNetConnection *connection;
+    ZVFileList *fileList;
+    QList<int> targetList;
+    QDir saveDirectory;
+    int sameOption = SaveNoWrite;
+    QFile *file = nullptr;
+    qint64 estimatedSize = 0;
+    quint32 receivedSize = 0;
+    bool canceled = false;
+
+    QMutex *mutex = nullptr;
+    QString openError;   // why the current target could not be opened
+};
+
+#endif // ZVDOWNLOADQUEUE_H
