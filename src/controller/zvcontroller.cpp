@@ -30,6 +30,7 @@ ZVController::ZVController(QObject *parent)
     connect(downloadQueue, &ZVDownloadQueue::downloadStarted, this, &ZVController::downloadStarted);
     connect(downloadQueue, &ZVDownloadQueue::downloadProgress, this, &ZVController::downloadProgress);
     connect(downloadQueue, &ZVDownloadQueue::downloadFinished, this, &ZVController::downloadFinished);
+    connect(downloadQueue, &ZVDownloadQueue::fileSkipped, this, &ZVController::fileSkipped);
     connect(downloadQueue, &ZVDownloadQueue::error, this, &ZVController::error);
 }
 

@@ -54,6 +54,7 @@ signals:
     void downloadStarted(QString targetName, qulonglong size);
     void downloadProgress(qulonglong downloadedBytes);
     void downloadFinished();
+    void fileSkipped(QString targetName);
     void downloadCanceled();
     void renewalRecodeMode(ZVRecordMode mode);
 

@@ -189,6 +189,7 @@ void ZVDownloadQueue::startDownload()
 
 bool ZVDownloadQueue::skipCurrentFile(QString *name, QString *path)
 {
+    emit fileSkipped(*name);
     emit downloadStarted(*name, qulonglong(estimatedSize));
     emit downloadProgress(qulonglong(estimatedSize));
 

@@ -49,6 +49,9 @@ signals:
     void downloadStarted(QString targetName, qulonglong size);
     void downloadProgress(qulonglong downloadedBytes);
     void downloadFinished();
+    // The current target was left alone under the same-name rule; the usual
+    // downloadStarted and downloadProgress follow as for a complete file.
+    void fileSkipped(QString targetName);
     void error(AppErrorCode code, int param = 0, int param2 = 0);
 
 private:
