@@ -73,14 +73,20 @@ void tst_ZVFileList::decode_data()
     QTest::addRow("two-entries") << entry(1, May17, At134530, 10, utf16le("AB"))
                                         + entry(0x8002, May17, 0, 0, utf16le("D1"))
                                  << QStringList{"AB", "D1"};
-    // U+0041 U+010D is 41 00 0d 01: the separator pair at an odd offset ends the
-    // name after one byte, and 01 starts the next entry's fields.
+    // A name of an odd byte count has no separator on the code-unit grid: the
+    // first pair at any offset ends it (here after one byte) and the bytes
+    // after it start the next entry.
     QTest::addRow("separator-at-odd-offset")
         << entry(1, May17, 0, 5, QByteArray::fromHex("41000d01"), false)
                .append(QByteArray::fromHex("020000000000000000"))
                .append(utf16le("X"))
                .append(Separator)
         << QStringList{"", "X"};
+    // "eč" is 65 00 0d 01: the pair inside a name, off the code-unit grid,
+    // does not end it.
+    QTest::addRow("pair-inside-utf16-name")
+        << entry(1, May17, 0, 5, utf16le(QString::fromUtf8("Večer.wav"))) + entry(2, May17, 0, 5, utf16le("B"))
+        << QStringList{QString::fromUtf8("Večer.wav"), "B"};
     QTest::addRow("last-entry-without-separator")
         << entry(1, May17, 0, 5, utf16le("one")) + entry(2, May17, 0, 5, utf16le("two"), false)
         << QStringList{"one"};

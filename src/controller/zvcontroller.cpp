@@ -115,6 +115,11 @@ void ZVController::networkError(AppErrorCode code, int param)
     // next poll tries again without troubling the user.
     if (code == NetworkSocketError && param == QAbstractSocket::HostNotFoundError)
         return;
+    // A read that ends inside a packet header is ordinary TCP segmentation:
+    // the bytes wait for the next read, which completes the packet. The link
+    // logs it; the user is not told of a failure that did not happen.
+    if (code == NetworkPacketTooShort)
+        return;
     emit error(code, param, 0);
 }
 
@@ -216,11 +221,20 @@ void ZVController::analyzeCommand()
                 requestNewFileList();   // out of sequence: list again from packet 0
                 break;
             }
+        {
+            const int total = command->headerWord(COUNT_OFFSET);
+            const int before = getFileCount();
             parseFileList(command);
             ++listSequence;
-            if (command->headerWord(COUNT_OFFSET) == getFileCount())
+            // Complete when the entries reach the announced total. A listing
+            // that decodes to more entries than announced (a broken name that
+            // splits into two) ends where it crosses the total instead of
+            // never ending.
+            const int after = getFileCount();
+            if (after == total || (after > total && before < total))
                 emit getFileListFinished();
             break;
+        }
         case CODE_LIST_INVALIDATED:
             clearFileList();
             emit discardFileList();

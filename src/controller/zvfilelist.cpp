@@ -33,6 +33,22 @@ void ZVFileList::clear()
     rowByIndex.clear();
 }
 
+// The separator that ends a name starting at `nameStart`. Names are UTF-16,
+// so the separator is looked for on code-unit boundaries first: a letter
+// whose low byte is 00 followed by one whose low byte is 0D (as in "Večer",
+// 65 00 0D 01) holds the pair at an odd offset and is not the end. Only a
+// name with an odd byte count, which has no aligned separator at all, falls
+// back to the first pair at any offset.
+int ZVFileList::findNameEnd(ZVCommand *command, const QByteArray &nameSeparator, int nameStart)
+{
+    const int first = command->payloadIndexOf(nameSeparator, nameStart);
+    for (int at = first; at >= 0; at = command->payloadIndexOf(nameSeparator, at + 1)) {
+        if ((at - nameStart) % 2 == 0)
+            return at;
+    }
+    return first;
+}
+
 void ZVFileList::parseFileList(ZVCommand *command, const QByteArray &nameSeparator, QMutex *mutex)
 {
     const int payloadSize = command->payloadSize();
@@ -43,7 +59,7 @@ void ZVFileList::parseFileList(ZVCommand *command, const QByteArray &nameSeparat
         const int time = command->payloadWord(pos + ENTRY_TIME_OFFSET);
         const quint32 size = command->payloadLong(pos + ENTRY_SIZE_OFFSET);
         const int nameStart = pos + ENTRY_NAME_OFFSET;
-        const int nameEnd = command->payloadIndexOf(nameSeparator, nameStart);
+        const int nameEnd = findNameEnd(command, nameSeparator, nameStart);
         if (nameEnd < 0)
             return;
 

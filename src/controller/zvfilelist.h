@@ -38,6 +38,8 @@ public:
     static QDateTime makeDateTime(int date, int time);
 
 private:
+    static int findNameEnd(ZVCommand *command, const QByteArray &nameSeparator, int nameStart);
+
     QList<DownloadFileInfo *> fileInfoList;
     QHash<int, int> rowByIndex;
 };

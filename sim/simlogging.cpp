@@ -1,0 +1,3 @@
+#include "sim/simlogging.h"
+
+Q_LOGGING_CATEGORY(lcSim, "zv.sim")

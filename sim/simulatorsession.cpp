@@ -1,0 +1,457 @@
+#include "sim/simulatorsession.h"
+
+#include <QBuffer>
+#include <QTcpSocket>
+#include <cstring>
+
+#include "net/devicenetconnection.h"
+#include "protocol/zvcommand.h"
+#include "sim/audioprobe.h"
+#include "sim/recordertree.h"
+#include "sim/replybuilder.h"
+#include "sim/sessionoutput.h"
+#include "sim/simlogging.h"
+#include "sim/simulatorsettings.h"
+
+namespace {
+// Unshaped downloads go out in runs of packets of about this size: one file
+// read and one socket write per run.
+constexpr qint64 BatchBytes = 1024 * 1024;
+constexpr quint32 MaxListedSize = 0xFFFFFFFF;
+constexpr int MusicMode = 0;
+constexpr int MtrMode = 1;
+
+QString hexText(const char *header)
+{
+    return DeviceNetConnection::headerHexText(header).trimmed();
+}
+
+QString indexText(quint16 index)
+{
+    return QStringLiteral("0x%1").arg(index, 4, 16, QLatin1Char('0'));
+}
+
+QString requestName(quint8 kind, quint8 code)
+{
+    if (kind == KIND_STATUS)
+        return QStringLiteral("record mode");
+    if (kind != KIND_COMMAND)
+        return QStringLiteral("unknown kind 0x%1").arg(kind, 2, 16, QLatin1Char('0'));
+    switch (code) {
+    case CODE_FILE_LIST:
+        return QStringLiteral("file list");
+    case CODE_MOVE_FOLDER:
+        return QStringLiteral("move folder");
+    case CODE_FILE_DETAIL:
+        return QStringLiteral("file detail");
+    case CODE_FILE_DETAIL_RESULT:
+        return QStringLiteral("file detail result");
+    case CODE_DOWNLOAD:
+        return QStringLiteral("download");
+    case CODE_CANCEL_DOWNLOAD:
+        return QStringLiteral("cancel download");
+    default:
+        return QStringLiteral("unknown code 0x%1").arg(code, 2, 16, QLatin1Char('0'));
+    }
+}
+} // namespace
+
+SimulatorSession::SimulatorSession(QTcpSocket *socket, SimulatorSettings *settings, RecorderTree *musicTree,
+                                   RecorderTree *mtrTree, int *recordMode, QObject *parent)
+    : QObject(parent)
+    , socket(socket)
+    , settings(settings)
+    , musicTree(musicTree)
+    , mtrTree(mtrTree)
+    , recordMode(recordMode)
+    , output(new SessionOutput(socket, settings, this))
+{
+    socket->setParent(this);
+    // Small answers go out at once, and split pieces as segments of their own.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(socket, &QTcpSocket::readyRead, this, &SimulatorSession::readRequests);
+    connect(socket, &QTcpSocket::disconnected, this, &SimulatorSession::socketDisconnected);
+    connect(output, &SessionOutput::readyForMore, this, &SimulatorSession::produceData);
+    connect(output, &SessionOutput::dropped, this, [this](SimulatorSettings::DropMode) {
+        if (downloading)
+            endDownload();
+        emit connectionDropped();
+    });
+    // A connection that was held may hold requests already.
+    if (socket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &SimulatorSession::readRequests, Qt::QueuedConnection);
+}
+
+SimulatorSession::~SimulatorSession()
+{
+    socket->disconnect(this);
+}
+
+void SimulatorSession::notifyListingChanged()
+{
+    listingValid = false;
+    reply(ReplyBuilder::command(CODE_LIST_INVALIDATED), QStringLiteral("listing changed"));
+}
+
+void SimulatorSession::disconnectClient()
+{
+    socket->disconnectFromHost();
+}
+
+void SimulatorSession::socketDisconnected()
+{
+    if (downloading) {
+        qCInfo(lcSim) << "sim: connection lost during the download of" << downloadName << "after"
+                      << producedBytes << "bytes";
+        endDownload();
+    }
+    emit finished();
+}
+
+// Requests are 14-byte packets; one that does not start with the magic is
+// skipped up to the next "ZV".
+void SimulatorSession::readRequests()
+{
+    receiveBuffer += socket->readAll();
+    const int size = receiveBuffer.size();
+    int pos = 0;
+    while (size - pos >= HEADER_SIZE) {
+        const char *packet = receiveBuffer.constData() + pos;
+        if (packet[0] != MAGIC_0 || packet[1] != MAGIC_1) {
+            const int next = receiveBuffer.indexOf(QByteArrayLiteral("ZV"), pos + 1);
+            const int resume = next < 0 ? size - 1 : next;
+            qCWarning(lcSim) << "sim: skipping" << resume - pos << "bytes that are no request";
+            pos = resume;
+            continue;
+        }
+        const int length = framedPacketLength(packet);
+        if (length > size - pos)
+            break;
+        handleRequest(QByteArray(packet, HEADER_SIZE));
+        pos += length;
+    }
+    receiveBuffer.remove(0, pos);
+}
+
+void SimulatorSession::handleRequest(const QByteArray &header)
+{
+    ZVCommand request;
+    request.parse(&header);
+    const quint8 kind = request.headerByte(KIND_OFFSET);
+    const quint8 code = request.headerByte(CODE_OFFSET);
+    const quint16 param = request.headerWord(PARAM_OFFSET);
+    const QString name = requestName(kind, code);
+    emit requestReceived(header);
+
+    if (settings->logExchanges)
+        qCInfo(lcSim).noquote() << QStringLiteral("sim: <- %1  %2").arg(hexText(header.constData()), name);
+
+    const int key = kind == KIND_STATUS ? SimulatorSettings::RecordModeRequest : code;
+    if ((kind == KIND_COMMAND || kind == KIND_STATUS) && settings->unanswered.contains(key)) {
+        qCInfo(lcSim).noquote() << "sim: fault: leaving the" << name << "request unanswered";
+        return;
+    }
+    if (output->isStopped()) {
+        qCInfo(lcSim).noquote() << "sim: silent: not answering the" << name << "request";
+        return;
+    }
+
+    if (kind == KIND_STATUS) {
+        changeRecordMode(request.headerWord(CODE_OFFSET), param);
+        return;
+    }
+    if (kind == KIND_COMMAND) {
+        switch (code) {
+        case CODE_FILE_LIST:
+            sendListing();
+            return;
+        case CODE_MOVE_FOLDER:
+            moveFolder(param);
+            return;
+        case CODE_FILE_DETAIL:
+            detailIndex = param;
+            reply(ReplyBuilder::command(CODE_FILE_DETAIL), QStringLiteral("detail acknowledged"));
+            return;
+        case CODE_FILE_DETAIL_RESULT:
+            sendDetail();
+            return;
+        case CODE_DOWNLOAD:
+            startDownload(param);
+            return;
+        case CODE_CANCEL_DOWNLOAD:
+            cancelDownload();
+            return;
+        default:
+            break;
+        }
+    }
+    // The recorder ignores what it does not know; so do we.
+    qCDebug(lcSim).noquote() << QStringLiteral("sim: ignoring request %1 (%2)").arg(hexText(header.constData()), name);
+}
+
+RecorderTree *SimulatorSession::currentTree() const
+{
+    return *recordMode == MtrMode ? mtrTree : musicTree;
+}
+
+// The listing that indexes in requests refer to: the last one sent in this
+// folder, or a fresh one when the client names an index without listing.
+const FolderListing &SimulatorSession::currentListing()
+{
+    if (listingValid)
+        return listing;
+    QVector<TreeEntry> entries;
+    if (folderPath.isEmpty())
+        entries = currentTree()->list(currentTree()->root(), settings->hostileNames);
+    else if (!folderPath.last().isVirtual())
+        entries = currentTree()->list(folderPath.last().filePath);
+    listing = FolderListing(std::move(entries));
+    listingValid = true;
+    return listing;
+}
+
+void SimulatorSession::sendListing()
+{
+    listingValid = false;
+    const FolderListing &entries = currentListing();
+    quint8 first = 0;
+    if (settings->listSequenceFault && !listedOnce) {
+        first = 1;
+        qCInfo(lcSim) << "sim: fault: numbering the first listing of this session from 1";
+    }
+    listedOnce = true;
+    const QVector<QByteArray> packets = entries.packets(settings->maxListPayload, first);
+    for (int i = 0; i < packets.size(); ++i) {
+        reply(packets.at(i),
+              QStringLiteral("file list %1/%2, %3 entries").arg(i + 1).arg(packets.size()).arg(entries.count()));
+    }
+}
+
+void SimulatorSession::moveFolder(quint16 index)
+{
+    if (index == PARENT_FOLDER_INDEX) {
+        if (!folderPath.isEmpty())
+            folderPath.removeLast();
+    } else if (const TreeEntry *entry = currentListing().find(index); entry && entry->isFolder) {
+        folderPath.append(*entry);
+    } else {
+        // The client gets its notice all the same and finds the same folder.
+        qCInfo(lcSim).noquote() << "sim: no folder with index" << indexText(index) << "here; staying";
+    }
+    listingValid = false;
+    detailIndex = -1;
+    reply(ReplyBuilder::command(CODE_LIST_INVALIDATED), QStringLiteral("folder changed"));
+}
+
+void SimulatorSession::changeRecordMode(quint16 item, quint16 value)
+{
+    if (item != STATUS_RECORD_MODE) {
+        qCDebug(lcSim) << "sim: ignoring status item" << item;
+        return;
+    }
+    *recordMode = value == MtrMode ? MtrMode : MusicMode;
+    folderPath.clear();
+    listingValid = false;
+    detailIndex = -1;
+    reply(ReplyBuilder::status(STATUS_RECORD_MODE, quint16(*recordMode)), QStringLiteral("record mode"));
+    reply(ReplyBuilder::command(CODE_LIST_INVALIDATED), QStringLiteral("tree changed"));
+}
+
+// Details of the entry named by the last 0x21; all zero (format 0) for a
+// folder, an unknown index, a file that is no audio, or no 0x21 at all.
+void SimulatorSession::sendDetail()
+{
+    AudioProbe::Details details;
+    const TreeEntry *entry = detailIndex < 0 ? nullptr : currentListing().find(quint16(detailIndex));
+    if (entry && !entry->isFolder) {
+        if (entry->isVirtual()) {
+            QByteArray content = entry->content;
+            QBuffer buffer(&content);
+            buffer.open(QIODevice::ReadOnly);
+            details = AudioProbe::probe(&buffer);
+        } else {
+            details = AudioProbe::probeFile(entry->filePath);
+        }
+    } else {
+        qCInfo(lcSim) << "sim: no file for the detail request; answering format 0";
+    }
+    reply(ReplyBuilder::detail(details), QStringLiteral("detail: format %1, %2 Hz, %3 bits, %4 samples")
+                                             .arg(details.format)
+                                             .arg(details.sampleRate)
+                                             .arg(details.bits)
+                                             .arg(details.lengthSamples));
+}
+
+void SimulatorSession::startDownload(quint16 index)
+{
+    if (downloading) {
+        qCInfo(lcSim) << "sim: a new download request replaces the one of" << downloadName;
+        output->dropPendingData();
+        endDownload();
+    }
+    const TreeEntry *entry = currentListing().find(index);
+    if (!entry || entry->isFolder) {
+        qCWarning(lcSim).noquote() << "sim: no file with index" << indexText(index) << "to download; sending nothing";
+        return;
+    }
+    if (entry->isVirtual()) {
+        downloadContent = entry->content;
+    } else {
+        downloadFile.setFileName(entry->filePath);
+        if (!downloadFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+            qCWarning(lcSim) << "sim: cannot open" << entry->filePath << downloadFile.errorString()
+                             << "; sending nothing";
+            return;
+        }
+    }
+    downloadName = entry->name;
+    fileBytes = qMin<qint64>(entry->size, MaxListedSize);
+    totalBytes = fileBytes + qMax<qint64>(settings->extraBytes, 0);
+    producedBytes = 0;
+    packetNumber = 0;
+    shortReadReported = false;
+    if (settings->extraBytes > 0)
+        qCInfo(lcSim) << "sim: fault: sending" << settings->extraBytes << "bytes more than the listed size";
+    if (settings->logExchanges)
+        qCInfo(lcSim).noquote() << "sim: download of" << downloadName << fileBytes << "bytes";
+    emit downloadStarted(downloadName, fileBytes);
+    if (totalBytes == 0) {
+        // Nothing to send: the recorder's data packets carry at least one byte.
+        qCInfo(lcSim).noquote() << "sim:" << downloadName << "is empty; sending no data packet";
+        endDownload();
+        emit downloadFinished(0);
+        return;
+    }
+    downloading = true;
+    produceData();
+}
+
+void SimulatorSession::cancelDownload()
+{
+    if (downloading) {
+        output->dropPendingData();
+        const qint64 sent = producedBytes;
+        endDownload();
+        qCInfo(lcSim).noquote() << "sim: download of" << downloadName << "canceled after" << sent << "bytes";
+        emit downloadCanceled(sent);
+    }
+    // Confirmed even when nothing runs: the client waits for it.
+    reply(ReplyBuilder::command(CODE_CANCEL_DOWNLOAD), QStringLiteral("cancel confirmed"));
+}
+
+void SimulatorSession::endDownload()
+{
+    downloading = false;
+    downloadFile.close();
+    downloadContent.clear();
+}
+
+// Keeps at most the send window queued; the output asks for more as the
+// socket drains.
+void SimulatorSession::produceData()
+{
+    while (downloading && !output->isStopped() && output->queuedBytes() < settings->sendWindow)
+        produceBatch();
+}
+
+// Builds a run of data packets (one when traffic is shaped, so a cancel can
+// still take back the ones not yet sent): one read of the file for the whole
+// run, then header, payload and check value per packet.
+void SimulatorSession::produceBatch()
+{
+    const int chunk = settings->chunkSize;
+    const bool foreign = settings->foreignPackets;
+    const int overhead = HEADER_SIZE + (foreign ? ReplyBuilder::ForeignPacketsSize : 0);
+    const qint64 remaining = totalBytes - producedBytes;
+    qint64 packets = 1;
+    if (!settings->shapesTraffic())
+        packets = qMax<qint64>(1, qMin(BatchBytes, settings->sendWindow) / (chunk + overhead));
+    packets = qMin(packets, (remaining + chunk - 1) / chunk);
+    const qint64 payloadBytes = qMin(packets * chunk, remaining);
+
+    if (stage.size() < payloadBytes)
+        stage.resize(int(payloadBytes));
+    const qint64 fromFile = qBound<qint64>(0, fileBytes - producedBytes, payloadBytes);
+    qint64 got = 0;
+    if (fromFile > 0) {
+        if (downloadFile.isOpen()) {
+            got = qMax<qint64>(0, downloadFile.read(stage.data(), fromFile));
+        } else {
+            got = qBound<qint64>(0, downloadContent.size() - producedBytes, fromFile);
+            std::memcpy(stage.data(), downloadContent.constData() + producedBytes, size_t(got));
+        }
+        if (got < fromFile && !shortReadReported) {
+            qCWarning(lcSim).noquote() << "sim:" << downloadName << "is shorter than listed; sending zeros for the rest";
+            shortReadReported = true;
+        }
+    }
+    // Missing file bytes and the extra-bytes fault are zeros.
+    if (got < payloadBytes)
+        std::memset(stage.data() + got, 0, size_t(payloadBytes - got));
+
+    const qint64 batchSize = payloadBytes + packets * overhead;
+    if (batch.size() < batchSize)
+        batch.resize(int(batchSize));
+    char *out = batch.data();
+    const char *payload = stage.constData();
+    qint64 offset = producedBytes;
+    for (qint64 i = 0; i < packets; ++i) {
+        if (foreign) {
+            ReplyBuilder::writeForeignPackets(out);
+            out += ReplyBuilder::ForeignPacketsSize;
+        }
+        const int length = int(qMin<qint64>(chunk, totalBytes - offset));
+        std::memcpy(out + HEADER_SIZE, payload, size_t(length));
+        quint16 check = quint16(payloadCheckValue(out + HEADER_SIZE, length));
+        quint32 offsetField = quint32(offset);
+        quint16 lengthField = quint16(length);
+        const bool faulty = packetNumber == settings->corruptCheckAt || packetNumber == settings->wrongOffsetAt
+            || packetNumber == settings->wrongLengthAt;
+        if (packetNumber == settings->corruptCheckAt) {
+            qCInfo(lcSim) << "sim: fault: corrupting the check value of data packet" << packetNumber;
+            ++check;
+        }
+        if (packetNumber == settings->wrongOffsetAt) {
+            qCInfo(lcSim) << "sim: fault: wrong offset in data packet" << packetNumber;
+            ++offsetField;
+        }
+        if (packetNumber == settings->wrongLengthAt) {
+            qCInfo(lcSim) << "sim: fault: length field one short in data packet" << packetNumber;
+            --lengthField;
+        }
+        ReplyBuilder::writeDataHeader(out, offsetField, check, lengthField);
+        if (settings->logExchanges && (packetNumber == 0 || faulty || offset + length == totalBytes))
+            logAnswer(out, QStringLiteral("data packet %1 of %2").arg(packetNumber).arg(downloadName));
+        out += HEADER_SIZE + length;
+        payload += length;
+        offset += length;
+        ++packetNumber;
+    }
+    producedBytes = offset;
+    const bool done = producedBytes == totalBytes;
+    if (done)
+        endDownload();
+    output->send(batch.constData(), int(out - batch.constData()), true);
+    if (done && !output->isStopped()) {
+        if (settings->logExchanges)
+            qCInfo(lcSim).noquote() << "sim: download of" << downloadName << "sent," << producedBytes << "bytes";
+        emit downloadFinished(producedBytes);
+    }
+}
+
+void SimulatorSession::reply(const QByteArray &packet, const QString &what)
+{
+    if (settings->foreignPackets) {
+        char foreign[ReplyBuilder::ForeignPacketsSize];
+        ReplyBuilder::writeForeignPackets(foreign);
+        output->send(foreign, sizeof foreign, false);
+    }
+    if (settings->logExchanges)
+        logAnswer(packet.constData(), what);
+    output->send(packet, false);
+}
+
+void SimulatorSession::logAnswer(const char *header, const QString &what) const
+{
+    qCInfo(lcSim).noquote() << QStringLiteral("sim: -> %1  %2").arg(hexText(header), what);
+}

@@ -1,0 +1,754 @@
+// The controller and the download engine on their worker thread against the
+// recorder simulator: connection life, listings, details, downloads with every
+// check, the same-name rules and the guarded direct calls.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtEndian>
+#include <QtTest>
+#include <atomic>
+#include <csignal>
+#include <sys/resource.h>
+#include <thread>
+
+#include "controller/downloadfileinfo.h"
+#include "controller/zvcontroller.h"
+#include "protocol/zvcommand.h"
+#include "sim/recordersimulator.h"
+
+namespace {
+const QHostAddress Address(QStringLiteral(ZV_TEST_ADDRESS));
+
+struct ErrorEvent {
+    AppErrorCode code;
+    int param1;
+    int param2;
+};
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+} // namespace
+
+// Collects the controller's signals on the test thread (queued), so the test
+// reads them without racing the worker.
+class ControllerEvents : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ControllerEvents(ZVController *controller)
+    {
+        connect(controller, &ZVController::networkConnected, this, [this] { connected << clock.elapsed(); });
+        connect(controller, &ZVController::networkClosed, this, [this] { closed << clock.elapsed(); });
+        connect(controller, &ZVController::getFileListFinished, this, [this, controller] {
+            listed << clock.elapsed();
+            names.clear();
+            entries.clear();
+            const int count = controller->getFileCount();
+            for (int row = 0; row < count; ++row) {
+                DownloadFileInfo info;
+                if (controller->getFileInfo(row, &info)) {
+                    names << info.name;
+                    entries.insert(info.name, info.index);
+                }
+            }
+        });
+        connect(controller, &ZVController::discardFileList, this, [this] { discarded << clock.elapsed(); });
+        connect(controller, &ZVController::error, this,
+                [this](AppErrorCode code, int p1, int p2) { errors.append({code, p1, p2}); });
+        connect(controller, &ZVController::getFileDetailFinished, this,
+                [this](ZVFileFormat format, uint sample, uint bits, uint fs) {
+                    details.append(QList<uint>{uint(format), sample, bits, fs});
+                });
+        connect(controller, &ZVController::downloadStarted, this,
+                [this](const QString &name, qulonglong size) { started.append({name, size}); });
+        connect(controller, &ZVController::downloadProgress, this,
+                [this](qulonglong bytes) { progress.append(bytes); });
+        connect(controller, &ZVController::downloadFinished, this, [this] { ++finished; });
+        connect(controller, &ZVController::downloadCanceled, this, [this] { ++canceled; });
+        connect(controller, &ZVController::renewalRecodeMode, this, [this](ZVRecordMode mode) { modes << mode; });
+        clock.start();
+    }
+
+    QElapsedTimer clock;
+    QList<qint64> connected, closed, listed, discarded;
+    QStringList names;
+    QMap<QString, int> entries;   // name -> entry index
+    QList<ErrorEvent> errors;
+    QList<QList<uint>> details;
+    QList<QPair<QString, qulonglong>> started;
+    QList<qulonglong> progress;
+    QList<ZVRecordMode> modes;
+    int finished = 0;
+    int canceled = 0;
+};
+
+class tst_ZVController : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void connectsAfterPauseAndLists();
+    void hostNotFoundIsNotShown();
+    void refusedConnectionIsShown();
+    void disconnectReconnectsWithinOnePoll();
+    void multiPacketListing();
+    void outOfSequenceListingStartsOver();
+    void listInvalidatedDiscardsAndRelists();
+    void navigationAndEmptyFolder();
+    void recordModeChange();
+    void fileDetails_data();
+    void fileDetails();
+    void malformedDetailReplies_data();
+    void malformedDetailReplies();
+    void downloadsSeveralFilesExactly();
+    void segmentedStreamIsNoError();
+    void sameNameRules_data();
+    void sameNameRules();
+    void renameRuleCapOverwritesLastCountedName();
+    void packetFaultsCancelAndKeepPartialFile_data();
+    void packetFaultsCancelAndKeepPartialFile();
+    void userCancelConfirmsTwice();
+    void hostileNamesNeverLeaveTheFolder_data();
+    void hostileNamesNeverLeaveTheFolder();
+    void targetsMissingFromTheListAreDropped();
+    void zeroLengthRecordingCompletesAtOnce();
+    void unopenableTargetReportsNotOpen();
+    void writeFailureIsReported();
+    void directCallsFromAnotherThreadDuringListings();
+
+private:
+    void startController(const QString &host = QStringLiteral(ZV_TEST_ADDRESS));
+    void waitForListing();
+    int indexOf(const QString &name) const { return events->entries.value(name, -1); }
+    int requestsWithCode(quint8 code) const;
+    bool download(const QList<int> &indexes, SameNameOption rule = SaveOverwrite);
+    QString musicFile(const QString &name) const { return QDir(sim->musicRoot()).filePath(name); }
+
+    QTemporaryDir demo;
+    QTemporaryDir *dest = nullptr;
+    RecorderSimulator *sim = nullptr;
+    ZVController *controller = nullptr;
+    QThread *thread = nullptr;
+    ControllerEvents *events = nullptr;
+    QList<QByteArray> requests;
+};
+
+void tst_ZVController::initTestCase()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("zv.*.debug=false\nsim.debug=false"));
+    QVERIFY(demo.isValid());
+}
+
+void tst_ZVController::init()
+{
+    requests.clear();
+    sim = new RecorderSimulator;
+    QVERIFY(sim->useDemoTrees(demo.path()));
+    connect(sim, &RecorderSimulator::requestReceived, this, [this](const QByteArray &header) { requests << header; });
+    QVERIFY(sim->listen(Address, ZVController::Port));
+    dest = new QTemporaryDir;
+    controller = new ZVController;
+    thread = new QThread;
+    controller->moveToThread(thread);
+    connect(thread, &QThread::started, controller, &ZVController::doWork);
+    connect(thread, &QThread::finished, controller, &QObject::deleteLater);
+    events = new ControllerEvents(controller);
+}
+
+void tst_ZVController::cleanup()
+{
+    thread->quit();
+    thread->wait();
+    delete thread;
+    delete events;
+    delete sim;
+    delete dest;
+    controller = nullptr;
+}
+
+void tst_ZVController::startController(const QString &host)
+{
+    controller->setSSID(host);
+    controller->setSameOption(SaveOverwrite);
+    thread->start();
+}
+
+void tst_ZVController::waitForListing()
+{
+    const int before = events->listed.size();
+    QTRY_VERIFY_WITH_TIMEOUT(events->listed.size() > before, 8000);
+}
+
+int tst_ZVController::requestsWithCode(quint8 code) const
+{
+    int count = 0;
+    for (const QByteArray &header : requests) {
+        if (quint8(header.at(KIND_OFFSET)) == KIND_COMMAND && quint8(header.at(CODE_OFFSET)) == code)
+            ++count;
+    }
+    return count;
+}
+
+bool tst_ZVController::download(const QList<int> &indexes, SameNameOption rule)
+{
+    controller->setSameOption(rule);
+    controller->setDownloadFiles(dest->path(), indexes);
+    QMetaObject::invokeMethod(controller, "requestDownloadFiles", Qt::QueuedConnection);
+    QElapsedTimer clock;
+    clock.start();
+    while (!events->finished && !events->canceled && clock.elapsed() < 20000)
+        QTest::qWait(20);
+    return events->finished == 1;
+}
+
+void tst_ZVController::connectsAfterPauseAndLists()
+{
+    QElapsedTimer clock;
+    clock.start();
+    startController();
+    waitForListing();
+    QCOMPARE(events->closed.size(), 1);   // the first poll found the socket unconnected
+    QCOMPARE(events->connected.size(), 1);
+    QVERIFY2(clock.elapsed() >= qint64(ZVController::ConnectedPauseMs), "announced before the pause");
+    QVERIFY(events->errors.isEmpty());
+
+    QStringList expected = QDir(sim->musicRoot()).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
+    QStringList listed = events->names;
+    expected.sort();
+    listed.sort();
+    QCOMPARE(listed, expected);
+    QVERIFY(indexOf("FOLDER01") < 0);   // folder indexes are negative as int
+    QVERIFY(indexOf("ZV_0001.WAV") >= 0);
+}
+
+void tst_ZVController::hostNotFoundIsNotShown()
+{
+    // An empty name fails the lookup at once, without asking any name server.
+    startController(QString());
+    QTRY_COMPARE(events->closed.size(), 1);
+    QTest::qWait(300);
+    QVERIFY(events->errors.isEmpty());
+    QVERIFY(events->connected.isEmpty());
+}
+
+void tst_ZVController::refusedConnectionIsShown()
+{
+    sim->close();
+    startController();
+    QTRY_COMPARE(events->errors.size(), 1);
+    QCOMPARE(events->errors.first().code, NetworkSocketError);
+    QCOMPARE(events->errors.first().param1, int(QAbstractSocket::ConnectionRefusedError));
+    QCOMPARE(events->errors.first().param2, 0);
+}
+
+void tst_ZVController::disconnectReconnectsWithinOnePoll()
+{
+    startController();
+    waitForListing();
+    QElapsedTimer clock;
+    clock.start();
+    QMetaObject::invokeMethod(controller, "requestDisconnect", Qt::QueuedConnection);
+    QTRY_VERIFY_WITH_TIMEOUT(events->listed.size() == 2, ZVController::PollIntervalMs + 3000);
+    QCOMPARE(events->connected.size(), 2);
+    QCOMPARE(events->closed.size(), 2);
+    QVERIFY(events->closed.last() < events->connected.last());
+    QVERIFY(clock.elapsed() <= ZVController::PollIntervalMs + 3000);
+    QVERIFY(events->names.contains("ZV_0001.WAV"));
+}
+
+void tst_ZVController::multiPacketListing()
+{
+    sim->setMaxListPayload(64);   // two or three entries per packet
+    startController();
+    waitForListing();
+    QCOMPARE(requestsWithCode(CODE_FILE_LIST), 1);
+    QCOMPARE(events->names.size(),
+             QDir(sim->musicRoot()).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot).size());
+}
+
+void tst_ZVController::outOfSequenceListingStartsOver()
+{
+    sim->setListSequenceFault(true);
+    startController();
+    waitForListing();
+    QCOMPARE(requestsWithCode(CODE_FILE_LIST), 2);
+    QVERIFY(events->names.contains("ZV_0001.WAV"));
+    QVERIFY(events->errors.isEmpty());
+}
+
+void tst_ZVController::listInvalidatedDiscardsAndRelists()
+{
+    startController();
+    waitForListing();
+    const QStringList before = events->names;
+    controller->setDownloadFiles(dest->path(), {indexOf("ZV_0001.WAV")});
+    sim->notifyListingChanged();
+    QTRY_COMPARE(events->discarded.size(), 1);
+    waitForListing();
+    QVERIFY(events->listed.last() - events->discarded.last() >= qint64(ZVController::DiscardPauseMs) - 50);
+    QCOMPARE(events->names, before);
+    // The discard also dropped the download targets.
+    QTest::ignoreMessage(QtWarningMsg, "download: Illegal sequence. Download target is empty.");
+    QMetaObject::invokeMethod(controller, "requestDownloadFiles");
+    QTest::qWait(300);
+    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 0);
+    QVERIFY(events->started.isEmpty());
+}
+
+void tst_ZVController::navigationAndEmptyFolder()
+{
+    startController();
+    waitForListing();
+    QMetaObject::invokeMethod(controller, "requestMoveFolder", Q_ARG(int, indexOf("FOLDER01")));
+    waitForListing();
+    QStringList names = events->names;
+    names.sort();
+    QCOMPARE(names, (QStringList{"TAKE_44k16.WAV", "TAKE_96k24.WAV"}));
+
+    QMetaObject::invokeMethod(controller, "requestMoveFolder", Q_ARG(int, PARENT_FOLDER_INDEX));
+    waitForListing();
+    QVERIFY(events->names.contains("EMPTY"));
+
+    QMetaObject::invokeMethod(controller, "requestMoveFolder", Q_ARG(int, indexOf("EMPTY")));
+    waitForListing();
+    QVERIFY(events->names.isEmpty());
+    QCOMPARE(controller->getFileCount(), 0);
+}
+
+void tst_ZVController::recordModeChange()
+{
+    startController();
+    waitForListing();
+    QMetaObject::invokeMethod(controller, "requestChangeRecordMode", Q_ARG(ZVRecordMode, RecordModeMTR));
+    QTRY_COMPARE(events->modes.size(), 1);
+    QCOMPARE(events->modes.first(), RecordModeMTR);
+    waitForListing();
+    QVERIFY(events->names.contains("SONG0001"));
+
+    QMetaObject::invokeMethod(controller, "requestChangeRecordMode", Q_ARG(ZVRecordMode, RecordModeMusic));
+    QTRY_COMPARE(events->modes.size(), 2);
+    QCOMPARE(events->modes.last(), RecordModeMusic);
+    waitForListing();
+    QVERIFY(events->names.contains("ZV_0001.WAV"));
+}
+
+void tst_ZVController::fileDetails_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QList<uint>>("expected");   // format, rate, bits, samples; empty: an error
+    QTest::addColumn<int>("errorCode");
+
+    QTest::addRow("wav-48k-16") << "ZV_0001.WAV" << QList<uint>{FormatWAV, 48000, 16, 120000} << -1;
+    QTest::addRow("bwf-48k-24") << "ZV_0003_BWF.WAV" << QList<uint>{FormatBWF, 48000, 24, 144000} << -1;
+    QTest::addRow("mp3-128k") << "ZV_0004.MP3" << QList<uint>{FormatMP3, 44100, 128000, 192 * 1152} << -1;
+    QTest::addRow("not-audio") << "README.TXT" << QList<uint>{} << int(FileDetailUnknownFileFormat);
+}
+
+void tst_ZVController::fileDetails()
+{
+    QFETCH(QString, name);
+    QFETCH(QList<uint>, expected);
+    QFETCH(int, errorCode);
+
+    startController();
+    waitForListing();
+    QElapsedTimer clock;
+    clock.start();
+    QMetaObject::invokeMethod(controller, "requestFileDetail", Q_ARG(int, indexOf(name)));
+    QTRY_VERIFY_WITH_TIMEOUT(events->details.size() + events->errors.size() == 1, 5000);
+    QVERIFY(clock.elapsed() >= qint64(ZVController::FileDetailPauseMs));
+    if (errorCode < 0) {
+        QCOMPARE(events->details.first(), expected);
+    } else {
+        QCOMPARE(int(events->errors.first().code), errorCode);
+    }
+    QCOMPARE(requestsWithCode(CODE_FILE_DETAIL_RESULT), 1);
+}
+
+void tst_ZVController::malformedDetailReplies_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("param");
+
+    QTest::addRow("15-bytes") << QByteArray(15, '\0') << int(FileDetailIllegalPacketSize) << 15;
+    QTest::addRow("17-bytes") << QByteArray(17, '\0') << int(FileDetailIllegalPacketSize) << 17;
+    QTest::addRow("empty") << QByteArray() << int(FileDetailIllegalPacketSize) << 0;
+    QTest::addRow("format-0") << QByteArray::fromHex("00000000 0000bb80 00000018 00057e40")
+                              << int(FileDetailUnknownFileFormat) << 0;
+    QTest::addRow("format-4") << QByteArray::fromHex("00000004 0000bb80 00000018 00057e40")
+                              << int(FileDetailUnknownFileFormat) << 4;
+}
+
+// The simulator only sends well-formed details, so a scripted peer answers
+// the first listing and then sends the reply under test.
+void tst_ZVController::malformedDetailReplies()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(int, code);
+    QFETCH(int, param);
+
+    sim->close();
+    QTcpServer peer;
+    QVERIFY(peer.listen(Address, ZVController::Port));
+    startController();
+    QTRY_VERIFY_WITH_TIMEOUT(peer.hasPendingConnections(), 5000);
+    QTcpSocket *socket = peer.nextPendingConnection();
+    QTRY_VERIFY_WITH_TIMEOUT(socket->bytesAvailable() >= HEADER_SIZE, 5000);   // the listing request
+    socket->readAll();
+
+    QByteArray emptyListing(HEADER_SIZE, '\0');
+    emptyListing[0] = 'Z';
+    emptyListing[1] = 'V';
+    emptyListing[KIND_OFFSET] = char(KIND_COMMAND);
+    emptyListing[CODE_OFFSET] = char(CODE_FILE_LIST);
+    QByteArray detail = emptyListing;
+    detail[CODE_OFFSET] = char(CODE_FILE_DETAIL_DATA);
+    qToBigEndian(quint16(payload.size()), detail.data() + LENGTH_OFFSET);
+    socket->write(emptyListing);
+    waitForListing();
+    socket->write(detail + payload);
+    QTRY_COMPARE(events->errors.size(), 1);
+    QCOMPARE(int(events->errors.first().code), code);
+    QCOMPARE(events->errors.first().param1, param);
+    QVERIFY(events->details.isEmpty());
+}
+
+void tst_ZVController::downloadsSeveralFilesExactly()
+{
+    startController();
+    waitForListing();
+    const QStringList files{"ZV_0001.WAV", "ZV_0003_BWF.WAV", "ZV_0004.MP3"};
+    QList<int> indexes;
+    for (const QString &name : files)
+        indexes << indexOf(name);
+    QVERIFY(download(indexes));
+
+    QCOMPARE(events->started.size(), 3);
+    for (int i = 0; i < files.size(); ++i) {
+        const QByteArray source = readAll(musicFile(files.at(i)));
+        QVERIFY(!source.isEmpty());
+        QCOMPARE(events->started.at(i).first, files.at(i));
+        QCOMPARE(events->started.at(i).second, qulonglong(source.size()));
+        QVERIFY2(readAll(dest->filePath(files.at(i))) == source, qPrintable(files.at(i)));
+    }
+    QCOMPARE(events->progress.last(), qulonglong(readAll(musicFile(files.last())).size()));
+    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 3);
+    QVERIFY(events->errors.isEmpty());
+}
+
+void tst_ZVController::segmentedStreamIsNoError()
+{
+    // Reads that end inside a header are ordinary on a slow link.
+    sim->setPacketSplit(9, 0);
+    startController();
+    waitForListing();
+    QVERIFY(download({indexOf("ZV_0004.MP3")}));
+    QVERIFY(readAll(dest->filePath("ZV_0004.MP3")) == readAll(musicFile("ZV_0004.MP3")));
+    QVERIFY(events->errors.isEmpty());
+}
+
+void tst_ZVController::sameNameRules_data()
+{
+    QTest::addColumn<int>("rule");
+    QTest::addColumn<bool>("sameSize");
+    QTest::addColumn<bool>("transferred");
+    QTest::addColumn<QString>("writtenAs");   // where the recording ends up; empty: nowhere
+
+    QTest::addRow("newer-same-size-skips") << int(SaveNewer) << true << false << QString();
+    QTest::addRow("newer-other-size-overwrites") << int(SaveNewer) << false << true << "ZV_0001.WAV";
+    QTest::addRow("overwrite") << int(SaveOverwrite) << true << true << "ZV_0001.WAV";
+    QTest::addRow("unknown-rule-overwrites") << 7 << true << true << "ZV_0001.WAV";
+    QTest::addRow("rename") << int(SaveRename) << true << true << "ZV_0001(1).WAV";
+    QTest::addRow("no-write-skips") << int(SaveNoWrite) << false << false << QString();
+}
+
+void tst_ZVController::sameNameRules()
+{
+    QFETCH(int, rule);
+    QFETCH(bool, sameSize);
+    QFETCH(bool, transferred);
+    QFETCH(QString, writtenAs);
+
+    startController();
+    waitForListing();
+    const QByteArray source = readAll(musicFile("ZV_0001.WAV"));
+    const QByteArray existing = sameSize ? QByteArray(source.size(), 'x') : QByteArray("old take");
+    QVERIFY(writeFile(dest->filePath("ZV_0001.WAV"), existing));
+
+    QVERIFY(download({indexOf("ZV_0001.WAV")}, SameNameOption(rule)));
+    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), transferred ? 1 : 0);
+    // Skipped or not, the window sees the file as started and complete.
+    QCOMPARE(events->started.size(), 1);
+    QCOMPARE(events->progress.last(), qulonglong(source.size()));
+    if (!writtenAs.isEmpty())
+        QVERIFY(readAll(dest->filePath(writtenAs)) == source);
+    if (writtenAs != QLatin1String("ZV_0001.WAV"))
+        QVERIFY(readAll(dest->filePath("ZV_0001.WAV")) == existing);
+}
+
+void tst_ZVController::renameRuleCapOverwritesLastCountedName()
+{
+    for (int count = 1; count <= 29999; ++count)
+        QVERIFY(QFile(dest->filePath(QStringLiteral("ZV_0002(%1).WAV").arg(count))).open(QIODevice::WriteOnly));
+    QVERIFY(writeFile(dest->filePath("ZV_0002.WAV"), "old"));
+    startController();
+    waitForListing();
+    QVERIFY(download({indexOf("ZV_0002.WAV")}, SaveRename));
+    QVERIFY(readAll(dest->filePath("ZV_0002(29999).WAV")) == readAll(musicFile("ZV_0002.WAV")));
+    QCOMPARE(readAll(dest->filePath("ZV_0002.WAV")), QByteArray("old"));
+    QVERIFY(!QFile::exists(dest->filePath("ZV_0002(30000).WAV")));
+}
+
+void tst_ZVController::packetFaultsCancelAndKeepPartialFile_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("keptBytes");   // what stays of the partial file
+    QTest::addColumn<bool>("confirmed");  // the recorder's cancel confirmation gets through
+
+    QTest::addRow("bad-checksum") << "check" << int(DownloadPacketCrcError) << 32768 << true;
+    QTest::addRow("offset-gap") << "offset" << int(DownloadIllegalOffset) << 32768 << true;
+    // The framing cuts the payload where the length field says, so a short
+    // length field fails the checksum and the rest of the stream is misframed.
+    QTest::addRow("length-field") << "length" << int(DownloadPacketCrcError) << 32768 << false;
+    QTest::addRow("more-than-listed") << "extra" << int(DownloadSizeExceeded) << -1 << true;
+}
+
+void tst_ZVController::packetFaultsCancelAndKeepPartialFile()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, code);
+    QFETCH(int, keptBytes);
+    QFETCH(bool, confirmed);
+
+    const QString name = QStringLiteral("ZV_0002.WAV");
+    const QByteArray source = readAll(musicFile(name));
+    if (fault == "check")
+        sim->setCorruptCheckAt(1);
+    else if (fault == "offset")
+        sim->setWrongOffsetAt(1);
+    else if (fault == "length")
+        sim->setWrongLengthAt(1);
+    else
+        sim->setExtraBytes(40000);
+    if (keptBytes < 0)
+        keptBytes = source.size() / 32768 * 32768;   // every whole packet before the overshoot
+
+    startController();
+    waitForListing();
+    controller->setDownloadFiles(dest->path(), {indexOf(name), indexOf("ZV_0001.WAV")});
+    QMetaObject::invokeMethod(controller, "requestDownloadFiles");
+    QTRY_VERIFY(!events->errors.isEmpty());
+    QCOMPARE(int(events->errors.first().code), code);
+    if (confirmed) {
+        QTRY_COMPARE(events->canceled, 1);
+        QCOMPARE(events->errors.size(), 1);
+    }
+    QCOMPARE(events->finished, 0);
+    QCOMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 1);
+    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1);   // the second file was dropped too
+    QCOMPARE(events->progress.last(), qulonglong(keptBytes));
+    const QByteArray partial = readAll(dest->filePath(name));
+    QCOMPARE(partial.size(), keptBytes);
+    QVERIFY(partial == source.left(keptBytes));
+    QVERIFY(!QFile::exists(dest->filePath("ZV_0001.WAV")));
+
+    // Anything still in flight after the cancel is ignored.
+    QTest::qWait(200);
+    QCOMPARE(events->progress.last(), qulonglong(keptBytes));
+    QCOMPARE(readAll(dest->filePath(name)).size(), keptBytes);
+}
+
+void tst_ZVController::userCancelConfirmsTwice()
+{
+    sim->setThrottle(400 * 1024);
+    startController();
+    waitForListing();
+    controller->setDownloadFiles(dest->path(), {indexOf("ZV_0002.WAV")});
+    QMetaObject::invokeMethod(controller, "requestDownloadFiles");
+    QTRY_VERIFY(!events->progress.isEmpty());
+    QMetaObject::invokeMethod(controller, "cancelDownload");
+    QTRY_COMPARE(events->canceled, 2);   // at once, then on the recorder's confirmation
+    const int progressAtCancel = events->progress.size();
+    QTest::qWait(300);
+    QCOMPARE(events->progress.size(), progressAtCancel);
+    QVERIFY(events->errors.isEmpty());
+    QCOMPARE(events->finished, 0);
+    const QByteArray partial = readAll(dest->filePath("ZV_0002.WAV"));
+    QVERIFY(partial.size() > 0);
+    QVERIFY(partial.size() < readAll(musicFile("ZV_0002.WAV")).size());
+    QCOMPARE(qulonglong(partial.size()), events->progress.last());
+}
+
+void tst_ZVController::hostileNamesNeverLeaveTheFolder_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addRow("parent-slash") << "../evil.wav";
+    QTest::addRow("parent-backslash") << "..\\evil.wav";
+    QTest::addRow("absolute") << "/tmp/abs.wav";
+    QTest::addRow("drive") << "C:\\abs.wav";
+    QTest::addRow("empty") << "";
+    QTest::addRow("dot") << ".";
+    QTest::addRow("dot-dot") << "..";
+    QTest::addRow("inner-slash") << "a/b.wav";
+    QTest::addRow("control") << "ctl\x01\x07\x1b\x7f.wav";
+    QTest::addRow("newline") << "line\nbreak.wav";
+}
+
+void tst_ZVController::hostileNamesNeverLeaveTheFolder()
+{
+    QFETCH(QString, name);
+    sim->setHostileNames(true);
+    // The chosen folder sits inside a parent whose contents must not change.
+    QTemporaryDir parent;
+    QVERIFY(QDir(parent.path()).mkdir("chosen"));
+    const QString chosen = parent.filePath("chosen");
+    const auto snapshot = [&] {
+        QStringList all;
+        QDirIterator it(parent.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            all << it.next();
+        all.sort();
+        return all;
+    };
+    const QStringList before = snapshot();
+
+    startController();
+    waitForListing();
+    QVERIFY2(events->entries.contains(name), qPrintable(events->names.join('|')));
+    const int index = indexOf(name);
+    controller->setDownloadFiles(chosen, {index});
+    QMetaObject::invokeMethod(controller, "requestDownloadFiles");
+    QTRY_COMPARE(events->errors.size(), 1);
+    QCOMPARE(events->errors.first().code, DownloadIllegalFileName);
+    QCOMPARE(events->errors.first().param1, index);
+    QTRY_COMPARE(events->canceled, 1);
+    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 0);
+    QCOMPARE(snapshot(), before);
+    QVERIFY(!QFile::exists("/tmp/abs.wav") || QFileInfo("/tmp/abs.wav").lastModified().secsTo(QDateTime::currentDateTime()) > 60);
+}
+
+void tst_ZVController::targetsMissingFromTheListAreDropped()
+{
+    startController();
+    waitForListing();
+    // An index the current list does not hold (the list changed after the
+    // targets were chosen) is never written under another entry's name.
+    QVERIFY(download({0x7000}));
+    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 0);
+    QVERIFY(events->started.isEmpty());
+    QVERIFY(QDir(dest->path()).isEmpty());
+
+    events->finished = 0;
+    QVERIFY(download({0x7001, indexOf("ZV_0001.WAV")}));
+    QCOMPARE(events->started.size(), 1);
+    QVERIFY(readAll(dest->filePath("ZV_0001.WAV")) == readAll(musicFile("ZV_0001.WAV")));
+}
+
+void tst_ZVController::zeroLengthRecordingCompletesAtOnce()
+{
+    QTemporaryDir tree;
+    QVERIFY(writeFile(tree.filePath("EMPTY.WAV"), QByteArray()));
+    QVERIFY(writeFile(tree.filePath("TAKE.WAV"), QByteArray(70000, 't')));
+    sim->setMusicRoot(tree.path());
+    startController();
+    waitForListing();
+    QVERIFY(writeFile(dest->filePath("EMPTY.WAV"), "stale"));   // overwritten, as any other file
+
+    QVERIFY(download({indexOf("EMPTY.WAV"), indexOf("TAKE.WAV")}));
+    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1);   // only the non-empty one is requested
+    QCOMPARE(events->started.first(), qMakePair(QString("EMPTY.WAV"), qulonglong(0)));
+    QCOMPARE(events->progress.first(), qulonglong(0));
+    QVERIFY(QFileInfo::exists(dest->filePath("EMPTY.WAV")));
+    QCOMPARE(QFileInfo(dest->filePath("EMPTY.WAV")).size(), qint64(0));
+    QCOMPARE(readAll(dest->filePath("TAKE.WAV")), QByteArray(70000, 't'));
+}
+
+void tst_ZVController::unopenableTargetReportsNotOpen()
+{
+    // A folder in the way of the target name: the file cannot be opened.
+    QVERIFY(QDir(dest->path()).mkdir("ZV_0001.WAV"));
+    startController();
+    waitForListing();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("download: File open error .*ZV_0001.WAV"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("download: Illegal sequence. file not open .*ZV_0001.WAV"));
+    QVERIFY(!download({indexOf("ZV_0001.WAV")}));
+    QTRY_COMPARE(events->errors.size(), 1);
+    QCOMPARE(events->errors.first().code, DownloadFileNotOpen);
+    QTRY_COMPARE(events->canceled, 1);
+}
+
+void tst_ZVController::writeFailureIsReported()
+{
+    // A file size limit makes the fourth 32 KiB write of ZV_0002.WAV short.
+    constexpr rlim_t Limit = 100000;
+    rlimit saved{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = saved;
+    lowered.rlim_cur = Limit;
+
+    startController();
+    waitForListing();
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    const bool finished = download({indexOf("ZV_0002.WAV")});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    QVERIFY(!finished);
+    QTRY_COMPARE(events->errors.size(), 1);
+    QCOMPARE(events->errors.first().code, DownloadFileWriteError);
+    QCOMPARE(events->errors.first().param1, 32768);
+    QCOMPARE(events->errors.first().param2, int(Limit - 3 * 32768));
+    QTRY_COMPARE(events->canceled, 1);
+    QCOMPARE(events->progress.last(), qulonglong(3 * 32768));
+}
+
+void tst_ZVController::directCallsFromAnotherThreadDuringListings()
+{
+    startController();
+    waitForListing();
+    std::atomic<bool> stop{false};
+    std::atomic<int> calls{0};
+    std::thread hammer([&] {
+        DownloadFileInfo info;
+        while (!stop) {
+            const int count = controller->getFileCount();
+            for (int row = 0; row <= count; ++row)
+                controller->getFileInfo(row, &info);   // rows may vanish meanwhile
+            controller->setDownloadFiles(dest->path(), {1, 2, 3});
+            controller->setSSID(QStringLiteral(ZV_TEST_ADDRESS));
+            controller->setSameOption(SaveRename);
+            ++calls;
+        }
+    });
+    for (int round = 0; round < 3; ++round) {
+        sim->notifyListingChanged();
+        waitForListing();
+    }
+    stop = true;
+    hammer.join();
+    QVERIFY(calls > 0);
+    QVERIFY(events->names.contains("ZV_0001.WAV"));
+}
+
+QTEST_GUILESS_MAIN(tst_ZVController)
+#include "tst_zvcontroller.moc"
