@@ -325,8 +325,7 @@ int main(int argc, char **argv)
         QLoggingCategory::setFilterRules(QStringLiteral("zv.*.debug=false\nzv.*.warning=false"));
 
     QStringList args = parser.positionalArguments();
-    const QString command = args.value(0);
-    args.removeFirst();
+    const QString command = args.isEmpty() ? QString() : args.takeFirst();
     const auto usage = [&](const QString &why) {
         err(QStringLiteral("zv-transfer: ") + why + QStringLiteral(" (see --help)"));
         return ExitUsage;
