@@ -12,6 +12,8 @@
 #include <QtTest>
 #include <atomic>
 #include <csignal>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <thread>
 
@@ -56,12 +58,14 @@ public:
             listed << clock.elapsed();
             names.clear();
             entries.clear();
+            dates.clear();
             const int count = controller->getFileCount();
             for (int row = 0; row < count; ++row) {
                 DownloadFileInfo info;
                 if (controller->getFileInfo(row, &info)) {
                     names << info.name;
                     entries.insert(info.name, info.index);
+                    dates.insert(info.name, info.dateTime);
                 }
             }
         });
@@ -86,6 +90,7 @@ public:
     QList<qint64> connected, closed, listed, discarded;
     QStringList names;
     QMap<QString, int> entries;   // name -> entry index
+    QMap<QString, QDateTime> dates;
     QList<ErrorEvent> errors;
     QList<QList<uint>> details;
     QList<QPair<QString, qulonglong>> started;
@@ -98,6 +103,11 @@ public:
 class tst_ZVController : public QObject
 {
     Q_OBJECT
+public:
+    // Whether the test runs in a mount namespace of its own, where it may
+    // mount a small scratch file system.
+    explicit tst_ZVController(bool privateMounts) : privateMounts(privateMounts) {}
+
 private slots:
     void initTestCase();
     void init();
@@ -130,6 +140,7 @@ private slots:
     void zeroLengthRecordingCompletesAtOnce();
     void unopenableTargetReportsNotOpen();
     void writeFailureIsReported();
+    void notEnoughSpaceRefusesBeforeWriting();
     void directCallsFromAnotherThreadDuringListings();
 
 private:
@@ -147,6 +158,7 @@ private:
     QThread *thread = nullptr;
     ControllerEvents *events = nullptr;
     QList<QByteArray> requests;
+    const bool privateMounts;
 };
 
 void tst_ZVController::initTestCase()
@@ -447,6 +459,10 @@ void tst_ZVController::downloadsSeveralFilesExactly()
         QCOMPARE(events->started.at(i).first, files.at(i));
         QCOMPARE(events->started.at(i).second, qulonglong(source.size()));
         QVERIFY2(readAll(dest->filePath(files.at(i))) == source, qPrintable(files.at(i)));
+        // The copy keeps the recording's time from the listing.
+        const QDateTime recorded = events->dates.value(files.at(i));
+        QVERIFY(recorded.isValid());
+        QCOMPARE(QFileInfo(dest->filePath(files.at(i))).lastModified(), recorded);
     }
     QCOMPARE(events->progress.last(), qulonglong(readAll(musicFile(files.last())).size()));
     QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 3);
@@ -499,8 +515,11 @@ void tst_ZVController::sameNameRules()
     QCOMPARE(events->progress.last(), qulonglong(source.size()));
     if (!writtenAs.isEmpty())
         QVERIFY(readAll(dest->filePath(writtenAs)) == source);
-    if (writtenAs != QLatin1String("ZV_0001.WAV"))
+    if (writtenAs != QLatin1String("ZV_0001.WAV")) {
         QVERIFY(readAll(dest->filePath("ZV_0001.WAV")) == existing);
+        // A file left alone keeps its own time.
+        QVERIFY(QFileInfo(dest->filePath("ZV_0001.WAV")).lastModified() != events->dates.value("ZV_0001.WAV"));
+    }
 }
 
 void tst_ZVController::renameRuleCapOverwritesLastCountedName()
@@ -722,6 +741,30 @@ void tst_ZVController::writeFailureIsReported()
     QCOMPARE(events->progress.last(), qulonglong(3 * 32768));
 }
 
+void tst_ZVController::notEnoughSpaceRefusesBeforeWriting()
+{
+    if (!privateMounts)
+        QSKIP("needs a mount namespace of its own (run as root)");
+    const QString small = dest->filePath("small");
+    QVERIFY(QDir().mkpath(small));
+    QVERIFY2(mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=1m") == 0,
+             strerror(errno));
+    startController();
+    waitForListing();
+    controller->setDownloadFiles(small, {indexOf("ZV_0001.WAV"), indexOf("ZV_0002.WAV")});
+    QMetaObject::invokeMethod(controller, "requestDownloadFiles");
+    QTRY_COMPARE(events->errors.size(), 1);
+    QCOMPARE(events->errors.first().code, DownloadNoSpace);
+    // 480 044 + 1 152 044 bytes need 2 MiB (rounded up); 1 MiB is free.
+    QCOMPARE(events->errors.first().param1, 2);
+    QCOMPARE(events->errors.first().param2, 1);
+    QTRY_COMPARE(events->canceled, 1);
+    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 0);
+    QVERIFY(events->started.isEmpty());
+    QVERIFY(QDir(small).isEmpty());
+    umount(QFile::encodeName(small).constData());
+}
+
 void tst_ZVController::directCallsFromAnotherThreadDuringListings()
 {
     startController();
@@ -750,5 +793,15 @@ void tst_ZVController::directCallsFromAnotherThreadDuringListings()
     QVERIFY(events->names.contains("ZV_0001.WAV"));
 }
 
-QTEST_GUILESS_MAIN(tst_ZVController)
+int main(int argc, char **argv)
+{
+    // Before any thread starts: a private mount namespace, so a test can mount
+    // a tiny file system that nobody else sees.
+    const bool privateMounts = unshare(CLONE_NEWNS) == 0
+        && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    QCoreApplication app(argc, argv);
+    tst_ZVController test(privateMounts);
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_zvcontroller.moc"

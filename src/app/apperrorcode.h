@@ -20,6 +20,7 @@ enum AppErrorCode {
     DownloadIllegalFileName = 10,
     DownloadSizeExceeded = 11,
     DownloadFileWriteError = 12,
+    DownloadNoSpace = 13,
 };
 Q_DECLARE_METATYPE(AppErrorCode)
 

@@ -1,7 +1,7 @@
 #include "controller/zvcontroller.h"
 
 #include <QAbstractSocket>
-#include <QMutexLocker>
+#include "app/mutexlocker.h"
 #include <QThread>
 #include <QTimer>
 
@@ -36,25 +36,25 @@ ZVController::ZVController(QObject *parent)
 
 void ZVController::setSSID(const QString &name)
 {
-    QMutexLocker locker(&mutex);
+    MutexLocker locker(&mutex);
     hostName = name;
 }
 
 void ZVController::setSameOption(SameNameOption option)
 {
-    QMutexLocker locker(&mutex);
+    MutexLocker locker(&mutex);
     downloadQueue->setSameOption(option);
 }
 
 int ZVController::getFileCount()
 {
-    QMutexLocker locker(&mutex);
+    MutexLocker locker(&mutex);
     return fileList->count();
 }
 
 bool ZVController::getFileInfo(int row, DownloadFileInfo *info)
 {
-    QMutexLocker locker(&mutex);
+    MutexLocker locker(&mutex);
     if (row < 0 || row >= fileList->count())
         return false;
     const DownloadFileInfo *entry = fileList->at(row);
@@ -68,7 +68,7 @@ bool ZVController::getFileInfo(int row, DownloadFileInfo *info)
 
 void ZVController::setDownloadFiles(const QString &directory, const QList<int> &indexes)
 {
-    QMutexLocker locker(&mutex);
+    MutexLocker locker(&mutex);
     downloadQueue->clearTargets();
     for (int index : indexes)
         downloadQueue->addTarget(index);
@@ -96,7 +96,7 @@ void ZVController::pollingConnection()
     emit networkClosed();
     QString host;
     {
-        QMutexLocker locker(&mutex);
+        MutexLocker locker(&mutex);
         host = hostName;
     }
     connection->connectToHost(host, Port);
@@ -125,7 +125,7 @@ void ZVController::networkError(AppErrorCode code, int param)
 
 void ZVController::clearFileList()
 {
-    QMutexLocker locker(&mutex);
+    MutexLocker locker(&mutex);
     fileList->clear();
     downloadQueue->clearTargets();
 }

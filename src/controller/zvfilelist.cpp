@@ -1,6 +1,6 @@
 #include "controller/zvfilelist.h"
 
-#include <QMutexLocker>
+#include "app/mutexlocker.h"
 
 #include "protocol/zvcommand.h"
 
@@ -71,12 +71,8 @@ void ZVFileList::parseFileList(ZVCommand *command, const QByteArray &nameSeparat
         info->name = command->payloadString(nameStart, nameEnd - nameStart);
         pos = nameEnd + nameSeparator.size();
 
-        if (mutex) {
-            QMutexLocker locker(mutex);
-            append(info);
-        } else {
-            append(info);
-        }
+        MutexLocker locker(mutex);
+        append(info);
     }
 }
 

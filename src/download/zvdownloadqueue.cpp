@@ -2,7 +2,8 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QMutexLocker>
+#include <QStorageInfo>
+#include "app/mutexlocker.h"
 #include <QThread>
 
 #include "app/logging.h"
@@ -67,7 +68,7 @@ bool ZVDownloadQueue::isSafeFileName(const QString &name, const QDir &directory)
 // are no longer in the file list (it was replaced after they were chosen).
 bool ZVDownloadQueue::takeFirstTarget(Target *target, bool *dropped)
 {
-    QMutexLocker locker(mutex);
+    MutexLocker locker(mutex);
     while (!targetList.isEmpty() && !fileList->containsIndex(targetList.first())) {
         qCWarning(lcDownload) << "download: Target is no longer listed:" << targetList.first();
         targetList.removeFirst();
@@ -80,6 +81,7 @@ bool ZVDownloadQueue::takeFirstTarget(Target *target, bool *dropped)
     target->name = info->name;
     target->size = info->size;
     target->path = saveDirectory.absoluteFilePath(info->name);
+    target->dateTime = info->dateTime;
     target->option = sameOption;
     if (!isSafeFileName(target->name, saveDirectory))
         target->path.clear();
@@ -88,33 +90,85 @@ bool ZVDownloadQueue::takeFirstTarget(Target *target, bool *dropped)
 
 void ZVDownloadQueue::removeFirstTarget()
 {
-    QMutexLocker locker(mutex);
+    MutexLocker locker(mutex);
     if (!targetList.isEmpty())
         targetList.removeFirst();
 }
 
+// Whether the same-name rule leaves an existing file at `path` alone.
+bool ZVDownloadQueue::keepsExistingFile(int option, const QString &path, qint64 size)
+{
+    switch (option) {
+    case SaveNoWrite:
+        return QFile::exists(path);
+    case SaveNewer:
+        return QFile::exists(path) && QFileInfo(path).size() == size;
+    default:
+        return false;
+    }
+}
+
 ZVDownloadQueue::Decision ZVDownloadQueue::applySameNameRule(Target *target)
 {
-    if (!QFile::exists(target->path))
-        return Decision::Write;
-    switch (target->option) {
-    case SaveRename:
-        target->path = makeNewCountFileName(target->path);
-        return Decision::Write;
-    case SaveNoWrite:
+    if (keepsExistingFile(target->option, target->path, target->size))
         return Decision::Skip;
-    case SaveNewer:
-        return QFileInfo(target->path).size() == target->size ? Decision::Skip : Decision::Write;
-    default:
-        return Decision::Write;   // SaveOverwrite and anything unknown
+    if (target->option == SaveRename && QFile::exists(target->path))
+        target->path = makeNewCountFileName(target->path);
+    return Decision::Write;
+}
+
+// Refuses a download whose files cannot all fit in the chosen folder, before
+// anything is written or requested.
+bool ZVDownloadQueue::checkFreeSpace()
+{
+    QList<Target> targets;
+    QString directory;
+    {
+        MutexLocker locker(mutex);
+        directory = saveDirectory.absolutePath();
+        for (int index : qAsConst(targetList)) {
+            if (!fileList->containsIndex(index))
+                continue;
+            const DownloadFileInfo *info = fileList->findByIndex(index);
+            if (!isSafeFileName(info->name, saveDirectory))
+                continue;
+            Target target;
+            target.size = info->size;
+            target.path = saveDirectory.absoluteFilePath(info->name);
+            target.option = sameOption;
+            targets.append(target);
+        }
     }
+    qint64 needed = 0;
+    for (const Target &target : qAsConst(targets)) {
+        if (!keepsExistingFile(target.option, target.path, target.size))
+            needed += target.size;
+    }
+    const QStorageInfo storage(directory);
+    if (needed == 0 || !storage.isValid())
+        return true;
+    const qint64 available = storage.bytesAvailable();
+    if (needed <= available)
+        return true;
+
+    constexpr qint64 MiB = 1024 * 1024;
+    qCWarning(lcDownload) << "download: Not enough free space" << needed << available;
+    fail(DownloadNoSpace, int(qMin<qint64>((needed + MiB - 1) / MiB, INT_MAX)), int(qMin<qint64>(available / MiB, INT_MAX)));
+    return false;
 }
 
 void ZVDownloadQueue::startDownload()
 {
+    if (!checkFreeSpace())
+        return;
+    startNextTarget();
+}
+
+void ZVDownloadQueue::startNextTarget()
+{
     canceled = false;
     {
-        QMutexLocker locker(mutex);
+        MutexLocker locker(mutex);
         if (targetList.isEmpty()) {
             qCWarning(lcDownload) << "download: Illegal sequence. Download target is empty.";
             return;
@@ -134,6 +188,7 @@ void ZVDownloadQueue::startDownload()
             return;
         }
         estimatedSize = target.size;
+        recordedAt = target.dateTime;
 
         if (target.path.isEmpty()) {
             qCWarning(lcDownload) << "download: Illegal file name" << target.name;
@@ -164,13 +219,14 @@ void ZVDownloadQueue::startDownload()
                 fail(DownloadFileWriteError, 0, -1);
                 return;
             }
+            keepRecordingTime();
             closeFile();
             qCDebug(lcDownload) << "download: complete file.";
             emit downloadProgress(0);
             removeFirstTarget();
             bool more;
             {
-                QMutexLocker locker(mutex);
+                MutexLocker locker(mutex);
                 more = !targetList.isEmpty();
             }
             if (!more) {
@@ -195,7 +251,7 @@ bool ZVDownloadQueue::skipCurrentFile(QString *name, QString *path)
 
     bool more = false;
     {
-        QMutexLocker locker(mutex);
+        MutexLocker locker(mutex);
         if (!targetList.isEmpty())
             targetList.removeFirst();
         if (!targetList.isEmpty() && fileList->containsIndex(targetList.first())) {
@@ -275,22 +331,31 @@ void ZVDownloadQueue::completeFile()
         fail(DownloadFileWriteError, int(qMin<qint64>(estimatedSize, INT_MAX)), -1);
         return;
     }
+    keepRecordingTime();
     closeFile();
     qCDebug(lcDownload) << "download: complete file.";
     removeFirstTarget();
 
     bool more;
     {
-        QMutexLocker locker(mutex);
+        MutexLocker locker(mutex);
         more = !targetList.isEmpty();
     }
     if (more) {
         QThread::msleep(PauseBetweenFilesMs);
-        startDownload();
+        startNextTarget();
     } else {
         qCDebug(lcDownload) << "download: Downloaded all files.";
         emit downloadFinished();
     }
+}
+
+// A finished file carries the time it was recorded, as listed, not the time
+// it was copied.
+void ZVDownloadQueue::keepRecordingTime()
+{
+    if (recordedAt.isValid() && !file->setFileTime(recordedAt, QFileDevice::FileModificationTime))
+        qCWarning(lcDownload) << "download: Cannot set the file time" << file->fileName() << file->errorString();
 }
 
 void ZVDownloadQueue::fail(AppErrorCode code, int param, int param2)
@@ -312,7 +377,7 @@ void ZVDownloadQueue::cancel()
 {
     closeFile();
     {
-        QMutexLocker locker(mutex);
+        MutexLocker locker(mutex);
         targetList.clear();
     }
     canceled = true;

@@ -1,6 +1,7 @@
 #ifndef ZVDOWNLOADQUEUE_H
 #define ZVDOWNLOADQUEUE_H
 
+#include <QDateTime>
 #include <QDir>
 #include <QList>
 #include <QObject>
@@ -60,16 +61,21 @@ private:
         QString name;
         qint64 size = 0;
         QString path;
+        QDateTime dateTime;
         int option = SaveNoWrite;
     };
     enum class Decision { Write, Skip };
 
     bool takeFirstTarget(Target *target, bool *dropped);
     void removeFirstTarget();
+    static bool keepsExistingFile(int option, const QString &path, qint64 size);
     Decision applySameNameRule(Target *target);
+    bool checkFreeSpace();
+    void startNextTarget();
     void closeFile();
     void fail(AppErrorCode code, int param, int param2);
     void completeFile();
+    void keepRecordingTime();
 
     DeviceNetConnection *connection;
     ZVFileList *fileList;
@@ -78,6 +84,7 @@ private:
     int sameOption = SaveNoWrite;
     QFile *file = nullptr;
     qint64 estimatedSize = 0;
+    QDateTime recordedAt;   // the current file's date-time as listed
     quint32 receivedSize = 0;
     bool canceled = false;
 

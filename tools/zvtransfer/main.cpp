@@ -47,6 +47,7 @@ QString explanation(AppErrorCode code)
     case DownloadIllegalFileName: return QStringLiteral("the recorder's file name cannot be used safely");
     case DownloadSizeExceeded: return QStringLiteral("the recorder sent more data than the file's listed size");
     case DownloadFileWriteError: return QStringLiteral("writing the target file failed (disk full or not writable?)");
+    case DownloadNoSpace: return QStringLiteral("the destination folder has not enough free space for these files");
     }
     return QStringLiteral("unknown error");
 }
