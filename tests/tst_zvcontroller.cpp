@@ -138,7 +138,11 @@ private slots:
     void hostileNamesNeverLeaveTheFolder();
     void targetsMissingFromTheListAreDropped();
     void zeroLengthRecordingCompletesAtOnce();
+    void folderInTheWayIsRefused();
     void unopenableTargetReportsNotOpen();
+    void overwriteKeepsOldFileUntilComplete_data();
+    void overwriteKeepsOldFileUntilComplete();
+    void linksAreReplacedNotWrittenThrough();
     void writeFailureIsReported();
     void notEnoughSpaceRefusesBeforeWriting();
     void directCallsFromAnotherThreadDuringListings();
@@ -581,7 +585,7 @@ void tst_ZVController::packetFaultsCancelAndKeepPartialFile()
         QCOMPARE(events->errors.size(), 1);
     }
     QCOMPARE(events->finished, 0);
-    QCOMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 1);
+    QTRY_COMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 1);
     QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1);   // the second file was dropped too
     QCOMPARE(events->progress.last(), qulonglong(keptBytes));
     const QByteArray partial = readAll(dest->filePath(name));
@@ -701,18 +705,92 @@ void tst_ZVController::zeroLengthRecordingCompletesAtOnce()
     QCOMPARE(readAll(dest->filePath("TAKE.WAV")), QByteArray(70000, 't'));
 }
 
-void tst_ZVController::unopenableTargetReportsNotOpen()
+void tst_ZVController::folderInTheWayIsRefused()
 {
-    // A folder in the way of the target name: the file cannot be opened.
     QVERIFY(QDir(dest->path()).mkdir("ZV_0001.WAV"));
     startController();
     waitForListing();
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("download: File open error .*ZV_0001.WAV"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("download: Illegal sequence. file not open .*ZV_0001.WAV"));
-    QVERIFY(!download({indexOf("ZV_0001.WAV")}));
+    QVERIFY(!download({indexOf("ZV_0001.WAV")}, SaveRename));
+    QTRY_COMPARE(events->errors.size(), 1);
+    QCOMPARE(events->errors.first().code, DownloadIllegalFileName);
+    QCOMPARE(events->errors.first().param1, indexOf("ZV_0001.WAV"));
+    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 0);
+    QVERIFY(QFileInfo(dest->filePath("ZV_0001.WAV")).isDir());
+}
+
+void tst_ZVController::unopenableTargetReportsNotOpen()
+{
+    if (!privateMounts)
+        QSKIP("needs a mount namespace of its own (run as root)");
+    const QString readOnly = dest->filePath("ro");
+    QVERIFY(QDir().mkpath(readOnly));
+    QVERIFY2(mount("tmpfs", QFile::encodeName(readOnly).constData(), "tmpfs", MS_RDONLY, "size=4m") == 0,
+             strerror(errno));
+    startController();
+    waitForListing();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("download: File open error .*ro/ZV_0001.WAV"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("download: Illegal sequence. file not open .*ro/ZV_0001.WAV"));
+    controller->setDownloadFiles(readOnly, {indexOf("ZV_0001.WAV")});
+    QMetaObject::invokeMethod(controller, "requestDownloadFiles");
     QTRY_COMPARE(events->errors.size(), 1);
     QCOMPARE(events->errors.first().code, DownloadFileNotOpen);
     QTRY_COMPARE(events->canceled, 1);
+    umount(QFile::encodeName(readOnly).constData());
+}
+
+void tst_ZVController::overwriteKeepsOldFileUntilComplete_data()
+{
+    QTest::addColumn<bool>("userCancel");
+    QTest::addRow("bad-checksum") << false;
+    QTest::addRow("user-cancel") << true;
+}
+
+void tst_ZVController::overwriteKeepsOldFileUntilComplete()
+{
+    QFETCH(bool, userCancel);
+    const QByteArray precious("the only copy of yesterday's take");
+    QVERIFY(writeFile(dest->filePath("ZV_0002.WAV"), precious));
+    if (userCancel)
+        sim->setThrottle(400 * 1024);
+    else
+        sim->setCorruptCheckAt(2);
+    startController();
+    waitForListing();
+    controller->setSameOption(SaveOverwrite);
+    controller->setDownloadFiles(dest->path(), {indexOf("ZV_0002.WAV")});
+    QMetaObject::invokeMethod(controller, "requestDownloadFiles");
+    QTRY_VERIFY(!events->progress.isEmpty());
+    if (userCancel)
+        QMetaObject::invokeMethod(controller, "cancelDownload");
+    QTRY_COMPARE(events->canceled, userCancel ? 2 : 1);   // a user's cancel is confirmed twice
+    QCOMPARE(readAll(dest->filePath("ZV_0002.WAV")), precious);
+    QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"ZV_0002.WAV"});
+
+    // Complete, the new recording takes the old one's place.
+    sim->clearFaults();
+    events->canceled = 0;
+    QVERIFY(download({indexOf("ZV_0002.WAV")}, SaveOverwrite));
+    QVERIFY(readAll(dest->filePath("ZV_0002.WAV")) == readAll(musicFile("ZV_0002.WAV")));
+    QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"ZV_0002.WAV"});
+}
+
+void tst_ZVController::linksAreReplacedNotWrittenThrough()
+{
+    QTemporaryDir outside;
+    const QString target = outside.filePath("outside.wav");
+    QVERIFY(writeFile(target, "outside the chosen folder"));
+    QVERIFY(QFile::link(target, dest->filePath("ZV_0001.WAV")));
+    QVERIFY(QFile::link(outside.filePath("missing.wav"), dest->filePath("ZV_0004.MP3")));   // dangling
+    startController();
+    waitForListing();
+    QVERIFY(download({indexOf("ZV_0001.WAV"), indexOf("ZV_0004.MP3")}, SaveOverwrite));
+    QCOMPARE(readAll(target), QByteArray("outside the chosen folder"));
+    QVERIFY(!QFile::exists(outside.filePath("missing.wav")));
+    for (const char *name : {"ZV_0001.WAV", "ZV_0004.MP3"}) {
+        const QFileInfo written(dest->filePath(name));
+        QVERIFY2(!written.isSymLink(), name);
+        QVERIFY2(readAll(written.filePath()) == readAll(musicFile(name)), name);
+    }
 }
 
 void tst_ZVController::writeFailureIsReported()

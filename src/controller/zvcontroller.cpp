@@ -136,6 +136,7 @@ void ZVController::requestNewFileList()
         return;
     clearFileList();
     listSequence = 0;
+    listComplete = false;
     connection->sendPacket(ZVCommandFactory::createFileListRequest());
 }
 
@@ -200,6 +201,31 @@ void ZVController::notifyFileDetail(ZVCommand *command)
     emit error(FileDetailUnknownFileFormat, int(format), 0);
 }
 
+void ZVController::handleFileListPacket(ZVCommand *command)
+{
+    if (command->headerByte(SEQUENCE_OFFSET) != listSequence) {
+        requestNewFileList();   // out of sequence: list again from packet 0
+        return;
+    }
+    if (listComplete) {
+        // Packets after the announced total would only grow the list.
+        qCDebug(lcController) << "FileDetail: list packet after the announced total ignored";
+        return;
+    }
+    const int total = command->headerWord(COUNT_OFFSET);
+    const int before = getFileCount();
+    parseFileList(command);
+    ++listSequence;
+    // Complete when the entries reach the announced total. A listing that
+    // decodes to more entries than announced (a broken name that splits in
+    // two) ends where it crosses the total instead of never ending.
+    const int after = getFileCount();
+    if (after == total || (after > total && before < total)) {
+        listComplete = true;
+        emit getFileListFinished();
+    }
+}
+
 void ZVController::analyzeCommand()
 {
     if (connection->isCommandQueueEmpty())
@@ -217,24 +243,8 @@ void ZVController::analyzeCommand()
     case KIND_COMMAND:
         switch (command->headerByte(CODE_OFFSET)) {
         case CODE_FILE_LIST:
-            if (command->headerByte(SEQUENCE_OFFSET) != listSequence) {
-                requestNewFileList();   // out of sequence: list again from packet 0
-                break;
-            }
-        {
-            const int total = command->headerWord(COUNT_OFFSET);
-            const int before = getFileCount();
-            parseFileList(command);
-            ++listSequence;
-            // Complete when the entries reach the announced total. A listing
-            // that decodes to more entries than announced (a broken name that
-            // splits into two) ends where it crosses the total instead of
-            // never ending.
-            const int after = getFileCount();
-            if (after == total || (after > total && before < total))
-                emit getFileListFinished();
+            handleFileListPacket(command);
             break;
-        }
         case CODE_LIST_INVALIDATED:
             clearFileList();
             emit discardFileList();

@@ -75,12 +75,14 @@ public slots:
 private:
     void clearFileList();
     void parseFileList(ZVCommand *command);
+    void handleFileListPacket(ZVCommand *command);
     void notifyFileDetail(ZVCommand *command);
     static QDateTime makeDateTime(int date, int time);
 
     DeviceNetConnection *connection;
     QMutex mutex;
     quint8 listSequence = 0;
+    bool listComplete = false;   // the current listing reached its total
     QTimer *pollTimer = nullptr;
     QString hostName;
     const QByteArray nameSeparator;

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
+#include <QTemporaryFile>
+#include <cstdio>
 #include "app/mutexlocker.h"
 #include <QThread>
 
@@ -196,6 +198,14 @@ void ZVDownloadQueue::startNextTarget()
             return;
         }
 
+        // A folder in the way is never written into or replaced.
+        const QFileInfo existing(target.path);
+        if (existing.isDir() && !existing.isSymLink()) {
+            qCWarning(lcDownload) << "download: Illegal file name" << target.name << "(a folder of that name exists)";
+            fail(DownloadIllegalFileName, target.index, 0);
+            return;
+        }
+
         if (applySameNameRule(&target) == Decision::Skip) {
             QString name = target.name;
             QString path = target.path;
@@ -205,12 +215,7 @@ void ZVDownloadQueue::startNextTarget()
         }
 
         receivedSize = 0;
-        openError.clear();
-        file = new QFile(target.path);
-        if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            openError = target.path + QLatin1String(": ") + file->errorString();
-            qCWarning(lcDownload) << "download: File open error" << target.path << file->errorString();
-        }
+        openTarget(target);
 
         if (target.size == 0) {
             // Nothing to transfer: the empty file is complete as created.
@@ -219,8 +224,8 @@ void ZVDownloadQueue::startNextTarget()
                 fail(DownloadFileWriteError, 0, -1);
                 return;
             }
-            keepRecordingTime();
-            closeFile();
+            if (!finishFile())
+                return;
             qCDebug(lcDownload) << "download: complete file.";
             emit downloadProgress(0);
             removeFirstTarget();
@@ -326,13 +331,8 @@ void ZVDownloadQueue::saveDownloadData(ZVCommand *command)
 
 void ZVDownloadQueue::completeFile()
 {
-    if (!file->flush()) {
-        qCWarning(lcDownload) << "download: File write error" << file->fileName() << file->errorString();
-        fail(DownloadFileWriteError, int(qMin<qint64>(estimatedSize, INT_MAX)), -1);
+    if (!finishFile())
         return;
-    }
-    keepRecordingTime();
-    closeFile();
     qCDebug(lcDownload) << "download: complete file.";
     removeFirstTarget();
 
@@ -364,13 +364,71 @@ void ZVDownloadQueue::fail(AppErrorCode code, int param, int param2)
     cancel();
 }
 
+// Opens the file the target is written to. A new name is written in place (a
+// partial file stays after a cancel); an existing name (or a link of that
+// name) is replaced only when the new file is complete, so a cancelled or
+// failed download leaves the old file as it was.
+bool ZVDownloadQueue::openTarget(const Target &target)
+{
+    openError.clear();
+    replacePath.clear();
+    const QFileInfo existing(target.path);
+    if (existing.exists() || existing.isSymLink()) {
+        auto *temporary = new QTemporaryFile(saveDirectory.absoluteFilePath(QStringLiteral(".zv-download-XXXXXX.part")));
+        file = temporary;
+        if (temporary->open()) {
+            replacePath = target.path;
+            const bool regular = existing.isFile() && !existing.isSymLink();
+            temporary->setPermissions(regular ? existing.permissions()
+                                              : QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                    | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        }
+    } else {
+        file = new QFile(target.path);
+        file->open(QIODevice::WriteOnly | QIODevice::Truncate);
+    }
+    if (!file->isOpen()) {
+        openError = target.path + QLatin1String(": ") + file->errorString();
+        qCWarning(lcDownload) << "download: File open error" << target.path << file->errorString();
+        return false;
+    }
+    return true;
+}
+
+// Flushes the complete file, gives it the recording's time and, when it
+// replaces an existing one, puts it in its place. Reports a failure (and
+// cancels) when any of that fails.
+bool ZVDownloadQueue::finishFile()
+{
+    if (!file->flush()) {
+        qCWarning(lcDownload) << "download: File write error" << file->fileName() << file->errorString();
+        fail(DownloadFileWriteError, int(qMin<qint64>(estimatedSize, INT_MAX)), -1);
+        return false;
+    }
+    keepRecordingTime();
+    if (!replacePath.isEmpty()) {
+        // rename() replaces a link of that name itself, never what it points to.
+        if (std::rename(QFile::encodeName(file->fileName()).constData(),
+                        QFile::encodeName(replacePath).constData()) != 0) {
+            qCWarning(lcDownload) << "download: File write error" << replacePath << strerror(errno);
+            fail(DownloadFileWriteError, int(qMin<qint64>(estimatedSize, INT_MAX)), -1);
+            return false;
+        }
+        static_cast<QTemporaryFile *>(file)->setAutoRemove(false);
+        replacePath.clear();
+    }
+    closeFile();
+    return true;
+}
+
 void ZVDownloadQueue::closeFile()
 {
     if (!file)
         return;
     file->close();
-    delete file;
+    delete file;   // an unfinished temporary file removes itself
     file = nullptr;
+    replacePath.clear();
 }
 
 void ZVDownloadQueue::cancel()

@@ -72,6 +72,8 @@ private:
     Decision applySameNameRule(Target *target);
     bool checkFreeSpace();
     void startNextTarget();
+    bool openTarget(const Target &target);
+    bool finishFile();
     void closeFile();
     void fail(AppErrorCode code, int param, int param2);
     void completeFile();
@@ -83,6 +85,10 @@ private:
     QDir saveDirectory;
     int sameOption = SaveNoWrite;
     QFile *file = nullptr;
+    // When the file being written replaces one that exists, `file` is a
+    // temporary file in the same folder that takes this path only once it is
+    // complete.
+    QString replacePath;
     qint64 estimatedSize = 0;
     QDateTime recordedAt;   // the current file's date-time as listed
     quint32 receivedSize = 0;

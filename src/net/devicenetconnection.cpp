@@ -10,6 +10,9 @@ namespace {
 // Initial room of the receive buffer; it grows for larger reads and keeps its
 // capacity between reads.
 constexpr int ReceiveBufferReserve = 256 * 1024;
+// Most bytes the socket takes from the system at a time; the rest waits in
+// the kernel (and TCP slows the sender) until the worker has handled these.
+constexpr qint64 SocketReadBufferSize = 1024 * 1024;
 }
 
 DeviceNetConnection::DeviceNetConnection(QObject *parent)
@@ -17,6 +20,7 @@ DeviceNetConnection::DeviceNetConnection(QObject *parent)
     , socket(new QTcpSocket(this))
 {
     receiveBuffer.reserve(ReceiveBufferReserve);
+    socket->setReadBufferSize(SocketReadBufferSize);
     connect(socket, &QTcpSocket::disconnected, this, &DeviceNetConnection::closeConnection);
     connect(socket, &QTcpSocket::readyRead, this, &DeviceNetConnection::receivePacket);
     connect(socket, &QTcpSocket::errorOccurred, this, &DeviceNetConnection::error);
