@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <thread>
 
+#include "controllerfixture.h"
 #include "controller/downloadfileinfo.h"
 #include "controller/zvcontroller.h"
 #include "protocol/zvcommand.h"
@@ -25,82 +26,9 @@
 namespace {
 const QHostAddress Address(QStringLiteral(ZV_TEST_ADDRESS));
 
-struct ErrorEvent {
-    AppErrorCode code;
-    int param1;
-    int param2;
-};
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 } // namespace
 
-// Collects the controller's signals on the test thread (queued), so the test
-// reads them without racing the worker.
-class ControllerEvents : public QObject
-{
-    Q_OBJECT
-public:
-    explicit ControllerEvents(ZVController *controller)
-    {
-        connect(controller, &ZVController::networkConnected, this, [this] { connected << clock.elapsed(); });
-        connect(controller, &ZVController::networkClosed, this, [this] { closed << clock.elapsed(); });
-        connect(controller, &ZVController::getFileListFinished, this, [this, controller] {
-            listed << clock.elapsed();
-            names.clear();
-            entries.clear();
-            dates.clear();
-            const int count = controller->getFileCount();
-            for (int row = 0; row < count; ++row) {
-                DownloadFileInfo info;
-                if (controller->getFileInfo(row, &info)) {
-                    names << info.name;
-                    entries.insert(info.name, info.index);
-                    dates.insert(info.name, info.dateTime);
-                }
-            }
-        });
-        connect(controller, &ZVController::discardFileList, this, [this] { discarded << clock.elapsed(); });
-        connect(controller, &ZVController::error, this,
-                [this](AppErrorCode code, int p1, int p2) { errors.append({code, p1, p2}); });
-        connect(controller, &ZVController::getFileDetailFinished, this,
-                [this](ZVFileFormat format, uint sample, uint bits, uint fs) {
-                    details.append(QList<uint>{uint(format), sample, bits, fs});
-                });
-        connect(controller, &ZVController::downloadStarted, this,
-                [this](const QString &name, qulonglong size) { started.append({name, size}); });
-        connect(controller, &ZVController::downloadProgress, this,
-                [this](qulonglong bytes) { progress.append(bytes); });
-        connect(controller, &ZVController::downloadFinished, this, [this] { ++finished; });
-        connect(controller, &ZVController::downloadCanceled, this, [this] { ++canceled; });
-        connect(controller, &ZVController::renewalRecodeMode, this, [this](ZVRecordMode mode) { modes << mode; });
-        clock.start();
-    }
-
-    QElapsedTimer clock;
-    QList<qint64> connected, closed, listed, discarded;
-    QStringList names;
-    QMap<QString, int> entries;   // name -> entry index
-    QMap<QString, QDateTime> dates;
-    QList<ErrorEvent> errors;
-    QList<QList<uint>> details;
-    QList<QPair<QString, qulonglong>> started;
-    QList<qulonglong> progress;
-    QList<ZVRecordMode> modes;
-    int finished = 0;
-    int canceled = 0;
-};
-
-class tst_ZVController : public QObject
+class tst_ZVController : public ControllerFixture
 {
     Q_OBJECT
 public:
@@ -148,20 +76,7 @@ private slots:
     void directCallsFromAnotherThreadDuringListings();
 
 private:
-    void startController(const QString &host = QStringLiteral(ZV_TEST_ADDRESS));
-    void waitForListing();
-    int indexOf(const QString &name) const { return events->entries.value(name, -1); }
-    int requestsWithCode(quint8 code) const;
-    bool download(const QList<int> &indexes, SameNameOption rule = SaveOverwrite);
-    QString musicFile(const QString &name) const { return QDir(sim->musicRoot()).filePath(name); }
-
     QTemporaryDir demo;
-    QTemporaryDir *dest = nullptr;
-    RecorderSimulator *sim = nullptr;
-    ZVController *controller = nullptr;
-    QThread *thread = nullptr;
-    ControllerEvents *events = nullptr;
-    QList<QByteArray> requests;
     const bool privateMounts;
 };
 
@@ -173,64 +88,12 @@ void tst_ZVController::initTestCase()
 
 void tst_ZVController::init()
 {
-    requests.clear();
-    sim = new RecorderSimulator;
-    QVERIFY(sim->useDemoTrees(demo.path()));
-    connect(sim, &RecorderSimulator::requestReceived, this, [this](const QByteArray &header) { requests << header; });
-    QVERIFY(sim->listen(Address, ZVController::Port));
-    dest = new QTemporaryDir;
-    controller = new ZVController;
-    thread = new QThread;
-    controller->moveToThread(thread);
-    connect(thread, &QThread::started, controller, &ZVController::doWork);
-    connect(thread, &QThread::finished, controller, &QObject::deleteLater);
-    events = new ControllerEvents(controller);
+    QVERIFY(setUpFixture(demo.path()));
 }
 
 void tst_ZVController::cleanup()
 {
-    thread->quit();
-    thread->wait();
-    delete thread;
-    delete events;
-    delete sim;
-    delete dest;
-    controller = nullptr;
-}
-
-void tst_ZVController::startController(const QString &host)
-{
-    controller->setSSID(host);
-    controller->setSameOption(SaveOverwrite);
-    thread->start();
-}
-
-void tst_ZVController::waitForListing()
-{
-    const int before = events->listed.size();
-    QTRY_VERIFY_WITH_TIMEOUT(events->listed.size() > before, 8000);
-}
-
-int tst_ZVController::requestsWithCode(quint8 code) const
-{
-    int count = 0;
-    for (const QByteArray &header : requests) {
-        if (quint8(header.at(KIND_OFFSET)) == KIND_COMMAND && quint8(header.at(CODE_OFFSET)) == code)
-            ++count;
-    }
-    return count;
-}
-
-bool tst_ZVController::download(const QList<int> &indexes, SameNameOption rule)
-{
-    controller->setSameOption(rule);
-    controller->setDownloadFiles(dest->path(), indexes);
-    QMetaObject::invokeMethod(controller, "requestDownloadFiles", Qt::QueuedConnection);
-    QElapsedTimer clock;
-    clock.start();
-    while (!events->finished && !events->canceled && clock.elapsed() < 20000)
-        QTest::qWait(20);
-    return events->finished == 1;
+    tearDownFixture();
 }
 
 void tst_ZVController::connectsAfterPauseAndLists()

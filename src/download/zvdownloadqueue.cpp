@@ -405,6 +405,13 @@ bool ZVDownloadQueue::finishFile()
         fail(DownloadFileWriteError, int(qMin<qint64>(estimatedSize, INT_MAX)), -1);
         return false;
     }
+    // The folder may have gone while the file was written: the bytes then
+    // went to a file nobody can reach, which is no success.
+    if (!QFileInfo::exists(file->fileName())) {
+        qCWarning(lcDownload) << "download: File write error" << file->fileName() << "is gone";
+        fail(DownloadFileWriteError, int(qMin<qint64>(estimatedSize, INT_MAX)), -1);
+        return false;
+    }
     keepRecordingTime();
     if (!replacePath.isEmpty()) {
         // rename() replaces a link of that name itself, never what it points to.

@@ -167,6 +167,10 @@ void DeviceNetConnection::closeConnection()
 
 void DeviceNetConnection::connectedConnection()
 {
+    // A new connection starts a new stream: the tail of a packet cut off by
+    // the previous connection's end would otherwise swallow its first bytes.
+    receiveBuffer.resize(0);
+    clearCommandQueue();
     emit networkConnected();
 }
 

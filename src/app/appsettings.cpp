@@ -1,0 +1,56 @@
+#include "app/appsettings.h"
+
+#include <QSettings>
+
+namespace {
+const QString OrganizationName = QStringLiteral("PALVEN");
+const QString SettingsApplicationName = QStringLiteral("ZV_FILE_TRANSFER");
+const QString KeySSID = QStringLiteral("main/SSID");
+const QString KeySaveDirectory = QStringLiteral("main/savedirectory");
+const QString KeySameOption = QStringLiteral("main/sameoption");
+constexpr int SameOptionLimit = 4;   // one past the last SameNameOption
+} // namespace
+
+AppSettings::AppSettings(QObject *parent)
+    : QObject(parent)
+    , settings(new QSettings(QSettings::IniFormat, QSettings::UserScope, OrganizationName,
+                             SettingsApplicationName, this))
+{
+}
+
+AppSettings::~AppSettings()
+{
+    delete settings;
+}
+
+QString AppSettings::getSSID() const
+{
+    return settings->value(KeySSID, QString()).toString();
+}
+
+QString AppSettings::getSaveDirectory() const
+{
+    return settings->value(KeySaveDirectory, QString()).toString();
+}
+
+SameNameOption AppSettings::getSameOption() const
+{
+    // toInt() gives 0 for text that is not a number.
+    const int value = settings->value(KeySameOption, QStringLiteral("0")).toInt();
+    return value < SameOptionLimit ? SameNameOption(value) : SaveNewer;
+}
+
+void AppSettings::setSSID(const QString &ssid)
+{
+    settings->setValue(KeySSID, ssid);
+}
+
+void AppSettings::setSaveDirectory(const QString &directory)
+{
+    settings->setValue(KeySaveDirectory, directory);
+}
+
+void AppSettings::setSameOption(SameNameOption option)
+{
+    settings->setValue(KeySameOption, int(option));
+}

@@ -1,0 +1,14 @@
+#include <QApplication>
+#include <QIcon>
+
+#include "ui/mainwindow.h"
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    app.setWindowIcon(QIcon(QStringLiteral(":/icons/appicon.png")));
+
+    MainWindow window;
+    window.show();
+    return app.exec();
+}

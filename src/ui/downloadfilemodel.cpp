@@ -1,0 +1,236 @@
+#include "ui/downloadfilemodel.h"
+
+#include <QLocale>
+#include <QPixmap>
+#include <QSize>
+#include <algorithm>
+
+#include "controller/downloadfileinfo.h"
+
+namespace {
+const QString HeaderTexts[DownloadFileModel::ColumnCount] = {
+    QString(),
+    QStringLiteral("Name"),
+    QStringLiteral("Date"),
+    QStringLiteral("Size"),
+};
+constexpr int HeaderWidths[DownloadFileModel::ColumnCount] = {32, 300, 140, 100};
+constexpr int HeaderHeight = 24;
+constexpr int Alignments[DownloadFileModel::ColumnCount] = {
+    Qt::AlignHCenter | Qt::AlignVCenter,
+    Qt::AlignLeft | Qt::AlignVCenter,
+    Qt::AlignLeft | Qt::AlignVCenter,
+    Qt::AlignRight | Qt::AlignVCenter,
+};
+
+const QString FolderIcon = QStringLiteral(":/images/resource/ZV_09.png");
+
+struct TypeIcon {
+    const char *suffix;
+    const char *path;
+};
+// Tested in this order on the lower-cased name, without the dot.
+constexpr TypeIcon TypeIcons[] = {
+    {"wav", ":/images/resource/ZV_06_02_wav.png"},
+    {"mp3", ":/images/resource/ZV_06_02_mp3.png"},
+    {"wma", ":/images/resource/ZV_06_02_wma.png"},
+    {"dsd", ":/images/resource/ZV_06_02_dsd.png"},
+    {"aif", ":/images/resource/ZV_06_02_aif.png"},
+};
+
+constexpr qint64 BytesPerKiB = 1024;
+
+// Folders come first in both orders; otherwise the column's key decides.
+bool lessThan(const DownloadFileInfo *a, const DownloadFileInfo *b, int column, Qt::SortOrder order)
+{
+    if (a->isFolder != b->isFolder)
+        return a->isFolder;
+    const bool ascending = order == Qt::AscendingOrder;
+    switch (column) {
+    case DownloadFileModel::ColumnName:
+        return ascending ? a->name < b->name : b->name < a->name;
+    case DownloadFileModel::ColumnDate:
+        return ascending ? a->dateTime < b->dateTime : b->dateTime < a->dateTime;
+    case DownloadFileModel::ColumnSize:
+        return ascending ? a->size < b->size : a->size > b->size;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+DownloadFileModel::DownloadFileModel(QObject *parent)
+    : QAbstractTableModel(parent)
+    , entries(new QList<DownloadFileInfo *>)
+{
+}
+
+DownloadFileModel::~DownloadFileModel()
+{
+    delete entries;
+}
+
+int DownloadFileModel::rowCount(const QModelIndex &parent) const
+{
+    // A table has no children below its rows.
+    if (parent.isValid())
+        return 0;
+    return entries->size();
+}
+
+int DownloadFileModel::columnCount(const QModelIndex &parent) const
+{
+    if (parent.isValid())
+        return 0;
+    return ColumnCount;
+}
+
+QString DownloadFileModel::sizeText(qint64 size)
+{
+    if (size == 0)
+        return QStringLiteral("0");
+    const qint64 kib = size / BytesPerKiB;
+    if (kib == 0)
+        return QStringLiteral("1 KB");
+    return QLocale(QLocale::English, QLocale::AnyCountry).toString(kib) + QStringLiteral(" KB");
+}
+
+QVariant DownloadFileModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= entries->size() || index.column() >= ColumnCount)
+        return QVariant();
+    const DownloadFileInfo *info = entries->at(index.row());
+    const int column = index.column();
+
+    switch (role) {
+    case Qt::TextAlignmentRole:
+        return Alignments[column];
+    case Qt::DecorationRole:
+        if (column != ColumnName)
+            return QVariant();
+        if (info->isFolder)
+            return QPixmap(FolderIcon);
+        {
+            const QString lower = info->name.toLower();
+            for (const TypeIcon &icon : TypeIcons) {
+                if (lower.endsWith(QLatin1String(icon.suffix), Qt::CaseSensitive))
+                    return QPixmap(QString::fromLatin1(icon.path));
+            }
+        }
+        return QVariant();
+    case Qt::DisplayRole:
+        switch (column) {
+        case ColumnName:
+            return info->name;
+        case ColumnDate:
+            return info->isFolder ? QVariant() : QVariant(info->dateTime);
+        case ColumnSize:
+            return info->isFolder ? QVariant() : QVariant(sizeText(info->size));
+        default:
+            return QVariant();
+        }
+    default:
+        return QVariant();
+    }
+}
+
+QVariant DownloadFileModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (section < 0 || section >= ColumnCount)
+        return QVariant();
+    if (role == Qt::SizeHintRole)
+        return QSize(HeaderWidths[section], HeaderHeight);
+    if (role == Qt::DisplayRole && orientation == Qt::Horizontal)
+        return HeaderTexts[section];
+    return QVariant();
+}
+
+Qt::ItemFlags DownloadFileModel::flags(const QModelIndex &index) const
+{
+    // The invisible root is no item.
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+}
+
+void DownloadFileModel::sort(int column, Qt::SortOrder order)
+{
+    if (column <= ColumnCheck || column >= ColumnCount)
+        return;
+    emit layoutAboutToBeChanged();
+    std::sort(entries->begin(), entries->end(),
+              [column, order](const DownloadFileInfo *a, const DownloadFileInfo *b) {
+                  return lessThan(a, b, column, order);
+              });
+    emit layoutChanged();
+}
+
+void DownloadFileModel::clear()
+{
+    entries->clear();
+}
+
+void DownloadFileModel::append(DownloadFileInfo *info)
+{
+    entries->append(info);
+}
+
+void DownloadFileModel::setChecked(int row, bool checked)
+{
+    entries->at(row)->checked = checked;
+}
+
+bool DownloadFileModel::isChecked(int row) const
+{
+    return entries->at(row)->checked;
+}
+
+void DownloadFileModel::setAllChecked(bool checked)
+{
+    for (DownloadFileInfo *info : qAsConst(*entries))
+        info->checked = checked;
+}
+
+qint64 DownloadFileModel::checkedTotalSize() const
+{
+    qint64 total = 0;
+    for (const DownloadFileInfo *info : qAsConst(*entries)) {
+        if (info->checked)
+            total += info->size;
+    }
+    return total;
+}
+
+void DownloadFileModel::checkedFileIndexes(QList<int> &indexes) const
+{
+    indexes.clear();
+    for (const DownloadFileInfo *info : qAsConst(*entries)) {
+        if (info->checked && !info->isFolder)
+            indexes.append(info->index);
+    }
+}
+
+QString DownloadFileModel::fileName(const QModelIndex &index) const
+{
+    return entries->at(index.row())->name;
+}
+
+QDateTime DownloadFileModel::fileDateTime(const QModelIndex &index) const
+{
+    return entries->at(index.row())->dateTime;
+}
+
+qint64 DownloadFileModel::fileSize(const QModelIndex &index) const
+{
+    return entries->at(index.row())->size;
+}
+
+bool DownloadFileModel::isFolder(const QModelIndex &index) const
+{
+    return entries->at(index.row())->isFolder;
+}
+
+int DownloadFileModel::fileIndex(const QModelIndex &index) const
+{
+    return entries->at(index.row())->index;
+}

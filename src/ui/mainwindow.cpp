@@ -1,0 +1,518 @@
+#include "ui/mainwindow.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QMetaType>
+#include <QPixmap>
+#include <QThread>
+#include <QTimer>
+
+#include "app/appconstants.h"
+#include "app/appsettings.h"
+#include "app/detailtext.h"
+#include "app/errortranslator.h"
+#include "controller/downloadfileinfo.h"
+#include "controller/zvcontroller.h"
+#include "download/samenameoption.h"
+#include "ui/connectoffwidget.h"
+#include "ui/downloadfilemodel.h"
+#include "ui/settingdialog.h"
+#include "ui_mainwindow.h"
+
+const QString MainWindow::MusicMtrModelPrefix = QStringLiteral("ZV-61KT");
+const QString MainWindow::TableCheckBoxName = QStringLiteral("TableCheckBox");
+
+namespace {
+// Index that names the parent folder in a move-folder request.
+constexpr int ParentFolderIndex = 0x8000;
+
+const QString SettingIconNormal = QStringLiteral(":/images/resource/ZV_05_02_2.png");
+const QString SettingIconPressed = QStringLiteral(":/images/resource/ZV_05_02_3.png");
+const QString DownloadIconNormal = QStringLiteral(":/images/resource/ZV_05_01_2.png");
+const QString DownloadIconPressed = QStringLiteral(":/images/resource/ZV_05_01_3.png");
+const QString ReturnIconNormal = QStringLiteral(":/images/resource/ZV_02_02_2.png");
+const QString ReturnIconPressed = QStringLiteral(":/images/resource/ZV_02_02_3.png");
+
+struct TypePicture {
+    const char *suffix;
+    const char *path;
+};
+// Detail-panel pictures, tested in this order on the name as it stands.
+constexpr TypePicture TypePictures[] = {
+    {".mp3", ":/images/resource/ZV_06_02_mp3_L.png"},
+    {".wma", ":/images/resource/ZV_06_02_wma_L.png"},
+    {".aif", ":/images/resource/ZV_06_02_aif_L.png"},
+    {".dsd", ":/images/resource/ZV_06_02_dsd_L.png"},
+    {".wav", ":/images/resource/ZV_06_02_wav_L.png"},
+};
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui_MainWindow)
+{
+    ui->setupUi(this);
+    setWindowTitle(ApplicationName + QLatin1Char(' ') + ApplicationVersion);
+    // The detail panel's five rows fit its 120 pixels in the font the form
+    // was drawn with; a larger system font needs more, or the rows are cut.
+    const int detailHeight = ui->frame_2->sizeHint().height();
+    if (detailHeight > ui->frame_2->maximumHeight())
+        ui->frame_2->setFixedHeight(detailHeight);
+
+    settings = new AppSettings(this);
+    model = new DownloadFileModel;
+
+    connectOffWidget = new ConnectOffWidget(this);
+    connectOffWidget->setHidden(true);
+
+    ui->cancelButton->setEnabled(false);
+
+    uiTimer = new QTimer(this);
+    uiTimer->setInterval(WatchdogMs);
+    uiTimer->setSingleShot(true);
+
+    ui->filelistTableView->setModel(model);
+    ui->filelistTableView->setFocusPolicy(Qt::NoFocus);
+    ui->filelistTableView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ui->filelistTableView->setSelectionMode(QAbstractItemView::SingleSelection);
+    ui->filelistTableView->resizeColumnsToContents();
+
+    controller = new ZVController;
+    controllerThread = new QThread(this);
+    controller->moveToThread(controllerThread);
+
+    qRegisterMetaType<ZVFileFormat>("ZVFileFormat");
+    qRegisterMetaType<ZVRecordMode>("ZVRecordMode");
+    qRegisterMetaType<AppErrorCode>("AppErrorCode");
+
+    connect(controllerThread, &QThread::started, controller, &ZVController::doWork);
+    // The controller goes with its thread: its socket is closed and an
+    // unfinished download file is flushed and closed on the worker thread.
+    connect(controllerThread, &QThread::finished, controller, &QObject::deleteLater);
+    connect(model, &QAbstractItemModel::layoutChanged, this, &MainWindow::changing_tableLayout);
+    connect(controller, &ZVController::networkConnected, this, &MainWindow::networkConnected);
+    connect(controller, &ZVController::networkClosed, this, &MainWindow::networkClosed);
+    connect(controller, &ZVController::getFileListFinished, this, &MainWindow::setFileList);
+    connect(controller, &ZVController::getFileDetailFinished, this, &MainWindow::getFileDetailFinished);
+    connect(controller, &ZVController::downloadStarted, this, &MainWindow::downloadStarted);
+    connect(controller, &ZVController::downloadProgress, this, &MainWindow::downloadProgress);
+    connect(controller, &ZVController::downloadFinished, this, &MainWindow::downloadFinished);
+    connect(controller, &ZVController::downloadCanceled, this, &MainWindow::downloadCanceled);
+    connect(controller, &ZVController::renewalRecodeMode, this, &MainWindow::setRecodeMode);
+    connect(controller, &ZVController::discardFileList, this, &MainWindow::discardFileList);
+    connect(controller, &ZVController::error, this, &MainWindow::sequenceError);
+    connect(uiTimer, &QTimer::timeout, this, &MainWindow::uiTimeout);
+    connect(this, &MainWindow::cancelDownload, controller, &ZVController::cancelDownload);
+    connect(this, &MainWindow::requestDownloadFiles, controller, &ZVController::requestDownloadFiles);
+    connect(this, &MainWindow::requestFileList, controller, &ZVController::requestNewFileList);
+    connect(this, &MainWindow::requestFileDetail, controller, &ZVController::requestFileDetail);
+    connect(this, &MainWindow::requestChnageRecodeMode, controller, &ZVController::requestChangeRecordMode);
+    connect(this, &MainWindow::requestMoveFolder, controller, &ZVController::requestMoveFolder);
+    connect(this, &MainWindow::requestDisconnect, controller, &ZVController::requestDisconnect);
+
+    controller->setSSID(settings->getSSID());
+    controller->setSameOption(settings->getSameOption());
+    saveDirectory = settings->getSaveDirectory();
+
+    controllerThread->start(QThread::InheritPriority);
+}
+
+MainWindow::~MainWindow()
+{
+    controllerThread->quit();
+    controllerThread->wait();
+    delete ui;
+    delete model;
+    delete settings;
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    placeConnectOffWidget();
+}
+
+// The overlay covers the window from the top of the button bar down.
+void MainWindow::placeConnectOffWidget()
+{
+    const int top = ui->frameButtonBar->mapTo(this, QPoint(0, 0)).y();
+    connectOffWidget->setGeometry(0, top, width(), height() - top);
+}
+
+void MainWindow::setControlsEnabled(bool setting, bool standby, bool cancel)
+{
+    ui->settingButton->setEnabled(setting);
+    const bool musicMtr = standby && isMusicMtrModel();
+    ui->pushButtonMusic->setEnabled(musicMtr);
+    ui->pushButtonMTR->setEnabled(musicMtr);
+    ui->pushButtonReturn->setEnabled(standby);
+    ui->downloadButton->setEnabled(standby);
+    ui->checkBoxAll->setEnabled(standby);
+    ui->filelistTableView->setEnabled(standby);
+    ui->cancelButton->setEnabled(cancel);
+}
+
+bool MainWindow::isMusicMtrModel() const
+{
+    return settings->getSSID().startsWith(MusicMtrModelPrefix, Qt::CaseSensitive);
+}
+
+void MainWindow::searchingState()
+{
+    setControlsEnabled(true, false, false);
+    ui->labelDetailName->setText(QString());
+    ui->labelDetailDate->setText(QString());
+    ui->labelDetailSize->setText(QString());
+    ui->labelDetailFormat->setText(QString());
+    ui->labelDetailMusicLength->setText(QString());
+    ui->labelTarget->setText(tr("Searching..."));
+    ui->labelInfo->setText(QString());
+    ui->labelDetail->setText(QString());
+    ui->labelStatus->setText(QString());
+    ui->progressBar->setValue(0);
+    placeConnectOffWidget();
+    connectOffWidget->setEnabled(true);
+    connectOffWidget->show();
+    uiTimer->stop();
+    downloadFailed = false;
+}
+
+void MainWindow::standbyState()
+{
+    setControlsEnabled(true, true, false);
+    if (!isMusicMtrModel()) {
+        ui->pushButtonMusic->setChecked(false);
+        ui->pushButtonMTR->setChecked(false);
+    }
+    ui->labelStatus->setText(QString());
+    ui->labelDetail->setText(QString());
+    uiTimer->stop();
+}
+
+void MainWindow::communicatingState()
+{
+    setControlsEnabled(false, false, false);
+    ui->labelStatus->setText(tr("Communicating..."));
+    uiTimer->start();
+}
+
+void MainWindow::downloadingState()
+{
+    setControlsEnabled(false, false, true);
+}
+
+void MainWindow::standbyMessage()
+{
+    ui->progressBar->setValue(0);
+    ui->labelInfo->setText(tr("Standby."));
+}
+
+void MainWindow::clearModel()
+{
+    model->clear();
+    qDeleteAll(findChildren<DownloadFileInfo *>(QString(), Qt::FindDirectChildrenOnly));
+}
+
+void MainWindow::addRowCheckBox(int row)
+{
+    auto *container = new QWidget(ui->filelistTableView);
+    auto *box = new QCheckBox;
+    auto *layout = new QHBoxLayout;
+    box->setObjectName(TableCheckBoxName);
+    layout->addWidget(box);
+    layout->setAlignment(Qt::AlignCenter);
+    layout->setContentsMargins(0, 0, 0, 0);
+    container->setLayout(layout);
+    connect(box, &QCheckBox::clicked, this, &MainWindow::tableCheckBox_clicked);
+    ui->filelistTableView->setIndexWidget(model->index(row, DownloadFileModel::ColumnCheck), container);
+}
+
+QCheckBox *MainWindow::rowCheckBox(int row) const
+{
+    QWidget *container = ui->filelistTableView->indexWidget(model->index(row, DownloadFileModel::ColumnCheck));
+    if (!container)
+        return nullptr;
+    return container->findChild<QCheckBox *>(TableCheckBoxName);
+}
+
+void MainWindow::changing_tableLayout()
+{
+    for (int row = 0; row < model->rowCount(); ++row) {
+        if (QCheckBox *box = rowCheckBox(row))
+            box->setChecked(model->isChecked(row));
+    }
+}
+
+void MainWindow::tableCheckBox_clicked()
+{
+    standbyMessage();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        if (QCheckBox *box = rowCheckBox(row))
+            model->setChecked(row, box->isChecked());
+    }
+}
+
+void MainWindow::networkConnected()
+{
+    connectOffWidget->hide();
+    standbyState();
+    ui->labelTarget->setText(settings->getSSID());
+    ui->labelInfo->setText(QStringLiteral("Standby."));
+}
+
+void MainWindow::networkClosed()
+{
+    if (connectOffWidget->property("visible").toBool())
+        return;
+    clearModel();
+    emit model->layoutChanged();
+    searchingState();
+}
+
+void MainWindow::sequenceError(AppErrorCode code, int param1, int param2)
+{
+    // A failure during a download cancels it; its cancel must not hide why.
+    if (ui->cancelButton->isEnabled())
+        downloadFailed = true;
+    const QString codeText = QStringLiteral("(%1)").arg(ErrorTranslator::getCodeText(code, param1, param2));
+    ui->labelInfo->setText(tr("An error has occurred.") + codeText);
+    ui->labelDetail->setText(tr("Please quit the Application and attempt to re-connect to the ZV."));
+}
+
+void MainWindow::setFileList()
+{
+    clearModel();
+    const int count = controller->getFileCount();
+    for (int row = 0; row < count; ++row) {
+        auto *entry = new DownloadFileInfo(this);
+        if (!controller->getFileInfo(row, entry)) {
+            // The list was replaced meanwhile; its own signal follows.
+            delete entry;
+            break;
+        }
+        model->append(entry);
+    }
+    for (int row = 0; row < model->rowCount(); ++row)
+        addRowCheckBox(row);
+    emit model->layoutChanged();
+    // The locale's date-time can be wider than the column's default width;
+    // never narrower than the header asks for.
+    ui->filelistTableView->resizeColumnToContents(DownloadFileModel::ColumnDate);
+    standbyState();
+}
+
+void MainWindow::discardFileList()
+{
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const QModelIndex index = model->index(row, DownloadFileModel::ColumnCheck);
+        if (ui->filelistTableView->indexWidget(index))
+            ui->filelistTableView->setIndexWidget(index, new QWidget);
+    }
+    clearModel();
+    emit model->layoutChanged();
+    communicatingState();
+}
+
+void MainWindow::getFileDetailFinished(ZVFileFormat format, uint sampleRate, uint bitrate, uint fs)
+{
+    ui->labelDetailFormat->setText(DetailText::formatText(format, sampleRate, bitrate));
+    ui->labelDetailMusicLength->setText(DetailText::lengthText(fs, sampleRate));
+    standbyState();
+}
+
+void MainWindow::downloadStarted(QString name, qulonglong size)
+{
+    uiTimer->start();
+    completedBytes += currentFileBytes;
+    ++filesStarted;
+    ui->labelStatus->setText(QStringLiteral(" %1 / %2 files").arg(filesStarted).arg(fileCount));
+    ui->labelInfo->setText(name + QStringLiteral(" - ") + QString::number(size) + QStringLiteral(" bytes"));
+}
+
+void MainWindow::downloadProgress(qulonglong downloadBytes)
+{
+    uiTimer->start();
+    currentFileBytes = downloadBytes;
+    const quint64 done = completedBytes + downloadBytes;
+    ui->labelDetail->setText(QStringLiteral("download %1 / %2").arg(done).arg(totalBytes));
+    // Nothing to count when every checked file is empty: the bar fills at the end.
+    if (totalBytes > 0)
+        ui->progressBar->setValue(int(qMin<quint64>(done * ProgressScale / totalBytes, ProgressScale)));
+}
+
+void MainWindow::downloadFinished()
+{
+    standbyState();
+    ui->labelInfo->setText(QString::number(fileCount) + tr(" files completed."));
+    if (totalBytes == 0)
+        ui->progressBar->setValue(ProgressScale);
+}
+
+void MainWindow::downloadCanceled()
+{
+    if (downloadFailed) {
+        // Cancelled because of an error: keep the error's two lines.
+        const QString detail = ui->labelDetail->text();
+        standbyState();
+        ui->labelDetail->setText(detail);
+        downloadFailed = false;
+    } else {
+        standbyState();
+        ui->labelInfo->setText(tr("download canceled."));
+    }
+    ui->progressBar->setValue(0);
+}
+
+void MainWindow::setRecodeMode(ZVRecordMode mode)
+{
+    const bool music = mode == RecordModeMusic;
+    ui->pushButtonMTR->setChecked(!music);
+    ui->pushButtonMusic->setChecked(music);
+    standbyState();
+}
+
+void MainWindow::uiTimeout()
+{
+    emit requestDisconnect();
+}
+
+void MainWindow::on_downloadButton_clicked()
+{
+    QList<int> indexes;
+    model->checkedFileIndexes(indexes);
+    if (indexes.isEmpty())
+        return;
+    const QString directory =
+        QFileDialog::getExistingDirectory(this, tr("Save directory"), saveDirectory, QFileDialog::ShowDirsOnly);
+    if (directory.isEmpty())
+        return;
+
+    totalBytes = quint64(model->checkedTotalSize());
+    currentFileBytes = 0;
+    completedBytes = 0;
+    fileCount = indexes.size();
+    filesStarted = 0;
+    downloadFailed = false;
+
+    downloadingState();
+    controller->setDownloadFiles(directory, indexes);
+    emit requestDownloadFiles();
+    ui->cancelButton->setEnabled(true);
+}
+
+void MainWindow::on_settingButton_clicked()
+{
+    SettingDialog dialog(this);
+    dialog.setSSID(settings->getSSID());
+    dialog.setSaveDirectory(settings->getSaveDirectory());
+    dialog.setSameFileOption(settings->getSameOption());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+
+    settings->setSSID(dialog.getSSID());
+    settings->setSaveDirectory(dialog.getSaveDirectory());
+    settings->setSameOption(dialog.getSameFileOption());
+    controller->setSSID(dialog.getSSID());
+    saveDirectory = dialog.getSaveDirectory();
+    controller->setSameOption(dialog.getSameFileOption());
+}
+
+void MainWindow::on_pushButtonReturn_clicked()
+{
+    standbyMessage();
+    communicatingState();
+    emit requestMoveFolder(ParentFolderIndex);
+}
+
+void MainWindow::on_pushButtonMusic_clicked()
+{
+    standbyMessage();
+    communicatingState();
+    emit requestChnageRecodeMode(RecordModeMusic);
+}
+
+void MainWindow::on_pushButtonMTR_clicked()
+{
+    standbyMessage();
+    communicatingState();
+    emit requestChnageRecodeMode(RecordModeMTR);
+}
+
+void MainWindow::on_checkBoxAll_clicked(bool checked)
+{
+    standbyMessage();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        if (QCheckBox *box = rowCheckBox(row))
+            box->setChecked(checked);
+    }
+    model->setAllChecked(checked);
+}
+
+void MainWindow::on_cancelButton_clicked()
+{
+    emit cancelDownload();
+}
+
+void MainWindow::on_filelistTableView_clicked(QModelIndex index)
+{
+    standbyMessage();
+    if (model->isFolder(index))
+        return;
+
+    const QString name = model->fileName(index);
+    ui->labelDetailName->setText(name);
+    QPixmap picture;
+    for (const TypePicture &type : TypePictures) {
+        if (name.endsWith(QLatin1String(type.suffix), Qt::CaseSensitive)) {
+            picture = QPixmap(QString::fromLatin1(type.path));
+            break;
+        }
+    }
+    ui->labelTypeIcon->setPixmap(picture);
+    ui->labelDetailDate->setText(DetailText::dateText(model->fileDateTime(index)));
+    ui->labelDetailSize->setText(DetailText::sizeText(model->fileSize(index)));
+    ui->labelDetailFormat->setText(QString());
+    ui->labelDetailMusicLength->setText(QString());
+    emit requestFileDetail(model->fileIndex(index));
+    communicatingState();
+}
+
+void MainWindow::on_filelistTableView_doubleClicked(QModelIndex index)
+{
+    standbyMessage();
+    if (model->isFolder(index))
+        emit requestMoveFolder(model->fileIndex(index));
+}
+
+void MainWindow::on_settingButton_pressed()
+{
+    ui->settingButton->setIcon(QIcon(QPixmap(SettingIconPressed)));
+}
+
+void MainWindow::on_settingButton_released()
+{
+    ui->settingButton->setIcon(QIcon(QPixmap(SettingIconNormal)));
+}
+
+void MainWindow::on_downloadButton_pressed()
+{
+    ui->downloadButton->setIcon(QIcon(QPixmap(DownloadIconPressed)));
+}
+
+void MainWindow::on_downloadButton_released()
+{
+    ui->downloadButton->setIcon(QIcon(QPixmap(DownloadIconNormal)));
+}
+
+void MainWindow::on_pushButtonReturn_pressed()
+{
+    ui->pushButtonReturn->setIcon(QIcon(QPixmap(ReturnIconPressed)));
+}
+
+void MainWindow::on_pushButtonReturn_released()
+{
+    ui->pushButtonReturn->setIcon(QIcon(QPixmap(ReturnIconNormal)));
+}

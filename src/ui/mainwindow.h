@@ -1,0 +1,117 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include <QMainWindow>
+#include <QModelIndex>
+#include <QString>
+
+#include "app/apperrorcode.h"
+#include "controller/zvfileformat.h"
+#include "controller/zvrecordmode.h"
+
+class AppSettings;
+class ConnectOffWidget;
+class DownloadFileModel;
+class QCheckBox;
+class QThread;
+class QTimer;
+class Ui_MainWindow;
+class ZVController;
+
+// The program's only window. It owns the recorder controller and its worker
+// thread, turns clicks into queued requests and the controller's results into
+// texts, pictures and enabled controls. Its state is whatever the four state
+// routines (searching, standby, communicating, downloading) last set.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The progress bar runs from 0 to this value.
+    static constexpr int ProgressScale = 1000;
+    // An exchange unanswered for this long drops the connection.
+    static constexpr int WatchdogMs = 30000;
+    // Recorders whose network name begins with this offer the Music/MTR trees.
+    static const QString MusicMtrModelPrefix;
+    // Object name of every row's check box in column 0.
+    static const QString TableCheckBoxName;
+
+signals:
+    void cancelDownload();
+    void requestFileDetail(int index);
+    void requestDownloadFiles();
+    void requestFileList();
+    void requestMoveFolder(int index);
+    void requestChnageRecodeMode(ZVRecordMode mode);
+    void requestDisconnect();
+
+public slots:
+    void changing_tableLayout();
+    void tableCheckBox_clicked();
+    void networkConnected();
+    void networkClosed();
+    void sequenceError(AppErrorCode code, int param1 = 0, int param2 = 0);
+    void setFileList();
+    void getFileDetailFinished(ZVFileFormat format, uint sampleRate, uint bitrate, uint fs);
+    void downloadStarted(QString name, qulonglong size);
+    void downloadProgress(qulonglong downloadBytes);
+    void downloadFinished();
+    void downloadCanceled();
+    void setRecodeMode(ZVRecordMode mode);
+    void discardFileList();
+    void uiTimeout();
+
+private slots:
+    void on_downloadButton_clicked();
+    void on_settingButton_clicked();
+    void on_pushButtonReturn_clicked();
+    void on_pushButtonMusic_clicked();
+    void on_pushButtonMTR_clicked();
+    void on_checkBoxAll_clicked(bool checked);
+    void on_cancelButton_clicked();
+    void on_filelistTableView_clicked(QModelIndex index);
+    void on_filelistTableView_doubleClicked(QModelIndex index);
+    void on_settingButton_pressed();
+    void on_settingButton_released();
+    void on_downloadButton_pressed();
+    void on_downloadButton_released();
+    void on_pushButtonReturn_pressed();
+    void on_pushButtonReturn_released();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void searchingState();
+    void standbyState();
+    void communicatingState();
+    void downloadingState();
+    void standbyMessage();
+    void setControlsEnabled(bool setting, bool standby, bool cancel);
+    bool isMusicMtrModel() const;
+    void placeConnectOffWidget();
+    void clearModel();
+    void addRowCheckBox(int row);
+    QCheckBox *rowCheckBox(int row) const;
+
+    Ui_MainWindow *ui;
+    AppSettings *settings;
+    QString saveDirectory;
+    DownloadFileModel *model;
+    ConnectOffWidget *connectOffWidget;
+    ZVController *controller;
+    QThread *controllerThread;
+    QTimer *uiTimer;
+    quint64 totalBytes = 0;
+    quint64 currentFileBytes = 0;
+    quint64 completedBytes = 0;
+    int fileCount = 0;
+    int filesStarted = 0;
+    // Set when an error arrives during a download: the cancel that the error
+    // causes must leave the error's text readable.
+    bool downloadFailed = false;
+};
+
+#endif // MAINWINDOW_H

@@ -1,0 +1,134 @@
+// A broken or hostile recorder: dropped links mid-listing and mid-transfer,
+// foreign packets, a folder that vanishes while it is written, and the largest
+// folder the protocol can list.
+#include <QtTest>
+
+#include "controllerfixture.h"
+
+class tst_Faults : public ControllerFixture
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void droppedLinkRecovers_data();
+    void droppedLinkRecovers();
+    void foreignPacketsAreIgnored();
+    void folderRemovedWhileWriting();
+    void largestFolder();
+
+private:
+    QTemporaryDir demo;
+};
+
+void tst_Faults::initTestCase()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("zv.*.debug=false\nzv.sim.info=false"));
+    // The largest folder the 16-bit count can announce.
+    QVERIFY(demo.isValid());
+    RecorderSimulator generator;
+    DemoTree::Options options;
+    options.manyFiles = 65535;
+    QVERIFY(generator.useDemoTrees(demo.path(), options));
+}
+
+void tst_Faults::init()
+{
+    QVERIFY(setUpFixture(demo.path()));
+}
+
+void tst_Faults::cleanup()
+{
+    tearDownFixture();
+}
+
+void tst_Faults::droppedLinkRecovers_data()
+{
+    QTest::addColumn<bool>("duringTransfer");
+    QTest::addColumn<int>("mode");
+
+    QTest::addRow("listing-fin") << false << int(RecorderSimulator::DropMode::Close);
+    QTest::addRow("listing-rst") << false << int(RecorderSimulator::DropMode::Reset);
+    QTest::addRow("transfer-fin") << true << int(RecorderSimulator::DropMode::Close);
+    QTest::addRow("transfer-rst") << true << int(RecorderSimulator::DropMode::Reset);
+}
+
+// The recorder goes away in the middle of an answer: the user is told, a
+// partial file is what arrived, and the next poll connects and lists again.
+void tst_Faults::droppedLinkRecovers()
+{
+    QFETCH(bool, duringTransfer);
+    QFETCH(int, mode);
+
+    if (!duringTransfer)
+        sim->setDropAfter(100, RecorderSimulator::DropMode(mode));   // inside the first listing
+    startController();
+    if (duringTransfer) {
+        waitForListing();
+        sim->setDropAfter(300000, RecorderSimulator::DropMode(mode));   // bytes of this new session
+        controller->setDownloadFiles(dest->path(), {indexOf("ZV_0002.WAV")});
+        QMetaObject::invokeMethod(controller, "requestDownloadFiles");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!events->errors.isEmpty(), 5000);
+    QCOMPARE(events->errors.first().code, NetworkSocketError);
+    QVERIFY(events->errors.first().param1 == int(QAbstractSocket::RemoteHostClosedError)
+            || events->errors.first().param1 == int(QAbstractSocket::NetworkError));
+
+    if (duringTransfer) {
+        const QByteArray partial = readAll(dest->filePath("ZV_0002.WAV"));
+        QVERIFY(partial.size() > 0);
+        QVERIFY(partial == readAll(musicFile("ZV_0002.WAV")).left(partial.size()));
+        QCOMPARE(events->finished, 0);
+    }
+    const int listings = events->listed.size();
+    QTRY_VERIFY_WITH_TIMEOUT(events->listed.size() > listings, ZVController::PollIntervalMs + 4000);
+    QVERIFY(events->names.contains("ZV_0001.WAV"));
+}
+
+void tst_Faults::foreignPacketsAreIgnored()
+{
+    sim->setForeignPackets(true);
+    startController();
+    waitForListing();
+    QVERIFY(download({indexOf("ZV_0001.WAV"), indexOf("ZV_0004.MP3")}));
+    QVERIFY(readAll(dest->filePath("ZV_0001.WAV")) == readAll(musicFile("ZV_0001.WAV")));
+    QVERIFY(readAll(dest->filePath("ZV_0004.MP3")) == readAll(musicFile("ZV_0004.MP3")));
+    QVERIFY(events->errors.isEmpty());
+}
+
+void tst_Faults::folderRemovedWhileWriting()
+{
+    sim->setThrottle(2 * 1024 * 1024);
+    const QString folder = dest->filePath("takes");
+    QVERIFY(QDir().mkpath(folder));
+    startController();
+    waitForListing();
+    controller->setDownloadFiles(folder, {indexOf("ZV_0002.WAV")});
+    QMetaObject::invokeMethod(controller, "requestDownloadFiles");
+    QTRY_VERIFY(!events->progress.isEmpty());
+    QVERIFY(QDir(folder).removeRecursively());
+    // Completed into a file nobody can reach is a write failure, not success.
+    QTRY_COMPARE_WITH_TIMEOUT(events->errors.size(), 1, 10000);
+    QCOMPARE(events->errors.first().code, DownloadFileWriteError);
+    QCOMPARE(events->finished, 0);
+}
+
+void tst_Faults::largestFolder()
+{
+    startController();
+    waitForListing();
+    QMetaObject::invokeMethod(controller, "requestMoveFolder", Q_ARG(int, indexOf(DemoTree::manyFolderName())));
+    waitForListing(30000);
+    QCOMPARE(controller->getFileCount(), 65535);
+    QCOMPARE(events->names.size(), 65535);
+    QVERIFY(events->errors.isEmpty());
+    // Files past 32 768 share 15-bit indexes with earlier ones; a download by
+    // index takes the later entry, as the recorder does.
+    QVERIFY(download({indexOf(DemoTree::manyFileName(65535))}));
+    QCOMPARE(events->started.first().first, DemoTree::manyFileName(65535));
+}
+
+QTEST_GUILESS_MAIN(tst_Faults)
+#include "tst_faults.moc"
