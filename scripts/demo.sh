@@ -5,7 +5,7 @@
 #   scripts/demo.sh [BUILD_DIR]        (scripts/zv.sh demo builds first, then calls this)
 #
 # What it does:
-#   - starts build/sim/zv-recorder-sim --demo on a loopback address (127.0.0.61,
+#   - starts build/sim/zv-recorder-sim --demo on a loopback address (127.0.0.100,
 #     port 8010) serving generated demo recordings;
 #   - gives the program a private settings folder (XDG_CONFIG_HOME in a scratch
 #     folder, removed on exit) whose network name is ZV-61KT-DEMO, the save folder
@@ -19,7 +19,7 @@
 #   - without a display (DISPLAY and WAYLAND_DISPLAY unset) the program runs under
 #     xvfb-run for a few seconds and the script saves a screenshot of the window.
 #
-# Environment: ZV_DEMO_ADDRESS (default 127.0.0.61), ZV_DEMO_SECONDS (headless run
+# Environment: ZV_DEMO_ADDRESS (default 127.0.0.100), ZV_DEMO_SECONDS (headless run
 # time, default 8).
 set -euo pipefail
 
@@ -27,7 +27,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
 
 demo_name=ZV-61KT-DEMO
-address=${ZV_DEMO_ADDRESS:-127.0.0.61}
+address=${ZV_DEMO_ADDRESS:-127.0.0.100}
 port=8010
 
 # Second stage, run inside the private mount namespace: put the hosts file in
