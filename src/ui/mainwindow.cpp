@@ -16,6 +16,7 @@
 #include "controller/downloadfileinfo.h"
 #include "controller/zvcontroller.h"
 #include "download/samenameoption.h"
+#include "protocol/zvcommand.h"
 #include "ui/connectoffwidget.h"
 #include "ui/downloadfilemodel.h"
 #include "ui/settingdialog.h"
@@ -25,9 +26,6 @@ const QString MainWindow::MusicMtrModelPrefix = QStringLiteral("ZV-61KT");
 const QString MainWindow::TableCheckBoxName = QStringLiteral("TableCheckBox");
 
 namespace {
-// Index that names the parent folder in a move-folder request.
-constexpr int ParentFolderIndex = 0x8000;
-
 const QString SettingIconNormal = QStringLiteral(":/images/resource/ZV_05_02_2.png");
 const QString SettingIconPressed = QStringLiteral(":/images/resource/ZV_05_02_3.png");
 const QString DownloadIconNormal = QStringLiteral(":/images/resource/ZV_05_01_2.png");
@@ -424,7 +422,7 @@ void MainWindow::on_pushButtonReturn_clicked()
 {
     standbyMessage();
     communicatingState();
-    emit requestMoveFolder(ParentFolderIndex);
+    emit requestMoveFolder(PARENT_FOLDER_INDEX);
 }
 
 void MainWindow::on_pushButtonMusic_clicked()
