@@ -1,7 +1,9 @@
 // The main window against the in-process recorder simulator, driven through
-// its widgets' object names as a user drives it: connecting, browsing,
-// details, downloads with progress, cancel, errors, the watchdog, the overlay
-// and sorting. Runs on a scratch XDG_CONFIG_HOME; the window's network name is
+// its widgets' object names as a user drives it: the stored settings and the
+// settings dialog, connecting, browsing, details, downloads with progress,
+// cancel and errors, the watchdog, the overlay and sorting. Pictures of the
+// searching, standby and downloading states go to screenshots/ beside this
+// executable. Runs on a scratch XDG_CONFIG_HOME; the window's network name is
 // this test's own loopback address.
 #include <QApplication>
 #include <QCheckBox>
@@ -13,23 +15,29 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 #include <functional>
 #include <memory>
 
+#include "app/appsettings.h"
 #include "controller/zvrecordmode.h"
 #include "sim/recordersimulator.h"
 #include "ui/connectoffwidget.h"
 #include "ui/mainwindow.h"
+#include "ui/settingdialog.h"
 
 namespace {
 const QString Address = QStringLiteral(ZV_TEST_ADDRESS);
 const QString Advice = QStringLiteral("Please quit the Application and attempt to re-connect to the ZV.");
+// Loopback literals no test server listens on: refused at once, never looked up.
+const QString Nowhere = QStringLiteral("127.0.0.253");
+const QString NowhereElse = QStringLiteral("127.0.0.254");
 
 // First poll at once, the controller's 500 ms pause, then the listing.
 constexpr int ConnectTimeoutMs = 5000;
@@ -40,19 +48,19 @@ constexpr int PollIntervalMs = 10000;
 // QTimer's default coarse timers may fire up to 5 % early.
 constexpr int WatchdogEarliestMs = WatchdogMs * 95 / 100;
 
-QSettings *openStore()
+// The window's settings file; written back when the returned object goes.
+std::unique_ptr<QSettings> store()
 {
-    return new QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("PALVEN"),
-                         QStringLiteral("ZV_FILE_TRANSFER"));
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("PALVEN"),
+                                       QStringLiteral("ZV_FILE_TRANSFER"));
 }
 
 void storeSettings(const QString &ssid, const QString &saveDirectory = QString())
 {
-    QScopedPointer<QSettings> store(openStore());
-    store->clear();
-    store->setValue(QStringLiteral("main/SSID"), ssid);
-    store->setValue(QStringLiteral("main/savedirectory"), saveDirectory);
-    store->sync();
+    auto settings = store();
+    settings->clear();
+    settings->setValue(QStringLiteral("main/SSID"), ssid);
+    settings->setValue(QStringLiteral("main/savedirectory"), saveDirectory);
 }
 
 // Calls `action` with the first visible top-level widget of type T as soon as
@@ -61,41 +69,29 @@ template<typename T>
 void whenShown(std::function<void(T *)> action)
 {
     auto *timer = new QTimer;
-    timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, action] {
         for (QWidget *widget : QApplication::topLevelWidgets()) {
-            T *found = qobject_cast<T *>(widget);
-            if (found && found->isVisible()) {
+            if (T *found = qobject_cast<T *>(widget); found && found->isVisible()) {
                 timer->stop();
                 timer->deleteLater();
-                action(found);
-                return;
+                return action(found);
             }
         }
     });
-    timer->start();
-}
-
-constexpr quint8 CancelRequestCode = 0x31;
-
-// True once the recorder has received a request of kind 0x40 with `code`.
-bool waitForRequest(QSignalSpy &requests, quint8 code)
-{
-    auto seen = [&] {
-        for (const QList<QVariant> &request : qAsConst(requests)) {
-            const QByteArray header = request.at(0).toByteArray();
-            if (header.size() > 4 && quint8(header.at(2)) == 0x40 && quint8(header.at(4)) == code)
-                return true;
-        }
-        return false;
-    };
-    return seen() || QTest::qWaitFor(seen, ExchangeTimeoutMs);
+    timer->start(10);
 }
 
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void shoot(QWidget *window, const QString &name)
+{
+    const QDir output(QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots"));
+    QVERIFY(output.mkpath(QStringLiteral(".")));
+    QVERIFY(window->grab().save(output.filePath(name + QStringLiteral(".png"))));
 }
 
 // Every distinct value a widget shows, read after each event the
@@ -108,32 +104,21 @@ public:
         : read(std::move(read))
     {
         sample();
-        trails().append(this);
+        all.append(this);
     }
-    ~Trail() { trails().removeOne(this); }
-    Trail(const Trail &) = delete;
-    Trail &operator=(const Trail &) = delete;
+    ~Trail() { all.removeOne(this); }
 
+    static inline QList<Trail *> all;
     QStringList values;
 
-    static void sampleAll()
-    {
-        for (Trail *trail : qAsConst(trails()))
-            trail->sample();
-    }
-
-private:
-    static QList<Trail *> &trails()
-    {
-        static QList<Trail *> list;
-        return list;
-    }
     void sample()
     {
         const QString value = read();
         if (values.isEmpty() || values.last() != value)
             values << value;
     }
+
+private:
     std::function<QString()> read;
 };
 
@@ -144,7 +129,12 @@ public:
     bool notify(QObject *receiver, QEvent *event) override
     {
         const bool result = QApplication::notify(receiver, event);
-        Trail::sampleAll();
+        // Events of the worker thread pass here too; the widgets are read on
+        // the GUI thread only.
+        if (QThread::currentThread() == thread()) {
+            for (Trail *trail : qAsConst(Trail::all))
+                trail->sample();
+        }
         return result;
     }
 };
@@ -153,11 +143,7 @@ public:
 class Window
 {
 public:
-    Window()
-        : window(new MainWindow)
-    {
-        window->show();
-    }
+    Window() { window->show(); }
 
     MainWindow *operator->() const { return window.get(); }
     MainWindow *get() const { return window.get(); }
@@ -170,8 +156,7 @@ public:
             qFatal("no widget %s", name);
         return found;
     }
-    QLabel *label(const char *name) const { return widget<QLabel>(name); }
-    QString text(const char *name) const { return label(name)->text(); }
+    QString text(const char *name) const { return widget<QLabel>(name)->text(); }
     QPushButton *button(const char *name) const { return widget<QPushButton>(name); }
     QTableView *table() const { return widget<QTableView>("filelistTableView"); }
     QAbstractItemModel *model() const { return table()->model(); }
@@ -232,7 +217,8 @@ public:
     }
     bool isConnectedWithList() const
     {
-        return text("labelTarget") == ssid() && isStandby() && model()->rowCount() > 0 && !overlay()->isVisible();
+        return text("labelTarget") == store()->value(QStringLiteral("main/SSID")).toString() && isStandby()
+            && model()->rowCount() > 0 && !overlay()->isVisible();
     }
     bool isSearching() const
     {
@@ -240,18 +226,20 @@ public:
             && button("settingButton")->isEnabled() && !button("downloadButton")->isEnabled()
             && !table()->isEnabled() && !button("pushButtonMusic")->isEnabled();
     }
-    QString ssid() const
-    {
-        QScopedPointer<QSettings> store(openStore());
-        return store->value(QStringLiteral("main/SSID")).toString();
-    }
 
-    // Enters a network name in the settings dialog and presses OK.
-    void enterNetworkName(const QString &name) const
+    // Opens the settings dialog, fills in `ssid`, lets `edit` change more and
+    // closes the dialog with `close` (NoButton: the Escape key).
+    void settings(const QString &ssid, QDialogButtonBox::StandardButton close = QDialogButtonBox::Ok,
+                  const std::function<void(SettingDialog *)> &edit = {}) const
     {
-        whenShown<QDialog>([name](QDialog *dialog) {
-            dialog->findChild<QLineEdit *>(QStringLiteral("lineEditSSID"))->setText(name);
-            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        whenShown<SettingDialog>([=](SettingDialog *dialog) {
+            if (edit)
+                edit(dialog);
+            dialog->findChild<QLineEdit *>(QStringLiteral("lineEditSSID"))->setText(ssid);
+            if (close == QDialogButtonBox::NoButton)
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            else
+                dialog->findChild<QDialogButtonBox *>()->button(close)->click();
         });
         button("settingButton")->click();
     }
@@ -273,13 +261,8 @@ public:
 private:
     QPoint cellCenter(int row) const { return table()->visualRect(model()->index(row, 1)).center(); }
 
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<MainWindow> window{new MainWindow};
 };
-
-QList<bool> allRows(const Window &window, bool state)
-{
-    return QVector<bool>(window.model()->rowCount(), state).toList();
-}
 } // namespace
 
 class tst_MainWindow : public QObject
@@ -290,6 +273,10 @@ private slots:
     void init();
     void cleanup();
 
+    void storedSameNameRuleIsRangeLimited_data();
+    void storedSameNameRuleIsRangeLimited();
+    void settingsDialogWritesOnlyWhenAccepted_data();
+    void settingsDialogWritesOnlyWhenAccepted();
     void searchingThenStandbyWithTheNetworkName();
     void overlayCoversFromTheButtonBarDown();
     void folderDoubleClickRefillsTheTable();
@@ -300,29 +287,22 @@ private slots:
     void musicMtrOnlyForZV61KT_data();
     void musicMtrOnlyForZV61KT();
     void sortingKeepsCheckBoxesWithTheirEntries();
-    void heldButtonsShowTheirOnPicture_data();
-    void heldButtonsShowTheirOnPicture();
     void downloadShowsProgressPerFile_data();
     void downloadShowsProgressPerFile();
-    void cancelShowsCanceled();
-    void downloadErrorStaysReadable_data();
-    void downloadErrorStaysReadable();
-    void fiveThousandEntriesFillTheTable();
+    void errorOutlivesItsCancelButAUserCancelSaysSo();
     void watchdogDropsASilentRecorder();
 
 private:
-    bool waitConnected(const Window &window, int timeoutMs = ConnectTimeoutMs);
+    bool waitConnected(const Window &window)
+    {
+        return QTest::qWaitFor([&] { return window.isConnectedWithList(); }, ConnectTimeoutMs);
+    }
     QString source(const QString &name) const { return QDir(simulator.musicRoot()).filePath(name); }
 
     RecorderSimulator simulator;
     QTemporaryDir scratch;
     QString saveDirectory;
 };
-
-bool tst_MainWindow::waitConnected(const Window &window, int timeoutMs)
-{
-    return QTest::qWaitFor([&] { return window.isConnectedWithList(); }, timeoutMs);
-}
 
 void tst_MainWindow::initTestCase()
 {
@@ -353,6 +333,61 @@ void tst_MainWindow::cleanup()
     QTRY_VERIFY(!simulator.hasClient());
 }
 
+void tst_MainWindow::storedSameNameRuleIsRangeLimited_data()
+{
+    QTest::addColumn<QVariant>("stored");   // invalid: a first run, nothing stored
+    QTest::addColumn<int>("expected");
+    QTest::addRow("first-run-reads-defaults") << QVariant() << 0;
+    QTest::addRow("last-rule-3-kept") << QVariant(QStringLiteral("3")) << 3;
+    QTest::addRow("one-past-the-rules-is-newer") << QVariant(QStringLiteral("4")) << 0;
+    QTest::addRow("far-past-the-rules-is-newer") << QVariant(QStringLiteral("7")) << 0;
+    QTest::addRow("text-is-newer") << QVariant(QStringLiteral("rename")) << 0;
+    QTest::addRow("negative-passes-the-signed-limit") << QVariant(QStringLiteral("-1")) << -1;
+}
+
+void tst_MainWindow::storedSameNameRuleIsRangeLimited()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(int, expected);
+    store()->clear();
+    if (stored.isValid())
+        store()->setValue(QStringLiteral("main/sameoption"), stored);
+    AppSettings settings;
+    QCOMPARE(int(settings.getSameOption()), expected);
+    QCOMPARE(settings.getSSID(), QString());
+    QCOMPARE(settings.getSaveDirectory(), QString());
+}
+
+void tst_MainWindow::settingsDialogWritesOnlyWhenAccepted_data()
+{
+    QTest::addColumn<int>("close");   // the button pressed; none: Escape
+    QTest::addRow("ok-writes-the-edits") << int(QDialogButtonBox::Ok);
+    QTest::addRow("cancel-writes-nothing") << int(QDialogButtonBox::Cancel);
+    QTest::addRow("escape-writes-nothing") << int(QDialogButtonBox::NoButton);
+}
+
+void tst_MainWindow::settingsDialogWritesOnlyWhenAccepted()
+{
+    QFETCH(int, close);
+    const bool written = close == QDialogButtonBox::Ok;
+    storeSettings(Nowhere, saveDirectory);
+    Window window;
+
+    QString shown;
+    window.settings(NowhereElse, QDialogButtonBox::StandardButton(close), [&](SettingDialog *dialog) {
+        shown = dialog->getSSID() + '|' + dialog->getSaveDirectory();
+        dialog->findChild<QLineEdit *>(QStringLiteral("lineEditSaveDirectory"))->setText(scratch.path());
+        dialog->findChild<QRadioButton *>(QStringLiteral("radioButtonSaveRename"))->click();
+    });
+    QCOMPARE(shown, Nowhere + '|' + saveDirectory);
+
+    auto settings = store();
+    QCOMPARE(settings->value(QStringLiteral("main/SSID")).toString(), written ? NowhereElse : Nowhere);
+    QCOMPARE(settings->value(QStringLiteral("main/savedirectory")).toString(),
+             written ? scratch.path() : saveDirectory);
+    QCOMPARE(settings->value(QStringLiteral("main/sameoption"), 0).toInt(), written ? int(SaveRename) : 0);
+}
+
 void tst_MainWindow::searchingThenStandbyWithTheNetworkName()
 {
     Window window;
@@ -364,17 +399,7 @@ void tst_MainWindow::searchingThenStandbyWithTheNetworkName()
     QCOMPARE(target.values, (QStringList{"ZV-61KT", "Searching...", Address}));
     QCOMPARE(overlay.values, (QStringList{"0", "1", "0"}));
     QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
-    QCOMPARE(window.text("labelStatus"), QString());
-    QCOMPARE(window->windowTitle(), QStringLiteral("PALVEN ZV FILE TRANSFER 1.00"));
-
-    QVERIFY(window.names().contains(QStringLiteral("FOLDER01")));
     QVERIFY(window.names().contains(QStringLiteral("ZV_0001.WAV")));
-    // Every row has its own unchecked box.
-    QCOMPARE(window.boxStates(), allRows(window, false));
-    // A network name that is no ZV-61KT: no Music/MTR trees.
-    QVERIFY(!window.button("pushButtonMusic")->isEnabled());
-    QVERIFY(!window.button("pushButtonMusic")->isChecked());
-    QVERIFY(!window.button("pushButtonMTR")->isEnabled());
 }
 
 void tst_MainWindow::overlayCoversFromTheButtonBarDown()
@@ -383,40 +408,27 @@ void tst_MainWindow::overlayCoversFromTheButtonBarDown()
     Window window;
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     QTRY_VERIFY(window.isSearching());
+    shoot(window.get(), QStringLiteral("searching"));
 
     auto covers = [&] {
         const int top = window.widget<QFrame>("frameButtonBar")->mapTo(window.get(), QPoint(0, 0)).y();
         return window.overlay()->geometry() == QRect(0, top, window->width(), window->height() - top);
     };
-    QVERIFY(window.overlay()->isEnabled());
     QVERIFY(covers());
-    window->resize(1100, 760);
-    QTRY_COMPARE(window->size(), QSize(1100, 760));
-    QVERIFY(covers());
-    window->resize(820, 580);
-    QTRY_COMPARE(window->size(), QSize(820, 580));
-    QVERIFY(covers());
-
-    // What lies under the overlay is out of the mouse's reach; the header
-    // row above it is not.
-    auto hitsOverlay = [&](QWidget *beneath) {
-        QWidget *hit = window->childAt(beneath->mapTo(window.get(), beneath->rect().center()));
-        return hit == window.overlay() || window.overlay()->isAncestorOf(hit);
-    };
-    QVERIFY(hitsOverlay(window.table()));
-    QVERIFY(hitsOverlay(window.widget<QCheckBox>("checkBoxAll")));
-    QVERIFY(!hitsOverlay(window.button("settingButton")));
+    for (const QSize size : {QSize(1100, 760), QSize(820, 580)}) {
+        window->resize(size);
+        QTRY_COMPARE(window->size(), size);
+        QVERIFY(covers());
+    }
 }
 
 void tst_MainWindow::folderDoubleClickRefillsTheTable()
 {
     Window window;
     QVERIFY(waitConnected(window));
-
     // Check everything first: the new list must start unchecked anyway.
-    QCheckBox *all = window.widget<QCheckBox>("checkBoxAll");
-    QTest::mouseClick(all, Qt::LeftButton, {}, all->rect().center());
-    QCOMPARE(window.boxStates(), allRows(window, true));
+    window.widget<QCheckBox>("checkBoxAll")->click();
+    QVERIFY(!window.boxStates().contains(false));
 
     Trail status([&] { return window.text("labelStatus"); });
     window.doubleClickRow(window.rowOf(QStringLiteral("FOLDER01")));
@@ -425,16 +437,6 @@ void tst_MainWindow::folderDoubleClickRefillsTheTable()
                              ExchangeTimeoutMs);
     QCOMPARE(status.values, (QStringList{"", "Communicating...", ""}));
     QCOMPARE(window.boxStates(), (QList<bool>{false, false}));
-    QVERIFY(all->isChecked());
-    QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
-
-    // And back up with the return button.
-    window.button("pushButtonReturn")->click();
-    QVERIFY(!window.table()->isEnabled());
-    QCOMPARE(window.text("labelStatus"), QStringLiteral("Communicating..."));
-    QTRY_VERIFY_WITH_TIMEOUT(window.names().contains(QStringLiteral("FOLDER01")) && window.isStandby(),
-                             ExchangeTimeoutMs);
-    QCOMPARE(window.boxStates(), allRows(window, false));
 }
 
 void tst_MainWindow::fileClickShowsDetails_data()
@@ -445,7 +447,6 @@ void tst_MainWindow::fileClickShowsDetails_data()
     QTest::addColumn<QString>("picture");   // empty: no picture
     QTest::addRow("upper-case-wav-gets-no-picture")
         << "ZV_0001.WAV" << "WAV  48000Hz 16bit" << "00:00:02" << QString();
-    QTest::addRow("bwf") << "ZV_0003_BWF.WAV" << "BWF  48000Hz 24bit" << "00:00:03" << QString();
     QTest::addRow("lower-case-mp3-gets-its-picture")
         << "live.mp3" << "MP3  44100Hz 128kbps" << "00:00:05" << ":/images/resource/ZV_06_02_mp3_L.png";
 }
@@ -464,33 +465,19 @@ void tst_MainWindow::fileClickShowsDetails()
     // At once: what the listing knows, and the request is under way.
     QCOMPARE(window.text("labelDetailName"), name);
     const QFileInfo info(source(name));
-    QCOMPARE(window.text("labelDetailSize"),
-             QLocale(QLocale::English).toString(info.size()) + QStringLiteral(" bytes"));
+    QCOMPARE(window.text("labelDetailSize"), QLocale(QLocale::English).toString(info.size()) + " bytes");
     QDateTime modified = info.lastModified();   // the recorder keeps even seconds
     modified = modified.addSecs(-(modified.time().second() % 2)).addMSecs(-modified.time().msec());
     QCOMPARE(window.text("labelDetailDate"), modified.toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")));
-    QCOMPARE(window.text("labelDetailFormat"), QString());
     QCOMPARE(window.text("labelStatus"), QStringLiteral("Communicating..."));
-    QVERIFY(!window.button("settingButton")->isEnabled());
-    const QPixmap shown = window.label("labelTypeIcon")->pixmap(Qt::ReturnByValue);
-    if (picture.isEmpty())
-        QVERIFY(shown.isNull());
-    else
-        QCOMPARE(shown.toImage(), QPixmap(picture).toImage());
+    const QPixmap shown = window.widget<QLabel>("labelTypeIcon")->pixmap(Qt::ReturnByValue);
+    QCOMPARE(shown.toImage(), picture.isEmpty() ? QImage() : QPixmap(picture).toImage());
 
     // Then the recorder's details.
     QTRY_VERIFY_WITH_TIMEOUT(window.isStandby(), ExchangeTimeoutMs);
     QCOMPARE(window.text("labelDetailFormat"), format);
     QCOMPARE(window.text("labelDetailMusicLength"), length);
-    QCOMPARE(window.text("labelStatus"), QString());
-
-    // A folder row only says "Standby." and leaves the panel as it was.
-    window.label("labelInfo")->setText(QStringLiteral("-"));
-    window.clickRow(window.rowOf(QStringLiteral("FOLDER01")));
-    QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
-    QCOMPARE(window.text("labelDetailName"), name);
-    QCOMPARE(window.text("labelDetailFormat"), format);
-    QVERIFY(window.isStandby());
+    shoot(window.get(), QStringLiteral("standby"));   // the last row's picture stays
 }
 
 // The detail slot's texts, including values the demo files never produce.
@@ -502,11 +489,9 @@ void tst_MainWindow::detailTexts_data()
     QTest::addColumn<uint>("samples");
     QTest::addColumn<QString>("formatText");
     QTest::addColumn<QString>("lengthText");
+    QTest::addRow("zero-rate-does-not-divide") << 2 << 0u << 16u << 96000u << "WAV  0Hz 16bit" << "--:--:--";
     QTest::addRow("mp3-bitrate-truncates") << 1 << 44100u << 127999u << 0u << "MP3  44100Hz 127kbps" << "00:00:00";
     QTest::addRow("hours-do-not-wrap") << 2 << 10u << 24u << 3600000u << "WAV  10Hz 24bit" << "100:00:00";
-    QTest::addRow("h-m-s-padded") << 3 << 1u << 16u << 3725u << "BWF  1Hz 16bit" << "01:02:05";
-    QTest::addRow("zero-rate-does-not-divide") << 2 << 0u << 16u << 96000u << "WAV  0Hz 16bit" << "--:--:--";
-    QTest::addRow("unknown-format") << 7 << 44100u << 16u << 44100u << "unknown" << "00:00:01";
 }
 
 void tst_MainWindow::detailTexts()
@@ -532,15 +517,13 @@ void tst_MainWindow::musicMtrOnlyForZV61KT_data()
     QTest::addColumn<bool>("offered");
     QTest::addRow("model-prefix-offers-both") << "ZV-61KT-1234" << true;
     QTest::addRow("lower-case-prefix-does-not") << "zv-61kt" << false;
-    QTest::addRow("empty-name-does-not") << "" << false;
     QTest::addRow("leading-blank-does-not") << " ZV-61KT" << false;
     QTest::addRow("other-model-does-not") << "ZV-60KT" << false;
 }
 
-// The window connects to the test's address; the name is changed in the
-// settings dialog while connected (the link stays, the check reads the new
-// name). The names are never looked up: the controller only resolves at a
-// poll that finds no connection, and the address is put back at the end.
+// The name is changed in the settings dialog while connected (the link
+// stays, the check reads the new name); the address is put back before the
+// window goes, so the names are never looked up.
 void tst_MainWindow::musicMtrOnlyForZV61KT()
 {
     QFETCH(QString, name);
@@ -548,35 +531,19 @@ void tst_MainWindow::musicMtrOnlyForZV61KT()
 
     Window window;
     QVERIFY(waitConnected(window));
-    window.enterNetworkName(name);
-    QCOMPARE(window.ssid(), name);
-
+    window.settings(name);
     // A record-mode report runs the standby routine.
     QVERIFY(QMetaObject::invokeMethod(window.get(), "setRecodeMode", Q_ARG(ZVRecordMode, RecordModeMTR)));
-    QPushButton *music = window.button("pushButtonMusic");
-    QPushButton *mtr = window.button("pushButtonMTR");
-    QCOMPARE(music->isEnabled(), offered);
-    QCOMPARE(mtr->isEnabled(), offered);
-    QCOMPARE(mtr->isChecked(), offered);
-    QVERIFY(!music->isChecked());
-
-    if (offered) {
-        // The multitrack tree and back, through the recorder.
-        QTest::mouseClick(mtr, Qt::LeftButton);
-        QCOMPARE(window.text("labelStatus"), QStringLiteral("Communicating..."));
+    QCOMPARE(window.button("pushButtonMusic")->isEnabled(), offered);
+    QCOMPARE(window.button("pushButtonMTR")->isEnabled(), offered);
+    QCOMPARE(window.button("pushButtonMTR")->isChecked(), offered);
+    if (offered) {   // the multitrack tree, through the recorder
+        window.button("pushButtonMTR")->click();
         QTRY_VERIFY_WITH_TIMEOUT(window.names().contains(QStringLiteral("SONG0001")) && window.isStandby(),
                                  ExchangeTimeoutMs);
-        QVERIFY(mtr->isChecked() && !music->isChecked());
         QCOMPARE(simulator.recordMode(), int(RecordModeMTR));
-
-        QTest::mouseClick(music, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(window.names().contains(QStringLiteral("FOLDER01")) && window.isStandby(),
-                                 ExchangeTimeoutMs);
-        QVERIFY(music->isChecked() && !mtr->isChecked());
     }
-
-    window.enterNetworkName(Address);
-    QCOMPARE(window.ssid(), Address);
+    window.settings(Address);
 }
 
 void tst_MainWindow::sortingKeepsCheckBoxesWithTheirEntries()
@@ -588,20 +555,14 @@ void tst_MainWindow::sortingKeepsCheckBoxesWithTheirEntries()
         window.tick(name);
 
     auto boxesFollowEntries = [&] {
-        const QStringList names = window.names();
-        const QList<bool> states = window.boxStates();
-        for (int row = 0; row < names.size(); ++row) {
-            if (states.at(row) != ticked.contains(names.at(row)))
-                return false;
-        }
-        return true;
+        QList<bool> expected;
+        for (const QString &name : window.names())
+            expected << ticked.contains(name);
+        return window.boxStates() == expected;
     };
-    QVERIFY(boxesFollowEntries());
-
     QSet<QString> orders{window.names().join('|')};
     for (int column : {3, 3, 1, 1, 2}) {
         window.clickHeader(column);
-        QCOMPARE(window.table()->horizontalHeader()->sortIndicatorSection(), column);
         QVERIFY2(boxesFollowEntries(), qPrintable(window.names().join('|')));
         orders << window.names().join('|');
     }
@@ -614,236 +575,83 @@ void tst_MainWindow::sortingKeepsCheckBoxesWithTheirEntries()
     QVERIFY(boxesFollowEntries());
 }
 
-void tst_MainWindow::heldButtonsShowTheirOnPicture_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("held");
-    QTest::addColumn<QString>("released");
-    QTest::addRow("download") << "downloadButton" << "ZV_05_01_3" << "ZV_05_01_2";
-    QTest::addRow("settings") << "settingButton" << "ZV_05_02_3" << "ZV_05_02_2";
-    QTest::addRow("return") << "pushButtonReturn" << "ZV_02_02_3" << "ZV_02_02_2";
-}
-
-void tst_MainWindow::heldButtonsShowTheirOnPicture()
-{
-    QFETCH(QString, button);
-    QFETCH(QString, held);
-    QFETCH(QString, released);
-
-    Window window;
-    QVERIFY(waitConnected(window));
-    QPushButton *pushButton = window.button(qPrintable(button));
-    auto shows = [pushButton](const QString &picture) {
-        const QPixmap expected(QStringLiteral(":/images/resource/%1.png").arg(picture));
-        const QImage shown = pushButton->icon().pixmap(expected.size()).toImage();
-        return shown.convertToFormat(QImage::Format_ARGB32) == expected.toImage().convertToFormat(QImage::Format_ARGB32);
-    };
-    QVERIFY(!shows(held));
-
-    // Settings opens its dialog on release: close it again.
-    if (button == QLatin1String("settingButton"))
-        whenShown<QDialog>([](QDialog *dialog) { dialog->reject(); });
-    QTest::mousePress(pushButton, Qt::LeftButton);
-    QVERIFY(shows(held));
-    QTest::mouseRelease(pushButton, Qt::LeftButton);
-    QVERIFY(shows(released));
-    // No file is checked: download did nothing; return asked for the parent.
-    QTRY_VERIFY_WITH_TIMEOUT(window.isStandby(), ExchangeTimeoutMs);
-}
-
 void tst_MainWindow::downloadShowsProgressPerFile_data()
 {
     QTest::addColumn<QStringList>("files");
-    QTest::addColumn<QString>("existing");   // a same-size file already in the folder
-    QTest::addRow("three-new-files") << QStringList{"README.TXT", "ZV_0001.WAV", "ZV_0004.MP3"} << QString();
-    QTest::addRow("skipped-same-size-file-is-counted")
-        << QStringList{"README.TXT", "ZV_0001.WAV", "ZV_0004.MP3"} << "ZV_0001.WAV";
-    QTest::addRow("only-empty-files-fill-the-bar-at-the-end") << QStringList{"SILENT.WAV"} << QString();
+    QTest::addRow("three-files") << QStringList{"ZV_0001.WAV", "ZV_0002.WAV", "ZV_0004.MP3"};
+    QTest::addRow("zero-bytes-in-all-does-not-divide-and-fills-the-bar") << QStringList{"SILENT.WAV"};
 }
 
 void tst_MainWindow::downloadShowsProgressPerFile()
 {
     QFETCH(QStringList, files);
-    QFETCH(QString, existing);
-
     QTemporaryDir target;
-    QVERIFY(target.isValid());
-    if (!existing.isEmpty()) {
-        // Same size, other bytes: the default rule (overwrite only when the
-        // size differs) leaves it as it is.
-        QFile file(target.filePath(existing));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(int(QFileInfo(source(existing)).size()), 'x'));
-    }
-    // Slow enough that every file's texts stay up for a while.
-    simulator.setThrottle(1024 * 1024);
+    simulator.setThrottle(1024 * 1024);   // slow enough to see every file's texts
 
     Window window;
     QVERIFY(waitConnected(window));
-    for (const QString &name : qAsConst(files))
-        window.tick(name);
     qint64 total = 0;
-    for (const QString &name : qAsConst(files))
-        total += QFileInfo(source(name)).size();
-
-    Trail status([&] { return window.text("labelStatus"); });
-    Trail info([&] { return window.text("labelInfo"); });
-    Trail detail([&] { return window.text("labelDetail"); });
-    QSignalSpy bar(window.widget<QProgressBar>("progressBar"), &QProgressBar::valueChanged);
-    const QString startedIn = window.download(target.path());
-    QCOMPARE(startedIn, saveDirectory);
-
-    const QString done = QStringLiteral("%1 files completed.").arg(files.size());
-    QTRY_VERIFY_WITH_TIMEOUT(window.text("labelInfo") == done, 10000);
-    QVERIFY(window.isStandby());
-    QCOMPARE(window.progress(), 1000);
-
-    QStringList expectedStatus{QString()};
-    for (int n = 1; n <= files.size(); ++n)
-        expectedStatus << QStringLiteral(" %1 / %2 files").arg(n).arg(files.size());
-    expectedStatus << QString();
-    QCOMPARE(status.values, expectedStatus);
-
     for (const QString &name : qAsConst(files)) {
-        const QString started = name + QStringLiteral(" - ") + QString::number(QFileInfo(source(name)).size())
-            + QStringLiteral(" bytes");
-        QVERIFY2(info.values.contains(started), qPrintable(info.values.join('|')));
-        if (name == existing)
-            QCOMPARE(readAll(target.filePath(name)), QByteArray(int(QFileInfo(source(name)).size()), 'x'));
-        else
-            QCOMPARE(readAll(target.filePath(name)), readAll(source(name)));
+        window.tick(name);
+        total += QFileInfo(source(name)).size();
     }
-    QCOMPARE(info.values.last(), done);
-    // The last progress text before standby empties the line.
-    QCOMPARE(detail.values.last(), QString());
-    QCOMPARE(detail.values.at(detail.values.size() - 2), QStringLiteral("download %1 / %1").arg(total));
+    Trail status([&] { return window.text("labelStatus"); });
+    QSignalSpy bar(window.widget<QProgressBar>("progressBar"), &QProgressBar::valueChanged);
+    QCOMPARE(window.download(target.path()), saveDirectory);   // the chooser starts in the stored folder
+    if (total > 0) {
+        QTRY_VERIFY_WITH_TIMEOUT(window.text("labelStatus") == QLatin1String(" 2 / 3 files") && window.progress() > 300,
+                                 10000);
+        shoot(window.get(), QStringLiteral("downloading"));
+    }
 
-    // The bar only grows; with nothing to count it stays at 0 until the end.
+    QTRY_COMPARE_WITH_TIMEOUT(window.text("labelInfo"), QStringLiteral("%1 files completed.").arg(files.size()),
+                              10000);
+    QVERIFY(window.isStandby());
+    QStringList expected{QString()};
+    for (int n = 1; n <= files.size(); ++n)
+        expected << QStringLiteral(" %1 / %2 files").arg(n).arg(files.size());
+    QCOMPARE(status.values, expected << QString());
+    for (const QString &name : qAsConst(files))
+        QCOMPARE(readAll(target.filePath(name)), readAll(source(name)));
+
+    // The bar only grows and ends full; with nothing to count, it fills at the end.
     QList<int> values;
     for (const QList<QVariant> &change : qAsConst(bar))
         values << change.at(0).toInt();
-    QVERIFY2(std::is_sorted(values.begin(), values.end()), qPrintable(QString::number(values.size())));
+    QVERIFY(std::is_sorted(values.begin(), values.end()));
     QCOMPARE(values.last(), 1000);
     if (total == 0)
         QCOMPARE(values, (QList<int>{1000}));
 }
 
-void tst_MainWindow::cancelShowsCanceled()
+// A failed check cancels the download; the recorder's confirmation of that
+// cancel must leave the error's two lines readable. The next download starts
+// clean: the user's own cancel says so.
+void tst_MainWindow::errorOutlivesItsCancelButAUserCancelSaysSo()
 {
     QTemporaryDir target;
-    QVERIFY(target.isValid());
-    const QString name = QStringLiteral("ZV_0002.WAV");
-    simulator.setThrottle(256 * 1024);
-    QSignalSpy requests(&simulator, &RecorderSimulator::requestReceived);
-
-    Window window;
-    QVERIFY(waitConnected(window));
-    window.tick(name);
-    window.download(target.path());
-    QVERIFY(window.button("cancelButton")->isEnabled());
-    QVERIFY(!window.button("downloadButton")->isEnabled());
-    QTRY_VERIFY(window.progress() > 0);
-
-    QTest::mouseClick(window.button("cancelButton"), Qt::LeftButton);
-    QTRY_COMPARE(window.text("labelInfo"), QStringLiteral("download canceled."));
-    QVERIFY(window.isStandby());
-    QCOMPARE(window.progress(), 0);
-    QCOMPARE(window.text("labelDetail"), QString());
-
-    // The recorder's confirmation says the same again; the link still works.
-    QVERIFY(waitForRequest(requests, CancelRequestCode));
-    simulator.setThrottle(0);
-    window.clickRow(window.rowOf(QStringLiteral("ZV_0001.WAV")));
-    QTRY_VERIFY_WITH_TIMEOUT(window.isStandby() && !window.text("labelDetailFormat").isEmpty(), ExchangeTimeoutMs);
-
-    // The partial file stays, holding the start of the recording.
-    const QByteArray partial = readAll(target.filePath(name));
-    const QByteArray whole = readAll(source(name));
-    QVERIFY(!partial.isEmpty());
-    QVERIFY(partial.size() < whole.size());
-    QCOMPARE(partial, whole.left(partial.size()));
-}
-
-void tst_MainWindow::downloadErrorStaysReadable_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<QString>("code");
-    QTest::addRow("bad-checksum") << "checksum" << "E6";
-    QTest::addRow("offset-gap") << "offset" << "E5";
-}
-
-// A failed check cancels the download; the cancel confirmed by the recorder
-// must leave the error's two lines readable.
-void tst_MainWindow::downloadErrorStaysReadable()
-{
-    QFETCH(QString, fault);
-    QFETCH(QString, code);
-
-    QTemporaryDir target;
-    QVERIFY(target.isValid());
-    if (fault == QLatin1String("checksum"))
-        simulator.setCorruptCheckAt(2);
-    else
-        simulator.setWrongOffsetAt(2);
-    QSignalSpy requests(&simulator, &RecorderSimulator::requestReceived);
-
+    simulator.setCorruptCheckAt(2);
     Window window;
     QVERIFY(waitConnected(window));
     window.tick(QStringLiteral("ZV_0001.WAV"));
     window.tick(QStringLiteral("ZV_0002.WAV"));
     window.download(target.path());
 
-    const QRegularExpression errorLine(QStringLiteral("^An error has occurred\\.\\(code : %1-\\d+-\\d+\\)$").arg(code));
-    QTRY_VERIFY_WITH_TIMEOUT(errorLine.match(window.text("labelInfo")).hasMatch(), ExchangeTimeoutMs);
-    QCOMPARE(window.text("labelDetail"), Advice);
-
-    // The recorder confirms the cancel; the window is back in standby...
-    QVERIFY(waitForRequest(requests, CancelRequestCode));
+    const QRegularExpression errorLine(QStringLiteral("^An error has occurred\\.\\(code : E6-\\d+-\\d+\\)$"));
+    // Standby comes only with the recorder's confirmation of the cancel.
     QTRY_VERIFY_WITH_TIMEOUT(window.isStandby(), ExchangeTimeoutMs);
-    // ...and still says why.
     QVERIFY2(errorLine.match(window.text("labelInfo")).hasMatch(), qPrintable(window.text("labelInfo")));
     QCOMPARE(window.text("labelDetail"), Advice);
-    QCOMPARE(window.text("labelStatus"), QString());
     QCOMPARE(window.progress(), 0);
-    // The second file was never started.
-    QVERIFY(!QFile::exists(target.filePath(QStringLiteral("ZV_0002.WAV"))));
 
-    // The next download starts clean: a user's cancel reads as such.
     simulator.clearFaults();
     simulator.setThrottle(256 * 1024);
     window.download(target.path());
     QTRY_VERIFY(window.progress() > 0);
     QTest::mouseClick(window.button("cancelButton"), Qt::LeftButton);
     QTRY_COMPARE(window.text("labelInfo"), QStringLiteral("download canceled."));
-}
-
-// A folder of 5000 entries: every row with its own box, in reasonable time
-// from the connection (the controller's 500 ms pause included).
-void tst_MainWindow::fiveThousandEntriesFillTheTable()
-{
-    constexpr int Entries = 5000;
-    constexpr int FillLimitMs = 10000;
-    DemoTree many;
-    DemoTree::Options options;
-    options.manyFiles = Entries;
-    QVERIFY(many.generate(scratch.filePath(QStringLiteral("many")), options));
-    const QString musicRoot = simulator.musicRoot();
-    simulator.setMusicRoot(QDir(many.musicRoot()).filePath(DemoTree::manyFolderName()));
-    auto restore = qScopeGuard([&] { simulator.setMusicRoot(musicRoot); });
-
-    QElapsedTimer sinceConnection;
-    connect(&simulator, &RecorderSimulator::clientConnected, this, [&] { sinceConnection.start(); });
-    Window window;
-    QVERIFY(QTest::qWaitFor([&] { return window.model()->rowCount() == Entries && window.isStandby(); }, 30000));
-    const qint64 filled = sinceConnection.elapsed();
-    qInfo("%d entries: table filled %lld ms after the connection", Entries, filled);
-    QVERIFY2(filled < FillLimitMs, qPrintable(QString::number(filled)));
-    simulator.disconnect(this);
-
-    QCOMPARE(window.names().first(), DemoTree::manyFileName(1));
-    QCOMPARE(window.names().last(), DemoTree::manyFileName(Entries));
-    QVERIFY(window.rowBox(0) && window.rowBox(Entries - 1));
-    QCOMPARE(window.boxStates().count(true), 0);
+    QVERIFY(window.isStandby());
+    QCOMPARE(window.text("labelDetail"), QString());
 }
 
 // The one 30 s wait: a request the recorder never answers ends with the
