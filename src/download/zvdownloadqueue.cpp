@@ -315,8 +315,7 @@ void ZVDownloadQueue::saveDownloadData(ZVCommand *command)
         return;
     }
 
-    const QByteArray payload = command->payload();
-    const qint64 written = file->write(payload);
+    const qint64 written = file->write(command->payloadData(), length);
     if (written != length) {
         qCWarning(lcDownload) << "download: File write error" << file->fileName() << file->errorString();
         fail(DownloadFileWriteError, length, int(written));

@@ -3,6 +3,11 @@
 #include <QTcpSocket>
 #include <cstring>
 
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#endif
+
 #include "app/logging.h"
 #include "protocol/zvcommand.h"
 
@@ -10,9 +15,11 @@ namespace {
 // Initial room of the receive buffer; it grows for larger reads and keeps its
 // capacity between reads.
 constexpr int ReceiveBufferReserve = 256 * 1024;
-// Most bytes the socket takes from the system at a time; the rest waits in
-// the kernel (and TCP slows the sender) until the worker has handled these.
-constexpr qint64 SocketReadBufferSize = 1024 * 1024;
+// Most bytes the socket itself takes from the system before it reports them.
+constexpr qint64 SocketReadBufferSize = 64 * 1024;
+// Most bytes in the receive buffer after a read; the rest waits in the kernel
+// (and TCP slows the sender) until the worker has handled these.
+constexpr int ReceiveBufferLimit = 1024 * 1024;
 }
 
 DeviceNetConnection::DeviceNetConnection(QObject *parent)
@@ -75,13 +82,30 @@ void DeviceNetConnection::sendPacket(const QByteArray &packet)
 void DeviceNetConnection::removeFirstCommand()
 {
     if (!commandQueue.isEmpty())
-        delete commandQueue.takeFirst();
+        releaseCommand(commandQueue.takeFirst());
 }
 
 void DeviceNetConnection::clearCommandQueue()
 {
     while (!commandQueue.isEmpty())
-        delete commandQueue.takeFirst();
+        releaseCommand(commandQueue.takeFirst());
+}
+
+ZVCommand *DeviceNetConnection::takeCommand()
+{
+    ZVCommand *command = spareCommand;
+    spareCommand = nullptr;
+    return command ? command : new ZVCommand(this);
+}
+
+// Keeps one finished command for the next packet. A command someone has
+// connected to is never handed out again.
+void DeviceNetConnection::releaseCommand(ZVCommand *command)
+{
+    if (!spareCommand && command->isReusable())
+        spareCommand = command;
+    else
+        delete command;
 }
 
 void DeviceNetConnection::receivePacket()
@@ -103,13 +127,32 @@ void DeviceNetConnection::receivePacket()
 
 void DeviceNetConnection::readSocketIntoBuffer()
 {
-    const qint64 available = socket->bytesAvailable();
-    if (available <= 0)
+    int size = receiveBuffer.size();
+    const qint64 buffered = socket->bytesAvailable();
+    if (buffered > 0) {
+        receiveBuffer.resize(size + static_cast<int>(buffered));
+        const qint64 got = socket->read(receiveBuffer.data() + size, buffered);
+        size += static_cast<int>(qMax<qint64>(got, 0));
+        receiveBuffer.resize(size);
+    }
+#ifdef Q_OS_UNIX
+    // When the socket's own buffer came full, the system usually holds more:
+    // that part is read straight into ours, which saves copying it through
+    // the socket's buffer. Only bytes the system reports queued are read, so
+    // an end of stream or an error stays for the socket to find and report
+    // as it always does.
+    if (buffered < SocketReadBufferSize || !isConnected())
         return;
-    const int kept = receiveBuffer.size();
-    receiveBuffer.resize(kept + static_cast<int>(available));
-    const qint64 got = socket->read(receiveBuffer.data() + kept, available);
-    receiveBuffer.resize(kept + static_cast<int>(qMax<qint64>(got, 0)));
+    const int room = ReceiveBufferLimit - size;
+    const int descriptor = static_cast<int>(socket->socketDescriptor());
+    int queued = 0;
+    if (room <= 0 || descriptor < 0 || ::ioctl(descriptor, FIONREAD, &queued) != 0 || queued <= 0)
+        return;
+    const int wanted = qMin(room, queued);
+    receiveBuffer.resize(size + wanted);
+    const ssize_t got = ::recv(descriptor, receiveBuffer.data() + size, static_cast<size_t>(wanted), MSG_DONTWAIT);
+    receiveBuffer.resize(size + static_cast<int>(got > 0 ? got : 0));
+#endif
 }
 
 void DeviceNetConnection::frameReceivedBytes()
@@ -130,17 +173,21 @@ void DeviceNetConnection::frameReceivedBytes()
         }
         qCDebug(lcNet) << "net: Recv command:" << headerHexText(packet) << "length : " << length;
 
-        auto *command = new ZVCommand(this);
+        ZVCommand *command = takeCommand();
         pos += length;
-        if (command->parse(packet, length)) {
+        if (command->parseInPlace(packet, length)) {
             commandQueue.append(command);
             emit newCommandRecieved();
         } else {
             qCWarning(lcNet) << "net: Packet parse error";
-            delete command;
+            releaseCommand(command);
             emit networkError(NetworkPacketParseError, static_cast<qint8>(packet[KIND_OFFSET]));
         }
     }
+    // The buffer is about to change: commands nobody has taken yet keep their
+    // payload.
+    for (ZVCommand *command : qAsConst(commandQueue))
+        command->keepPayload();
 
     const int left = size - pos;
     if (left > 0 && left < HEADER_SIZE) {

@@ -51,12 +51,19 @@ public slots:
 private:
     void frameReceivedBytes();
     void readSocketIntoBuffer();
+    ZVCommand *takeCommand();
+    void releaseCommand(ZVCommand *command);
 
     QTcpSocket *socket;
     QList<ZVCommand *> commandQueue;
+    // A command done with, kept to carry the next packet instead of
+    // allocating one per packet.
+    ZVCommand *spareCommand = nullptr;
     // Bytes of an incomplete packet kept from one read to the next. New bytes
     // are appended to it and packets are cut out with a cursor; only the
-    // unframed tail is moved to the front afterwards.
+    // unframed tail is moved to the front afterwards. Commands refer to their
+    // payload in here while they are handled; a command still queued when
+    // the framing ends takes a copy of its own.
     QByteArray receiveBuffer;
     bool framing = false;
     bool readPending = false;

@@ -73,8 +73,16 @@ class ZVCommand : public QObject
 public:
     explicit ZVCommand(QObject *parent = nullptr);
 
+    // Copies the packet.
     bool parse(const QByteArray *packet);
     bool parse(const char *packet, int size);
+    // As parse(), but the payload stays where it is: it is read from `packet`,
+    // which must not change or go away until keepPayload() has been called
+    // (or the command is parsed again or deleted). The link uses this to
+    // hand packets over without copying them out of its receive buffer.
+    bool parseInPlace(const char *packet, int size);
+    // Gives the command its own copy of a payload left in place.
+    void keepPayload();
 
     quint8 kind() const;
     quint8 headerByte(int index);
@@ -86,22 +94,38 @@ public:
     QString payloadString(int offset, int length);
     int payloadIndexOf(const QByteArray &pattern, int from) const;
 
-    QByteArray header() const { return headerData; }
-    QByteArray payload() const { return payloadData; }
-    int payloadSize() const { return payloadData.size(); }
+    QByteArray header() const;
+    QByteArray payload() const;
+    // The payload's bytes (payloadSize() of them, never null), valid as long
+    // as the payload is (see parseInPlace()).
+    const char *payloadData() const { return payloadLength > 0 ? payloadBytes : ""; }
+    int payloadSize() const { return payloadLength; }
     quint32 crc() const;
-    bool isValid() const { return headerData.size() == HEADER_SIZE; }
+    bool isValid() const { return valid; }
     static bool isKnownKind(quint8 value);
+
+    // False once anything was connected to this command's signals: then it
+    // must not be handed out again as another packet.
+    bool isReusable() const { return !connected; }
 
 signals:
     // A ranged read asked for bytes beyond the end; the read returned 0.
     void error();
 
-private:
-    quint32 readBigEndian(const QByteArray &data, int index, int width);
+protected:
+    void connectNotify(const QMetaMethod &signal) override;
 
-    QByteArray headerData;
-    QByteArray payloadData;
+private:
+    bool parseHeader(const char *packet, int size);
+    quint32 readBigEndian(const char *data, int size, int index, int width);
+
+    char headerBytes[HEADER_SIZE] = {};
+    bool valid = false;
+    bool connected = false;
+    // The payload: either ownedPayload's bytes or bytes left in place.
+    const char *payloadBytes = nullptr;
+    int payloadLength = 0;
+    QByteArray ownedPayload;
 };
 
 #endif // ZVCOMMAND_H

@@ -1,0 +1,279 @@
+// The download engine against hostile listings and data packets: entries
+// (names included) come from a listing payload in the input, some of them
+// already exist in the download folder, and data packets, starts and cancels
+// follow in the input's order. Checked: nothing is written outside the
+// folder, no unsafe name is written, every accepted packet passed every check
+// and every refusal names a real defect, a skip happens only for an existing
+// file under a rule that skips, and a completed file holds exactly the
+// accepted bytes.
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+#include "controller/downloadfileinfo.h"
+#include "controller/zvfilelist.h"
+#include "download/zvdownloadqueue.h"
+#include "fuzzinputs.h"
+#include "fuzzsupport.h"
+#include "net/devicenetconnection.h"
+#include "protocol/zvcommand.h"
+
+using namespace fuzz;
+
+namespace {
+
+// The checks a data packet passes, worked out from its bytes.
+struct PacketFacts {
+    bool lengthOk = false;
+    bool offsetOk = false;
+    bool checkOk = false;
+    quint32 offset = 0;
+    quint16 lengthField = 0;
+    qint64 end = 0;
+    QByteArray payload;
+};
+
+class Harness : public QObject
+{
+public:
+    void run(Reader &in)
+    {
+        option = in.u8() % 4;
+        const QByteArray listing = in.bytes(in.u16());
+        const quint8 existing = in.u8();
+        const quint8 sameSize = in.u8();
+
+        ZVFileList list;
+        ZVCommand listed;
+        const QByteArray listingPacket = commandPacket(CODE_FILE_LIST, listing);
+        listed.parse(&listingPacket);
+        list.parseFileList(&listed, QByteArray::fromHex("000d"), nullptr);
+        fileList = &list;
+
+        QList<int> targets;
+        for (int n = in.u8() % 9; n > 0; --n) {
+            const quint8 row = in.u8();
+            if (row == RawTargetIndex || list.count() == 0)
+                targets << qint16(row == RawTargetIndex ? in.u16() : row);
+            else
+                targets << list.at(row % list.count())->index;
+        }
+        for (int row = 0; row < qMin(8, list.count()); ++row) {
+            if (existing & (1 << row))
+                precreate(list.at(row), sameSize & (1 << row));
+        }
+
+        ZVDownloadQueue queue(&connection, &list);
+        connect(&queue, &ZVDownloadQueue::downloadStarted, this, &Harness::started);
+        connect(&queue, &ZVDownloadQueue::downloadProgress, this, &Harness::progressed);
+        connect(&queue, &ZVDownloadQueue::fileSkipped, this, &Harness::skipped);
+        connect(&queue, &ZVDownloadQueue::error, this, &Harness::failed);
+        queue.setDirectory(area.path());
+        queue.setSameOption(SameNameOption(option));
+        for (int index : targets)
+            queue.addTarget(index);
+        waiting = targets;
+
+        current = QString();
+        currentSize = 0;
+        progress = 0;
+        accepted.clear();
+        refusing = false;
+        pauses = 1;
+        queue.startDownload();
+        while (!in.atEnd()) {
+            const quint8 op = in.u8() % 8;
+            if (op == DownloadStart) {
+                refusing = false;
+                queue.startDownload();
+            } else if (op == DownloadCancel) {
+                queue.cancel();
+                refusing = true;
+                waiting.clear();
+            } else if (op == DownloadRaw) {
+                deliver(queue, in.bytes(in.u16()));
+            } else {
+                deliver(queue, dataPacket(in));
+            }
+        }
+        queue.cancel();
+        fileList = nullptr;
+        disconnect(&queue, nullptr, this, nullptr);
+        area.checkNothingOutside();
+        area.clean();
+    }
+
+private:
+    void precreate(const DownloadFileInfo *entry, bool listedSize)
+    {
+        if (!harmlessName(entry->name))
+            return;
+        QFile file(area.dir().filePath(entry->name));
+        if (file.open(QIODevice::WriteOnly) && !(listedSize ? file.resize(entry->size) : file.write("x", 1) == 1))
+            fail("cannot prepare an existing file", entry->name);
+    }
+
+    QByteArray dataPacket(Reader &in)
+    {
+        const quint8 flags = in.u8();
+        const quint32 offset = (flags & DataOwnOffset) ? in.u32() : quint32(progress);
+        const quint16 check = (flags & DataOwnCheck) ? in.u16() : 0;
+        const quint16 length = (flags & DataOwnLength) ? in.u16() : 0;
+        const QByteArray payload = in.bytes(in.u16());
+        return fuzz::dataPacket(offset, (flags & DataOwnCheck) ? check : quint16(byteSumComplement(payload)),
+                                (flags & DataOwnLength) ? length : quint16(payload.size()), payload);
+    }
+
+    void deliver(ZVDownloadQueue &queue, const QByteArray &packet)
+    {
+        ZVCommand command;
+        if (!command.parse(&packet))
+            return;
+        PacketFacts facts;
+        facts.payload = command.payload();
+        facts.offset = qFromBigEndian<quint32>(packet.constData() + DATA_OFFSET_OFFSET);
+        facts.lengthField = qFromBigEndian<quint16>(packet.constData() + LENGTH_OFFSET);
+        facts.lengthOk = facts.lengthField == facts.payload.size();
+        facts.offsetOk = facts.offset == progress;
+        facts.checkOk = qFromBigEndian<quint16>(packet.constData() + CHECK_OFFSET)
+                        == quint16(byteSumComplement(facts.payload));
+        facts.end = qint64(facts.offset) + facts.lengthField;
+        // A completed file with more targets costs a 200 ms pause: one per input.
+        if (!current.isNull() && !refusing && facts.lengthOk && facts.offsetOk && facts.checkOk
+            && facts.end == currentSize && waiting.size() > 1) {
+            if (pauses == 0)
+                return;
+            --pauses;
+        }
+        inPacket = &facts;
+        packetPhase = true;
+        queue.saveDownloadData(&command);
+        packetPhase = false;
+        inPacket = nullptr;
+        if (!finishedName.isNull()) {
+            QFile file(area.dir().filePath(finishedName));
+            check(file.open(QIODevice::ReadOnly) && file.readAll() == finishedBytes,
+                  "a completed file does not hold the accepted bytes", finishedName);
+            finishedName = QString();
+        }
+    }
+
+    void started(const QString &name, qulonglong size)
+    {
+        bool listed = false;
+        for (int row = 0; row < fileList->count() && !listed; ++row)
+            listed = fileList->at(row)->name == name && fileList->at(row)->size == qint64(size);
+        check(listed, "a download of an entry that is not listed", name);
+        check(harmlessName(name), "a download under an unsafe name", name);
+        check(!packetPhase, "a new file started before the last one was complete");
+        while (!waiting.isEmpty() && !fileList->containsIndex(waiting.first()))
+            waiting.removeFirst();
+        check(!waiting.isEmpty() && fileList->findByIndex(waiting.first())->name == name,
+              "a download of another entry than the first target", name);
+        if (QFile::encodeName(name) == QFile::encodeName(finishedName))
+            finishedName = QString();   // the same file is written again
+        current = name;
+        currentSize = qint64(size);
+        progress = 0;
+        accepted.clear();
+    }
+
+    void progressed(qulonglong bytes)
+    {
+        if (!packetPhase) {
+            // Skipped or empty files count as received in full.
+            check(qint64(bytes) == currentSize, "progress of a skipped or empty file");
+            progress = currentSize;
+            if (!waiting.isEmpty())
+                waiting.removeFirst();
+            return;
+        }
+        const PacketFacts &f = *inPacket;
+        check(!refusing, "a packet was taken after the download was canceled");
+        check(f.lengthOk && f.offsetOk && f.checkOk, "a defective packet was written");
+        check(f.end <= currentSize, "a packet beyond the listed size was written");
+        check(qint64(bytes) == f.end, "progress is not the end of the packet");
+        progress = f.end;
+        accepted += f.payload;
+        if (progress == currentSize) {
+            packetPhase = false;   // what follows is the next file's start
+            if (!waiting.isEmpty())
+                waiting.removeFirst();
+            if (option != SaveRename) {
+                finishedName = current;
+                finishedBytes = accepted;
+            }
+        }
+    }
+
+    void skipped(const QString &name)
+    {
+        check(option == SaveNewer || option == SaveNoWrite, "a file skipped under a rule that does not skip");
+        check(QFile::exists(area.dir().filePath(name)), "a file skipped that does not exist", name);
+    }
+
+    void failed(AppErrorCode code, int param, int param2)
+    {
+        waiting.clear();   // every failure cancels the whole download
+        if (!packetPhase) {
+            refusing = true;
+            if (code == DownloadIllegalFileName) {
+                const QString name = fileList->findByIndex(param)->name;
+                check(!harmlessName(name), "a safe name refused", name);
+            } else {
+                // Only an empty file that cannot be created fails at its start.
+                check(code == DownloadFileWriteError && currentSize == 0 && current.toUtf8().size() > 255,
+                      "start-up error", QStringLiteral("%1 for %2").arg(code).arg(current));
+            }
+            return;
+        }
+        const PacketFacts &f = *inPacket;
+        check(!refusing, "a packet was checked after the download was canceled");
+        refusing = true;
+        switch (code) {
+        case DownloadFileNotOpen:
+            break;
+        case DownloadPacketLengthError:
+            check(!f.lengthOk && param == f.lengthField && param2 == f.payload.size(), "length error");
+            break;
+        case DownloadIllegalOffset:
+            check(f.lengthOk && !f.offsetOk && param == int(f.offset) && param2 == int(progress), "offset error");
+            break;
+        case DownloadPacketCrcError:
+            check(f.lengthOk && f.offsetOk && !f.checkOk, "check error");
+            break;
+        case DownloadSizeExceeded:
+            check(f.lengthOk && f.offsetOk && f.checkOk && f.end > currentSize, "size error");
+            break;
+        default:
+            fail("unexpected download error", QString::number(code));
+        }
+    }
+
+    ScratchArea area;
+    DeviceNetConnection connection;   // never connected: requests go nowhere
+    ZVFileList *fileList = nullptr;
+    int option = 0;
+    QString current;         // name of the file being received
+    qint64 currentSize = 0;
+    qint64 progress = 0;
+    QByteArray accepted;
+    bool refusing = false;   // canceled: packets must be ignored
+    int pauses = 1;
+    QList<int> waiting;      // the targets as the queue should still hold them
+    const PacketFacts *inPacket = nullptr;
+    bool packetPhase = false;   // inside saveDownloadData, before the file completed
+    QString finishedName;    // completed in the last packet, to compare
+    QByteArray finishedBytes;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    initApplication();
+    static Harness *harness = new Harness;
+    Reader in(data, size);
+    harness->run(in);
+    return 0;
+}
