@@ -20,22 +20,8 @@ shift || true
 
 packages=(clang libclang-rt-14-dev cmake ninja-build qtbase5-dev qtbase5-dev-tools)
 
-install_missing() {
-    local missing=()
-    for p in "${packages[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-            missing+=("$p")
-        fi
-    done
-    if [ ${#missing[@]} -eq 0 ]; then
-        return
-    fi
-    echo "== Installing: ${missing[*]}"
-    local sudo=""
-    if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-}
+# shellcheck source=aptinstall.sh
+source "$here/aptinstall.sh"
 
 build() {
     cmake -S "$root" -B "$build_dir" -G Ninja \
@@ -45,7 +31,7 @@ build() {
         --target "${targets[@]/#/fuzz_}" "${targets[@]/#/fuzz_replay_}"
 }
 
-install_missing
+install_missing "${packages[@]}"
 build
 [ "$action" = build ] && exit 0
 

@@ -19,29 +19,15 @@ packages=(
     fonts-dejavu-core xvfb xauth x11-utils imagemagick
 )
 
-install_missing() {
-    local missing=()
-    for p in "${packages[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-            missing+=("$p")
-        fi
-    done
-    if [ ${#missing[@]} -eq 0 ]; then
-        return
-    fi
-    echo "== Installing: ${missing[*]}"
-    local sudo=""
-    if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-}
+# shellcheck source=aptinstall.sh
+source "$here/aptinstall.sh"
 
 configure_and_build() {
     cmake -S "$root" -B "$build_dir" -G Ninja ${ZV_CMAKE_ARGS:-}
     cmake --build "$build_dir" --parallel "$(nproc)"
 }
 
-install_missing
+install_missing "${packages[@]}"
 configure_and_build
 
 case "$action" in
