@@ -32,22 +32,10 @@ diagnostics=${ZV_BENCH_DIAGNOSTICS:-1}
 export QT_LOGGING_RULES="zv.*.debug=false"
 
 # --- what the benchmarks need ------------------------------------------------
-missing=()
-command -v nginx >/dev/null 2>&1 || [ -x /usr/sbin/nginx ] || missing+=(nginx)
-command -v curl >/dev/null 2>&1 || missing+=(curl)
-command -v python3 >/dev/null 2>&1 || missing+=(python3)
-command -v cmp >/dev/null 2>&1 || missing+=(diffutils)
-command -v cmake >/dev/null 2>&1 || missing+=(cmake)
-command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
-command -v g++ >/dev/null 2>&1 || missing+=(g++)
-[ -e /usr/lib/x86_64-linux-gnu/cmake/Qt5/Qt5Config.cmake ] || [ -n "$(ls /usr/lib/*/cmake/Qt5/Qt5Config.cmake 2>/dev/null)" ] \
-    || missing+=(qtbase5-dev)
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "bench: installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# shellcheck source=aptinstall.sh
+source "$root/scripts/aptinstall.sh"
+install_missing build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools \
+    fonts-dejavu-core nginx curl python3 diffutils
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 
 # --- build -----------------------------------------------------------------------
