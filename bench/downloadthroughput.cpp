@@ -17,12 +17,14 @@
 // ok=1:           one downloadStarted with the listed name and size, the
 //                 last progress equal to the size, downloadFinished, no error.
 //
-// Progress signals are received on the main thread as queued calls, as in
-// zv-transfer and the window. The output file must not exist beforehand (use
-// a fresh folder per run); the caller compares it with the source.
+// Byte counts reach the main thread through a ProgressRelay at zv-transfer's
+// rate (progress_signals counts what arrived there). The output file must
+// not exist beforehand (use a fresh folder per run); the caller compares it
+// with the source.
 //
 //   zv-bench-download --host 127.0.0.60 --dest DIR [--name BIG_FILE.WAV] [--timeout 120]
-//                     [--no-progress]   (diagnosis: no receiver for downloadProgress)
+//                     [--no-progress]       (diagnosis: no receiver for downloadProgress)
+//                     [--queued-progress]   (diagnosis: one queued call per data packet)
 //
 // Debug logging follows QT_LOGGING_RULES as in the program; the benchmark
 // script runs it with "zv.*.debug=false".
@@ -38,6 +40,7 @@
 #include <sys/resource.h>
 
 #include "controller/downloadfileinfo.h"
+#include "controller/progressrelay.h"
 #include "controller/zvcontroller.h"
 
 namespace {
@@ -78,7 +81,9 @@ int main(int argc, char **argv)
     const QCommandLineOption timeoutOption("timeout", "Seconds before giving up.", "s", "120");
     const QCommandLineOption noProgressOption("no-progress",
                                               "Diagnosis: do not connect downloadProgress to the main thread.");
-    parser.addOptions({hostOption, destOption, nameOption, timeoutOption, noProgressOption});
+    const QCommandLineOption queuedProgressOption(
+        "queued-progress", "Diagnosis: receive downloadProgress as one queued call per data packet.");
+    parser.addOptions({hostOption, destOption, nameOption, timeoutOption, noProgressOption, queuedProgressOption});
     parser.process(app);
     if (!parser.isSet(destOption)) {
         std::fprintf(stderr, "zv-bench-download: --dest is required\n");
@@ -94,6 +99,10 @@ int main(int argc, char **argv)
     controller->moveToThread(thread);
     QObject::connect(thread, &QThread::started, controller, &ZVController::doWork);
     QObject::connect(thread, &QThread::finished, controller, &QObject::deleteLater);
+    // The relay before the other connections, as in zv-transfer.
+    ProgressRelay *relay = nullptr;
+    if (!parser.isSet(noProgressOption) && !parser.isSet(queuedProgressOption))
+        relay = new ProgressRelay(controller, "downloadProgress(qulonglong)", 100, &app);
 
     bool connected = false;
     int listings = 0;
@@ -118,11 +127,14 @@ int main(int argc, char **argv)
         startedName = name;
         startedSize = size;
     });
-    if (!parser.isSet(noProgressOption)) {
-        QObject::connect(controller, &ZVController::downloadProgress, &app, [&](qulonglong bytes) {
-            ++progressSignals;
-            lastProgress = bytes;
-        });
+    const auto countProgress = [&](qulonglong bytes) {
+        ++progressSignals;
+        lastProgress = bytes;
+    };
+    if (parser.isSet(queuedProgressOption)) {
+        QObject::connect(controller, &ZVController::downloadProgress, &app, countProgress);
+    } else if (relay) {
+        QObject::connect(relay, &ProgressRelay::progress, &app, countProgress);
     }
     QObject::connect(controller, &ZVController::downloadFinished, &app, [&] {
         transferNs = clock.nsecsElapsed();

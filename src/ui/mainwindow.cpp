@@ -14,6 +14,7 @@
 #include "app/detailtext.h"
 #include "app/errortranslator.h"
 #include "controller/downloadfileinfo.h"
+#include "controller/progressrelay.h"
 #include "controller/zvcontroller.h"
 #include "download/samenameoption.h"
 #include "protocol/zvcommand.h"
@@ -90,13 +91,16 @@ MainWindow::MainWindow(QWidget *parent)
     // The controller goes with its thread: its socket is closed and an
     // unfinished download file is flushed and closed on the worker thread.
     connect(controllerThread, &QThread::finished, controller, &QObject::deleteLater);
+    // Before the connections below: the relay posts a file's last byte count
+    // ahead of the signal that follows it.
+    progressRelay = new ProgressRelay(controller, "downloadProgress(qulonglong)", ProgressRedrawMs, this);
     connect(model, &QAbstractItemModel::layoutChanged, this, &MainWindow::changing_tableLayout);
     connect(controller, &ZVController::networkConnected, this, &MainWindow::networkConnected);
     connect(controller, &ZVController::networkClosed, this, &MainWindow::networkClosed);
     connect(controller, &ZVController::getFileListFinished, this, &MainWindow::setFileList);
     connect(controller, &ZVController::getFileDetailFinished, this, &MainWindow::getFileDetailFinished);
     connect(controller, &ZVController::downloadStarted, this, &MainWindow::downloadStarted);
-    connect(controller, &ZVController::downloadProgress, this, &MainWindow::downloadProgress);
+    connect(progressRelay, &ProgressRelay::progress, this, &MainWindow::downloadProgress);
     connect(controller, &ZVController::downloadFinished, this, &MainWindow::downloadFinished);
     connect(controller, &ZVController::downloadCanceled, this, &MainWindow::downloadCanceled);
     connect(controller, &ZVController::renewalRecodeMode, this, &MainWindow::setRecodeMode);

@@ -12,6 +12,7 @@
 class AppSettings;
 class ConnectOffWidget;
 class DownloadFileModel;
+class ProgressRelay;
 class QCheckBox;
 class QThread;
 class QTimer;
@@ -31,6 +32,9 @@ public:
 
     // The progress bar runs from 0 to this value.
     static constexpr int ProgressScale = 1000;
+    // The progress texts and bar are redrawn at most this often during a
+    // download (the controller reports every data packet).
+    static constexpr int ProgressRedrawMs = 40;
     // An exchange unanswered for this long drops the connection.
     static constexpr int WatchdogMs = 30000;
     // Recorders whose network name begins with this offer the Music/MTR trees.
@@ -103,6 +107,7 @@ private:
     ConnectOffWidget *connectOffWidget;
     ZVController *controller;
     QThread *controllerThread;
+    ProgressRelay *progressRelay;
     QTimer *uiTimer;
     quint64 totalBytes = 0;
     quint64 currentFileBytes = 0;

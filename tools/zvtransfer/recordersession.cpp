@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "app/errortranslator.h"
+#include "controller/progressrelay.h"
 #include "controller/zvcontroller.h"
 #include "protocol/zvcommand.h"
 
@@ -15,6 +16,8 @@ namespace {
 // window's watchdog has it.
 constexpr int AnswerTimeoutMs = 30000;
 constexpr int CancelConfirmTimeoutMs = 5000;
+// How often the progress line may hear of the bytes received.
+constexpr int ProgressIntervalMs = 100;
 } // namespace
 
 RecorderSession::RecorderSession(QObject *parent)
@@ -25,6 +28,10 @@ RecorderSession::RecorderSession(QObject *parent)
     controller->moveToThread(thread);
     connect(thread, &QThread::started, controller, &ZVController::doWork);
     connect(thread, &QThread::finished, controller, &QObject::deleteLater);
+    // Byte counts arrive per data packet; the progress line needs a few a
+    // second. Made before the other connections so that a file's last count
+    // comes ahead of whatever follows it.
+    progressRelay = new ProgressRelay(controller, "downloadProgress(qulonglong)", ProgressIntervalMs, this);
 
     connect(controller, &ZVController::networkConnected, this, [this] { connected = true; });
     connect(controller, &ZVController::networkClosed, this, [this] { connected = false; });
@@ -154,7 +161,7 @@ RecorderSession::DownloadEnd RecorderSession::download(const QString &directory,
         if (observer.started)
             observer.started(name, size);
     });
-    links << connect(controller, &ZVController::downloadProgress, this, [&](qulonglong bytes) {
+    links << connect(progressRelay, &ProgressRelay::progress, this, [&](qulonglong bytes) {
         quiet.restart();
         if (observer.progress)
             observer.progress(bytes);

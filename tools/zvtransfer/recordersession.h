@@ -12,6 +12,7 @@
 #include "controller/zvrecordmode.h"
 #include "download/samenameoption.h"
 
+class ProgressRelay;
 class QThread;
 class ZVController;
 
@@ -78,6 +79,7 @@ private:
 
     QThread *thread;
     ZVController *controller;
+    ProgressRelay *progressRelay;
     QList<Entry> listing;
     QList<ErrorReport> errorReports;
     bool connected = false;
