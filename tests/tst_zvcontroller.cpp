@@ -408,13 +408,20 @@ void tst_ZVController::packetFaultsCancelAndKeepPartialFile_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<int>("keptBytes");   // what stays of the partial file
     QTest::addColumn<bool>("confirmed");  // the recorder's cancel confirmation gets through
+    QTest::addColumn<int>("chunk");        // payload per data packet
+    QTest::addColumn<int>("faultAt");      // the first faulty packet, counted from 0
 
-    QTest::addRow("bad-checksum") << "check" << int(DownloadPacketCrcError) << 32768 << true;
-    QTest::addRow("offset-gap") << "offset" << int(DownloadIllegalOffset) << 32768 << true;
+    QTest::addRow("bad-checksum") << "check" << int(DownloadPacketCrcError) << 32768 << true << 32768 << 1;
+    QTest::addRow("offset-gap") << "offset" << int(DownloadIllegalOffset) << 32768 << true << 32768 << 1;
     // The framing cuts the payload where the length field says, so a short
     // length field fails the checksum and the rest of the stream is misframed.
-    QTest::addRow("length-field") << "length" << int(DownloadPacketCrcError) << 32768 << false;
-    QTest::addRow("more-than-listed") << "extra" << int(DownloadSizeExceeded) << -1 << true;
+    QTest::addRow("length-field") << "length" << int(DownloadPacketCrcError) << 32768 << false << 32768 << 1;
+    QTest::addRow("more-than-listed") << "extra" << int(DownloadSizeExceeded) << -1 << true << 32768 << 0;
+    // Small payloads are gathered before they are written: what was verified
+    // before the fault must still reach the partial file.
+    QTest::addRow("bad-checksum, 1 KiB packets")
+        << "check" << int(DownloadPacketCrcError) << 700 * 1024 << true << 1024 << 700;
+    QTest::addRow("more-than-listed, 1 KiB packets") << "extra" << int(DownloadSizeExceeded) << -1 << true << 1024 << 0;
 }
 
 void tst_ZVController::packetFaultsCancelAndKeepPartialFile()
@@ -423,19 +430,22 @@ void tst_ZVController::packetFaultsCancelAndKeepPartialFile()
     QFETCH(int, code);
     QFETCH(int, keptBytes);
     QFETCH(bool, confirmed);
+    QFETCH(int, chunk);
+    QFETCH(int, faultAt);
 
     const QString name = QStringLiteral("ZV_0002.WAV");
     const QByteArray source = readAll(musicFile(name));
+    sim->setChunkSize(chunk);
     if (fault == "check")
-        sim->setCorruptCheckAt(1);
+        sim->setCorruptCheckAt(faultAt);
     else if (fault == "offset")
-        sim->setWrongOffsetAt(1);
+        sim->setWrongOffsetAt(faultAt);
     else if (fault == "length")
-        sim->setWrongLengthAt(1);
+        sim->setWrongLengthAt(faultAt);
     else
         sim->setExtraBytes(40000);
     if (keptBytes < 0)
-        keptBytes = source.size() / 32768 * 32768;   // every whole packet before the overshoot
+        keptBytes = source.size() / chunk * chunk;   // every whole packet before the overshoot
 
     startController();
     waitForListing();

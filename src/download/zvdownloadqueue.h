@@ -74,6 +74,8 @@ private:
     void startNextTarget();
     bool openTarget(const Target &target);
     bool finishFile();
+    bool writePayload(const char *data, int length, qint64 *attempted, qint64 *written);
+    bool flushGathered(qint64 *attempted, qint64 *written);
     void closeFile();
     void fail(AppErrorCode code, int param, int param2);
     void completeFile();
@@ -89,6 +91,8 @@ private:
     // temporary file in the same folder that takes this path only once it is
     // complete.
     QString replacePath;
+    // Verified payloads of small packets waiting for one larger write.
+    QByteArray gathered;
     qint64 estimatedSize = 0;
     QDateTime recordedAt;   // the current file's date-time as listed
     quint32 receivedSize = 0;
