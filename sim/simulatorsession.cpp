@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <cstring>
 
 #include "net/devicenetconnection.h"
@@ -17,6 +18,8 @@ namespace {
 // Unshaped downloads go out in runs of packets of about this size: one file
 // read and one socket write per run.
 constexpr qint64 BatchBytes = 1024 * 1024;
+constexpr qint64 YieldAfterBytes = 8 * 1024 * 1024;
+constexpr int DirectReadChunk = 16 * 1024;
 constexpr quint32 MaxListedSize = 0xFFFFFFFF;
 constexpr int MusicMode = 0;
 constexpr int MtrMode = 1;
@@ -350,8 +353,24 @@ void SimulatorSession::endDownload()
 // socket drains.
 void SimulatorSession::produceData()
 {
-    while (downloading && !output->isStopped() && output->queuedBytes() < settings->sendWindow)
+    // Data the kernel takes at once never queues up here, so the loop also
+    // stops after a while to let the client's requests (a cancel) in.
+    qint64 budget = YieldAfterBytes;
+    while (downloading && !output->isStopped() && output->queuedBytes() < settings->sendWindow) {
+        const qint64 before = producedBytes;
         produceBatch();
+        budget -= producedBytes - before;
+        if (budget <= 0 && downloading) {
+            if (!continuationPosted) {
+                continuationPosted = true;
+                QTimer::singleShot(0, this, [this] {
+                    continuationPosted = false;
+                    produceData();
+                });
+            }
+            return;
+        }
+    }
 }
 
 // Builds a run of data packets (one when traffic is shaped, so a cancel can
@@ -369,9 +388,12 @@ void SimulatorSession::produceBatch()
     packets = qMin(packets, (remaining + chunk - 1) / chunk);
     const qint64 payloadBytes = qMin(packets * chunk, remaining);
 
-    if (stage.size() < payloadBytes)
+    // Large packets of a file on disk are read straight into their place in
+    // the batch; small ones (and virtual files) go through the stage.
+    const bool direct = downloadFile.isOpen() && chunk >= DirectReadChunk;
+    if (!direct && stage.size() < payloadBytes)
         stage.resize(int(payloadBytes));
-    const qint64 fromFile = qBound<qint64>(0, fileBytes - producedBytes, payloadBytes);
+    const qint64 fromFile = direct ? 0 : qBound<qint64>(0, fileBytes - producedBytes, payloadBytes);
     qint64 got = 0;
     if (fromFile > 0) {
         if (downloadFile.isOpen()) {
@@ -386,7 +408,7 @@ void SimulatorSession::produceBatch()
         }
     }
     // Missing file bytes and the extra-bytes fault are zeros.
-    if (got < payloadBytes)
+    if (!direct && got < payloadBytes)
         std::memset(stage.data() + got, 0, size_t(payloadBytes - got));
 
     const qint64 batchSize = payloadBytes + packets * overhead;
@@ -401,7 +423,10 @@ void SimulatorSession::produceBatch()
             out += ReplyBuilder::ForeignPacketsSize;
         }
         const int length = int(qMin<qint64>(chunk, totalBytes - offset));
-        std::memcpy(out + HEADER_SIZE, payload, size_t(length));
+        if (direct)
+            readPayload(out + HEADER_SIZE, offset, length);
+        else
+            std::memcpy(out + HEADER_SIZE, payload, size_t(length));
         quint16 check = quint16(payloadCheckValue(out + HEADER_SIZE, length));
         quint32 offsetField = quint32(offset);
         quint16 lengthField = quint16(length);
@@ -423,7 +448,8 @@ void SimulatorSession::produceBatch()
         if (settings->logExchanges && (packetNumber == 0 || faulty || offset + length == totalBytes))
             logAnswer(out, QStringLiteral("data packet %1 of %2").arg(packetNumber).arg(downloadName));
         out += HEADER_SIZE + length;
-        payload += length;
+        if (!direct)
+            payload += length;
         offset += length;
         ++packetNumber;
     }
@@ -437,6 +463,19 @@ void SimulatorSession::produceBatch()
             qCInfo(lcSim).noquote() << "sim: download of" << downloadName << "sent," << producedBytes << "bytes";
         emit downloadFinished(producedBytes);
     }
+}
+
+// One packet's payload read from the file into `out`; zeros past its end.
+void SimulatorSession::readPayload(char *out, qint64 offset, int length)
+{
+    const qint64 want = qBound<qint64>(0, fileBytes - offset, length);
+    const qint64 got = want > 0 ? qMax<qint64>(0, downloadFile.read(out, want)) : 0;
+    if (got < want && !shortReadReported) {
+        qCWarning(lcSim).noquote() << "sim:" << downloadName << "is shorter than listed; sending zeros for the rest";
+        shortReadReported = true;
+    }
+    if (got < length)
+        std::memset(out + got, 0, size_t(length - got));
 }
 
 void SimulatorSession::reply(const QByteArray &packet, const QString &what)

@@ -44,6 +44,7 @@ signals:
 private slots:
     void readRequests();
     void produceData();
+    void readPayload(char *out, qint64 offset, int length);
     void socketDisconnected();
 
 private:
@@ -78,6 +79,7 @@ private:
     int detailIndex = -1;           // index named by the last 0x21, -1 for none
 
     bool downloading = false;
+    bool continuationPosted = false; // produceData() comes back after a long run
     QString downloadName;
     QFile downloadFile;
     QByteArray downloadContent;     // bytes of a virtual file
