@@ -15,6 +15,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include "app/threadjoin.h"
 #include "controller/downloadfileinfo.h"
 #include "controller/zvcontroller.h"
 #include "protocol/zvcommand.h"
@@ -114,14 +115,14 @@ protected:
         controller->moveToThread(thread);
         connect(thread, &QThread::started, controller, &ZVController::doWork);
         connect(thread, &QThread::finished, controller, &QObject::deleteLater);
+        watchThreadEnd(thread);
         events = new ControllerEvents(controller);
         return true;
     }
 
     void tearDownFixture()
     {
-        thread->quit();
-        thread->wait();
+        stopThread(thread);
         delete thread;
         delete events;
         delete sim;

@@ -26,6 +26,7 @@
 #include <memory>
 
 #include "app/appsettings.h"
+#include "app/threadjoin.h"
 #include "controller/zvrecordmode.h"
 #include "sim/recordersimulator.h"
 #include "ui/connectoffwidget.h"
@@ -143,7 +144,16 @@ public:
 class Window
 {
 public:
-    Window() { window->show(); }
+    Window()
+    {
+        watchThreadEnd(controllerThread());
+        window->show();
+    }
+    // The window stops its controller's thread as it goes; stopping it here
+    // first lets ThreadSanitizer see that join (app/threadjoin.h).
+    ~Window() { stopThread(controllerThread()); }
+    Window(const Window &) = delete;
+    Window &operator=(const Window &) = delete;
 
     MainWindow *operator->() const { return window.get(); }
     MainWindow *get() const { return window.get(); }
@@ -260,6 +270,13 @@ public:
 
 private:
     QPoint cellCenter(int row) const { return table()->visualRect(model()->index(row, 1)).center(); }
+    QThread *controllerThread() const
+    {
+        QThread *thread = window->findChild<QThread *>(QString(), Qt::FindDirectChildrenOnly);
+        if (!thread)
+            qFatal("the window has no controller thread");
+        return thread;
+    }
 
     std::unique_ptr<MainWindow> window{new MainWindow};
 };

@@ -5,6 +5,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include "app/threadjoin.h"
 #include "controller/progressrelay.h"
 
 // Stands in for the controller: emits a scripted download on its own thread.
@@ -81,6 +82,7 @@ void TestProgressRelay::keepsOrderAndLastCounts()
     sender.pauseMs = intervalMs * 3 + 5;
     sender.endWithSignal = endWithSignal;
     sender.moveToThread(&thread);
+    watchThreadEnd(&thread);
 
     // The relay first, as the window does; then the receiver's own connections.
     ProgressRelay relay(&sender, "counted(qulonglong)", intervalMs);
@@ -97,8 +99,7 @@ void TestProgressRelay::keepsOrderAndLastCounts()
     QMetaObject::invokeMethod(&sender, &ScriptedSender::run, Qt::QueuedConnection);
     const QString last = endWithSignal ? QStringLiteral("finished") : QString::number(counts);
     QTRY_COMPARE_WITH_TIMEOUT(seen.isEmpty() ? QString() : seen.last(), last, 20000);
-    thread.quit();
-    thread.wait();
+    stopThread(&thread);
     QCoreApplication::processEvents(); // nothing may arrive after the end
     QCOMPARE(seen.last(), last);
 
