@@ -13,6 +13,26 @@
 
 #include "fuzzsupport.h"
 
+#if defined(__SANITIZE_THREAD__)
+#define ZV_REPLAY_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ZV_REPLAY_TSAN 1
+#endif
+#endif
+
+#ifdef ZV_REPLAY_TSAN
+#include <atomic>
+
+// ThreadSanitizer reports and goes on; the exit status that says so comes
+// from its exit handler, which the _Exit() below skips. Its hook counts them.
+static std::atomic<int> raceReports{0};
+extern "C" void __tsan_on_report(const void *)
+{
+    ++raceReports;
+}
+#endif
+
 int main(int argc, char **argv)
 {
     namespace fs = std::filesystem;
@@ -49,6 +69,12 @@ int main(int argc, char **argv)
     }
     std::printf("%zu inputs replayed, none failed\n", inputs.size());
     std::fflush(stdout);
+#ifdef ZV_REPLAY_TSAN
+    if (raceReports) {
+        std::fprintf(stderr, "ThreadSanitizer made %d reports\n", raceReports.load());
+        std::_Exit(66);
+    }
+#endif
     // The targets keep their peer, controller and worker thread for the whole
     // process; leave without tearing them down under a running thread.
     std::_Exit(0);
