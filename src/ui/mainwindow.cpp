@@ -13,6 +13,7 @@
 #include "app/appsettings.h"
 #include "app/detailtext.h"
 #include "app/errortranslator.h"
+#include "app/threadjoin.h"
 #include "controller/downloadfileinfo.h"
 #include "controller/progressrelay.h"
 #include "controller/zvcontroller.h"
@@ -119,13 +120,13 @@ MainWindow::MainWindow(QWidget *parent)
     controller->setSameOption(settings->getSameOption());
     saveDirectory = settings->getSaveDirectory();
 
+    watchThreadEnd(controllerThread);
     controllerThread->start(QThread::InheritPriority);
 }
 
 MainWindow::~MainWindow()
 {
-    controllerThread->quit();
-    controllerThread->wait();
+    stopThread(controllerThread);
     delete ui;
     delete model;
     delete settings;

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "app/errortranslator.h"
+#include "app/threadjoin.h"
 #include "controller/progressrelay.h"
 #include "controller/zvcontroller.h"
 #include "protocol/zvcommand.h"
@@ -28,6 +29,7 @@ RecorderSession::RecorderSession(QObject *parent)
     controller->moveToThread(thread);
     connect(thread, &QThread::started, controller, &ZVController::doWork);
     connect(thread, &QThread::finished, controller, &QObject::deleteLater);
+    watchThreadEnd(thread);
     // Byte counts arrive per data packet; the progress line needs a few a
     // second. Made before the other connections so that a file's last count
     // comes ahead of whatever follows it.
@@ -57,8 +59,7 @@ RecorderSession::RecorderSession(QObject *parent)
 
 RecorderSession::~RecorderSession()
 {
-    thread->quit();
-    thread->wait();
+    stopThread(thread);
 }
 
 bool RecorderSession::waitUntil(const std::function<bool()> &done, int timeoutMs)
