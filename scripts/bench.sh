@@ -108,8 +108,18 @@ results=$work/results.txt
 out=$work/out
 
 # An empty output folder for the next run, after the last run's file is gone
-# and the file system has settled (the same for every program measured).
-fresh() { rm -rf "$out"; mkdir -p "$out"; sync; sleep 0.5; }
+# and the file system has settled, and the same page cache for every program
+# measured: emptied (where we may), then holding only the sources. Without
+# this, a run after a fast 1 GiB write spent most of its time in the kernel
+# filling page-cache pages (copy_folio_from_iter_atomic), whatever it was.
+fresh() {
+    rm -rf "$out"
+    mkdir -p "$out"
+    sync
+    if [ -w /proc/sys/vm/drop_caches ]; then echo 3 >/proc/sys/vm/drop_caches; fi
+    cat "$source_file" "$small_file" >/dev/null
+    sleep 0.5
+}
 # same FILE SOURCE KIND ROUND: the output must equal its source.
 same() {
     if cmp -s "$1" "$2"; then echo "cmp kind=$3 round=$4 same=1" >>"$results"

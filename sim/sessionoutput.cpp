@@ -6,6 +6,7 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/socket.h>
+#include <sys/uio.h>
 #endif
 
 #include "sim/simlogging.h"
@@ -58,6 +59,37 @@ void SessionOutput::send(const char *data, int size, bool droppable)
     }
     pending.append(Pending{QByteArray(data, size), 0, droppable});
     pendingBytes += size;
+}
+
+bool SessionOutput::sendsDirectly() const
+{
+#ifdef Q_OS_UNIX
+    return !stopped && !settings->shapesTraffic() && !settings->dropArmed() && pending.isEmpty()
+        && socket->bytesToWrite() == 0 && socket->state() == QAbstractSocket::ConnectedState;
+#else
+    return false;
+#endif
+}
+
+void SessionOutput::sendGathered(const iovec *parts, int count)
+{
+    qint64 taken = 0;
+#ifdef Q_OS_UNIX
+    msghdr message{};
+    message.msg_iov = const_cast<iovec *>(parts);
+    message.msg_iovlen = size_t(count);
+    taken = qMax<qint64>(0, ::sendmsg(int(socket->socketDescriptor()), &message, MSG_DONTWAIT | MSG_NOSIGNAL));
+#endif
+    for (int i = 0; i < count; ++i) {
+        const qint64 length = qint64(parts[i].iov_len);
+        sentBytes += length;
+        if (taken >= length) {
+            taken -= length;
+            continue;
+        }
+        socket->write(static_cast<const char *>(parts[i].iov_base) + taken, length - taken);
+        taken = 0;
+    }
 }
 
 void SessionOutput::dropPendingData()

@@ -9,6 +9,7 @@
 #include "sim/simulatorsettings.h"
 
 class QTcpSocket;
+struct iovec;
 class QTimer;
 
 // Everything the simulator sends to its client goes through here, where the
@@ -28,6 +29,12 @@ public:
     // `droppable` marks download data.
     void send(const char *data, int size, bool droppable);
     void send(const QByteArray &bytes, bool droppable) { send(bytes.constData(), bytes.size(), droppable); }
+    // Whether data handed over now goes straight to the kernel: traffic not
+    // shaped, no drop armed, nothing waiting in the socket's buffer.
+    bool sendsDirectly() const;
+    // Download data in several parts (only when sendsDirectly()); what the
+    // kernel does not take at once is copied into the socket's buffer.
+    void sendGathered(const iovec *parts, int count);
     // Forgets the download data that has not begun to leave the queue.
     void dropPendingData();
 

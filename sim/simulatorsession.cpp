@@ -3,7 +3,9 @@
 #include <QBuffer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 #include <cstring>
+#include <sys/uio.h>
 
 #include "net/devicenetconnection.h"
 #include "protocol/zvcommand.h"
@@ -20,6 +22,7 @@ namespace {
 constexpr qint64 BatchBytes = 1024 * 1024;
 constexpr qint64 YieldAfterBytes = 8 * 1024 * 1024;
 constexpr int DirectReadChunk = 16 * 1024;
+constexpr qint64 MaxGatherPackets = 256;   // two parts each, within IOV_MAX
 constexpr quint32 MaxListedSize = 0xFFFFFFFF;
 constexpr int MusicMode = 0;
 constexpr int MtrMode = 1;
@@ -309,6 +312,12 @@ void SimulatorSession::startDownload(quint16 index)
     }
     downloadName = entry->name;
     fileBytes = qMin<qint64>(entry->size, MaxListedSize);
+    // Large packets are sent from the file's pages (never past its real end).
+    if (downloadFile.isOpen() && settings->chunkSize >= DirectReadChunk) {
+        mappedBytes = qMin(downloadFile.size(), fileBytes);
+        if (mappedBytes > 0)
+            mapped = downloadFile.map(0, mappedBytes);
+    }
     totalBytes = fileBytes + qMax<qint64>(settings->extraBytes, 0);
     producedBytes = 0;
     packetNumber = 0;
@@ -345,6 +354,10 @@ void SimulatorSession::cancelDownload()
 void SimulatorSession::endDownload()
 {
     downloading = false;
+    if (mapped)
+        downloadFile.unmap(mapped);
+    mapped = nullptr;
+    mappedBytes = 0;
     downloadFile.close();
     downloadContent.clear();
 }
@@ -379,6 +392,10 @@ void SimulatorSession::produceData()
 void SimulatorSession::produceBatch()
 {
     const int chunk = settings->chunkSize;
+    if (mapped && !settings->foreignPackets && producedBytes + chunk <= mappedBytes && output->sendsDirectly()) {
+        produceMappedBatch();
+        return;
+    }
     const bool foreign = settings->foreignPackets;
     const int overhead = HEADER_SIZE + (foreign ? ReplyBuilder::ForeignPacketsSize : 0);
     const qint64 remaining = totalBytes - producedBytes;
@@ -397,6 +414,8 @@ void SimulatorSession::produceBatch()
     qint64 got = 0;
     if (fromFile > 0) {
         if (downloadFile.isOpen()) {
+            if (downloadFile.pos() != producedBytes)
+                downloadFile.seek(producedBytes);
             got = qMax<qint64>(0, downloadFile.read(stage.data(), fromFile));
         } else {
             got = qBound<qint64>(0, downloadContent.size() - producedBytes, fromFile);
@@ -427,26 +446,7 @@ void SimulatorSession::produceBatch()
             readPayload(out + HEADER_SIZE, offset, length);
         else
             std::memcpy(out + HEADER_SIZE, payload, size_t(length));
-        quint16 check = quint16(payloadCheckValue(out + HEADER_SIZE, length));
-        quint32 offsetField = quint32(offset);
-        quint16 lengthField = quint16(length);
-        const bool faulty = packetNumber == settings->corruptCheckAt || packetNumber == settings->wrongOffsetAt
-            || packetNumber == settings->wrongLengthAt;
-        if (packetNumber == settings->corruptCheckAt) {
-            qCInfo(lcSim) << "sim: fault: corrupting the check value of data packet" << packetNumber;
-            ++check;
-        }
-        if (packetNumber == settings->wrongOffsetAt) {
-            qCInfo(lcSim) << "sim: fault: wrong offset in data packet" << packetNumber;
-            ++offsetField;
-        }
-        if (packetNumber == settings->wrongLengthAt) {
-            qCInfo(lcSim) << "sim: fault: length field one short in data packet" << packetNumber;
-            --lengthField;
-        }
-        ReplyBuilder::writeDataHeader(out, offsetField, check, lengthField);
-        if (settings->logExchanges && (packetNumber == 0 || faulty || offset + length == totalBytes))
-            logAnswer(out, QStringLiteral("data packet %1 of %2").arg(packetNumber).arg(downloadName));
+        writeDataHeader(out, offset, out + HEADER_SIZE, length);
         out += HEADER_SIZE + length;
         if (!direct)
             payload += length;
@@ -465,9 +465,69 @@ void SimulatorSession::produceBatch()
     }
 }
 
+// The header of the data packet at `offset` (its check value, the faults of
+// the packet's number), written to `out`.
+void SimulatorSession::writeDataHeader(char *out, qint64 offset, const char *payload, int length)
+{
+    quint16 check = quint16(payloadCheckValue(payload, length));
+    quint32 offsetField = quint32(offset);
+    quint16 lengthField = quint16(length);
+    const bool faulty = packetNumber == settings->corruptCheckAt || packetNumber == settings->wrongOffsetAt
+        || packetNumber == settings->wrongLengthAt;
+    if (packetNumber == settings->corruptCheckAt) {
+        qCInfo(lcSim) << "sim: fault: corrupting the check value of data packet" << packetNumber;
+        ++check;
+    }
+    if (packetNumber == settings->wrongOffsetAt) {
+        qCInfo(lcSim) << "sim: fault: wrong offset in data packet" << packetNumber;
+        ++offsetField;
+    }
+    if (packetNumber == settings->wrongLengthAt) {
+        qCInfo(lcSim) << "sim: fault: length field one short in data packet" << packetNumber;
+        --lengthField;
+    }
+    ReplyBuilder::writeDataHeader(out, offsetField, check, lengthField);
+    if (settings->logExchanges && (packetNumber == 0 || faulty || offset + length == totalBytes))
+        logAnswer(out, QStringLiteral("data packet %1 of %2").arg(packetNumber).arg(downloadName));
+}
+
+// Whole packets of a mapped file, sent from the file's pages with their
+// headers beside them: no copy of the payload in this process.
+void SimulatorSession::produceMappedBatch()
+{
+    const int chunk = settings->chunkSize;
+    qint64 packets = qMax<qint64>(1, qMin(BatchBytes, settings->sendWindow) / (chunk + HEADER_SIZE));
+    packets = std::min({packets, MaxGatherPackets, (mappedBytes - producedBytes) / chunk});
+    if (headers.size() < packets * HEADER_SIZE)
+        headers.resize(int(packets * HEADER_SIZE));
+    iovec parts[2 * MaxGatherPackets];
+    qint64 offset = producedBytes;
+    for (qint64 i = 0; i < packets; ++i) {
+        char *header = headers.data() + i * HEADER_SIZE;
+        const char *payload = reinterpret_cast<const char *>(mapped) + offset;
+        writeDataHeader(header, offset, payload, chunk);
+        parts[2 * i] = {header, size_t(HEADER_SIZE)};
+        parts[2 * i + 1] = {const_cast<char *>(payload), size_t(chunk)};
+        offset += chunk;
+        ++packetNumber;
+    }
+    producedBytes = offset;
+    output->sendGathered(parts, int(2 * packets));
+    if (producedBytes == totalBytes) {
+        endDownload();
+        if (!output->isStopped()) {
+            if (settings->logExchanges)
+                qCInfo(lcSim).noquote() << "sim: download of" << downloadName << "sent," << producedBytes << "bytes";
+            emit downloadFinished(producedBytes);
+        }
+    }
+}
+
 // One packet's payload read from the file into `out`; zeros past its end.
 void SimulatorSession::readPayload(char *out, qint64 offset, int length)
 {
+    if (downloadFile.pos() != offset)
+        downloadFile.seek(offset);
     const qint64 want = qBound<qint64>(0, fileBytes - offset, length);
     const qint64 got = want > 0 ? qMax<qint64>(0, downloadFile.read(out, want)) : 0;
     if (got < want && !shortReadReported) {

@@ -44,7 +44,6 @@ signals:
 private slots:
     void readRequests();
     void produceData();
-    void readPayload(char *out, qint64 offset, int length);
     void socketDisconnected();
 
 private:
@@ -61,6 +60,9 @@ private:
     RecorderTree *currentTree() const;
     const FolderListing &currentListing();
     void produceBatch();
+    void produceMappedBatch();
+    void writeDataHeader(char *out, qint64 offset, const char *payload, int length);
+    void readPayload(char *out, qint64 offset, int length);
     void endDownload();
 
     QTcpSocket *socket;
@@ -90,6 +92,9 @@ private:
     bool shortReadReported = false;
     QByteArray batch;               // packets being built, reused
     QByteArray stage;               // file bytes of one batch, reused
+    uchar *mapped = nullptr;        // the file's pages, for large packets
+    qint64 mappedBytes = 0;
+    QByteArray headers;             // headers of a mapped batch, reused
 };
 
 #endif // SIMULATORSESSION_H
