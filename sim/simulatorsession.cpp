@@ -454,15 +454,21 @@ void SimulatorSession::produceBatch()
         ++packetNumber;
     }
     producedBytes = offset;
-    const bool done = producedBytes == totalBytes;
-    if (done)
-        endDownload();
     output->send(batch.constData(), int(out - batch.constData()), true);
-    if (done && !output->isStopped()) {
-        if (settings->logExchanges)
-            qCInfo(lcSim).noquote() << "sim: download of" << downloadName << "sent," << producedBytes << "bytes";
-        emit downloadFinished(producedBytes);
-    }
+    finishIfAllSent();
+}
+
+// Ends the download once its last packet has been handed to the output.
+void SimulatorSession::finishIfAllSent()
+{
+    if (producedBytes != totalBytes)
+        return;
+    endDownload();
+    if (output->isStopped())
+        return;
+    if (settings->logExchanges)
+        qCInfo(lcSim).noquote() << "sim: download of" << downloadName << "sent," << producedBytes << "bytes";
+    emit downloadFinished(producedBytes);
 }
 
 // The header of the data packet at `offset` (its check value, the faults of
@@ -513,14 +519,7 @@ void SimulatorSession::produceMappedBatch()
     }
     producedBytes = offset;
     output->sendGathered(parts, int(2 * packets));
-    if (producedBytes == totalBytes) {
-        endDownload();
-        if (!output->isStopped()) {
-            if (settings->logExchanges)
-                qCInfo(lcSim).noquote() << "sim: download of" << downloadName << "sent," << producedBytes << "bytes";
-            emit downloadFinished(producedBytes);
-        }
-    }
+    finishIfAllSent();
 }
 
 // One packet's payload read from the file into `out`; zeros past its end.

@@ -61,6 +61,7 @@ private:
     const FolderListing &currentListing();
     void produceBatch();
     void produceMappedBatch();
+    void finishIfAllSent();
     void writeDataHeader(char *out, qint64 offset, const char *payload, int length);
     void readPayload(char *out, qint64 offset, int length);
     void endDownload();
