@@ -143,6 +143,18 @@ protected:
         QTRY_VERIFY_WITH_TIMEOUT(events->listed.size() > before, timeoutMs);
     }
 
+    void startAndList()
+    {
+        startController();
+        waitForListing();
+    }
+
+    void requestDownload(const QString &directory, const QList<int> &indexes)
+    {
+        controller->setDownloadFiles(directory, indexes);
+        QMetaObject::invokeMethod(controller, "requestDownloadFiles", Qt::QueuedConnection);
+    }
+
     int indexOf(const QString &name) const { return events->entries.value(name, -1); }
 
     int requestsWithCode(quint8 code) const
@@ -159,8 +171,7 @@ protected:
     bool download(const QList<int> &indexes, SameNameOption rule = SaveOverwrite)
     {
         controller->setSameOption(rule);
-        controller->setDownloadFiles(dest->path(), indexes);
-        QMetaObject::invokeMethod(controller, "requestDownloadFiles", Qt::QueuedConnection);
+        requestDownload(dest->path(), indexes);
         QElapsedTimer clock;
         clock.start();
         while (!events->finished && !events->canceled && clock.elapsed() < 20000)

@@ -68,8 +68,7 @@ void tst_Faults::droppedLinkRecovers()
     if (duringTransfer) {
         waitForListing();
         sim->setDropAfter(300000, RecorderSimulator::DropMode(mode));   // bytes of this new session
-        controller->setDownloadFiles(dest->path(), {indexOf("ZV_0002.WAV")});
-        QMetaObject::invokeMethod(controller, "requestDownloadFiles");
+        requestDownload(dest->path(), {indexOf("ZV_0002.WAV")});
     }
     QTRY_VERIFY_WITH_TIMEOUT(!events->errors.isEmpty(), 5000);
     QCOMPARE(events->errors.first().code, NetworkSocketError);
@@ -90,8 +89,7 @@ void tst_Faults::droppedLinkRecovers()
 void tst_Faults::foreignPacketsAreIgnored()
 {
     sim->setForeignPackets(true);
-    startController();
-    waitForListing();
+    startAndList();
     QVERIFY(download({indexOf("ZV_0001.WAV"), indexOf("ZV_0004.MP3")}));
     QVERIFY(readAll(dest->filePath("ZV_0001.WAV")) == readAll(musicFile("ZV_0001.WAV")));
     QVERIFY(readAll(dest->filePath("ZV_0004.MP3")) == readAll(musicFile("ZV_0004.MP3")));
@@ -103,10 +101,8 @@ void tst_Faults::folderRemovedWhileWriting()
     sim->setThrottle(2 * 1024 * 1024);
     const QString folder = dest->filePath("takes");
     QVERIFY(QDir().mkpath(folder));
-    startController();
-    waitForListing();
-    controller->setDownloadFiles(folder, {indexOf("ZV_0002.WAV")});
-    QMetaObject::invokeMethod(controller, "requestDownloadFiles");
+    startAndList();
+    requestDownload(folder, {indexOf("ZV_0002.WAV")});
     QTRY_VERIFY(!events->progress.isEmpty());
     QVERIFY(QDir(folder).removeRecursively());
     // Completed into a file nobody can reach is a write failure, not success.
@@ -117,8 +113,7 @@ void tst_Faults::folderRemovedWhileWriting()
 
 void tst_Faults::largestFolder()
 {
-    startController();
-    waitForListing();
+    startAndList();
     QMetaObject::invokeMethod(controller, "requestMoveFolder", Q_ARG(int, indexOf(DemoTree::manyFolderName())));
     waitForListing(30000);
     QCOMPARE(controller->getFileCount(), 65535);

@@ -357,7 +357,6 @@ void tst_MainWindow::storedSameNameRuleIsRangeLimited_data()
     QTest::addRow("first-run-reads-defaults") << QVariant() << 0;
     QTest::addRow("last-rule-3-kept") << QVariant(QStringLiteral("3")) << 3;
     QTest::addRow("one-past-the-rules-is-newer") << QVariant(QStringLiteral("4")) << 0;
-    QTest::addRow("far-past-the-rules-is-newer") << QVariant(QStringLiteral("7")) << 0;
     QTest::addRow("text-is-newer") << QVariant(QStringLiteral("rename")) << 0;
     QTest::addRow("negative-passes-the-signed-limit") << QVariant(QStringLiteral("-1")) << -1;
 }
@@ -371,8 +370,6 @@ void tst_MainWindow::storedSameNameRuleIsRangeLimited()
         store()->setValue(QStringLiteral("main/sameoption"), stored);
     AppSettings settings;
     QCOMPARE(int(settings.getSameOption()), expected);
-    QCOMPARE(settings.getSSID(), QString());
-    QCOMPARE(settings.getSaveDirectory(), QString());
 }
 
 void tst_MainWindow::settingsDialogWritesOnlyWhenAccepted_data()
@@ -671,8 +668,6 @@ void tst_MainWindow::errorOutlivesItsCancelButAUserCancelSaysSo()
     QCOMPARE(window.text("labelDetail"), QString());
 }
 
-// The one 30 s wait: a request the recorder never answers ends with the
-// window dropping the link; the next poll searches and reconnects.
 // The recorder goes silent in the middle of a transfer (no FIN, no RST): the
 // watchdog drops the link 30 s after the last progress, and the next poll
 // connects and lists again.

@@ -324,12 +324,10 @@ void tst_Simulator::listing_data()
     const QString japanese = QString::fromUtf8("MUSIC/録音");
     const QString many = QStringLiteral("MUSIC/") + DemoTree::manyFolderName();
     QTest::addRow("music-root") << "MUSIC" << none << "MUSIC" << whole;
-    QTest::addRow("mtr-root") << "MTR" << none << "MTR" << whole;
     QTest::addRow("mtr-song-folder") << "MTR/SONG0001" << none << "MTR/SONG0001" << whole;
     QTest::addRow("empty-folder") << "MUSIC/EMPTY" << none << "MUSIC/EMPTY" << whole;
     QTest::addRow("japanese-folder") << japanese << none << japanese << whole;
     QTest::addRow("music-several-packets") << "MUSIC" << none << "MUSIC" << 100;
-    QTest::addRow("mtr-several-packets") << "MTR" << none << "MTR" << 64;
     QTest::addRow("limit-below-one-entry") << "MUSIC/FOLDER01" << none << "MUSIC/FOLDER01" << 1;
     QTest::addRow("sequence-wraps-past-255") << many << none << many << 1;
     QTest::addRow("enter-then-parent") << "MUSIC/FOLDER01" << move(up) << "MUSIC" << whole;
