@@ -53,6 +53,7 @@ private slots:
     void segmentedStreamIsNoError();
     void sameNameRules_data();
     void sameNameRules();
+    void renameRuleCapOverwritesLastCountedName();
     void packetFaultsCancelAndKeepPartialFile_data();
     void packetFaultsCancelAndKeepPartialFile();
     void userCancelConfirmsTwice();
@@ -363,6 +364,19 @@ void tst_ZVController::sameNameRules()
         // A file left alone keeps its own time.
         QVERIFY(QFileInfo(dest->filePath("ZV_0001.WAV")).lastModified() != events->dates.value("ZV_0001.WAV"));
     }
+}
+
+// 29 999 counted names taken: the rename rule writes over the last one.
+void tst_ZVController::renameRuleCapOverwritesLastCountedName()
+{
+    for (int count = 1; count <= 29999; ++count)
+        QVERIFY(QFile(dest->filePath(QStringLiteral("ZV_0002(%1).WAV").arg(count))).open(QIODevice::WriteOnly));
+    QVERIFY(writeFile(dest->filePath("ZV_0002.WAV"), "old"));
+    startAndList();
+    QVERIFY(download({indexOf("ZV_0002.WAV")}, SaveRename));
+    QVERIFY(readAll(dest->filePath("ZV_0002(29999).WAV")) == readAll(musicFile("ZV_0002.WAV")));
+    QCOMPARE(readAll(dest->filePath("ZV_0002.WAV")), QByteArray("old"));
+    QVERIFY(!QFile::exists(dest->filePath("ZV_0002(30000).WAV")));
 }
 
 void tst_ZVController::packetFaultsCancelAndKeepPartialFile_data()
