@@ -47,27 +47,33 @@ const TreeEntry *FolderListing::find(quint16 index) const
     return it == rowByIndex.constEnd() ? nullptr : &items.at(it.value());
 }
 
-QVector<QByteArray> FolderListing::packets(int maxPayload, quint8 firstSequence) const
+QByteArray FolderListing::packetFrom(int *row, int maxPayload, quint8 sequence, quint16 total, int nameUnits) const
 {
-    QVector<QByteArray> result;
-    const quint16 total = quint16(items.size());
-    quint8 sequence = firstSequence;
     QByteArray payload;
-    for (int row = 0; row < items.size(); ++row) {
-        const QByteArray entry = encodeEntry(items.at(row), indexes.at(row));
-        if (!payload.isEmpty() && payload.size() + entry.size() > maxPayload) {
-            result.append(ReplyBuilder::listing(sequence++, total, payload));
-            payload.clear();
-        }
+    for (; *row < items.size(); ++*row) {
+        const QByteArray entry = encodeEntry(items.at(*row), indexes.at(*row), nameUnits);
+        if (!payload.isEmpty() && payload.size() + entry.size() > maxPayload)
+            break;
         payload += entry;
     }
-    if (!payload.isEmpty() || result.isEmpty())
-        result.append(ReplyBuilder::listing(sequence, total, payload));
-    return result;
+    return ReplyBuilder::listing(sequence, total, payload);
 }
 
-QByteArray FolderListing::encodeEntry(const TreeEntry &entry, quint16 index)
+// A name lengthened to `units` code units: "_" repeated before its extension.
+static QString lengthened(const QString &name, int units)
 {
+    if (name.size() >= units)
+        return name;
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    const int at = dot > 0 ? dot : name.size();
+    return QString(name).insert(at, QString(units - name.size(), QLatin1Char('_')));
+}
+
+QByteArray FolderListing::encodeEntry(const TreeEntry &original, quint16 index, int nameUnits)
+{
+    TreeEntry entry = original;
+    if (nameUnits > 0)
+        entry.name = lengthened(entry.name, nameUnits);
     const int nameBytes = entry.name.size() * 2;
     QByteArray out(ENTRY_NAME_OFFSET + nameBytes + 2, Qt::Uninitialized);
     char *bytes = out.data();

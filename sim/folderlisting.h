@@ -36,15 +36,16 @@ public:
     // The entry the index names, or null.
     const TreeEntry *find(quint16 index) const;
 
-    // The code 0x10 packets of this listing: whole entries, at most
-    // `maxPayload` bytes of them per packet (an entry longer than that goes
-    // alone), numbered from `firstSequence`. An empty folder gives one packet
-    // with an empty payload.
-    QVector<QByteArray> packets(int maxPayload, quint8 firstSequence) const;
+    // One code 0x10 packet of this listing: whole entries from `*row` on, at
+    // most `maxPayload` bytes of them (an entry longer than that goes alone),
+    // announcing `total`; advances `*row` past them. An empty folder gives
+    // one packet with an empty payload. Names shorter than `nameUnits` UTF-16
+    // units are lengthened to that many.
+    QByteArray packetFrom(int *row, int maxPayload, quint8 sequence, quint16 total, int nameUnits = 0) const;
 
     // One entry on the wire: index, FAT date, FAT time, size, UTF-16LE name
     // as it is (a name may itself hold the bytes 00 0D), then 00 0D.
-    static QByteArray encodeEntry(const TreeEntry &entry, quint16 index);
+    static QByteArray encodeEntry(const TreeEntry &entry, quint16 index, int nameUnits = 0);
     // FAT date and time words of a local time; clamped to 1980..2107, 0 for
     // an invalid time.
     static quint16 fatDate(const QDateTime &time);

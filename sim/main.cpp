@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include "app/logging.h"
 #include "sim/recordersimulator.h"
 #include "sim/simlogging.h"
 
@@ -72,6 +73,7 @@ void quitOnSignals(QCoreApplication *app)
 
 int main(int argc, char *argv[])
 {
+    setupMessageLog();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zv-recorder-sim"));
 
@@ -180,6 +182,15 @@ int main(int argc, char *argv[])
                                                           "/tmp/abs.wav, '', '.', '..', a/b.wav, control "
                                                           "characters, an embedded 00 0D, and a folder ../up to "
                                                           "the root of both trees."));
+    const QCommandLineOption surplusOption(QStringLiteral("list-surplus"),
+                                           QStringLiteral("Fault: each listing announces <n> entries fewer than "
+                                                          "it sends."),
+                                           QStringLiteral("n"));
+    const QCommandLineOption longNamesOption(QStringLiteral("long-names"),
+                                             QStringLiteral("Fault: lengthen every listed name to <units> UTF-16 "
+                                                            "units (at most 32754)."),
+                                             QStringLiteral("units"));
+    parser.addOptions({surplusOption, longNamesOption});
     parser.addOptions({addressOption, portOption, musicOption, mtrOption, demoOption, demoDirOption, bigFileOption,
                        manyFilesOption, modeOption, listPayloadOption, chunkOption, windowOption, verboseOption,
                        splitOption, splitPauseOption, throttleOption, corruptOption, wrongOffsetOption,
@@ -285,6 +296,16 @@ int main(int argc, char *argv[])
         simulator.setUnanswered(request);
     }
     simulator.setHostileNames(parser.isSet(hostileOption));
+    if (parser.isSet(surplusOption)) {
+        if (!number(surplusOption, &value) || value > 0xFFFF)
+            return fail(QStringLiteral("--list-surplus wants a count up to 65535"));
+        simulator.setListSurplus(int(value));
+    }
+    if (parser.isSet(longNamesOption)) {
+        if (!number(longNamesOption, &value) || value > SimulatorSettings::MaxNameUnits)
+            return fail(QStringLiteral("--long-names wants a length up to 32754"));
+        simulator.setLongNames(int(value));
+    }
 
     const QHostAddress address(parser.value(addressOption));
     bool portOk = false;

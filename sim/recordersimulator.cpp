@@ -111,6 +111,12 @@ void RecorderSimulator::notifyListingChanged()
         session->notifyListingChanged();
 }
 
+void RecorderSimulator::sendToClient(const QByteArray &bytes)
+{
+    if (session)
+        session->sendRaw(bytes);
+}
+
 void RecorderSimulator::acceptConnections()
 {
     while (QTcpSocket *socket = server->nextPendingConnection()) {
@@ -251,6 +257,16 @@ void RecorderSimulator::setUnanswered(int request, bool on)
 void RecorderSimulator::setHostileNames(bool on)
 {
     config.hostileNames = on;
+}
+
+void RecorderSimulator::setListSurplus(int entries)
+{
+    config.listSurplus = qMax(0, entries);
+}
+
+void RecorderSimulator::setLongNames(int units)
+{
+    config.longNameUnits = qBound(0, units, SimulatorSettings::MaxNameUnits);
 }
 
 void RecorderSimulator::clearFaults()

@@ -65,6 +65,8 @@ public:
     // Sends the client a code 0x12 notice, as the recorder does when its
     // current listing changes.
     void notifyListingChanged();
+    // Sends the client these bytes as they are (packets nobody asked for).
+    void sendToClient(const QByteArray &bytes);
 
     // Behaviour
     void setRecordMode(int mode);       // 0 music, 1 multitrack
@@ -89,6 +91,11 @@ public:
     // Leaves a request unanswered: a kind 0x40 code, or RecordModeRequest.
     void setUnanswered(int request, bool on = true);
     void setHostileNames(bool on);                      // hostile entries at the root of both trees
+    // Each listing announces `entries` fewer than it sends (never below 0).
+    void setListSurplus(int entries);
+    // Every listed name is lengthened to `units` UTF-16 units (at most
+    // SimulatorSettings::MaxNameUnits); 0: off.
+    void setLongNames(int units);
     void clearFaults();
 
     const SimulatorSettings &settings() const { return config; }

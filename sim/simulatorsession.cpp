@@ -99,6 +99,11 @@ void SimulatorSession::notifyListingChanged()
     reply(ReplyBuilder::command(CODE_LIST_INVALIDATED), QStringLiteral("listing changed"));
 }
 
+void SimulatorSession::sendRaw(const QByteArray &bytes)
+{
+    output->send(bytes, false);
+}
+
 void SimulatorSession::disconnectClient()
 {
     socket->disconnectFromHost();
@@ -219,17 +224,39 @@ const FolderListing &SimulatorSession::currentListing()
 void SimulatorSession::sendListing()
 {
     listingValid = false;
-    const FolderListing &entries = currentListing();
+    currentListing();
     quint8 first = 0;
     if (settings->listSequenceFault && !listedOnce) {
         first = 1;
         qCInfo(lcSim) << "sim: fault: numbering the first listing of this session from 1";
     }
+    if (settings->listSurplus > 0)
+        qCInfo(lcSim) << "sim: fault: announcing" << settings->listSurplus << "entries fewer than listed";
     listedOnce = true;
-    const QVector<QByteArray> packets = entries.packets(settings->maxListPayload, first);
-    for (int i = 0; i < packets.size(); ++i) {
-        reply(packets.at(i),
-              QStringLiteral("file list %1/%2, %3 entries").arg(i + 1).arg(packets.size()).arg(entries.count()));
+    listingPending = true;
+    listingRow = 0;
+    listingSequence = first;
+    produceListing();
+}
+
+// The next packets of the listing, as long as the socket takes them.
+void SimulatorSession::produceListing()
+{
+    const quint16 total = quint16(qMax(0, listing.count() - settings->listSurplus));
+    while (listingPending && !output->isStopped() && output->queuedBytes() < settings->sendWindow) {
+        const int first = listingRow;
+        const QByteArray packet = listing.packetFrom(&listingRow, settings->maxListPayload, listingSequence++, total,
+                                                     settings->longNameUnits);
+        listingPending = listingRow < listing.count();
+        if (settings->logExchanges)
+            logAnswer(packet.constData(),
+                      QStringLiteral("file list entries %1..%2 of %3").arg(first + 1).arg(listingRow).arg(total));
+        if (settings->foreignPackets) {
+            char foreign[ReplyBuilder::ForeignPacketsSize];
+            ReplyBuilder::writeForeignPackets(foreign);
+            output->send(foreign, sizeof foreign, false);
+        }
+        output->send(packet, false);
     }
 }
 
@@ -245,6 +272,7 @@ void SimulatorSession::moveFolder(quint16 index)
         qCInfo(lcSim).noquote() << "sim: no folder with index" << indexText(index) << "here; staying";
     }
     listingValid = false;
+    listingPending = false;
     detailIndex = -1;
     reply(ReplyBuilder::command(CODE_LIST_INVALIDATED), QStringLiteral("folder changed"));
 }
@@ -258,6 +286,7 @@ void SimulatorSession::changeRecordMode(quint16 item, quint16 value)
     *recordMode = value == MtrMode ? MtrMode : MusicMode;
     folderPath.clear();
     listingValid = false;
+    listingPending = false;
     detailIndex = -1;
     reply(ReplyBuilder::status(STATUS_RECORD_MODE, quint16(*recordMode)), QStringLiteral("record mode"));
     reply(ReplyBuilder::command(CODE_LIST_INVALIDATED), QStringLiteral("tree changed"));
@@ -366,6 +395,8 @@ void SimulatorSession::endDownload()
 // socket drains.
 void SimulatorSession::produceData()
 {
+    if (listingPending)
+        produceListing();
     // Data the kernel takes at once never queues up here, so the loop also
     // stops after a while to let the client's requests (a cancel) in.
     qint64 budget = YieldAfterBytes;

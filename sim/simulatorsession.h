@@ -31,6 +31,7 @@ public:
     // Announces that the current listing changed (code 0x12).
     void notifyListingChanged();
     void disconnectClient();
+    void sendRaw(const QByteArray &bytes);
 
 signals:
     void requestReceived(const QByteArray &header);
@@ -49,6 +50,7 @@ private slots:
 private:
     void handleRequest(const QByteArray &header);
     void sendListing();
+    void produceListing();
     void moveFolder(quint16 index);
     void sendDetail();
     void startDownload(quint16 index);
@@ -80,6 +82,12 @@ private:
     bool listingValid = false;
     bool listedOnce = false;
     int detailIndex = -1;           // index named by the last 0x21, -1 for none
+
+    // A listing goes out packet by packet as the socket drains (a listing of
+    // long names runs to gigabytes).
+    bool listingPending = false;
+    int listingRow = 0;
+    quint8 listingSequence = 0;
 
     bool downloading = false;
     bool continuationPosted = false; // produceData() comes back after a long run

@@ -26,6 +26,8 @@ struct SimulatorSettings
     static constexpr int MaxChunkSize = 65521;
     static constexpr qint64 DefaultSendWindow = 2 * 1024 * 1024;
     static constexpr qint64 MinSendWindow = 1024;
+    // Longest name whose entry still fits one listing packet.
+    static constexpr int MaxNameUnits = (MaxChunkSize - 12) / 2;
 
     int maxListPayload = DefaultListPayload;
     int chunkSize = DefaultChunkSize;
@@ -50,6 +52,8 @@ struct SimulatorSettings
     bool dropSpent = false;             // the one-shot drop has fired
     QSet<int> unanswered;               // requests dropped without an answer
     bool hostileNames = false;
+    int listSurplus = 0;                // entries sent beyond the total each listing announces
+    int longNameUnits = 0;              // > 0: every listed name lengthened to this many UTF-16 units
 
     bool shapesTraffic() const { return splitBytes > 0 || throttleBytesPerSecond > 0; }
     bool dropArmed() const { return dropAfterBytes >= 0 && (dropEverySession || !dropSpent); }

@@ -6,8 +6,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtEndian>
+#include <QTemporaryFile>
 #include <QtTest>
+#include <unistd.h>
 
+#include "app/logging.h"
 #include "net/devicenetconnection.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
@@ -76,6 +79,8 @@ private slots:
     void badMagicIsDroppedAndFramingContinues();
     void emptyReadRerunsTooShortPath();
     void sendPacketDiscardsQueuedCommands();
+    void floodYieldsToTheEventLoop();
+    void garbageFloodLogsOneLineAndItsCount();
     void socketErrors();
 
 private:
@@ -297,6 +302,58 @@ void tst_DeviceNetConnection::sendPacketDiscardsQueuedCommands()
     QVERIFY(connection->isCommandQueueEmpty());
     QTRY_COMPARE(peer->bytesAvailable(), qint64(HEADER_SIZE));
     QCOMPARE(peer->readAll(), request);
+}
+
+// Twenty thousand notices in one write: a timer started at the first one
+// runs long before the last is framed, and every packet still arrives in order.
+void tst_DeviceNetConnection::floodYieldsToTheEventLoop()
+{
+    constexpr int Packets = 20000;
+    connectPair();
+    int framedWhenTimerRan = -1;
+    QMetaObject::Connection first = connect(connection, &DeviceNetConnection::newCommandRecieved, this, [&] {
+        disconnect(first);
+        QTimer::singleShot(0, this, [&] { framedWhenTimerRan = received.size(); });
+    });
+    QByteArray stream;
+    for (int i = 0; i < Packets; ++i)
+        stream += makePacket(KIND_COMMAND, 0x12, 0);
+    peer->write(stream);
+    peer->waitForBytesWritten(5000);
+    QTRY_COMPARE(received.size(), Packets);
+    QVERIFY(framedWhenTimerRan > 0);
+    QVERIFY2(framedWhenTimerRan <= 2 * DeviceNetConnection::MaxPacketsPerTurn,
+             qPrintable(QString::number(framedWhenTimerRan)));
+}
+
+// Under the programs' message log, a flood of bad packets prints one warning
+// line and the count of its repeats, without the category in front.
+void tst_DeviceNetConnection::garbageFloodLogsOneLineAndItsCount()
+{
+    QTemporaryFile log;
+    QVERIFY(log.open());
+    const int savedStderr = dup(STDERR_FILENO);
+    dup2(log.handle(), STDERR_FILENO);
+    const QtMessageHandler testHandler = qInstallMessageHandler(nullptr);
+    qunsetenv("QT_MESSAGE_PATTERN");
+    setupMessageLog();
+
+    connectPair();
+    QByteArray bad = makePacket(0x41, 0, 0);
+    bad[0] = 'X';
+    QSignalSpy errors(connection, &DeviceNetConnection::networkError);
+    peer->write(bad.repeated(3000));
+    QTRY_COMPARE(errors.count(), 3000);
+    flushMessageLog();
+
+    qInstallMessageHandler(testHandler);
+    QLoggingCategory::setFilterRules(QString());
+    dup2(savedStderr, STDERR_FILENO);
+    close(savedStderr);
+    log.seek(0);
+    const QStringList lines = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines, (QStringList{QStringLiteral("net: Packet parse error"),
+                                 QStringLiteral("\u2026 repeated 2999 times")}));
 }
 
 void tst_DeviceNetConnection::socketErrors()

@@ -22,6 +22,7 @@
 #include "controller/zvcontroller.h"
 #include "protocol/zvcommand.h"
 #include "sim/recordersimulator.h"
+#include "sim/replybuilder.h"
 
 class tst_ZVController : public ControllerFixture
 {
@@ -40,7 +41,10 @@ private slots:
     void hostNotFoundIsNotShown();
     void refusedConnectionIsShown();
     void disconnectReconnectsWithinOnePoll();
-    void multiPacketListing();
+    void multiPacketListingSettles_data();
+    void multiPacketListingSettles();
+    void burstOfNoticesCostsOnePause_data();
+    void burstOfNoticesCostsOnePause();
     void outOfSequenceListingStartsOver();
     void listInvalidatedDiscardsAndRelists();
     void navigationAndEmptyFolder();
@@ -57,6 +61,7 @@ private slots:
     void packetFaultsCancelAndKeepPartialFile_data();
     void packetFaultsCancelAndKeepPartialFile();
     void userCancelConfirmsTwice();
+    void unsolicitedCancelConfirmationIsIgnored();
     void hostileNamesNeverLeaveTheFolder_data();
     void hostileNamesNeverLeaveTheFolder();
     void targetsMissingFromTheListAreDropped();
@@ -144,13 +149,59 @@ void tst_ZVController::disconnectReconnectsWithinOnePoll()
     QVERIFY(events->names.contains("ZV_0001.WAV"));
 }
 
-void tst_ZVController::multiPacketListing()
+void tst_ZVController::multiPacketListingSettles_data()
 {
-    sim->setMaxListPayload(64);   // two or three entries per packet
+    QTest::addColumn<int>("surplus");
+    QTest::addRow("as-announced") << 0;
+    // Entries beyond the announced total neither grow the list nor restart it.
+    QTest::addRow("two-more-than-announced") << 2;
+}
+
+void tst_ZVController::multiPacketListingSettles()
+{
+    QFETCH(int, surplus);
+    sim->setMaxListPayload(1);   // one entry per packet
+    sim->setListSurplus(surplus);
     startAndList();
+    QTest::qWait(300);
     QCOMPARE(requestsWithCode(CODE_FILE_LIST), 1);
-    QCOMPARE(events->names.size(),
-             QDir(sim->musicRoot()).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot).size());
+    QCOMPARE(events->listed.size(), 1);
+    const int entries = QDir(sim->musicRoot()).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot).size();
+    QCOMPARE(events->names.size(), entries - surplus);
+    QCOMPARE(controller->getFileCount(), entries - surplus);
+}
+
+void tst_ZVController::burstOfNoticesCostsOnePause_data()
+{
+    QTest::addColumn<int>("notice");
+    QTest::addColumn<int>("followUp");
+    QTest::addColumn<qint64>("pauseMs");
+    QTest::addRow("list-invalidated") << int(CODE_LIST_INVALIDATED) << int(CODE_FILE_LIST)
+                                      << qint64(ZVController::DiscardPauseMs);
+    QTest::addRow("detail-acknowledged") << int(CODE_FILE_DETAIL) << int(CODE_FILE_DETAIL_RESULT)
+                                         << qint64(ZVController::FileDetailPauseMs);
+}
+
+// Forty notices in one write are merged into the first: one pause, one
+// follow-up request.
+void tst_ZVController::burstOfNoticesCostsOnePause()
+{
+    QFETCH(int, notice);
+    QFETCH(int, followUp);
+    QFETCH(qint64, pauseMs);
+    startAndList();
+    requests.clear();
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray burst;
+    for (int i = 0; i < 40; ++i)
+        burst += ReplyBuilder::command(quint8(notice));
+    sim->sendToClient(burst);
+    QTRY_VERIFY_WITH_TIMEOUT(requestsWithCode(quint8(followUp)) > 0, 3000);
+    QVERIFY2(clock.elapsed() >= pauseMs - 50, "follow-up before the pause");
+    QTest::qWait(int(pauseMs) + 200);
+    QCOMPARE(requestsWithCode(quint8(followUp)), 1);
+    QCOMPARE(events->discarded.size(), notice == CODE_LIST_INVALIDATED ? 1 : 0);
 }
 
 void tst_ZVController::outOfSequenceListingStartsOver()
@@ -464,6 +515,19 @@ void tst_ZVController::userCancelConfirmsTwice()
     QVERIFY(partial.size() > 0);
     QVERIFY(partial.size() < readAll(musicFile("ZV_0002.WAV")).size());
     QCOMPARE(qulonglong(partial.size()), events->progress.last());
+}
+
+// A cancel confirmation that answers no cancel of ours ends nothing.
+void tst_ZVController::unsolicitedCancelConfirmationIsIgnored()
+{
+    sim->setThrottle(2 * 1024 * 1024);
+    startAndList();
+    requestDownload(dest->path(), {indexOf("ZV_0002.WAV")});
+    QTRY_VERIFY(!events->progress.isEmpty());
+    sim->sendToClient(ReplyBuilder::command(CODE_CANCEL_DOWNLOAD));
+    QTRY_COMPARE_WITH_TIMEOUT(events->finished, 1, 5000);
+    QCOMPARE(events->canceled, 0);
+    QVERIFY(readAll(dest->filePath("ZV_0002.WAV")) == readAll(musicFile("ZV_0002.WAV")));
 }
 
 void tst_ZVController::hostileNamesNeverLeaveTheFolder_data()

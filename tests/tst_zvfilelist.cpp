@@ -91,6 +91,23 @@ void tst_ZVFileList::decode_data()
                                       << QStringList{"one"};
     QTest::addRow("odd-name-byte-dropped") << entry(3, May17, 0, 5, utf16le("AB") + 'C')
                                            << QStringList{"AB"};
+    // An odd name's separator is off the grid; the first pair on the grid
+    // lies in the next header (size 00 00 0D 00, or a time ending in 00 before
+    // a size 0D ...) and would merge the two entries.
+    const QByteArray oddName = entry(1, May17, 0, 5, utf16le("AB") + 'C');
+    QTest::addRow("odd-name-then-size-0d00") << oddName + entry(2, May17, 0, 0x0D00, utf16le("B"))
+                                             << QStringList{"AB", "B"};
+    QTest::addRow("odd-name-then-time-00-size-0d") << oddName + entry(2, May17, 0x0800, 0x0D000000, utf16le("B"))
+                                                   << QStringList{"AB", "B"};
+    QTest::addRow("utf16-pair-odd-name-and-size-0d00")
+        << entry(2, May17, 0, 5, utf16le(QString::fromUtf8("Večer.wav"))) + oddName
+               + entry(3, May17, 0, 0x0D00, utf16le("C"))
+        << QStringList{QString::fromUtf8("Večer.wav"), "AB", "C"};
+    // Names beyond 255 code units are kept shortened, marked with "…".
+    QTest::addRow("255-units-kept") << entry(1, May17, 0, 5, utf16le(QString(255, 'n')))
+                                    << QStringList{QString(255, 'n')};
+    QTest::addRow("256-units-shortened") << entry(1, May17, 0, 5, utf16le(QString(256, 'n')))
+                                         << QStringList{QString(255, 'n') + QChar(0x2026)};
 }
 
 void tst_ZVFileList::decode()

@@ -1,10 +1,12 @@
 #include <QApplication>
 #include <QIcon>
 
+#include "app/logging.h"
 #include "ui/mainwindow.h"
 
 int main(int argc, char *argv[])
 {
+    setupMessageLog();
     QApplication app(argc, argv);
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/appicon.png")));
 

@@ -32,6 +32,18 @@ ZVController::ZVController(QObject *parent)
     connect(downloadQueue, &ZVDownloadQueue::downloadFinished, this, &ZVController::downloadFinished);
     connect(downloadQueue, &ZVDownloadQueue::fileSkipped, this, &ZVController::fileSkipped);
     connect(downloadQueue, &ZVDownloadQueue::error, this, &ZVController::error);
+
+    // The protocol's pauses run as timers on the worker thread: the thread
+    // stays free for the socket and can end at once, and a notice that comes
+    // while one is pending is merged into it.
+    relistTimer = new QTimer(this);
+    relistTimer->setSingleShot(true);
+    relistTimer->setInterval(int(DiscardPauseMs));
+    connect(relistTimer, &QTimer::timeout, this, &ZVController::requestNewFileList);
+    detailTimer = new QTimer(this);
+    detailTimer->setSingleShot(true);
+    detailTimer->setInterval(int(FileDetailPauseMs));
+    connect(detailTimer, &QTimer::timeout, this, &ZVController::requestFileDetailResult);
 }
 
 void ZVController::setSSID(const QString &name)
@@ -120,6 +132,10 @@ void ZVController::networkError(AppErrorCode code, int param)
     // logs it; the user is not told of a failure that did not happen.
     if (code == NetworkPacketTooShort)
         return;
+    // A stream of garbage gives the same error packet after packet; the
+    // window is told once and then at most once a second.
+    if (!errorFilter.pass(code, param))
+        return;
     emit error(code, param, 0);
 }
 
@@ -132,6 +148,7 @@ void ZVController::clearFileList()
 
 void ZVController::requestNewFileList()
 {
+    relistTimer->stop();
     if (!connection->isConnected())
         return;
     clearFileList();
@@ -158,6 +175,11 @@ void ZVController::requestChangeRecordMode(ZVRecordMode mode)
 void ZVController::requestDownloadFiles()
 {
     downloadQueue->startDownload();
+}
+
+void ZVController::requestFileDetailResult()
+{
+    connection->sendPacket(ZVCommandFactory::createFileDetailResultRequest());
 }
 
 void ZVController::cancelDownload()
@@ -203,12 +225,18 @@ void ZVController::notifyFileDetail(ZVCommand *command)
 
 void ZVController::handleFileListPacket(ZVCommand *command)
 {
+    // A listing asked for before a notice is stale; the relist follows.
+    if (relistTimer->isActive())
+        return;
     if (command->headerByte(SEQUENCE_OFFSET) != listSequence) {
         requestNewFileList();   // out of sequence: list again from packet 0
         return;
     }
     if (listComplete) {
-        // Packets after the announced total would only grow the list.
+        // A recorder that sends more than it announced: the listing stays
+        // finished, and the surplus keeps the sequence so that the packets
+        // after it are not taken for a broken listing.
+        ++listSequence;
         qCDebug(lcController) << "FileDetail: list packet after the announced total ignored";
         return;
     }
@@ -246,20 +274,24 @@ void ZVController::analyzeCommand()
             handleFileListPacket(command);
             break;
         case CODE_LIST_INVALIDATED:
-            clearFileList();
-            emit discardFileList();
-            QThread::msleep(DiscardPauseMs);
-            requestNewFileList();
+            // Notices that come while a relist is pending are merged into it.
+            if (!relistTimer->isActive()) {
+                clearFileList();
+                emit discardFileList();
+                relistTimer->start();
+            }
             break;
         case CODE_FILE_DETAIL:
-            QThread::msleep(FileDetailPauseMs);
-            connection->sendPacket(ZVCommandFactory::createFileDetailResultRequest());
+            if (!detailTimer->isActive())
+                detailTimer->start();
             break;
         case CODE_FILE_DETAIL_DATA:
             notifyFileDetail(command);
             break;
         case CODE_CANCEL_DOWNLOAD:
-            emit downloadCanceled();
+            // Only the confirmation of a cancel we sent ends anything.
+            if (connection->takeCancelConfirmation())
+                emit downloadCanceled();
             break;
         case CODE_DOWNLOAD_DATA:
             downloadQueue->saveDownloadData(command);

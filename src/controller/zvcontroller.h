@@ -9,6 +9,7 @@
 #include <QString>
 
 #include "app/apperrorcode.h"
+#include "controller/errorfilter.h"
 #include "controller/zvfileformat.h"
 #include "controller/zvrecordmode.h"
 #include "download/samenameoption.h"
@@ -77,6 +78,7 @@ private:
     void parseFileList(ZVCommand *command);
     void handleFileListPacket(ZVCommand *command);
     void notifyFileDetail(ZVCommand *command);
+    void requestFileDetailResult();
     static QDateTime makeDateTime(int date, int time);
 
     DeviceNetConnection *connection;
@@ -88,6 +90,9 @@ private:
     const QByteArray nameSeparator;
     ZVDownloadQueue *downloadQueue;
     ZVFileList *fileList;
+    QTimer *relistTimer = nullptr;   // runs from a list-discard notice to the relist
+    QTimer *detailTimer = nullptr;   // runs from a detail acknowledgement to its follow-up
+    ErrorFilter errorFilter;
 };
 
 #endif // ZVCONTROLLER_H

@@ -18,6 +18,12 @@ class ZVFileList : public QObject
 {
     Q_OBJECT
 public:
+    // Longest name kept as sent, in UTF-16 code units. A longer one is kept
+    // as its first MaxNameUnits units followed by LongNameMark: it can be
+    // shown, and the download refuses it, as no file system takes it.
+    static constexpr int MaxNameUnits = 255;
+    static constexpr ushort LongNameMark = 0x2026;   // "…"
+
     explicit ZVFileList(QObject *parent = nullptr);
     ~ZVFileList() override;
 
@@ -30,7 +36,7 @@ public:
 
     // Decodes the entries of one file-list packet and appends them, taking
     // `mutex` (when given) around each append. An entry without its name
-    // separator ends the decoding of this packet.
+    // separator ends the decoding of this packet. Cost linear in the payload.
     void parseFileList(ZVCommand *command, const QByteArray &nameSeparator, QMutex *mutex);
 
     // FAT (MS-DOS) date and time words to a local date-time; invalid when the
@@ -38,7 +44,7 @@ public:
     static QDateTime makeDateTime(int date, int time);
 
 private:
-    static int findNameEnd(ZVCommand *command, const QByteArray &nameSeparator, int nameStart);
+    static QString displayName(ZVCommand *command, int nameStart, int nameBytes);
 
     QList<DownloadFileInfo *> fileInfoList;
     QHash<int, int> rowByIndex;

@@ -76,7 +76,17 @@ void DeviceNetConnection::sendPacket(const QByteArray &packet)
     }
     qCDebug(lcNet) << "net: Send command:" << headerHexText(packet.constData());
     clearCommandQueue();
+    if (quint8(packet.at(KIND_OFFSET)) == KIND_COMMAND && quint8(packet.at(CODE_OFFSET)) == CODE_CANCEL_DOWNLOAD)
+        ++unconfirmedCancels;
     socket->write(packet.constData(), packet.size());
+}
+
+bool DeviceNetConnection::takeCancelConfirmation()
+{
+    if (unconfirmedCancels == 0)
+        return false;
+    --unconfirmedCancels;
+    return true;
 }
 
 void DeviceNetConnection::removeFirstCommand()
@@ -128,6 +138,10 @@ void DeviceNetConnection::receivePacket()
 void DeviceNetConnection::readSocketIntoBuffer()
 {
     int size = receiveBuffer.size();
+    // Bytes left over from a turn that hit its packet limit are framed first;
+    // until they are, the socket keeps the rest (and TCP slows the sender).
+    if (size - framedBytes >= ReceiveBufferLimit)
+        return;
     const qint64 buffered = socket->bytesAvailable();
     if (buffered > 0) {
         receiveBuffer.resize(size + static_cast<int>(buffered));
@@ -143,7 +157,7 @@ void DeviceNetConnection::readSocketIntoBuffer()
     // as it always does.
     if (buffered < SocketReadBufferSize || !isConnected())
         return;
-    const int room = ReceiveBufferLimit - size;
+    const int room = ReceiveBufferLimit - (size - framedBytes);
     const int descriptor = static_cast<int>(socket->socketDescriptor());
     int queued = 0;
     if (room <= 0 || descriptor < 0 || ::ioctl(descriptor, FIONREAD, &queued) != 0 || queued <= 0)
@@ -163,8 +177,17 @@ void DeviceNetConnection::frameReceivedBytes()
         return;
 
     const char *data = receiveBuffer.constData();
-    int pos = 0;
+    int pos = framedBytes;
+    int packets = 0;
     while (size - pos >= HEADER_SIZE) {
+        if (++packets > MaxPacketsPerTurn) {
+            // The rest waits in place for the next turn.
+            for (ZVCommand *command : qAsConst(commandQueue))
+                command->keepPayload();
+            framedBytes = pos;
+            postNextTurn();
+            return;
+        }
         const char *packet = data + pos;
         const int length = framedPacketLength(packet);
         if (length > size - pos) {
@@ -202,8 +225,23 @@ void DeviceNetConnection::frameReceivedBytes()
             std::memmove(receiveBuffer.data(), data + pos, static_cast<size_t>(left));
         receiveBuffer.resize(left);
     }
+    framedBytes = 0;
     if (left > 0 && left < HEADER_SIZE)
         emit networkError(NetworkPacketTooShort, left);
+}
+
+void DeviceNetConnection::postNextTurn()
+{
+    if (turnPosted)
+        return;
+    turnPosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            turnPosted = false;
+            receivePacket();
+        },
+        Qt::QueuedConnection);
 }
 
 void DeviceNetConnection::closeConnection()
@@ -217,7 +255,9 @@ void DeviceNetConnection::connectedConnection()
     // A new connection starts a new stream: the tail of a packet cut off by
     // the previous connection's end would otherwise swallow its first bytes.
     receiveBuffer.resize(0);
+    framedBytes = 0;
     clearCommandQueue();
+    unconfirmedCancels = 0;   // a cancel of the old connection is never confirmed on this one
     emit networkConnected();
 }
 

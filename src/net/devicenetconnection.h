@@ -32,6 +32,15 @@ public:
     int commandCount() const { return commandQueue.size(); }
     void clearCommandQueue();
 
+    // Most packets framed in one turn of the event loop; the rest of the
+    // received bytes is framed in the next turn, so timers, cancels and
+    // quitting get through while a recorder floods the link.
+    static constexpr int MaxPacketsPerTurn = 512;
+
+    // Whether a cancel request sent on this connection still waits for the
+    // recorder's confirmation; if so, it counts as confirmed now.
+    bool takeCancelConfirmation();
+
     // Text of a header as logged in both directions: "5a 56 40 ... ".
     static QString headerHexText(const char *header);
 
@@ -51,6 +60,7 @@ public slots:
 private:
     void frameReceivedBytes();
     void readSocketIntoBuffer();
+    void postNextTurn();
     ZVCommand *takeCommand();
     void releaseCommand(ZVCommand *command);
 
@@ -67,6 +77,9 @@ private:
     QByteArray receiveBuffer;
     bool framing = false;
     bool readPending = false;
+    bool turnPosted = false;        // a later turn frames the rest of the buffer
+    int framedBytes = 0;            // bytes at the buffer's start framed in an earlier turn
+    int unconfirmedCancels = 0;     // cancel requests sent, not yet confirmed
 };
 
 #endif // DEVICENETCONNECTION_H
