@@ -72,7 +72,7 @@ static QString lengthened(const QString &name, int units)
 QByteArray FolderListing::encodeEntry(const TreeEntry &original, quint16 index, int nameUnits)
 {
     TreeEntry entry = original;
-    if (nameUnits > 0)
+    if (nameUnits > 0 && !entry.isFolder)
         entry.name = lengthened(entry.name, nameUnits);
     const int nameBytes = entry.name.size() * 2;
     QByteArray out(ENTRY_NAME_OFFSET + nameBytes + 2, Qt::Uninitialized);

@@ -40,7 +40,7 @@ public:
     // most `maxPayload` bytes of them (an entry longer than that goes alone),
     // announcing `total`; advances `*row` past them. An empty folder gives
     // one packet with an empty payload. Names shorter than `nameUnits` UTF-16
-    // units are lengthened to that many.
+    // units of files are lengthened to that many.
     QByteArray packetFrom(int *row, int maxPayload, quint8 sequence, quint16 total, int nameUnits = 0) const;
 
     // One entry on the wire: index, FAT date, FAT time, size, UTF-16LE name

@@ -187,7 +187,7 @@ int main(int argc, char *argv[])
                                                           "it sends."),
                                            QStringLiteral("n"));
     const QCommandLineOption longNamesOption(QStringLiteral("long-names"),
-                                             QStringLiteral("Fault: lengthen every listed name to <units> UTF-16 "
+                                             QStringLiteral("Fault: lengthen every listed file name to <units> UTF-16 "
                                                             "units (at most 32754)."),
                                              QStringLiteral("units"));
     parser.addOptions({surplusOption, longNamesOption});

@@ -93,7 +93,7 @@ public:
     void setHostileNames(bool on);                      // hostile entries at the root of both trees
     // Each listing announces `entries` fewer than it sends (never below 0).
     void setListSurplus(int entries);
-    // Every listed name is lengthened to `units` UTF-16 units (at most
+    // Every listed file name is lengthened to `units` UTF-16 units (at most
     // SimulatorSettings::MaxNameUnits); 0: off.
     void setLongNames(int units);
     void clearFaults();

@@ -116,6 +116,7 @@ void ZVController::pollingConnection()
 
 void ZVController::connected()
 {
+    detailTimer->stop();   // an acknowledgement of the old connection has no follow-up on this one
     QThread::msleep(ConnectedPauseMs);
     emit networkConnected();
     requestNewFileList();

@@ -171,6 +171,15 @@ void DeviceNetConnection::readSocketIntoBuffer()
 
 void DeviceNetConnection::frameReceivedBytes()
 {
+    // Turns cut short by the packet limit leave what they framed at the
+    // front; once that is as much as a full buffer, it goes (the move costs
+    // no more than the bytes framed meanwhile).
+    if (framedBytes >= ReceiveBufferLimit) {
+        const int left = receiveBuffer.size() - framedBytes;
+        std::memmove(receiveBuffer.data(), receiveBuffer.constData() + framedBytes, static_cast<size_t>(left));
+        receiveBuffer.resize(left);
+        framedBytes = 0;
+    }
     readSocketIntoBuffer();
     const int size = receiveBuffer.size();
     if (size == 0)
