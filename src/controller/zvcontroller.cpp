@@ -133,7 +133,7 @@ void ZVController::networkError(AppErrorCode code, int param)
     // logs it; the user is not told of a failure that did not happen.
     if (code == NetworkPacketTooShort)
         return;
-    // A stream of garbage gives the same error packet after packet; the
+    // A stream of garbage gives the same error for every packet; the
     // window is told once and then at most once a second.
     if (!errorFilter.pass(code, param))
         return;
