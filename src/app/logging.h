@@ -16,8 +16,8 @@ Q_DECLARE_LOGGING_CATEGORY(lcDownload)
 // QT_MESSAGE_PATTERN asks for another form); the per-packet debug lines of
 // the zv.* categories are off unless QT_LOGGING_RULES turns them on; and a
 // run of identical lines prints as the first one followed by
-// "… repeated N times" when the run ends or the program exits, so a flood
-// costs neither memory nor output.
+// "… repeated N times" (N more of them) when the run ends or the program
+// exits, so a flood costs neither memory nor output.
 void setupMessageLog();
 
 // Ends the current run of identical lines now (prints its count).
