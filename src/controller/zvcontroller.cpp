@@ -38,10 +38,12 @@ ZVController::ZVController(QObject *parent)
     // while one is pending is merged into it.
     relistTimer = new QTimer(this);
     relistTimer->setSingleShot(true);
+    relistTimer->setTimerType(Qt::PreciseTimer);   // a coarse timer may fire 5 % early
     relistTimer->setInterval(int(DiscardPauseMs));
     connect(relistTimer, &QTimer::timeout, this, &ZVController::requestNewFileList);
     detailTimer = new QTimer(this);
     detailTimer->setSingleShot(true);
+    detailTimer->setTimerType(Qt::PreciseTimer);
     detailTimer->setInterval(int(FileDetailPauseMs));
     connect(detailTimer, &QTimer::timeout, this, &ZVController::requestFileDetailResult);
 }
