@@ -180,11 +180,14 @@ int main(int argc, char *argv[])
                                                           "/tmp/abs.wav, '', '.', '..', a/b.wav, control "
                                                           "characters, an embedded 00 0D, and a folder ../up to "
                                                           "the root of both trees."));
+    const QCommandLineOption floodOption(QStringLiteral("flood-bad-magic"),
+                                         QStringLiteral("Fault: after accepting, send 14-byte packets without the "
+                                                        "\"ZV\" mark continuously until the client leaves."));
     parser.addOptions({addressOption, portOption, musicOption, mtrOption, demoOption, demoDirOption, bigFileOption,
                        manyFilesOption, modeOption, listPayloadOption, chunkOption, windowOption, verboseOption,
                        splitOption, splitPauseOption, throttleOption, corruptOption, wrongOffsetOption,
                        wrongLengthOption, extraOption, sequenceOption, foreignOption, dropOption, dropModeOption,
-                       dropEveryOption, muteOption, hostileOption});
+                       dropEveryOption, muteOption, hostileOption, floodOption});
     parser.process(app);
 
     auto fail = [](const QString &message) {
@@ -285,6 +288,7 @@ int main(int argc, char *argv[])
         simulator.setUnanswered(request);
     }
     simulator.setHostileNames(parser.isSet(hostileOption));
+    simulator.setFloodBadMagic(parser.isSet(floodOption));
 
     const QHostAddress address(parser.value(addressOption));
     bool portOk = false;

@@ -5,6 +5,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
+#include "sim/badmagicflood.h"
 #include "sim/simlogging.h"
 #include "sim/simulatorsession.h"
 
@@ -149,6 +150,8 @@ void RecorderSimulator::serve(QTcpSocket *socket)
         emit clientDisconnected();
         serveNextWaiting();
     });
+    if (config.floodBadMagic)
+        new BadMagicFlood(socket);
     emit clientConnected();
 }
 
@@ -251,6 +254,11 @@ void RecorderSimulator::setUnanswered(int request, bool on)
 void RecorderSimulator::setHostileNames(bool on)
 {
     config.hostileNames = on;
+}
+
+void RecorderSimulator::setFloodBadMagic(bool on)
+{
+    config.floodBadMagic = on;
 }
 
 void RecorderSimulator::clearFaults()

@@ -89,6 +89,9 @@ public:
     // Leaves a request unanswered: a kind 0x40 code, or RecordModeRequest.
     void setUnanswered(int request, bool on = true);
     void setHostileNames(bool on);                      // hostile entries at the root of both trees
+    // From each new connection on, sends packets without the "ZV" mark
+    // continuously (besides any answers) until the client leaves.
+    void setFloodBadMagic(bool on);
     void clearFaults();
 
     const SimulatorSettings &settings() const { return config; }

@@ -50,6 +50,7 @@ struct SimulatorSettings
     bool dropSpent = false;             // the one-shot drop has fired
     QSet<int> unanswered;               // requests dropped without an answer
     bool hostileNames = false;
+    bool floodBadMagic = false;         // packets without the "ZV" mark, without end
 
     bool shapesTraffic() const { return splitBytes > 0 || throttleBytesPerSecond > 0; }
     bool dropArmed() const { return dropAfterBytes >= 0 && (dropEverySession || !dropSpent); }
