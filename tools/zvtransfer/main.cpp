@@ -330,9 +330,9 @@ int getCommand(RecorderSession &session, const QStringList &names, bool all, con
                     .arg(humanBytes(rate), clockText(eta), visibleName(targets.at(current).entry.name)));
         };
 
+        const int settledBefore = downloaded + skipped + failed;
         const auto end = session.download(dest, indexes, rule, observer);
-        // Whatever remains of this download after `first` failed settles
-        // with `why`.
+        // Every target of this download not settled yet fails with `why`.
         const auto failRest = [&](const QString &why) {
             for (int position : qAsConst(batch))
                 settle(position, Target::Failed, why, 0);
@@ -396,6 +396,11 @@ int getCommand(RecorderSession &session, const QStringList &names, bool all, con
             failRest(QStringLiteral("not started: interrupted"));
             stop = true;
             break;
+        }
+        // A download that settled nothing would only be asked for again.
+        if (!stop && downloaded + skipped + failed == settledBefore) {
+            failRest(codeText(ending));
+            stop = true;
         }
         printErrors(session.errors());
     }

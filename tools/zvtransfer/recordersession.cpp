@@ -78,6 +78,13 @@ bool RecorderSession::close()
     if (closed)
         return stopped;
     closed = true;
+    if (!thread->isRunning() && !thread->isFinished()) {
+        // Never started (the name did not resolve): the controller has not
+        // run anywhere yet and goes at once.
+        delete controller;
+        stopped = true;
+        return true;
+    }
     if (!thread->isRunning()) {
         stopped = true;
         return true;
@@ -208,7 +215,10 @@ RecorderSession::OpenResult RecorderSession::open(const QString &host)
     if (QHostAddress(host).isNull()) {
         bool looked = false;
         QHostInfo found;
-        const int lookup = QHostInfo::lookupHost(host, this, [&](const QHostInfo &info) {
+        // The answer goes to a receiver that ends with this scope, so a
+        // lookup given up on cannot reach the locals below.
+        QObject receiver;
+        const int lookup = QHostInfo::lookupHost(host, &receiver, [&](const QHostInfo &info) {
             found = info;
             looked = true;
         });
