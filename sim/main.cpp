@@ -191,11 +191,14 @@ int main(int argc, char *argv[])
                                                             "units (at most 32754)."),
                                              QStringLiteral("units"));
     parser.addOptions({surplusOption, longNamesOption});
+    const QCommandLineOption floodOption(QStringLiteral("flood-bad-magic"),
+                                         QStringLiteral("Fault: after accepting, send 14-byte packets without the "
+                                                        "\"ZV\" mark continuously until the client leaves."));
     parser.addOptions({addressOption, portOption, musicOption, mtrOption, demoOption, demoDirOption, bigFileOption,
                        manyFilesOption, modeOption, listPayloadOption, chunkOption, windowOption, verboseOption,
                        splitOption, splitPauseOption, throttleOption, corruptOption, wrongOffsetOption,
                        wrongLengthOption, extraOption, sequenceOption, foreignOption, dropOption, dropModeOption,
-                       dropEveryOption, muteOption, hostileOption});
+                       dropEveryOption, muteOption, hostileOption, floodOption});
     parser.process(app);
 
     auto fail = [](const QString &message) {
@@ -306,6 +309,7 @@ int main(int argc, char *argv[])
             return fail(QStringLiteral("--long-names wants a length up to 32754"));
         simulator.setLongNames(int(value));
     }
+    simulator.setFloodBadMagic(parser.isSet(floodOption));
 
     const QHostAddress address(parser.value(addressOption));
     bool portOk = false;

@@ -5,6 +5,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
+#include "sim/badmagicflood.h"
 #include "sim/simlogging.h"
 #include "sim/simulatorsession.h"
 
@@ -155,6 +156,8 @@ void RecorderSimulator::serve(QTcpSocket *socket)
         emit clientDisconnected();
         serveNextWaiting();
     });
+    if (config.floodBadMagic)
+        new BadMagicFlood(socket);
     emit clientConnected();
 }
 
@@ -267,6 +270,11 @@ void RecorderSimulator::setListSurplus(int entries)
 void RecorderSimulator::setLongNames(int units)
 {
     config.longNameUnits = qBound(0, units, SimulatorSettings::MaxNameUnits);
+}
+
+void RecorderSimulator::setFloodBadMagic(bool on)
+{
+    config.floodBadMagic = on;
 }
 
 void RecorderSimulator::clearFaults()

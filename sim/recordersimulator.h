@@ -96,6 +96,9 @@ public:
     // Every listed file name is lengthened to `units` UTF-16 units (at most
     // SimulatorSettings::MaxNameUnits); 0: off.
     void setLongNames(int units);
+    // From each new connection on, sends packets without the "ZV" mark
+    // continuously (besides any answers) until the client leaves.
+    void setFloodBadMagic(bool on);
     void clearFaults();
 
     const SimulatorSettings &settings() const { return config; }

@@ -54,6 +54,7 @@ struct SimulatorSettings
     bool hostileNames = false;
     int listSurplus = 0;                // entries sent beyond the total each listing announces
     int longNameUnits = 0;              // > 0: every listed file name lengthened to this many UTF-16 units
+    bool floodBadMagic = false;         // packets without the "ZV" mark, without end
 
     bool shapesTraffic() const { return splitBytes > 0 || throttleBytesPerSecond > 0; }
     bool dropArmed() const { return dropAfterBytes >= 0 && (dropEverySession || !dropSpent); }

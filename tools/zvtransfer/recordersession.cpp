@@ -1,28 +1,34 @@
 #include "recordersession.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QAbstractSocket>
 #include <QEventLoop>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QThread>
 #include <QTimer>
+#include <deque>
 
-#include "app/errortranslator.h"
 #include "app/threadjoin.h"
 #include "controller/progressrelay.h"
 #include "controller/zvcontroller.h"
 #include "protocol/zvcommand.h"
 
 namespace {
-// A request the recorder leaves unanswered this long counts as lost, as the
-// window's watchdog has it.
-constexpr int AnswerTimeoutMs = 30000;
+// How long a cancelled download waits for the recorder's confirmation.
 constexpr int CancelConfirmTimeoutMs = 5000;
+// After a signal, less: the user wants to be done.
+constexpr int InterruptConfirmTimeoutMs = 1000;
 // How often the progress line may hear of the bytes received.
 constexpr int ProgressIntervalMs = 100;
+// How often a wait looks at its clock, whatever arrives meanwhile.
+constexpr int CheckIntervalMs = 50;
+// Spacing of the byte counts kept for the rate over the window.
+constexpr int RateSampleMs = 250;
 } // namespace
 
-RecorderSession::RecorderSession(QObject *parent)
+RecorderSession::RecorderSession(int answerTimeoutMs, QObject *parent)
     : QObject(parent)
+    , answerTimeoutMs(answerTimeoutMs)
     , thread(new QThread(this))
     , controller(new ZVController)
 {
@@ -47,34 +53,142 @@ RecorderSession::RecorderSession(QObject *parent)
                 ++details;
             });
     connect(controller, &ZVController::renewalRecodeMode, this, [this] { ++modeReports; });
-    connect(controller, &ZVController::error, this, [this](AppErrorCode code, int param1, int param2) {
-        errorReports.append({code, param1, param2});
-    });
+    connect(controller, &ZVController::error, this, &RecorderSession::noteError);
 
     connect(this, &RecorderSession::requestMoveFolder, controller, &ZVController::requestMoveFolder);
     connect(this, &RecorderSession::requestChangeRecordMode, controller, &ZVController::requestChangeRecordMode);
     connect(this, &RecorderSession::requestFileDetail, controller, &ZVController::requestFileDetail);
     connect(this, &RecorderSession::requestDownloadFiles, controller, &ZVController::requestDownloadFiles);
+    connect(this, &RecorderSession::requestCancelDownload, controller, &ZVController::cancelDownload);
+    connect(this, &RecorderSession::requestDisconnect, controller, &ZVController::requestDisconnect);
 }
 
 RecorderSession::~RecorderSession()
 {
-    stopThread(thread);
+    if (!close()) {
+        // The worker is still busy: its thread object and the relay must
+        // outlive it, so they stay behind for the end of the process.
+        thread->setParent(nullptr);
+        progressRelay->setParent(nullptr);
+    }
 }
 
-bool RecorderSession::waitUntil(const std::function<bool()> &done, int timeoutMs)
+bool RecorderSession::close()
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        const qint64 left = timeoutMs - clock.elapsed();
-        if (left <= 0)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(qMin<qint64>(left, 50), &loop, &QEventLoop::quit);
-        loop.exec();
+    if (closed)
+        return stopped;
+    closed = true;
+    if (!thread->isRunning() && !thread->isFinished()) {
+        // Never started (the name did not resolve): the controller has not
+        // run anywhere yet and goes at once.
+        delete controller;
+        stopped = true;
+        return true;
     }
+    if (!thread->isRunning()) {
+        stopped = true;
+        return true;
+    }
+    // End the link first, so that nothing more arrives for the worker to
+    // handle, then let its event loop end.
+    emit requestDisconnect();
+    thread->requestInterruption();
+    thread->quit();
+    if (!thread->wait(StopBoundMs))
+        return false;
+    stopThread(thread);   // returns at once; marks the join for the sanitizer
+    stopped = true;
     return true;
+}
+
+void RecorderSession::interrupt(int signal)
+{
+    if (signalNumber == 0)
+        signalNumber = signal;
+}
+
+bool RecorderSession::endsDownload(AppErrorCode code)
+{
+    switch (code) {
+    case DownloadFileNotOpen:
+    case DownloadPacketLengthError:
+    case DownloadIllegalOffset:
+    case DownloadPacketCrcError:
+    case DownloadIllegalFileName:
+    case DownloadSizeExceeded:
+    case DownloadFileWriteError:
+    case DownloadNoSpace:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void RecorderSession::noteError(AppErrorCode code, int param1, int param2)
+{
+    if (code == NetworkSocketError) {
+        // While opening, the socket's error is the reason given in one line,
+        // not a code.
+        if (opening && !connected) {
+            if (connectError < 0)
+                connectError = param1;
+            return;
+        }
+        ++linkErrors;
+    }
+    if (code == FileDetailIllegalPacketSize || code == FileDetailUnknownFileFormat)
+        ++detailErrors;
+    if (endsDownload(code)) {
+        ++endingErrors;
+        endingError = {code, param1, param2, 1};
+    }
+    tally.add(code, param1, param2);
+}
+
+QString RecorderSession::socketErrorText(int error)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError: return QStringLiteral("connection refused");
+    case QAbstractSocket::RemoteHostClosedError: return QStringLiteral("the recorder closed the connection");
+    case QAbstractSocket::HostNotFoundError: return QStringLiteral("no such host name");
+    case QAbstractSocket::SocketAccessError: return QStringLiteral("permission denied");
+    case QAbstractSocket::SocketTimeoutError: return QStringLiteral("timed out");
+    case QAbstractSocket::NetworkError: return QStringLiteral("network unreachable");
+    default: return QStringLiteral("socket error %1").arg(error);
+    }
+}
+
+RecorderSession::Wait RecorderSession::waitUntil(const std::function<bool()> &done, const QElapsedTimer &quiet)
+{
+    // The clock is looked at from a timer: a recorder that keeps sending
+    // faults keeps the event loop busy but never postpones the check.
+    QEventLoop loop;
+    Wait result = Wait::Done;
+    const auto check = [&] {
+        if (signalNumber != 0)
+            result = Wait::Interrupted;
+        else if (done())
+            result = Wait::Done;
+        else if (quiet.elapsed() > answerTimeoutMs)
+            result = Wait::TimedOut;
+        else
+            return;
+        loop.quit();
+    };
+    QTimer ticker;
+    ticker.setInterval(CheckIntervalMs);
+    connect(&ticker, &QTimer::timeout, &loop, check);
+    ticker.start();
+    QTimer::singleShot(0, &loop, check);
+    loop.exec();
+    return result;
+}
+
+RecorderSession::Wait RecorderSession::waitUntil(const std::function<bool()> &done)
+{
+    QElapsedTimer since;
+    since.start();
+    return waitUntil(done, since);
 }
 
 void RecorderSession::readListing()
@@ -89,12 +203,63 @@ void RecorderSession::readListing()
     }
 }
 
-bool RecorderSession::open(const QString &host, int timeoutMs)
+RecorderSession::OpenResult RecorderSession::open(const QString &host)
 {
+    const QString target = QStringLiteral("%1:%2").arg(host).arg(ZVController::Port);
+    const QString seconds = QString::number((answerTimeoutMs + 999) / 1000);
+    QElapsedTimer clock;
+    clock.start();
+
+    // A name that does not resolve is said so at once; the controller would
+    // keep polling it quietly, as the window wants.
+    if (QHostAddress(host).isNull()) {
+        bool looked = false;
+        QHostInfo found;
+        // The answer goes to a receiver that ends with this scope, so a
+        // lookup given up on cannot reach the locals below.
+        QObject receiver;
+        const int lookup = QHostInfo::lookupHost(host, &receiver, [&](const QHostInfo &info) {
+            found = info;
+            looked = true;
+        });
+        const Wait wait = waitUntil([&] { return looked; }, clock);
+        if (!looked)
+            QHostInfo::abortHostLookup(lookup);
+        if (wait == Wait::Interrupted)
+            return OpenResult::Interrupted;
+        if (wait == Wait::TimedOut) {
+            failure = QStringLiteral("cannot reach %1: the name did not resolve within %2 s").arg(target, seconds);
+            return OpenResult::Unreachable;
+        }
+        if (found.error() != QHostInfo::NoError || found.addresses().isEmpty()) {
+            failure = QStringLiteral("cannot reach %1: %2")
+                          .arg(target, found.error() == QHostInfo::HostNotFound ? socketErrorText(QAbstractSocket::HostNotFoundError)
+                                                                                : found.errorString());
+            return OpenResult::Unreachable;
+        }
+    }
+
     controller->setSSID(host);
     const int before = listings;
+    opening = true;
     thread->start();
-    return waitUntil([&] { return connected && listings > before; }, timeoutMs);
+    const Wait wait = waitUntil([&] { return (connected && listings > before) || connectError >= 0; }, clock);
+    opening = false;
+    if (wait == Wait::Interrupted)
+        return OpenResult::Interrupted;
+    if (connectError >= 0) {
+        failure = QStringLiteral("cannot reach %1: %2").arg(target, socketErrorText(connectError));
+        return OpenResult::Unreachable;
+    }
+    if (wait == Wait::Done)
+        return OpenResult::Opened;
+    if (connected) {
+        failure = QStringLiteral("connected to %1 but the recorder does not answer (busy with another program?)")
+                      .arg(target);
+        return OpenResult::NotAnswering;
+    }
+    failure = QStringLiteral("cannot reach %1: no connection within %2 s").arg(target, seconds);
+    return OpenResult::Unreachable;
 }
 
 bool RecorderSession::changeRecordMode(ZVRecordMode mode)
@@ -102,7 +267,7 @@ bool RecorderSession::changeRecordMode(ZVRecordMode mode)
     const int reports = modeReports;
     const int before = listings;
     emit requestChangeRecordMode(mode);
-    return waitUntil([&] { return modeReports > reports && listings > before; }, AnswerTimeoutMs);
+    return waitUntil([&] { return modeReports > reports && listings > before; }) == Wait::Done;
 }
 
 bool RecorderSession::enterPath(const QString &path, QString *missing)
@@ -126,7 +291,7 @@ bool RecorderSession::enterPath(const QString &path, QString *missing)
         }
         const int before = listings;
         emit requestMoveFolder(index);
-        if (!waitUntil([&] { return listings > before; }, AnswerTimeoutMs)) {
+        if (waitUntil([&] { return listings > before; }) != Wait::Done) {
             *missing = part;
             return false;
         }
@@ -137,9 +302,9 @@ bool RecorderSession::enterPath(const QString &path, QString *missing)
 bool RecorderSession::fileDetail(int index, Detail *detail)
 {
     const int before = details;
-    const int errorsBefore = errorReports.size();
+    const int errorsBefore = detailErrors;
     emit requestFileDetail(index);
-    if (!waitUntil([&] { return details > before || errorReports.size() > errorsBefore; }, AnswerTimeoutMs))
+    if (waitUntil([&] { return details > before || detailErrors > errorsBefore; }) != Wait::Done)
         return false;
     if (details == before)
         return false;
@@ -147,23 +312,43 @@ bool RecorderSession::fileDetail(int index, Detail *detail)
     return true;
 }
 
+void RecorderSession::setMinimumRate(qint64 bytesPerSecond, int windowMs)
+{
+    minimumRate = qMax<qint64>(0, bytesPerSecond);
+    rateWindowMs = qMax(1, windowMs);
+}
+
 RecorderSession::DownloadEnd RecorderSession::download(const QString &directory, const QList<int> &indexes,
                                                        SameNameOption rule, const DownloadObserver &observer)
 {
     bool finished = false;
     int cancels = 0;
-    const int errorsBefore = errorReports.size();
+    const int endingBefore = endingErrors;
+    const int linkBefore = linkErrors;
     QElapsedTimer quiet;
     quiet.start();
+
+    // Bytes of the whole run, for the rate over the window.
+    qint64 doneBytes = 0;
+    qint64 fileBytes = 0;
+    QElapsedTimer runClock;
+    runClock.start();
+    struct Sample { qint64 at; qint64 bytes; };
+    std::deque<Sample> samples{{0, 0}};
+    measuredRate = 0;
 
     QList<QMetaObject::Connection> links;
     links << connect(controller, &ZVController::downloadStarted, this, [&](const QString &name, qulonglong size) {
         quiet.restart();
+        doneBytes += fileBytes;
+        fileBytes = 0;
         if (observer.started)
             observer.started(name, size);
     });
     links << connect(progressRelay, &ProgressRelay::progress, this, [&](qulonglong bytes) {
-        quiet.restart();
+        if (qint64(bytes) != fileBytes)
+            quiet.restart();
+        fileBytes = qint64(bytes);
         if (observer.progress)
             observer.progress(bytes);
     });
@@ -174,36 +359,78 @@ RecorderSession::DownloadEnd RecorderSession::download(const QString &directory,
     links << connect(controller, &ZVController::downloadFinished, this, [&] { finished = true; });
     links << connect(controller, &ZVController::downloadCanceled, this, [&] { ++cancels; });
 
+    // True when the bytes of the last window fall short of the minimum rate.
+    const auto tooSlow = [&] {
+        if (minimumRate <= 0)
+            return false;
+        const qint64 now = runClock.elapsed();
+        const qint64 bytes = doneBytes + fileBytes;
+        if (now - samples.back().at >= RateSampleMs)
+            samples.push_back({now, bytes});
+        while (samples.size() > 1 && samples[1].at <= now - rateWindowMs)
+            samples.pop_front();
+        const Sample &oldest = samples.front();
+        if (now - oldest.at < rateWindowMs)
+            return false;
+        measuredRate = (bytes - oldest.bytes) * 1000 / qMax<qint64>(1, now - oldest.at);
+        return measuredRate < minimumRate;
+    };
+
     controller->setSameOption(rule);
     controller->setDownloadFiles(directory, indexes);
     emit requestDownloadFiles();
 
-    // Ends when the engine finishes, when an error has cancelled it (and the
-    // recorder confirmed, or did not within a short while), or when nothing
-    // arrives for the watchdog's time.
-    QElapsedTimer sinceError;
-    waitUntil(
+    DownloadEnd end = DownloadEnd::Finished;
+    QElapsedTimer sinceEnd;
+    const Wait wait = waitUntil(
         [&] {
-            if (finished || quiet.elapsed() > AnswerTimeoutMs)
+            if (finished)
                 return true;
-            if (errorReports.size() == errorsBefore)
-                return false;
-            if (!sinceError.isValid())
-                sinceError.start();
-            return cancels > 0 || sinceError.elapsed() > CancelConfirmTimeoutMs;
+            if (linkErrors > linkBefore) {
+                end = DownloadEnd::Lost;
+                return true;
+            }
+            if (endingErrors > endingBefore) {
+                // The engine has cancelled; the recorder confirms, or does
+                // not within a short while.
+                end = DownloadEnd::Failed;
+                if (!sinceEnd.isValid())
+                    sinceEnd.start();
+                return cancels > 0 || sinceEnd.elapsed() > CancelConfirmTimeoutMs;
+            }
+            if (tooSlow()) {
+                end = DownloadEnd::TooSlow;
+                return true;
+            }
+            return false;
         },
-        INT_MAX);
+        quiet);
+
+    if (wait == Wait::TimedOut)
+        end = DownloadEnd::Lost;
+    else if (wait == Wait::Interrupted)
+        end = DownloadEnd::Interrupted;
+    else if (finished)
+        end = DownloadEnd::Finished;
+
+    if (end == DownloadEnd::Interrupted || end == DownloadEnd::TooSlow || end == DownloadEnd::Lost) {
+        // The engine closes the file (what arrived stays) and asks the
+        // recorder to stop.
+        const int before = cancels;
+        emit requestCancelDownload();
+        const int saved = signalNumber;
+        signalNumber = 0;
+        QElapsedTimer confirm;
+        confirm.start();
+        QElapsedTimer bound;
+        bound.start();
+        waitUntil([&] {
+            return cancels > before
+                || confirm.elapsed() > (saved ? InterruptConfirmTimeoutMs : CancelConfirmTimeoutMs);
+        }, bound);
+        signalNumber = saved;
+    }
     for (const auto &link : qAsConst(links))
         disconnect(link);
-    if (finished)
-        return DownloadEnd::Finished;
-    return errorReports.size() > errorsBefore ? DownloadEnd::Failed : DownloadEnd::Lost;
-}
-
-QString RecorderSession::lastErrorText() const
-{
-    if (errorReports.isEmpty())
-        return QString();
-    const ErrorReport &report = errorReports.last();
-    return ErrorTranslator::getCodeText(report.code, report.param1, report.param2);
+    return end;
 }

@@ -1,6 +1,7 @@
 #ifndef RECORDERSESSION_H
 #define RECORDERSESSION_H
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -11,6 +12,7 @@
 #include "controller/zvfileformat.h"
 #include "controller/zvrecordmode.h"
 #include "download/samenameoption.h"
+#include "errortally.h"
 
 class ProgressRelay;
 class QThread;
@@ -18,7 +20,9 @@ class ZVController;
 
 // Drives a ZVController on its worker thread from a command-line program:
 // each step sends one request and waits (in a local event loop) for the
-// answer the window would wait for.
+// answer the window would wait for. Every wait is bounded by the answer
+// timeout, counted from the last real answer: faults and notices the recorder
+// sends meanwhile do not extend it. A signal (interrupt()) ends any wait.
 class RecorderSession : public QObject
 {
     Q_OBJECT
@@ -36,11 +40,6 @@ public:
         uint bits = 0;
         uint samples = 0;
     };
-    struct ErrorReport {
-        AppErrorCode code = NetworkSocketError;
-        int param1 = 0;
-        int param2 = 0;
-    };
     // What one download run reports, file by file.
     struct DownloadObserver {
         std::function<void(const QString &name, qulonglong size)> started;
@@ -48,23 +47,54 @@ public:
         std::function<void(const QString &name)> skipped;
     };
 
-    explicit RecorderSession(QObject *parent = nullptr);
+    static constexpr int DefaultRateWindowMs = 60000;
+    // Longest wait for the worker thread when the session ends.
+    static constexpr int StopBoundMs = 2000;
+
+    explicit RecorderSession(int answerTimeoutMs, QObject *parent = nullptr);
     ~RecorderSession() override;
 
-    // Connects and waits for the first listing; false after `timeoutMs`.
-    bool open(const QString &host, int timeoutMs);
+    enum class OpenResult { Opened, Unreachable, NotAnswering, Interrupted };
+    // Resolves the name, connects and waits for the first listing.
+    OpenResult open(const QString &host);
+    // Why open() failed, as one line.
+    QString openFailure() const { return failure; }
+
     bool changeRecordMode(ZVRecordMode mode);
     // Enters each folder of a "/"-separated path, relative to the current one.
     bool enterPath(const QString &path, QString *missing);
     QList<Entry> entries() const { return listing; }
     bool fileDetail(int index, Detail *detail);
 
-    enum class DownloadEnd { Finished, Failed, Lost };
+    // Gives a download up when fewer than `bytesPerSecond` arrive on average
+    // over `windowMs`; 0 bytes: never.
+    void setMinimumRate(qint64 bytesPerSecond, int windowMs = DefaultRateWindowMs);
+
+    enum class DownloadEnd {
+        Finished,     // the engine went through every target
+        Failed,       // an error ended it (and the engine cancelled)
+        Lost,         // the link broke, or nothing came for the answer timeout
+        TooSlow,      // below the minimum rate; cancelled
+        Interrupted,  // a signal came; cancelled
+    };
     DownloadEnd download(const QString &directory, const QList<int> &indexes, SameNameOption rule,
                          const DownloadObserver &observer);
+    // Bytes a second over the last rate window when a download was given up.
+    qint64 lastRate() const { return measuredRate; }
 
-    QList<ErrorReport> errors() const { return errorReports; }
-    QString lastErrorText() const;
+    ErrorTally &errors() { return tally; }
+    // The code of the last error that ended a download.
+    ErrorTally::Item lastEndingError() const { return endingError; }
+
+    // The signal that ended the run, 0 for none.
+    int interruption() const { return signalNumber; }
+    // Ends the link and the worker thread. False when the worker did not end
+    // within StopBoundMs: it is then left running, and the process should
+    // end without further clean-up.
+    bool close();
+
+public slots:
+    void interrupt(int signal);
 
 signals:
     // Requests to the controller, queued onto its thread.
@@ -72,21 +102,44 @@ signals:
     void requestChangeRecordMode(ZVRecordMode mode);
     void requestFileDetail(int index);
     void requestDownloadFiles();
+    void requestCancelDownload();
+    void requestDisconnect();
 
 private:
-    bool waitUntil(const std::function<bool()> &done, int timeoutMs);
+    enum class Wait { Done, TimedOut, Interrupted };
+    // Runs the event loop until `done`, until `quiet` is older than the
+    // answer timeout, or until a signal comes.
+    Wait waitUntil(const std::function<bool()> &done, const QElapsedTimer &quiet);
+    Wait waitUntil(const std::function<bool()> &done);
     void readListing();
+    void noteError(AppErrorCode code, int param1, int param2);
+    static bool endsDownload(AppErrorCode code);
+    static QString socketErrorText(int error);
 
+    const int answerTimeoutMs;
     QThread *thread;
     ZVController *controller;
     ProgressRelay *progressRelay;
     QList<Entry> listing;
-    QList<ErrorReport> errorReports;
+    ErrorTally tally;
+    ErrorTally::Item endingError;
     bool connected = false;
+    bool opening = false;
+    int connectError = -1;      // socket error while opening
     int listings = 0;
     int details = 0;
+    int detailErrors = 0;
+    int endingErrors = 0;
+    int linkErrors = 0;
     Detail lastDetail;
     int modeReports = 0;
+    QString failure;
+    qint64 minimumRate = 0;
+    int rateWindowMs = DefaultRateWindowMs;
+    qint64 measuredRate = 0;
+    int signalNumber = 0;
+    bool closed = false;
+    bool stopped = false;
 };
 
 #endif // RECORDERSESSION_H
