@@ -248,15 +248,7 @@ void SimulatorSession::produceListing()
         const QByteArray packet = listing.packetFrom(&listingRow, settings->maxListPayload, listingSequence++, total,
                                                      settings->longNameUnits);
         listingPending = listingRow < listing.count();
-        if (settings->logExchanges)
-            logAnswer(packet.constData(),
-                      QStringLiteral("file list entries %1..%2 of %3").arg(first + 1).arg(listingRow).arg(total));
-        if (settings->foreignPackets) {
-            char foreign[ReplyBuilder::ForeignPacketsSize];
-            ReplyBuilder::writeForeignPackets(foreign);
-            output->send(foreign, sizeof foreign, false);
-        }
-        output->send(packet, false);
+        reply(packet, QStringLiteral("file list entries %1..%2 of %3").arg(first + 1).arg(listingRow).arg(total));
     }
 }
 

@@ -1,11 +1,12 @@
 // File-list decoding of hostile listing packets: every decoded entry must be
-// read from where the previous one ended, its name must end at the first
-// separator on a code-unit boundary (or, lacking one, at the first at all),
-// decoding may stop only where no separator is left, and the lookups must
-// find the last entry of each index.
+// read from where the previous one ended, its name must end at the separator
+// that leaves whole entries after it (on its code-unit grid first), long
+// names must be shortened, decoding may stop only where no separator is left,
+// and the lookups must find the last entry of each index.
 #include <QHash>
 #include <QMutex>
 #include <QtEndian>
+#include <vector>
 
 #include "controller/downloadfileinfo.h"
 #include "controller/zvfilelist.h"
@@ -36,10 +37,60 @@ QString utf16le(const QByteArray &bytes)
     return text;
 }
 
+// The separator that must end the name starting at `start`: of those after
+// which the rest of the payload splits into whole entries, the first on the
+// name's code-unit grid, else the first off it; when none leaves whole
+// entries, the first on the grid, else the first at all; -1 when none follows.
+class ExpectedEnds
+{
+public:
+    ExpectedEnds(const QByteArray &payload, const QByteArray &separator)
+        : separatorSize(separator.size())
+        , isSeparator(size_t(payload.size()) + 1, 0)
+        , decodes(size_t(payload.size()) + 1, 0)
+    {
+        const int size = payload.size();
+        for (int at = 0; at + separatorSize <= size; ++at)
+            isSeparator[size_t(at)] = payload.mid(at, separatorSize) == separator;
+        // Backwards: whether whole entries follow from each position, and
+        // whether a separator with whole entries after it lies at or after it.
+        std::vector<char> wholeAfter(size_t(size) + 2, 0);
+        decodes[size_t(size)] = 1;
+        for (int at = size - 1; at >= 0; --at) {
+            const int nameStart = at + ENTRY_NAME_OFFSET;
+            decodes[size_t(at)] = nameStart <= size && wholeAfter[size_t(nameStart)];
+            wholeAfter[size_t(at)] = wholeAfter[size_t(at) + 1]
+                || (isSeparator[size_t(at)] && decodes[size_t(at + separatorSize)]);
+        }
+    }
+
+    int nameEnd(int start) const
+    {
+        const int whole = firstEnd(start, true);
+        return whole >= 0 ? whole : firstEnd(start, false);
+    }
+
+private:
+    int firstEnd(int start, bool wholeEntriesAfter) const
+    {
+        const int last = int(decodes.size()) - 1 - separatorSize;
+        for (int grid = 0; grid < 2; ++grid) {
+            for (int at = start + grid; at <= last; at += 2) {
+                if (isSeparator[size_t(at)] && (!wholeEntriesAfter || decodes[size_t(at + separatorSize)]))
+                    return at;
+            }
+        }
+        return -1;
+    }
+
+    const int separatorSize;
+    std::vector<char> isSeparator;
+    std::vector<char> decodes;
+};
+
 void checkEntries(const ZVFileList &list, int first, const QByteArray &payload, const QByteArray &separator)
 {
-    const int sepSize = separator.size();
-    auto occursAt = [&](int at) { return at >= 0 && at + sepSize <= payload.size() && payload.mid(at, sepSize) == separator; };
+    const ExpectedEnds ends(payload, separator);
     int pos = 0;
     for (int row = first; row < list.count(); ++row) {
         const DownloadFileInfo *info = list.at(row);
@@ -56,26 +107,17 @@ void checkEntries(const ZVFileList &list, int first, const QByteArray &payload, 
         check(!info->dateTime.isValid() || info->dateTime.date() == day, "date", where);
 
         const int start = pos + ENTRY_NAME_OFFSET;
-        int end = start + 2 * info->name.size();
-        if (!occursAt(end))
-            ++end;
-        check(occursAt(end), "no separator where the name ends", where);
-        check(info->name == utf16le(payload.mid(start, end - start)), "name bytes", where);
-        if ((end - start) % 2 == 0) {
-            for (int at = start; at < end; at += 2)
-                check(!occursAt(at), "the name runs past a separator on a boundary", where);
-        } else {
-            // No separator on a boundary at all: the first one ends the name.
-            for (int at = start; at < end; ++at)
-                check(!occursAt(at), "the name runs past the first separator", where);
-            for (int at = start; at + sepSize <= payload.size(); at += 2)
-                check(!occursAt(at), "an odd-length name although a boundary separator follows", where);
-        }
-        pos = end + sepSize;
+        const int end = ends.nameEnd(start);
+        check(end >= 0, "an entry decoded without a separator", where);
+        QString name = utf16le(payload.mid(start, end - start));
+        if (name.size() > ZVFileList::MaxNameUnits)
+            name = name.left(ZVFileList::MaxNameUnits) + QChar(ZVFileList::LongNameMark);
+        check(info->name == name, "name", where);
+        pos = end + separator.size();
     }
     // Decoding stops early only when no separator follows the next name start.
     if (pos < payload.size())
-        check(payload.indexOf(separator, pos + ENTRY_NAME_OFFSET) < 0, "decoding stopped before the end",
+        check(ends.nameEnd(pos + ENTRY_NAME_OFFSET) < 0, "decoding stopped before the end",
               QStringLiteral("at %1 of %2").arg(pos).arg(payload.size()));
 }
 
