@@ -603,6 +603,8 @@ void tst_ZVController::relistDuringDownloadLosesNoTargetSilently_data()
     const QStringList all{"A.WAV", "B.WAV", "C.WAV"};
     QTest::addRow("relist, all listed again") << true << QStringList() << all << 0;
     QTest::addRow("relist, one gone") << true << QStringList{"C.WAV"} << QStringList{"A.WAV", "B.WAV"} << 1;
+    // C.WAV is listed again under B.WAV's old index: neither entry is the same.
+    QTest::addRow("relist, indexes moved") << true << QStringList{"B.WAV"} << QStringList{"A.WAV"} << 2;
     // An index the list did not hold when the download started.
     QTest::addRow("never listed") << false << QStringList() << QStringList{"A.WAV"} << 1;
 }
@@ -716,10 +718,17 @@ void tst_ZVController::linksAreReplacedNotWrittenThrough()
     QVERIFY(writeFile(target, "outside the chosen folder"));
     QVERIFY(QFile::link(target, dest->filePath("ZV_0001.WAV")));
     QVERIFY(QFile::link(outside.filePath("missing.wav"), dest->filePath("ZV_0004.MP3")));   // dangling
+    // Partial-file names taken by what is not ours: counted names are used.
+    QVERIFY(QDir(dest->path()).mkdir("ZV_0001.WAV.part"));
+    QVERIFY(QFile::link(target, dest->filePath("ZV_0001.WAV(1).part")));
+    QVERIFY(QFile::link(target, dest->filePath("ZV_0004.MP3.part")));
     startAndList();
     QVERIFY(download({indexOf("ZV_0001.WAV"), indexOf("ZV_0004.MP3")}, SaveOverwrite));
     QCOMPARE(readAll(target), QByteArray("outside the chosen folder"));
     QVERIFY(!QFile::exists(outside.filePath("missing.wav")));
+    QVERIFY(QFileInfo(dest->filePath("ZV_0001.WAV.part")).isDir());
+    QVERIFY(QFileInfo(dest->filePath("ZV_0001.WAV(1).part")).isSymLink());
+    QVERIFY(QFileInfo(dest->filePath("ZV_0004.MP3.part")).isSymLink());
     for (const char *name : {"ZV_0001.WAV", "ZV_0004.MP3"}) {
         const QFileInfo written(dest->filePath(name));
         QVERIFY2(!written.isSymLink(), name);
