@@ -103,6 +103,7 @@ private:
     void completeFile();
     void keepRecordingTime();
     void writeError(const QString &what, int param, int param2);
+    void startWriteback();
 
     DeviceNetConnection *connection;
     ZVFileList *fileList;
@@ -119,6 +120,7 @@ private:
     qint64 estimatedSize = 0;
     QDateTime recordedAt;   // the current file's date-time as listed
     quint32 receivedSize = 0;
+    qint64 writebackFrom = 0;   // the current file's bytes before this are on their way to the disk
     bool canceled = false;
 
     bool running = false;             // from startDownload to its end
