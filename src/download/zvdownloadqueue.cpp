@@ -296,6 +296,7 @@ void ZVDownloadQueue::startNextTarget()
 
         receivedSize = 0;
         writebackFrom = 0;
+        previousWriteback = 0;
         openTarget(target.path);
         emit downloadStarted(target.name, qulonglong(target.size));
         if (target.size > 0) {
@@ -394,16 +395,23 @@ void ZVDownloadQueue::saveDownloadData(ZVCommand *command)
 }
 
 // Asks the system to start writing what the file holds so far to the disk,
-// without waiting for it: the disk works while data arrives, and the fsync at
-// the end finds little left to do.
+// and waits until the step before has reached it: the disk works while data
+// arrives, at most two steps are ever waiting for it, and the fsync at the
+// end finds little left to do (also on a disk slower than the link, which
+// then sets the pace while progress goes on).
 void ZVDownloadQueue::startWriteback()
 {
     if (!file->flush())
         return;   // the write error shows at the next write or at the end
     const qint64 upTo = file->pos();
 #ifdef Q_OS_LINUX
-    ::sync_file_range(file->handle(), writebackFrom, upTo - writebackFrom, SYNC_FILE_RANGE_WRITE);
+    const int fd = file->handle();
+    if (writebackFrom > previousWriteback)
+        ::sync_file_range(fd, previousWriteback, writebackFrom - previousWriteback,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    ::sync_file_range(fd, writebackFrom, upTo - writebackFrom, SYNC_FILE_RANGE_WRITE);
 #endif
+    previousWriteback = writebackFrom;
     writebackFrom = upTo;
 }
 

@@ -120,7 +120,10 @@ private:
     qint64 estimatedSize = 0;
     QDateTime recordedAt;   // the current file's date-time as listed
     quint32 receivedSize = 0;
-    qint64 writebackFrom = 0;   // the current file's bytes before this are on their way to the disk
+    // The current file's bytes before writebackFrom are on their way to the
+    // disk; those before previousWriteback are on it.
+    qint64 writebackFrom = 0;
+    qint64 previousWriteback = 0;
     bool canceled = false;
 
     bool running = false;             // from startDownload to its end
