@@ -692,7 +692,7 @@ void tst_MainWindow::watchdogDropsASilentRecorder()
     QVERIFY(disconnectRequested.wait(WatchdogMs + 5000));
     QVERIFY2(waited.elapsed() >= WatchdogEarliestMs, qPrintable(QString::number(waited.elapsed())));
     QCOMPARE(disconnectRequested.count(), 1);
-    const QByteArray partial = readAll(target.filePath(name));
+    const QByteArray partial = readAll(target.filePath(name + ".part"));
     QVERIFY(partial.size() > 0 && partial.size() < QFileInfo(source(name)).size());
     QVERIFY(partial == readAll(source(name)).left(partial.size()));
 

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -20,6 +21,7 @@
 #include "controllerfixture.h"
 #include "controller/downloadfileinfo.h"
 #include "controller/zvcontroller.h"
+#include "download/zvdownloadqueue.h"
 #include "protocol/zvcommand.h"
 #include "sim/recordersimulator.h"
 #include "sim/replybuilder.h"
@@ -60,16 +62,16 @@ private slots:
     void renameRuleCapOverwritesLastCountedName();
     void packetFaultsCancelAndKeepPartialFile_data();
     void packetFaultsCancelAndKeepPartialFile();
-    void userCancelConfirmsTwice();
     void unsolicitedCancelConfirmationIsIgnored();
+    void interruptedDownloadLeavesOnlyThePart_data();
+    void interruptedDownloadLeavesOnlyThePart();
     void hostileNamesNeverLeaveTheFolder_data();
     void hostileNamesNeverLeaveTheFolder();
-    void targetsMissingFromTheListAreDropped();
+    void relistDuringDownloadLosesNoTargetSilently_data();
+    void relistDuringDownloadLosesNoTargetSilently();
     void zeroLengthRecordingCompletesAtOnce();
     void folderInTheWayIsRefused();
     void unopenableTargetReportsNotOpen();
-    void overwriteKeepsOldFileUntilComplete_data();
-    void overwriteKeepsOldFileUntilComplete();
     void linksAreReplacedNotWrittenThrough();
     void writeFailureIsReported();
     void notEnoughSpaceRefusesBeforeWriting();
@@ -342,12 +344,28 @@ void tst_ZVController::malformedDetailReplies()
 
 void tst_ZVController::downloadsSeveralFilesExactly()
 {
+    // When the recorder handed out each file's last byte, and when it was
+    // asked for each file.
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> served, asked;
+    QObject context;
+    connect(sim, &RecorderSimulator::downloadFinished, &context, [&] { served << clock.elapsed(); });
+    connect(sim, &RecorderSimulator::downloadStarted, &context, [&] { asked << clock.elapsed(); });
+
     startAndList();
     const QStringList files{"ZV_0001.WAV", "ZV_0003_BWF.WAV", "ZV_0004.MP3"};
     QList<int> indexes;
     for (const QString &name : files)
         indexes << indexOf(name);
     QVERIFY(download(indexes));
+    QCOMPARE(asked.size(), 3);
+    for (int i = 1; i < asked.size(); ++i) {
+        QVERIFY2(asked.at(i) - served.at(i - 1) >= qint64(ZVDownloadQueue::PauseBetweenFilesMs) - 1,
+                 qPrintable(QStringLiteral("file %1 asked for %2 ms after the last one")
+                                .arg(i + 1)
+                                .arg(asked.at(i) - served.at(i - 1))));
+    }
 
     QCOMPARE(events->started.size(), 3);
     for (int i = 0; i < files.size(); ++i) {
@@ -364,6 +382,11 @@ void tst_ZVController::downloadsSeveralFilesExactly()
     QCOMPARE(events->progress.last(), qulonglong(readAll(musicFile(files.last())).size()));
     QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 3);
     QVERIFY(events->errors.isEmpty());
+    QStringList written = QDir(dest->path()).entryList(QDir::Files | QDir::Hidden);
+    QStringList expected = files;
+    written.sort();
+    expected.sort();
+    QCOMPARE(written, expected);   // no partial file left behind
 }
 
 void tst_ZVController::segmentedStreamIsNoError()
@@ -439,7 +462,6 @@ void tst_ZVController::packetFaultsCancelAndKeepPartialFile_data()
     QTest::addColumn<int>("chunk");        // payload per data packet
     QTest::addColumn<int>("faultAt");      // the first faulty packet, counted from 0
 
-    QTest::addRow("bad-checksum") << "check" << int(DownloadPacketCrcError) << 32768 << true << 32768 << 1;
     QTest::addRow("offset-gap") << "offset" << int(DownloadIllegalOffset) << 32768 << true << 32768 << 1;
     // The framing cuts the payload where the length field says, so a short
     // length field fails the checksum and the rest of the stream is misframed.
@@ -487,34 +509,100 @@ void tst_ZVController::packetFaultsCancelAndKeepPartialFile()
     QTRY_COMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 1);
     QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1);   // the second file was dropped too
     QCOMPARE(events->progress.last(), qulonglong(keptBytes));
-    const QByteArray partial = readAll(dest->filePath(name));
+    const QByteArray partial = readAll(dest->filePath(name + ".part"));
     QCOMPARE(partial.size(), keptBytes);
     QVERIFY(partial == source.left(keptBytes));
-    QVERIFY(!QFile::exists(dest->filePath("ZV_0001.WAV")));
+    QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{name + ".part"});
 
     // Anything still in flight after the cancel is ignored.
     QTest::qWait(200);
     QCOMPARE(events->progress.last(), qulonglong(keptBytes));
-    QCOMPARE(readAll(dest->filePath(name)).size(), keptBytes);
+    QCOMPARE(readAll(dest->filePath(name + ".part")).size(), keptBytes);
 }
 
-void tst_ZVController::userCancelConfirmsTwice()
+void tst_ZVController::interruptedDownloadLeavesOnlyThePart_data()
 {
-    sim->setThrottle(400 * 1024);
-    startAndList();
-    requestDownload(dest->path(), {indexOf("ZV_0002.WAV")});
-    QTRY_VERIFY(!events->progress.isEmpty());
-    QMetaObject::invokeMethod(controller, "cancelDownload");
-    QTRY_COMPARE(events->canceled, 2);   // at once, then on the recorder's confirmation
-    const int progressAtCancel = events->progress.size();
-    QTest::qWait(300);
-    QCOMPARE(events->progress.size(), progressAtCancel);
-    QVERIFY(events->errors.isEmpty());
-    QCOMPARE(events->finished, 0);
-    const QByteArray partial = readAll(dest->filePath("ZV_0002.WAV"));
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("replacing");   // a file of the final name is there already
+    for (const char *how : {"user-cancel", "bad-checksum", "window-closed", "killed"}) {
+        QTest::addRow("%s, new name", how) << QString(how) << false;
+        QTest::addRow("%s, replacement", how) << QString(how) << true;
+    }
+}
+
+// Until its last byte is verified and on the disk a recording is only
+// NAME.part: a cancel, a bad packet or a killed program leave the verified
+// prefix there, and the final name absent or as it was.
+void tst_ZVController::interruptedDownloadLeavesOnlyThePart()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, replacing);
+    const QString name = QStringLiteral("ZV_0002.WAV");
+    const QString finalPath = dest->filePath(name);
+    const QString partPath = finalPath + ".part";
+    const QByteArray source = readAll(musicFile(name));
+    const QByteArray precious("the only copy of yesterday's take");
+    if (replacing)
+        QVERIFY(writeFile(finalPath, precious));
+    if (how == "bad-checksum") {
+        sim->setCorruptCheckAt(2);
+    } else {
+        // Small packets are gathered before they are written: what was
+        // verified must still reach the partial file.
+        sim->setChunkSize(1024);
+        sim->setThrottle(400 * 1024);
+    }
+
+    if (how == "killed") {
+        QTemporaryDir config;
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", config.path());
+        child.setProcessEnvironment(environment);
+        child.start(QStringLiteral(ZV_TRANSFER_BIN), {"--host", ZV_TEST_ADDRESS, "get", name, "--dest", dest->path(),
+                                                       "--rule", "overwrite"});
+        QVERIFY(child.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(partPath).size() > 0, 15000);
+        child.kill();   // SIGKILL: nothing of the program runs any more
+        QVERIFY(child.waitForFinished(5000));
+        startAndList();
+    } else {
+        startAndList();
+        requestDownload(dest->path(), {indexOf(name)});
+        QTRY_VERIFY(!events->progress.isEmpty());
+        if (how == "window-closed") {
+            // The worker ends and takes the controller and its queue with it.
+            stopThread(thread);
+            QCoreApplication::sendPostedEvents();   // its last signals
+        } else {
+            if (how == "user-cancel")
+                QMetaObject::invokeMethod(controller, "cancelDownload");
+            // A user's cancel is confirmed twice: at once and by the recorder.
+            QTRY_COMPARE(events->canceled, how == "user-cancel" ? 2 : 1);
+            QCOMPARE(events->errors.size(), how == "user-cancel" ? 0 : 1);
+        }
+        const int progressAtEnd = events->progress.size();
+        QTest::qWait(200);
+        QCOMPARE(events->progress.size(), progressAtEnd);
+        QCOMPARE(QFileInfo(partPath).size(), qint64(events->progress.last()));
+    }
+    const QByteArray partial = readAll(partPath);
     QVERIFY(partial.size() > 0);
-    QVERIFY(partial.size() < readAll(musicFile("ZV_0002.WAV")).size());
-    QCOMPARE(qulonglong(partial.size()), events->progress.last());
+    QVERIFY(partial.size() < source.size());
+    QVERIFY(partial == source.left(partial.size()));
+    if (replacing)
+        QCOMPARE(readAll(finalPath), precious);
+    else
+        QVERIFY(!QFileInfo(finalPath).exists());
+    if (how == "window-closed")
+        return;
+
+    // Complete, the recording takes the final name and the part is gone.
+    sim->clearFaults();
+    events->canceled = 0;
+    QVERIFY(download({indexOf(name)}, SaveOverwrite));
+    QVERIFY(readAll(finalPath) == source);
+    QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
 }
 
 // A cancel confirmation that answers no cancel of ours ends nothing.
@@ -577,20 +665,74 @@ void tst_ZVController::hostileNamesNeverLeaveTheFolder()
     QVERIFY(!QFile::exists("/tmp/abs.wav") || QFileInfo("/tmp/abs.wav").lastModified().secsTo(QDateTime::currentDateTime()) > 60);
 }
 
-void tst_ZVController::targetsMissingFromTheListAreDropped()
+void tst_ZVController::relistDuringDownloadLosesNoTargetSilently_data()
 {
-    startAndList();
-    // An index the current list does not hold (the list changed after the
-    // targets were chosen) is never written under another entry's name.
-    QVERIFY(download({0x7000}));
-    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 0);
-    QVERIFY(events->started.isEmpty());
-    QVERIFY(QDir(dest->path()).isEmpty());
+    QTest::addColumn<bool>("relist");          // a 0x12 notice while the first file arrives
+    QTest::addColumn<QStringList>("removed");  // gone from the recorder before the new listing
+    QTest::addColumn<QStringList>("written");
+    QTest::addColumn<int>("lost");
 
-    events->finished = 0;
-    QVERIFY(download({0x7001, indexOf("ZV_0001.WAV")}));
-    QCOMPARE(events->started.size(), 1);
-    QVERIFY(readAll(dest->filePath("ZV_0001.WAV")) == readAll(musicFile("ZV_0001.WAV")));
+    const QStringList all{"A.WAV", "B.WAV", "C.WAV"};
+    QTest::addRow("relist, all listed again") << true << QStringList() << all << 0;
+    QTest::addRow("relist, one gone") << true << QStringList{"C.WAV"} << QStringList{"A.WAV", "B.WAV"} << 1;
+    // C.WAV is listed again under B.WAV's old index: neither entry is the same.
+    QTest::addRow("relist, indexes moved") << true << QStringList{"B.WAV"} << QStringList{"A.WAV"} << 2;
+    // An index the list did not hold when the download started.
+    QTest::addRow("never listed") << false << QStringList() << QStringList{"A.WAV"} << 1;
+}
+
+// Targets are entries, not rows: a new listing in the middle of a download
+// keeps every target that is listed again; the others are reported (E14,
+// once, just before the end), never dropped without a word.
+void tst_ZVController::relistDuringDownloadLosesNoTargetSilently()
+{
+    QFETCH(bool, relist);
+    QFETCH(QStringList, removed);
+    QFETCH(QStringList, written);
+    QFETCH(int, lost);
+
+    QTemporaryDir tree;
+    QVERIFY(writeFile(tree.filePath("A.WAV"), QByteArray(300000, 'a')));
+    QVERIFY(writeFile(tree.filePath("B.WAV"), QByteArray(20000, 'b')));
+    QVERIFY(writeFile(tree.filePath("C.WAV"), QByteArray(20000, 'c')));
+    sim->setMusicRoot(tree.path());
+    // Slow enough that the notice arrives while A.WAV is received.
+    sim->setSendWindow(32 * 1024);
+    sim->setThrottle(400 * 1024);
+    QStringList order;
+    QObject context;
+    connect(controller, &ZVController::error, &context, [&] { order << "error"; });
+    connect(controller, &ZVController::downloadFinished, &context, [&] { order << "finished"; });
+    startAndList();
+
+    requestDownload(dest->path(), relist ? QList<int>{indexOf("A.WAV"), indexOf("B.WAV"), indexOf("C.WAV")}
+                                         : QList<int>{0x7001, indexOf("A.WAV")});
+    if (relist) {
+        QTRY_VERIFY(!events->progress.isEmpty());
+        for (const QString &name : removed)
+            QVERIFY(QFile::remove(tree.filePath(name)));
+        sim->notifyListingChanged();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(events->finished + events->canceled > 0, 15000);
+    QCOMPARE(events->discarded.size(), relist ? 1 : 0);
+    QCOMPARE(events->finished, 1);
+    QCOMPARE(events->canceled, 0);
+    if (lost) {
+        QCOMPARE(events->errors.size(), 1);
+        QCOMPARE(events->errors.first().code, DownloadTargetLost);
+        QCOMPARE(events->errors.first().param1, lost);
+        QCOMPARE(events->errors.first().param2, 0);
+        QCOMPARE(order, (QStringList{"error", "finished"}));
+    } else {
+        QVERIFY(events->errors.isEmpty());
+    }
+    QStringList started;
+    for (const auto &file : qAsConst(events->started))
+        started << file.first;
+    QCOMPARE(started, written);
+    QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), written);
+    for (const QString &name : written)
+        QVERIFY2(readAll(dest->filePath(name)) == readAll(tree.filePath(name)), qPrintable(name));
 }
 
 void tst_ZVController::zeroLengthRecordingCompletesAtOnce()
@@ -641,40 +783,6 @@ void tst_ZVController::unopenableTargetReportsNotOpen()
     umount(QFile::encodeName(readOnly).constData());
 }
 
-void tst_ZVController::overwriteKeepsOldFileUntilComplete_data()
-{
-    QTest::addColumn<bool>("userCancel");
-    QTest::addRow("bad-checksum") << false;
-    QTest::addRow("user-cancel") << true;
-}
-
-void tst_ZVController::overwriteKeepsOldFileUntilComplete()
-{
-    QFETCH(bool, userCancel);
-    const QByteArray precious("the only copy of yesterday's take");
-    QVERIFY(writeFile(dest->filePath("ZV_0002.WAV"), precious));
-    if (userCancel)
-        sim->setThrottle(400 * 1024);
-    else
-        sim->setCorruptCheckAt(2);
-    startAndList();
-    controller->setSameOption(SaveOverwrite);
-    requestDownload(dest->path(), {indexOf("ZV_0002.WAV")});
-    QTRY_VERIFY(!events->progress.isEmpty());
-    if (userCancel)
-        QMetaObject::invokeMethod(controller, "cancelDownload");
-    QTRY_COMPARE(events->canceled, userCancel ? 2 : 1);   // a user's cancel is confirmed twice
-    QCOMPARE(readAll(dest->filePath("ZV_0002.WAV")), precious);
-    QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"ZV_0002.WAV"});
-
-    // Complete, the new recording takes the old one's place.
-    sim->clearFaults();
-    events->canceled = 0;
-    QVERIFY(download({indexOf("ZV_0002.WAV")}, SaveOverwrite));
-    QVERIFY(readAll(dest->filePath("ZV_0002.WAV")) == readAll(musicFile("ZV_0002.WAV")));
-    QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"ZV_0002.WAV"});
-}
-
 void tst_ZVController::linksAreReplacedNotWrittenThrough()
 {
     QTemporaryDir outside;
@@ -682,10 +790,17 @@ void tst_ZVController::linksAreReplacedNotWrittenThrough()
     QVERIFY(writeFile(target, "outside the chosen folder"));
     QVERIFY(QFile::link(target, dest->filePath("ZV_0001.WAV")));
     QVERIFY(QFile::link(outside.filePath("missing.wav"), dest->filePath("ZV_0004.MP3")));   // dangling
+    // Partial-file names taken by what is not ours: counted names are used.
+    QVERIFY(QDir(dest->path()).mkdir("ZV_0001.WAV.part"));
+    QVERIFY(QFile::link(target, dest->filePath("ZV_0001.WAV(1).part")));
+    QVERIFY(QFile::link(target, dest->filePath("ZV_0004.MP3.part")));
     startAndList();
     QVERIFY(download({indexOf("ZV_0001.WAV"), indexOf("ZV_0004.MP3")}, SaveOverwrite));
     QCOMPARE(readAll(target), QByteArray("outside the chosen folder"));
     QVERIFY(!QFile::exists(outside.filePath("missing.wav")));
+    QVERIFY(QFileInfo(dest->filePath("ZV_0001.WAV.part")).isDir());
+    QVERIFY(QFileInfo(dest->filePath("ZV_0001.WAV(1).part")).isSymLink());
+    QVERIFY(QFileInfo(dest->filePath("ZV_0004.MP3.part")).isSymLink());
     for (const char *name : {"ZV_0001.WAV", "ZV_0004.MP3"}) {
         const QFileInfo written(dest->filePath(name));
         QVERIFY2(!written.isSymLink(), name);

@@ -21,6 +21,10 @@ enum AppErrorCode {
     DownloadSizeExceeded = 11,
     DownloadFileWriteError = 12,
     DownloadNoSpace = 13,
+    // param1: targets not downloaded because a new listing no longer held
+    // their entry. Reported once, just before the download's end; it does not
+    // cancel.
+    DownloadTargetLost = 14,
 };
 Q_DECLARE_METATYPE(AppErrorCode)
 

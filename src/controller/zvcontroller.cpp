@@ -146,7 +146,7 @@ void ZVController::clearFileList()
 {
     MutexLocker locker(&mutex);
     fileList->clear();
-    downloadQueue->clearTargets();
+    downloadQueue->fileListCleared();
 }
 
 void ZVController::requestNewFileList()
@@ -254,6 +254,7 @@ void ZVController::handleFileListPacket(ZVCommand *command)
     if (after == total || (after > total && before < total)) {
         listComplete = true;
         emit getFileListFinished();
+        downloadQueue->listingFinished();   // may send a request: the command's last use is above
     }
 }
 

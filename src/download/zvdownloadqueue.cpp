@@ -1,26 +1,58 @@
 #include "download/zvdownloadqueue.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
-#include <QTemporaryFile>
-#include <cstdio>
-#include "app/mutexlocker.h"
 #include <QThread>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/logging.h"
+#include "app/mutexlocker.h"
 #include "controller/zvfilelist.h"
 #include "net/devicenetconnection.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
 
 namespace {
-constexpr unsigned long PauseBetweenFilesMs = 200;
 constexpr int MaxNameCount = 29999;
 // Payloads smaller than this are gathered into writes of up to GatherLimit
 // bytes: one system call instead of one per 16 KiB (QFile's own buffer).
 constexpr int GatherBelow = 16 * 1024;
 constexpr int GatherLimit = 256 * 1024;
+// Written data is handed to the disk in steps of this size while a file
+// arrives.
+constexpr qint64 WritebackStep = 8 * 1024 * 1024;
+// Longest name a recording may have, in UTF-16 code units; longer listed
+// names are only shortened display names.
+constexpr int MaxNameUnits = 255;
+// Longest file name (in bytes of the local encoding) most file systems take.
+constexpr int MaxFileNameBytes = 255;
+
+bool isRefusedCharacter(ushort u)
+{
+    return u < 0x20 || (u >= 0x7F && u <= 0x9F)      // C0, DEL, C1 controls
+        || (u >= 0x202A && u <= 0x202E)              // bidirectional embeddings and overrides
+        || (u >= 0x2066 && u <= 0x2069)              // bidirectional isolates
+        || u == '/' || u == '\\';
+}
+
+// Flushes a folder's entries (a rename in it) to the disk.
+bool syncFolder(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // Some file systems cannot sync a folder; their renames are as safe as they get.
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+    ::close(fd);
+    return synced;
+}
 } // namespace
 
 ZVDownloadQueue::ZVDownloadQueue(DeviceNetConnection *connection, ZVFileList *fileList, QObject *parent)
@@ -32,6 +64,8 @@ ZVDownloadQueue::ZVDownloadQueue(DeviceNetConnection *connection, ZVFileList *fi
     gathered.reserve(GatherLimit);
 }
 
+// Closing the window or ending a program keeps what was verified in the
+// ".part" file.
 ZVDownloadQueue::~ZVDownloadQueue()
 {
     closeFile();
@@ -39,17 +73,27 @@ ZVDownloadQueue::~ZVDownloadQueue()
 
 void ZVDownloadQueue::clearTargets()
 {
-    targetList.clear();
+    targets.clear();
 }
 
 void ZVDownloadQueue::addTarget(int index)
 {
-    targetList.append(index);
+    Target target;
+    target.index = index;
+    if (fileList->containsIndex(index)) {
+        const DownloadFileInfo *info = fileList->findByIndex(index);
+        target.name = info->name;
+        target.size = info->size;
+        target.dateTime = info->dateTime;
+        target.listed = !info->isFolder;
+    }
+    targets.append(target);
 }
 
 void ZVDownloadQueue::setDirectory(const QString &path)
 {
-    saveDirectory = QDir(path);
+    // A relative path beginning with ':' would name a resource.
+    saveDirectory = QDir(path.startsWith(QLatin1Char(':')) ? QDir::currentPath() + QLatin1Char('/') + path : path);
 }
 
 void ZVDownloadQueue::setSameOption(SameNameOption option)
@@ -57,52 +101,97 @@ void ZVDownloadQueue::setSameOption(SameNameOption option)
     sameOption = option;
 }
 
+void ZVDownloadQueue::fileListCleared()
+{
+    listingPending = true;
+    if (!running)
+        targets.clear();
+}
+
+void ZVDownloadQueue::listingFinished()
+{
+    listingPending = false;
+    if (!waitingForListing)
+        return;
+    waitingForListing = false;
+    qCDebug(lcDownload) << "download: the new listing is complete; going on";
+    startNextTarget();
+}
+
+QString ZVDownloadQueue::filePathIn(const QDir &directory, const QString &name)
+{
+    QString path = directory.absolutePath();
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path + name;
+}
+
 bool ZVDownloadQueue::isSafeFileName(const QString &name, const QDir &directory)
 {
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+    // Empty, too long for a recording's name, hidden (".bashrc"), "." and "..".
+    if (name.isEmpty() || name.size() > MaxNameUnits || name.startsWith(QLatin1Char('.')))
         return false;
     for (const QChar c : name) {
-        const ushort u = c.unicode();
-        if (u < 0x20 || u == 0x7F || c == QLatin1Char('/') || c == QLatin1Char('\\'))
+        if (isRefusedCharacter(c.unicode()))
             return false;
     }
     // Whatever the checks above miss must still land directly in the folder.
-    const QFileInfo target(directory.absoluteFilePath(name));
+    const QFileInfo target(filePathIn(directory, name));
     return QDir::cleanPath(target.absolutePath()) == QDir::cleanPath(directory.absolutePath());
 }
 
-// Takes the first target's details under the lock, after dropping targets that
-// are no longer in the file list (it was replaced after they were chosen).
-bool ZVDownloadQueue::takeFirstTarget(Target *target, bool *dropped)
+QString ZVDownloadQueue::partFileName(const QString &fileName, int count)
+{
+    const QString suffix = count > 0 ? QStringLiteral("(%1).part").arg(count) : QStringLiteral(".part");
+    if (QFile::encodeName(fileName + suffix).size() <= MaxFileNameBytes)
+        return fileName + suffix;
+    // Too long with the suffix: a shortened name that still tells which
+    // recording it is and stays the same from run to run.
+    const QString tag = QLatin1Char('~')
+        + QString::fromLatin1(QCryptographicHash::hash(fileName.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
+    QString stem = fileName;
+    while (!stem.isEmpty() && QFile::encodeName(stem + tag + suffix).size() > MaxFileNameBytes) {
+        stem.chop(1);
+        if (!stem.isEmpty() && stem.at(stem.size() - 1).isHighSurrogate())
+            stem.chop(1);
+    }
+    return stem + tag + suffix;
+}
+
+// The first target as it was chosen, checked against the current list: a
+// target whose entry (index, name, size) is not listed now is lost and
+// removed.
+ZVDownloadQueue::Next ZVDownloadQueue::takeFirstTarget(Target *target)
 {
     MutexLocker locker(mutex);
-    while (!targetList.isEmpty() && !fileList->containsIndex(targetList.first())) {
-        qCWarning(lcDownload) << "download: Target is no longer listed:" << targetList.first();
-        targetList.removeFirst();
-        *dropped = true;
+    if (targets.isEmpty())
+        return Next::None;
+    // Which targets are still listed is known once the listing is.
+    if (listingPending)
+        return Next::Wait;
+    *target = targets.first();
+    const DownloadFileInfo *info = target->listed && fileList->containsIndex(target->index)
+        ? fileList->findByIndex(target->index)
+        : nullptr;
+    if (!info || info->isFolder || info->name != target->name || info->size != target->size) {
+        targets.removeFirst();
+        return Next::Lost;
     }
-    if (targetList.isEmpty())
-        return false;
-    const DownloadFileInfo *info = fileList->findByIndex(targetList.first());
-    target->index = targetList.first();
-    target->name = info->name;
-    target->size = info->size;
-    target->path = saveDirectory.absoluteFilePath(info->name);
-    target->dateTime = info->dateTime;
+    target->path = filePathIn(saveDirectory, target->name);
     target->option = sameOption;
-    if (!isSafeFileName(target->name, saveDirectory))
-        target->path.clear();
-    return true;
+    target->safeName = isSafeFileName(target->name, saveDirectory);
+    return Next::Start;
 }
 
 void ZVDownloadQueue::removeFirstTarget()
 {
     MutexLocker locker(mutex);
-    if (!targetList.isEmpty())
-        targetList.removeFirst();
+    if (!targets.isEmpty())
+        targets.removeFirst();
 }
 
-// Whether the same-name rule leaves an existing file at `path` alone.
+// Whether the same-name rule leaves an existing file at `path` alone. Only
+// the final name counts: an unfinished ".part" file is never the recording.
 bool ZVDownloadQueue::keepsExistingFile(int option, const QString &path, qint64 size)
 {
     switch (option) {
@@ -115,41 +204,20 @@ bool ZVDownloadQueue::keepsExistingFile(int option, const QString &path, qint64 
     }
 }
 
-ZVDownloadQueue::Decision ZVDownloadQueue::applySameNameRule(Target *target)
-{
-    if (keepsExistingFile(target->option, target->path, target->size))
-        return Decision::Skip;
-    if (target->option == SaveRename && QFile::exists(target->path))
-        target->path = makeNewCountFileName(target->path);
-    return Decision::Write;
-}
-
 // Refuses a download whose files cannot all fit in the chosen folder, before
 // anything is written or requested.
 bool ZVDownloadQueue::checkFreeSpace()
 {
-    QList<Target> targets;
+    qint64 needed = 0;
     QString directory;
     {
         MutexLocker locker(mutex);
         directory = saveDirectory.absolutePath();
-        for (int index : qAsConst(targetList)) {
-            if (!fileList->containsIndex(index))
-                continue;
-            const DownloadFileInfo *info = fileList->findByIndex(index);
-            if (!isSafeFileName(info->name, saveDirectory))
-                continue;
-            Target target;
-            target.size = info->size;
-            target.path = saveDirectory.absoluteFilePath(info->name);
-            target.option = sameOption;
-            targets.append(target);
+        for (const Target &target : qAsConst(targets)) {
+            if (target.listed && isSafeFileName(target.name, saveDirectory)
+                && !keepsExistingFile(sameOption, filePathIn(saveDirectory, target.name), target.size))
+                needed += target.size;
         }
-    }
-    qint64 needed = 0;
-    for (const Target &target : qAsConst(targets)) {
-        if (!keepsExistingFile(target.option, target.path, target.size))
-            needed += target.size;
     }
     const QStorageInfo storage(directory);
     if (needed == 0 || !storage.isValid())
@@ -166,17 +234,10 @@ bool ZVDownloadQueue::checkFreeSpace()
 
 void ZVDownloadQueue::startDownload()
 {
-    if (!checkFreeSpace())
-        return;
-    startNextTarget();
-}
-
-void ZVDownloadQueue::startNextTarget()
-{
     canceled = false;
     {
         MutexLocker locker(mutex);
-        if (targetList.isEmpty()) {
+        if (targets.isEmpty()) {
             qCWarning(lcDownload) << "download: Illegal sequence. Download target is empty.";
             return;
         }
@@ -185,24 +246,40 @@ void ZVDownloadQueue::startNextTarget()
         qCWarning(lcDownload) << "download: Prev file is unclosed.";
         closeFile();
     }
+    running = true;
+    waitingForListing = false;
+    lostTargets = 0;
+    if (!checkFreeSpace())
+        return;
+    startNextTarget();
+}
 
+void ZVDownloadQueue::startNextTarget()
+{
     for (;;) {
         Target target;
-        bool dropped = false;
-        if (!takeFirstTarget(&target, &dropped)) {
-            // Every remaining target had left the list: the download is over.
-            emit downloadFinished();
+        const Next next = takeFirstTarget(&target);
+        if (next == Next::None) {
+            finishDownload();
             return;
+        }
+        if (next == Next::Wait) {
+            waitingForListing = true;
+            return;
+        }
+        if (next == Next::Lost) {
+            qCWarning(lcDownload) << "download: Target is no longer listed:" << target.index << target.name;
+            ++lostTargets;
+            continue;
         }
         estimatedSize = target.size;
         recordedAt = target.dateTime;
 
-        if (target.path.isEmpty()) {
+        if (!target.safeName) {
             qCWarning(lcDownload) << "download: Illegal file name" << target.name;
             fail(DownloadIllegalFileName, target.index, 0);
             return;
         }
-
         // A folder in the way is never written into or replaced.
         const QFileInfo existing(target.path);
         if (existing.isDir() && !existing.isSymLink()) {
@@ -210,73 +287,55 @@ void ZVDownloadQueue::startNextTarget()
             fail(DownloadIllegalFileName, target.index, 0);
             return;
         }
-
-        if (applySameNameRule(&target) == Decision::Skip) {
-            QString name = target.name;
-            QString path = target.path;
-            if (!skipCurrentFile(&name, &path))
-                return;
+        if (keepsExistingFile(target.option, target.path, target.size)) {
+            skipTarget(target);
             continue;
         }
+        if (target.option == SaveRename && existing.exists())
+            target.path = makeNewCountFileName(target.path);
 
         receivedSize = 0;
-        openTarget(target);
-
-        if (target.size == 0) {
-            // Nothing to transfer: the empty file is complete as created.
-            emit downloadStarted(target.name, 0);
-            if (!file->isOpen()) {
-                fail(DownloadFileWriteError, 0, -1);
-                return;
-            }
-            if (!finishFile())
-                return;
-            qCDebug(lcDownload) << "download: complete file.";
-            emit downloadProgress(0);
-            removeFirstTarget();
-            bool more;
-            {
-                MutexLocker locker(mutex);
-                more = !targetList.isEmpty();
-            }
-            if (!more) {
-                qCDebug(lcDownload) << "download: Downloaded all files.";
-                emit downloadFinished();
-                return;
-            }
-            continue;
-        }
-
+        writebackFrom = 0;
+        previousWriteback = 0;
+        openTarget(target.path);
         emit downloadStarted(target.name, qulonglong(target.size));
-        connection->sendPacket(ZVCommandFactory::createDownloadRequest(qint16(target.index)));
-        return;
+        if (target.size > 0) {
+            connection->sendPacket(ZVCommandFactory::createDownloadRequest(qint16(target.index)));
+            return;
+        }
+        // Nothing to transfer: the empty file is complete as created.
+        if (!file) {
+            fail(DownloadFileWriteError, 0, -1);
+            return;
+        }
+        if (!finishFile())
+            return;
+        qCDebug(lcDownload) << "download: complete file.";
+        emit downloadProgress(0);
+        removeFirstTarget();
     }
 }
 
-bool ZVDownloadQueue::skipCurrentFile(QString *name, QString *path)
+// For the window a file left alone is a file transferred in full.
+void ZVDownloadQueue::skipTarget(const Target &target)
 {
-    emit fileSkipped(*name);
-    emit downloadStarted(*name, qulonglong(estimatedSize));
-    emit downloadProgress(qulonglong(estimatedSize));
+    emit fileSkipped(target.name);
+    emit downloadStarted(target.name, qulonglong(target.size));
+    emit downloadProgress(qulonglong(target.size));
+    removeFirstTarget();
+}
 
-    bool more = false;
-    {
-        MutexLocker locker(mutex);
-        if (!targetList.isEmpty())
-            targetList.removeFirst();
-        if (!targetList.isEmpty() && fileList->containsIndex(targetList.first())) {
-            const DownloadFileInfo *info = fileList->findByIndex(targetList.first());
-            *name = info->name;
-            *path = saveDirectory.absoluteFilePath(info->name);
-            estimatedSize = info->size;
-            more = true;
-        } else {
-            more = !targetList.isEmpty();
-        }
+// The end of a download that was not cancelled: targets that were no longer
+// listed are reported once, just before the end.
+void ZVDownloadQueue::finishDownload()
+{
+    running = false;
+    if (lostTargets > 0) {
+        qCWarning(lcDownload) << "download:" << lostTargets << "targets were no longer listed and not downloaded";
+        emit error(DownloadTargetLost, lostTargets, 0);
     }
-    if (!more)
-        emit downloadFinished();
-    return more;
+    qCDebug(lcDownload) << "download: Downloaded all files.";
+    emit downloadFinished();
 }
 
 void ZVDownloadQueue::saveDownloadData(ZVCommand *command)
@@ -289,7 +348,7 @@ void ZVDownloadQueue::saveDownloadData(ZVCommand *command)
     const quint16 length = command->headerWord(LENGTH_OFFSET);
     const int payloadSize = command->payloadSize();
 
-    if (!file || !file->isOpen()) {
+    if (!file) {
         if (openError.isEmpty())
             qCWarning(lcDownload) << "download: Illegal sequence. file not open";
         else
@@ -323,8 +382,7 @@ void ZVDownloadQueue::saveDownloadData(ZVCommand *command)
     qint64 attempted = 0;
     qint64 written = 0;
     if (!writePayload(command->payloadData(), length, &attempted, &written)) {
-        qCWarning(lcDownload) << "download: File write error" << file->fileName() << file->errorString();
-        fail(DownloadFileWriteError, int(attempted), int(written));
+        writeError(file->errorString(), int(attempted), int(written));
         return;
     }
     receivedSize += length;
@@ -332,6 +390,29 @@ void ZVDownloadQueue::saveDownloadData(ZVCommand *command)
 
     if (receivedSize == estimatedSize)
         completeFile();
+    else if (receivedSize - writebackFrom >= WritebackStep)
+        startWriteback();
+}
+
+// Asks the system to start writing what the file holds so far to the disk,
+// and waits until the step before has reached it: the disk works while data
+// arrives, at most two steps are ever waiting for it, and the fsync at the
+// end finds little left to do (also on a disk slower than the link, which
+// then sets the pace while progress goes on).
+void ZVDownloadQueue::startWriteback()
+{
+    if (!file->flush())
+        return;   // the write error shows at the next write or at the end
+    const qint64 upTo = file->pos();
+#ifdef Q_OS_LINUX
+    const int fd = file->handle();
+    if (writebackFrom > previousWriteback)
+        ::sync_file_range(fd, previousWriteback, writebackFrom - previousWriteback,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    ::sync_file_range(fd, writebackFrom, upTo - writebackFrom, SYNC_FILE_RANGE_WRITE);
+#endif
+    previousWriteback = writebackFrom;
+    writebackFrom = upTo;
 }
 
 void ZVDownloadQueue::completeFile()
@@ -344,15 +425,11 @@ void ZVDownloadQueue::completeFile()
     bool more;
     {
         MutexLocker locker(mutex);
-        more = !targetList.isEmpty();
+        more = !targets.isEmpty();
     }
-    if (more) {
+    if (more)
         QThread::msleep(PauseBetweenFilesMs);
-        startNextTarget();
-    } else {
-        qCDebug(lcDownload) << "download: Downloaded all files.";
-        emit downloadFinished();
-    }
+    startNextTarget();
 }
 
 // A finished file carries the time it was recorded, as listed, not the time
@@ -360,7 +437,7 @@ void ZVDownloadQueue::completeFile()
 void ZVDownloadQueue::keepRecordingTime()
 {
     if (recordedAt.isValid() && !file->setFileTime(recordedAt, QFileDevice::FileModificationTime))
-        qCWarning(lcDownload) << "download: Cannot set the file time" << file->fileName() << file->errorString();
+        qCWarning(lcDownload) << "download: Cannot set the file time" << partPath << file->errorString();
 }
 
 void ZVDownloadQueue::fail(AppErrorCode code, int param, int param2)
@@ -369,74 +446,110 @@ void ZVDownloadQueue::fail(AppErrorCode code, int param, int param2)
     cancel();
 }
 
-// Opens the file the target is written to. A new name is written in place (a
-// partial file stays after a cancel); an existing name (or a link of that
-// name) is replaced only when the new file is complete, so a cancelled or
-// failed download leaves the old file as it was.
-bool ZVDownloadQueue::openTarget(const Target &target)
+void ZVDownloadQueue::writeError(const QString &what, int param, int param2)
+{
+    qCWarning(lcDownload) << "download: File write error" << partPath << what;
+    fail(DownloadFileWriteError, param, param2);
+}
+
+// Opens the ".part" file the recording for `path` is written to. A regular
+// file of that name left by an earlier download is ours and written over;
+// anything else of that name (a folder, a link, a file we may not write, one
+// with other names) is left alone for a counted name. Links are never
+// followed.
+bool ZVDownloadQueue::openTarget(const QString &path)
 {
     openError.clear();
-    replacePath.clear();
-    const QFileInfo existing(target.path);
-    if (existing.exists() || existing.isSymLink()) {
-        auto *temporary = new QTemporaryFile(saveDirectory.absoluteFilePath(QStringLiteral(".zv-download-XXXXXX.part")));
-        file = temporary;
-        if (temporary->open()) {
-            replacePath = target.path;
-            const bool regular = existing.isFile() && !existing.isSymLink();
-            temporary->setPermissions(regular ? existing.permissions()
-                                              : QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                    | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-        }
-    } else {
-        file = new QFile(target.path);
-        file->open(QIODevice::WriteOnly | QIODevice::Truncate);
+    finalPath = path;
+    partPath.clear();
+    const QFileInfo finalInfo(path);
+    const QString fileName = finalInfo.fileName();
+    const QString folder = finalInfo.absolutePath();
+    if (QFile::encodeName(fileName).size() > MaxFileNameBytes) {
+        openError = path + QLatin1String(": the name is too long");
+        qCWarning(lcDownload) << "download: File open error" << path << "the name is too long";
+        return false;
     }
-    if (!file->isOpen()) {
-        openError = target.path + QLatin1String(": ") + file->errorString();
-        qCWarning(lcDownload) << "download: File open error" << target.path << file->errorString();
+
+    int fd = -1;
+    QString reason = QStringLiteral("no free name for the partial file");
+    for (int count = 0; count <= MaxNameCount && fd < 0; ++count) {
+        const QString candidate = folder + QLatin1Char('/') + partFileName(fileName, count);
+        const QByteArray native = QFile::encodeName(candidate);
+        struct stat status {};
+        if (::lstat(native.constData(), &status) == 0) {
+            if (!S_ISREG(status.st_mode) || status.st_nlink != 1)
+                continue;
+            fd = ::open(native.constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0 && (errno == EACCES || errno == EPERM || errno == ELOOP))
+                continue;
+        } else if (errno == ENOENT) {
+            fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd < 0 && errno == EEXIST)
+                continue;
+        }
+        if (fd < 0) {
+            reason = candidate + QLatin1String(": ") + QString::fromLocal8Bit(strerror(errno));
+            break;
+        }
+        partPath = candidate;
+    }
+    if (fd < 0) {
+        openError = reason;
+        qCWarning(lcDownload) << "download: File open error" << path << reason;
+        return false;
+    }
+
+    // A replaced regular file keeps its permissions.
+    struct stat replaced {};
+    if (::lstat(QFile::encodeName(path).constData(), &replaced) == 0 && S_ISREG(replaced.st_mode))
+        ::fchmod(fd, replaced.st_mode & 07777);
+
+    file = new QFile;
+    if (!file->open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        openError = partPath + QLatin1String(": ") + file->errorString();
+        qCWarning(lcDownload) << "download: File open error" << partPath << file->errorString();
+        delete file;
+        file = nullptr;
         return false;
     }
     return true;
 }
 
-// Flushes the complete file, gives it the recording's time and, when it
-// replaces an existing one, puts it in its place. Reports a failure (and
-// cancels) when any of that fails.
+// Makes the complete file durable and gives it its final name: flushed,
+// given the recording's time and synced to the disk, then renamed over
+// whatever holds the final name (a link is replaced, never followed), then
+// the folder is synced. Until the rename nothing of the final name changes.
+// Reports a failure (and cancels) when any of that fails.
 bool ZVDownloadQueue::finishFile()
 {
     qint64 attempted = 0;
     qint64 written = 0;
     if (!flushGathered(&attempted, &written)) {
-        qCWarning(lcDownload) << "download: File write error" << file->fileName() << file->errorString();
-        fail(DownloadFileWriteError, int(attempted), int(written));
+        writeError(file->errorString(), int(attempted), int(written));
         return false;
     }
+    const int size = int(qMin<qint64>(estimatedSize, INT_MAX));
     if (!file->flush()) {
-        qCWarning(lcDownload) << "download: File write error" << file->fileName() << file->errorString();
-        fail(DownloadFileWriteError, int(qMin<qint64>(estimatedSize, INT_MAX)), -1);
-        return false;
-    }
-    // The folder may have gone while the file was written: the bytes then
-    // went to a file nobody can reach, which is no success.
-    if (!QFileInfo::exists(file->fileName())) {
-        qCWarning(lcDownload) << "download: File write error" << file->fileName() << "is gone";
-        fail(DownloadFileWriteError, int(qMin<qint64>(estimatedSize, INT_MAX)), -1);
+        writeError(file->errorString(), size, -1);
         return false;
     }
     keepRecordingTime();
-    if (!replacePath.isEmpty()) {
-        // rename() replaces a link of that name itself, never what it points to.
-        if (std::rename(QFile::encodeName(file->fileName()).constData(),
-                        QFile::encodeName(replacePath).constData()) != 0) {
-            qCWarning(lcDownload) << "download: File write error" << replacePath << strerror(errno);
-            fail(DownloadFileWriteError, int(qMin<qint64>(estimatedSize, INT_MAX)), -1);
-            return false;
-        }
-        static_cast<QTemporaryFile *>(file)->setAutoRemove(false);
-        replacePath.clear();
+    if (::fsync(file->handle()) != 0) {
+        writeError(QString::fromLocal8Bit(strerror(errno)), size, -1);
+        return false;
     }
-    closeFile();
+    file->close();
+    if (std::rename(QFile::encodeName(partPath).constData(), QFile::encodeName(finalPath).constData()) != 0) {
+        writeError(finalPath + QLatin1String(": ") + QString::fromLocal8Bit(strerror(errno)), size, -1);
+        return false;
+    }
+    const QString folder = QFileInfo(finalPath).absolutePath();
+    if (!syncFolder(folder))
+        qCWarning(lcDownload) << "download: Cannot sync the folder" << folder << strerror(errno);
+    delete file;
+    file = nullptr;
     return true;
 }
 
@@ -467,19 +580,19 @@ bool ZVDownloadQueue::flushGathered(qint64 *attempted, qint64 *written)
     return *written == *attempted;
 }
 
+// An unfinished file stays under its ".part" name with everything that
+// arrived verified; the final name is not touched.
 void ZVDownloadQueue::closeFile()
 {
     if (!file)
         return;
-    // A partial file keeps everything that arrived verified.
     qint64 attempted = 0;
     qint64 written = 0;
     if (!flushGathered(&attempted, &written))
-        qCWarning(lcDownload) << "download: File write error" << file->fileName() << file->errorString();
+        qCWarning(lcDownload) << "download: File write error" << partPath << file->errorString();
     file->close();
-    delete file;   // an unfinished temporary file removes itself
+    delete file;
     file = nullptr;
-    replacePath.clear();
 }
 
 void ZVDownloadQueue::cancel()
@@ -487,9 +600,11 @@ void ZVDownloadQueue::cancel()
     closeFile();
     {
         MutexLocker locker(mutex);
-        targetList.clear();
+        targets.clear();
     }
     canceled = true;
+    running = false;
+    waitingForListing = false;
     connection->sendPacket(ZVCommandFactory::createCancelDownloadRequest());
 }
 

@@ -108,7 +108,7 @@ private:
     {
         if (!harmlessName(entry->name))
             return;
-        QFile file(area.dir().filePath(entry->name));
+        QFile file(area.filePath(entry->name));
         if (file.open(QIODevice::WriteOnly) && !(listedSize ? file.resize(entry->size) : file.write("x", 1) == 1))
             fail("cannot prepare an existing file", entry->name);
     }
@@ -151,7 +151,7 @@ private:
         packetPhase = false;
         inPacket = nullptr;
         if (!finishedName.isNull()) {
-            QFile file(area.dir().filePath(finishedName));
+            QFile file(area.filePath(finishedName));
             check(file.open(QIODevice::ReadOnly) && file.readAll() == finishedBytes,
                   "a completed file does not hold the accepted bytes", finishedName);
             finishedName = QString();
@@ -166,7 +166,9 @@ private:
         check(listed, "a download of an entry that is not listed", name);
         check(harmlessName(name), "a download under an unsafe name", name);
         check(!packetPhase, "a new file started before the last one was complete");
-        while (!waiting.isEmpty() && !fileList->containsIndex(waiting.first()))
+        // Targets that are not listed recordings are lost, not downloaded.
+        while (!waiting.isEmpty()
+               && (!fileList->containsIndex(waiting.first()) || fileList->findByIndex(waiting.first())->isFolder))
             waiting.removeFirst();
         check(!waiting.isEmpty() && fileList->findByIndex(waiting.first())->name == name,
               "a download of another entry than the first target", name);
@@ -209,7 +211,7 @@ private:
     void skipped(const QString &name)
     {
         check(option == SaveNewer || option == SaveNoWrite, "a file skipped under a rule that does not skip");
-        check(QFile::exists(area.dir().filePath(name)), "a file skipped that does not exist", name);
+        check(QFile::exists(area.filePath(name)), "a file skipped that does not exist", name);
     }
 
     void failed(AppErrorCode code, int param, int param2)
@@ -217,7 +219,11 @@ private:
         waiting.clear();   // every failure cancels the whole download
         if (!packetPhase) {
             refusing = true;
-            if (code == DownloadIllegalFileName) {
+            if (code == DownloadTargetLost) {
+                // Reported once, at the end; the download is not cancelled.
+                check(param > 0 && param2 == 0, "lost targets", QString::number(param));
+                refusing = false;
+            } else if (code == DownloadIllegalFileName) {
                 const QString name = fileList->findByIndex(param)->name;
                 check(!harmlessName(name), "a safe name refused", name);
             } else {

@@ -271,13 +271,20 @@ void ScratchArea::clean() const
 
 bool harmlessName(const QString &name)
 {
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+    if (name.isEmpty() || name.size() > 255 || name.startsWith(QLatin1Char('.')))
         return false;
     for (const QChar c : name) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c == QLatin1Char('/') || c == QLatin1Char('\\'))
+        const ushort u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069)
+            || c == QLatin1Char('/') || c == QLatin1Char('\\'))
             return false;
     }
     return true;
+}
+
+QString ScratchArea::filePath(const QString &name) const
+{
+    return scratch + QLatin1Char('/') + name;
 }
 
 } // namespace fuzz

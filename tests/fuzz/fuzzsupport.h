@@ -114,6 +114,8 @@ public:
     ScratchArea();
     QString path() const { return scratch; }
     QDir dir() const { return QDir(scratch); }
+    // `name` in the folder, also when it begins with ':' (no resource path).
+    QString filePath(const QString &name) const;
     void checkNothingOutside() const;
     void clean() const;
 
@@ -125,8 +127,9 @@ private:
     QStringList expected;
 };
 
-// A name the program may write in a folder: not empty, not "." or "..", no
-// control character, no slash or backslash.
+// A name the program may write in a folder: 1 to 255 UTF-16 units, no
+// leading dot, no control character (C0, DEL, C1), no bidirectional control,
+// no slash or backslash.
 bool harmlessName(const QString &name);
 
 } // namespace fuzz

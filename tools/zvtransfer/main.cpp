@@ -54,6 +54,7 @@ QString explanation(AppErrorCode code)
     case DownloadSizeExceeded: return QStringLiteral("the recorder sent more data than the file's listed size");
     case DownloadFileWriteError: return QStringLiteral("writing the target file failed (disk full or not writable?)");
     case DownloadNoSpace: return QStringLiteral("the destination folder has not enough free space for these files");
+    case DownloadTargetLost: return QStringLiteral("some recordings were no longer listed after the recorder's listing changed");
     default: break;
     }
     return QStringLiteral("unknown error");
