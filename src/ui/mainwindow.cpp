@@ -161,14 +161,15 @@ MainWindow::~MainWindow()
     // End the link, then give the worker a short while to finish. A worker
     // still busy after that (stuck in a long pause or call) must not keep the
     // window from closing; and a QThread destroyed while it runs aborts the
-    // process. So that thread object, with the controller on it, is leaked
-    // on purpose (no parent any more, never deleted): the process's end
-    // reclaims it.
+    // process. So that thread object, the controller on it and the relay it
+    // feeds are deliberately left behind (no parent any more): they go once
+    // the thread ends by itself, or with the process, whichever comes first.
     emit requestDisconnect();
     if (!stopThread(controllerThread, ThreadJoin::ExitBoundMs)) {
         controllerThread->setParent(nullptr);
-        // The relay is fed on the worker thread: it goes only after it.
         progressRelay->setParent(nullptr);
+        connect(controllerThread, &QThread::finished, progressRelay, &QObject::deleteLater);
+        connect(controllerThread, &QThread::finished, controllerThread, &QObject::deleteLater);
     }
     delete ui;
     delete model;
