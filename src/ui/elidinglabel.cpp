@@ -1,7 +1,9 @@
 #include "ui/elidinglabel.h"
 
+#include <QHelpEvent>
 #include <QPainter>
 #include <QStyle>
+#include <QToolTip>
 
 namespace {
 // One line: a line break in a name must not forge a second line.
@@ -23,6 +25,12 @@ ElidingLabel::ElidingLabel(QWidget *parent)
     setWordWrap(false);
 }
 
+void ElidingLabel::setElideMode(Qt::TextElideMode mode)
+{
+    elideMode = mode;
+    update();
+}
+
 QSize ElidingLabel::sizeHint() const
 {
     const QMargins margins = contentsMargins();
@@ -41,7 +49,21 @@ QSize ElidingLabel::minimumSizeHint() const
 QString ElidingLabel::shownText() const
 {
     const int width = contentsRect().width() - 2 * margin();
-    return fontMetrics().elidedText(oneLine(text()), Qt::ElideMiddle, qMax(0, width));
+    return fontMetrics().elidedText(oneLine(text()), elideMode, qMax(0, width));
+}
+
+bool ElidingLabel::event(QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip || !toolTip().isEmpty())
+        return QLabel::event(event);
+    // The whole text, where it is cut; escaped, so markup stays letters.
+    const QString whole = oneLine(text());
+    if (shownText() == whole)
+        QToolTip::hideText();
+    else
+        QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(),
+                           QStringLiteral("<qt>%1</qt>").arg(whole.toHtmlEscaped()), this);
+    return true;
 }
 
 void ElidingLabel::paintEvent(QPaintEvent *event)

@@ -91,6 +91,9 @@ MainWindow::MainWindow(QWidget *parent)
     for (QLabel *label : {ui->labelStatus, ui->labelDetailDate, ui->labelDetailSize, ui->labelDetailFormat,
                           ui->labelDetailMusicLength})
         label->setTextFormat(Qt::PlainText);
+    // Names keep their beginning and their ending when cut; the advice line
+    // its beginning.
+    ui->labelDetail->setElideMode(Qt::ElideRight);
 
     settings = new AppSettings(this);
     model = new DownloadFileModel;
