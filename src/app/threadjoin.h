@@ -71,7 +71,8 @@ constexpr unsigned long Unbounded = ULONG_MAX;
 // and waits at most `boundMs` for it. True when it has finished. False when
 // it is still running: it may not be destroyed then (destroying a running
 // QThread aborts the process), so the caller leaves the QThread object and
-// everything living on that thread alone until the process ends.
+// everything living on that thread alone while it runs (deleting them on its
+// finished() signal at the earliest).
 inline bool stopThread(QThread *thread, unsigned long boundMs = ThreadJoin::Unbounded)
 {
     thread->requestInterruption();

@@ -86,8 +86,9 @@ MainWindow::MainWindow(QWidget *parent)
     const int detailHeight = ui->frame_2->sizeHint().height();
     if (detailHeight > ui->frame_2->maximumHeight())
         ui->frame_2->setFixedHeight(detailHeight);
-    // Names and other texts from the recorder are shown as they are, never
-    // read as markup.
+    // Texts are shown as they are, never read as markup. (The labels that
+    // show the recorder's names and the error lines are ElidingLabels, plain
+    // by themselves.)
     for (QLabel *label : {ui->labelStatus, ui->labelDetailDate, ui->labelDetailSize, ui->labelDetailFormat,
                           ui->labelDetailMusicLength})
         label->setTextFormat(Qt::PlainText);
@@ -406,7 +407,7 @@ void MainWindow::downloadFinished()
     standbyState();
     // Only files written or kept by the same-name rule count as completed;
     // the ones no longer listed are named in the line below.
-    ui->labelInfo->setText(QString::number(fileCount - targetsLost) + tr(" files completed."));
+    ui->labelInfo->setText(QString::number(qMax(0, fileCount - targetsLost)) + tr(" files completed."));
     if (targetsLost > 0) {
         const QString codeText =
             QStringLiteral("(%1)").arg(ErrorTranslator::getCodeText(TargetsLostCode, targetsLost, 0));
