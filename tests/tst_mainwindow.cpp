@@ -679,9 +679,6 @@ void tst_MainWindow::largeFolderShowsPaintsAndSorts()
         window.clickHeader(1);
     QCOMPARE(window.model()->index(0, 1).data().toString(), lastName);
     QVERIFY(window.isTicked(0));
-    QVERIFY(!window.isTicked(last));
-    window.tickRow(0);
-    QVERIFY(!window.isTicked(0));
     QVERIFY(!window->grab().isNull());
 }
 
