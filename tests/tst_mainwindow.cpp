@@ -918,6 +918,9 @@ void tst_MainWindow::closingDoesNotWaitForABusyWorker()
     auto *window = new TestWindow;
     QPointer<QThread> thread = window->findChild<QThread *>(QString(), Qt::FindDirectChildrenOnly);
     QVERIFY(thread);
+    // The window's parts, what the worker feeds among them: all go in the end.
+    const QObjectList children = window->children();
+    const QList<QPointer<QObject>> left(children.begin(), children.end());
     QSemaphore entered;
     QSemaphore gate;
     auto *busy = new QObject;
@@ -940,6 +943,7 @@ void tst_MainWindow::closingDoesNotWaitForABusyWorker()
 
     gate.release();
     QTRY_VERIFY_WITH_TIMEOUT(!thread, ConnectTimeoutMs);   // asked to quit already: it ends once free, and goes
+    QTRY_VERIFY(std::all_of(left.begin(), left.end(), [](const QPointer<QObject> &child) { return !child; }));
     delete busy;
 }
 

@@ -172,8 +172,10 @@ MainWindow::~MainWindow()
     if (!stopThread(controllerThread, ThreadJoin::ExitBoundMs)) {
         controllerThread->setParent(nullptr);
         progressRelay->setParent(nullptr);
-        connect(controllerThread, &QThread::finished, progressRelay, &QObject::deleteLater);
         connect(controllerThread, &QThread::finished, controllerThread, &QObject::deleteLater);
+        // The relay is fed on the worker thread: it goes after the thread
+        // object, whose destruction waits for the thread's very end.
+        connect(controllerThread, &QObject::destroyed, progressRelay, &QObject::deleteLater);
     }
     delete ui;
     delete model;
