@@ -18,12 +18,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QScopeGuard>
 #include <QtTest>
 #include <functional>
 #include <memory>
@@ -54,7 +54,7 @@ constexpr int WatchdogMs = 30000;
 constexpr int PollIntervalMs = 10000;
 // QTimer's default coarse timers may fire up to 5 % early.
 constexpr int WatchdogEarliestMs = WatchdogMs * 95 / 100;
-// More rows than a widget per row survived (about 30 000 overflowed the stack).
+// As many rows as crashed the window while each had a check-box widget.
 constexpr int LargeFolderRows = 30000;
 constexpr int LargeFolderTimeoutMs = 30000;
 // Closing waits about 2 s for a busy worker, then goes.
