@@ -1,6 +1,6 @@
 // The file table behind the main window: the cells of a row (size text, type
-// icon, what a folder leaves empty), the sorting rules and the checked-entry
-// helpers, plus Qt's own model checks.
+// icon, what a folder leaves empty), the sorting rules, the check column and
+// the checked-entry helpers, plus Qt's own model checks.
 #include <QAbstractItemModelTester>
 #include <QPixmap>
 #include <QtTest>
@@ -158,11 +158,13 @@ void tst_DownloadFileModel::checkedTotalsAndIndexes()
     entries.add(QStringLiteral("A.WAV"), false, 1000, 7);
     entries.add(QStringLiteral("EMPTY.WAV"), false, 0, 3);
     entries.add(QStringLiteral("BIG.WAV"), false, 0xFFFFFFFF, 0x7FFF);
+    // A row is checked as the table's check box does it: its check state.
     for (int row : qAsConst(checkedRows)) {
         if (row < 0)
             entries.model.setAllChecked(true);
         else
-            entries.model.setChecked(row, true);
+            QVERIFY(entries.model.setData(entries.model.index(row, DownloadFileModel::ColumnCheck), Qt::Checked,
+                                          Qt::CheckStateRole));
     }
 
     QCOMPARE(entries.model.checkedTotalSize(), total);
@@ -178,6 +180,8 @@ void tst_DownloadFileModel::passesModelTester()
     entries.add(QStringLiteral("DIR"), true, 0, -32767, 1);
     entries.add(QStringLiteral("b.wav"), false, 10, 1, 2);
     entries.add(QStringLiteral("A.MP3"), false, 5000, 2, 3);
+    entries.model.setData(entries.model.index(1, DownloadFileModel::ColumnCheck), Qt::Checked, Qt::CheckStateRole);
+    entries.model.setAllChecked(false);
     for (int column = 0; column < 4; ++column) {
         entries.model.sort(column, Qt::AscendingOrder);
         entries.model.sort(column, Qt::DescendingOrder);

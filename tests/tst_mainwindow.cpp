@@ -1,15 +1,16 @@
 // The main window against the in-process recorder simulator, driven through
 // its widgets' object names as a user drives it: the stored settings and the
 // settings dialog, connecting, browsing, details, downloads with progress,
-// cancel and errors, the watchdog, the overlay and sorting. Pictures of the
-// searching, standby and downloading states go to screenshots/ beside this
-// executable. Runs on a scratch XDG_CONFIG_HOME; the window's network name is
-// this test's own loopback address.
+// cancel and errors, the watchdog, the overlay, sorting, a large folder,
+// recorder texts and closing. Pictures of the searching, standby and
+// downloading states go to screenshots/ beside this executable. Runs on a
+// scratch XDG_CONFIG_HOME; the window's network name is this test's own
+// loopback address. The folder chooser is answered through the window's
+// hook, never as a real dialog (its file-system thread is not ours to race).
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
-#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -27,9 +30,12 @@
 
 #include "app/appsettings.h"
 #include "app/threadjoin.h"
+#include "controller/downloadfileinfo.h"
 #include "controller/zvrecordmode.h"
+#include "protocol/zvcommand.h"
 #include "sim/recordersimulator.h"
 #include "ui/connectoffwidget.h"
+#include "ui/downloadfilemodel.h"
 #include "ui/mainwindow.h"
 #include "ui/settingdialog.h"
 
@@ -48,6 +54,11 @@ constexpr int WatchdogMs = 30000;
 constexpr int PollIntervalMs = 10000;
 // QTimer's default coarse timers may fire up to 5 % early.
 constexpr int WatchdogEarliestMs = WatchdogMs * 95 / 100;
+// As many rows as crashed the window while each had a check-box widget.
+constexpr int LargeFolderRows = 30000;
+constexpr int LargeFolderTimeoutMs = 30000;
+// Closing waits about 2 s for a busy worker, then goes.
+constexpr int CloseBoundMs = 2500;
 
 // The window's settings file; written back when the returned object goes.
 std::unique_ptr<QSettings> store()
@@ -140,6 +151,35 @@ public:
     }
 };
 
+// Any clearly red pixel (rich text asked for red letters).
+bool hasRed(const QImage &image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 150 && c.green() < 100 && c.blue() < 100)
+                return true;
+        }
+    }
+    return false;
+}
+
+// The real window; its folder chooser answers with `chosen` at once and
+// remembers where it was asked to start.
+class TestWindow : public MainWindow
+{
+public:
+    QString chosen;
+    QString startedIn;
+
+protected:
+    QString chooseSaveDirectory(const QString &startDirectory) override
+    {
+        startedIn = startDirectory;
+        return chosen;
+    }
+};
+
 // The window with named access to its widgets.
 class Window
 {
@@ -157,6 +197,7 @@ public:
 
     MainWindow *operator->() const { return window.get(); }
     MainWindow *get() const { return window.get(); }
+    DownloadFileModel *fileModel() const { return qobject_cast<DownloadFileModel *>(model()); }
 
     template<typename T>
     T *widget(const char *name) const
@@ -182,16 +223,13 @@ public:
     }
     int rowOf(const QString &name) const { return names().indexOf(name); }
 
-    QCheckBox *rowBox(int row) const
-    {
-        QWidget *cell = table()->indexWidget(model()->index(row, 0));
-        return cell ? cell->findChild<QCheckBox *>(QStringLiteral("TableCheckBox")) : nullptr;
-    }
+    // The row's check box as the view draws it.
+    bool isTicked(int row) const { return model()->index(row, 0).data(Qt::CheckStateRole) == Qt::Checked; }
     QList<bool> boxStates() const
     {
         QList<bool> states;
         for (int row = 0; row < model()->rowCount(); ++row)
-            states << (rowBox(row) && rowBox(row)->isChecked());
+            states << isTicked(row);
         return states;
     }
 
@@ -199,17 +237,20 @@ public:
     {
         QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, cellCenter(row));
     }
+    // A click on the row's check cell, scrolled into view first.
+    void tickRow(int row) const
+    {
+        const QModelIndex cell = model()->index(row, 0);
+        table()->scrollTo(cell);
+        QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, table()->visualRect(cell).center());
+    }
     // A real double click: press and release, then the double-click event.
     void doubleClickRow(int row) const
     {
         clickRow(row);
         QTest::mouseDClick(table()->viewport(), Qt::LeftButton, {}, cellCenter(row));
     }
-    void tick(const QString &name) const
-    {
-        QCheckBox *box = rowBox(rowOf(name));
-        QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
-    }
+    void tick(const QString &name) const { tickRow(rowOf(name)); }
     void clickHeader(int column) const
     {
         QHeaderView *header = table()->horizontalHeader();
@@ -258,14 +299,10 @@ public:
     // the folder the chooser started in.
     QString download(const QString &directory) const
     {
-        QString startedIn;
-        whenShown<QFileDialog>([&startedIn, directory](QFileDialog *chooser) {
-            startedIn = chooser->directory().absolutePath();
-            chooser->setDirectory(directory);
-            static_cast<QDialog *>(chooser)->accept();
-        });
+        window->chosen = directory;
+        window->startedIn.clear();
         button("downloadButton")->click();
-        return startedIn;
+        return window->startedIn;
     }
 
 private:
@@ -278,7 +315,7 @@ private:
         return thread;
     }
 
-    std::unique_ptr<MainWindow> window{new MainWindow};
+    std::unique_ptr<TestWindow> window{new TestWindow};
 };
 } // namespace
 
@@ -304,10 +341,17 @@ private slots:
     void musicMtrOnlyForZV61KT_data();
     void musicMtrOnlyForZV61KT();
     void sortingKeepsCheckBoxesWithTheirEntries();
+    void largeFolderShowsPaintsAndSorts();
+    void recorderTextsShowAsWrittenWithoutWideningTheWindow_data();
+    void recorderTextsShowAsWrittenWithoutWideningTheWindow();
     void downloadShowsProgressPerFile_data();
     void downloadShowsProgressPerFile();
-    void errorOutlivesItsCancelButAUserCancelSaysSo();
+    void errorOutlivesItsCancel();
+    void downloadEndsAsTheControllerReports_data();
+    void downloadEndsAsTheControllerReports();
+    void watchdogDropsASilentRecorder_data();
     void watchdogDropsASilentRecorder();
+    void closingDoesNotWaitForABusyWorker();
 
 private:
     bool waitConnected(const Window &window)
@@ -459,10 +503,16 @@ void tst_MainWindow::fileClickShowsDetails_data()
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("length");
     QTest::addColumn<QString>("picture");   // empty: no picture
+    QTest::addColumn<QString>("infoLine");   // the status lines once the answer is in
+    QTest::addColumn<QString>("detailLine");
     QTest::addRow("upper-case-wav-gets-no-picture")
-        << "ZV_0001.WAV" << "WAV  48000Hz 16bit" << "00:00:02" << QString();
-    QTest::addRow("lower-case-mp3-gets-its-picture")
-        << "live.mp3" << "MP3  44100Hz 128kbps" << "00:00:05" << ":/images/resource/ZV_06_02_mp3_L.png";
+        << "ZV_0001.WAV" << "WAV  48000Hz 16bit" << "00:00:02" << QString() << "Standby." << QString();
+    QTest::addRow("lower-case-mp3-gets-its-picture") << "live.mp3" << "MP3  44100Hz 128kbps" << "00:00:05"
+                                                     << ":/images/resource/ZV_06_02_mp3_L.png" << "Standby." << QString();
+    // The recorder has no details of a text file: the error is shown and the
+    // window is usable again at once, not after the watchdog.
+    QTest::addRow("detail-error-returns-to-standby-keeping-its-lines")
+        << "README.TXT" << QString() << QString() << QString() << "An error has occurred.(code : E9-0-0)" << Advice;
 }
 
 void tst_MainWindow::fileClickShowsDetails()
@@ -471,6 +521,8 @@ void tst_MainWindow::fileClickShowsDetails()
     QFETCH(QString, format);
     QFETCH(QString, length);
     QFETCH(QString, picture);
+    QFETCH(QString, infoLine);
+    QFETCH(QString, detailLine);
 
     Window window;
     QVERIFY(waitConnected(window));
@@ -491,7 +543,10 @@ void tst_MainWindow::fileClickShowsDetails()
     QTRY_VERIFY_WITH_TIMEOUT(window.isStandby(), ExchangeTimeoutMs);
     QCOMPARE(window.text("labelDetailFormat"), format);
     QCOMPARE(window.text("labelDetailMusicLength"), length);
-    shoot(window.get(), QStringLiteral("standby"));   // the last row's picture stays
+    QCOMPARE(window.text("labelInfo"), infoLine);
+    QCOMPARE(window.text("labelDetail"), detailLine);
+    if (infoLine == QLatin1String("Standby."))
+        shoot(window.get(), QStringLiteral("standby"));
 }
 
 // The detail slot's texts, including values the demo files never produce.
@@ -589,6 +644,82 @@ void tst_MainWindow::sortingKeepsCheckBoxesWithTheirEntries()
     QVERIFY(boxesFollowEntries());
 }
 
+// A folder of 30 000 recordings (empty files, so the folder is quick to
+// write), as many as made a check-box widget per row crash the window: the
+// table fills, paints, sorts and scrolls, and its check boxes work as in a
+// small folder.
+void tst_MainWindow::largeFolderShowsPaintsAndSorts()
+{
+    const QDir large(scratch.filePath(QStringLiteral("large")));
+    QVERIFY(large.mkpath(QStringLiteral(".")));
+    for (int n = 0; n < LargeFolderRows; ++n) {
+        QFile file(large.filePath(QStringLiteral("T%1.WAV").arg(n, 5, 10, QLatin1Char('0'))));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const QString musicRoot = simulator.musicRoot();
+    simulator.setMusicRoot(large.path());
+    auto restore = qScopeGuard([&] { simulator.setMusicRoot(musicRoot); });
+
+    Window window;
+    QTRY_VERIFY_WITH_TIMEOUT(window.model()->rowCount() == LargeFolderRows && window.isStandby(),
+                             LargeFolderTimeoutMs);
+    QVERIFY(!window->grab().isNull());
+
+    // The last row's box, scrolled to: ticked, and nothing asked of the recorder.
+    const int last = LargeFolderRows - 1;
+    const QString lastName = window.model()->index(last, 1).data().toString();
+    window.tickRow(last);
+    QVERIFY(window.isTicked(last));
+    QVERIFY(window.table()->selectionModel()->selectedRows().isEmpty());
+    QCOMPARE(window.text("labelStatus"), QString());
+    QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
+
+    // Sorted by name until that entry comes first: its tick comes with it.
+    for (int clicks = 0; clicks < 2 && window.model()->index(0, 1).data().toString() != lastName; ++clicks)
+        window.clickHeader(1);
+    QCOMPARE(window.model()->index(0, 1).data().toString(), lastName);
+    QVERIFY(window.isTicked(0));
+    QVERIFY(!window->grab().isNull());
+}
+
+void tst_MainWindow::recorderTextsShowAsWrittenWithoutWideningTheWindow_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addRow("markup-is-not-rendered") << "<font color=red size=6>All 12 files completed.";
+    QTest::addRow("300-characters-do-not-widen") << QString(296, QLatin1Char('W')) + QStringLiteral(".WAV");
+}
+
+// A name from the recorder in the detail panel and the status line, and an
+// error line: shown letter for letter, within the window's width.
+void tst_MainWindow::recorderTextsShowAsWrittenWithoutWideningTheWindow()
+{
+    QFETCH(QString, name);
+    storeSettings(QString());
+    Window window;
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QTRY_VERIFY(window.isSearching());
+    const QSize size = window->size();
+
+    QObject::disconnect(window.get(), &MainWindow::requestFileDetail, nullptr, nullptr);
+    auto *entry = new DownloadFileInfo(window.get());
+    entry->name = name;
+    entry->size = 1234;
+    window.fileModel()->append(entry);
+    emit window.fileModel()->layoutChanged();
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "on_filelistTableView_clicked",
+                                      Q_ARG(QModelIndex, window.model()->index(0, 1))));
+    window->sequenceError(NetworkSocketError, 1, 0);
+    window->downloadStarted(name, 1234);
+    QTest::qWait(100);   // layouts settle, a window that grows does so now
+
+    for (const char *label : {"labelDetailName", "labelInfo"})
+        QVERIFY2(!hasRed(window.widget<QLabel>(label)->grab().toImage()), label);
+    QCOMPARE(window->size(), size);
+    QCOMPARE(window.text("labelDetailName"), name);
+    QCOMPARE(window.text("labelInfo"), name + QStringLiteral(" - 1234 bytes"));
+    QCOMPARE(window.text("labelDetail"), Advice);
+}
+
 void tst_MainWindow::downloadShowsProgressPerFile_data()
 {
     QTest::addColumn<QStringList>("files");
@@ -639,9 +770,8 @@ void tst_MainWindow::downloadShowsProgressPerFile()
 }
 
 // A failed check cancels the download; the recorder's confirmation of that
-// cancel must leave the error's two lines readable. The next download starts
-// clean: the user's own cancel says so.
-void tst_MainWindow::errorOutlivesItsCancelButAUserCancelSaysSo()
+// cancel must leave the error's two lines readable.
+void tst_MainWindow::errorOutlivesItsCancel()
 {
     QTemporaryDir target;
     simulator.setCorruptCheckAt(2);
@@ -657,51 +787,164 @@ void tst_MainWindow::errorOutlivesItsCancelButAUserCancelSaysSo()
     QVERIFY2(errorLine.match(window.text("labelInfo")).hasMatch(), qPrintable(window.text("labelInfo")));
     QCOMPARE(window.text("labelDetail"), Advice);
     QCOMPARE(window.progress(), 0);
-
-    simulator.clearFaults();
-    simulator.setThrottle(256 * 1024);
-    window.download(target.path());
-    QTRY_VERIFY(window.progress() > 0);
-    QTest::mouseClick(window.button("cancelButton"), Qt::LeftButton);
-    QTRY_COMPARE(window.text("labelInfo"), QStringLiteral("download canceled."));
-    QVERIFY(window.isStandby());
-    QCOMPARE(window.text("labelDetail"), QString());
 }
 
-// The recorder goes silent in the middle of a transfer (no FIN, no RST): the
-// watchdog drops the link 30 s after the last progress, and the next poll
-// connects and lists again.
+void tst_MainWindow::downloadEndsAsTheControllerReports_data()
+{
+    // Steps, each the controller's report to the window or the user's click:
+    // "started", "error CODE PARAM1", "relisted" (the recorder dropped and
+    // resent its listing), "finished", "canceled", "cancel-click".
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("info");
+    QTest::addColumn<QString>("detail");
+    QTest::addRow("framing-warning-keeps-no-line-through-a-cancel")
+        << QStringList{"started", "error 2 -16", "canceled"} << "download canceled." << QString();
+    QTest::addRow("user-cancel-says-so-whatever-came-before")
+        << QStringList{"started", "error 6 1 2", "cancel-click"} << "download canceled." << QString();
+    QTest::addRow("no-space-keeps-its-lines-through-the-cancel")
+        << QStringList{"started", "error 13 0", "canceled"} << "An error has occurred.(code : E13-0-0)" << Advice;
+    QTest::addRow("lost-targets-leave-the-count-and-say-so")
+        << QStringList{"started", "started", "error 14 1", "finished"} << "2 files completed."
+        << "1 files not downloaded.(code : E14-1-0)";
+    QTest::addRow("relist-keeps-the-download-running")
+        << QStringList{"started", "relisted", "started", "started", "finished"} << "3 files completed." << QString();
+}
+
+// The window alone: the controller hears nothing of the download (its
+// request is cut off), and its reports are played to the window's slots.
+void tst_MainWindow::downloadEndsAsTheControllerReports()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, info);
+    QFETCH(QString, detail);
+    QTemporaryDir target;
+    Window window;
+    QVERIFY(waitConnected(window));
+    const QStringList files{"ZV_0001.WAV", "ZV_0002.WAV", "ZV_0004.MP3"};
+    for (const QString &name : files)
+        window.tick(name);
+    QVERIFY(QObject::disconnect(window.get(), &MainWindow::requestDownloadFiles, nullptr, nullptr));
+    window.download(target.path());
+    QVERIFY(window.button("cancelButton")->isEnabled());
+
+    int started = 0;
+    for (const QString &step : qAsConst(steps)) {
+        const QStringList words = step.split(' ');
+        if (step == QLatin1String("started")) {
+            window->downloadStarted(files.at(started), 1000);
+            window->downloadProgress(1000);
+            ++started;
+        } else if (words.first() == QLatin1String("error")) {
+            window->sequenceError(AppErrorCode(words.at(1).toInt()), words.at(2).toInt(), 0);
+        } else if (step == QLatin1String("relisted")) {
+            window->discardFileList();
+            window->setFileList();
+            QVERIFY(window.model()->rowCount() > 0);
+            QVERIFY(window.button("cancelButton")->isEnabled() && !window.button("downloadButton")->isEnabled());
+            QCOMPARE(window.text("labelStatus"), QStringLiteral(" %1 / 3 files").arg(started));
+        } else if (step == QLatin1String("finished")) {
+            window->downloadFinished();
+        } else if (step == QLatin1String("canceled")) {
+            window->downloadCanceled();
+        } else if (step == QLatin1String("cancel-click")) {
+            QTest::mouseClick(window.button("cancelButton"), Qt::LeftButton);
+        }
+    }
+    QTRY_VERIFY(window.isStandby());
+    QCOMPARE(window.text("labelInfo"), info);
+    QCOMPARE(window.text("labelDetail"), detail);
+}
+
+void tst_MainWindow::watchdogDropsASilentRecorder_data()
+{
+    QTest::addColumn<bool>("duringDownload");
+    // It accepts the connection and never answers the list request: the
+    // window stands by with an empty table.
+    QTest::addRow("list-request-never-answered") << false;
+    // It goes silent in the middle of a transfer (no FIN, no RST).
+    QTest::addRow("silent-in-the-middle-of-a-download") << true;
+}
+
+// The watchdog drops the link 30 s after the last sign of life (the
+// connection, the last progress), and the next poll connects and lists again.
 void tst_MainWindow::watchdogDropsASilentRecorder()
 {
+    QFETCH(bool, duringDownload);
     QTemporaryDir target;
     QVERIFY(target.isValid());
     const QString name = QStringLiteral("ZV_0002.WAV");
     QSignalSpy reconnected(&simulator, &RecorderSimulator::clientConnected);
+    simulator.setUnanswered(CODE_FILE_LIST, !duringDownload);
     Window window;
-    QVERIFY(waitConnected(window));
     QSignalSpy disconnectRequested(window.get(), &MainWindow::requestDisconnect);
-    reconnected.clear();
-
-    simulator.setDropAfter(300000, RecorderSimulator::DropMode::Silent);
-    window.tick(name);
-    window.download(target.path());
-    QTRY_VERIFY(window.text("labelDetail").startsWith(QStringLiteral("download ")));
+    if (duringDownload) {
+        QVERIFY(waitConnected(window));
+        simulator.setDropAfter(300000, RecorderSimulator::DropMode::Silent);
+        window.tick(name);
+        window.download(target.path());
+        QTRY_VERIFY(window.text("labelDetail").startsWith(QStringLiteral("download ")));
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(!window.overlay()->isVisible() && window.isStandby(), ConnectTimeoutMs);
+        QCOMPARE(window.model()->rowCount(), 0);
+    }
     QElapsedTimer waited;
     waited.start();
+    reconnected.clear();
 
     QVERIFY(disconnectRequested.wait(WatchdogMs + 5000));
     QVERIFY2(waited.elapsed() >= WatchdogEarliestMs, qPrintable(QString::number(waited.elapsed())));
     QCOMPARE(disconnectRequested.count(), 1);
-    const QByteArray partial = readAll(target.filePath(name + ".part"));
-    QVERIFY(partial.size() > 0 && partial.size() < QFileInfo(source(name)).size());
-    QVERIFY(partial == readAll(source(name)).left(partial.size()));
+    if (duringDownload) {
+        const QByteArray partial = readAll(target.filePath(name + ".part"));
+        QVERIFY(partial.size() > 0 && partial.size() < QFileInfo(source(name)).size());
+        QVERIFY(partial == readAll(source(name)).left(partial.size()));
+    }
+    simulator.setUnanswered(CODE_FILE_LIST, false);
 
     QTRY_VERIFY_WITH_TIMEOUT(window.isSearching(), PollIntervalMs + 2000);
     QCOMPARE(window.model()->rowCount(), 0);
     QVERIFY(reconnected.count() || reconnected.wait(ConnectTimeoutMs));
     QVERIFY(waitConnected(window));
     QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
-    QVERIFY(window.model()->rowCount() > 0);
+}
+
+// The worker is busy (here: in a call that would take 4 s) when the window
+// closes: the window goes after about 2 s and leaves the thread behind,
+// running, to end by itself.
+void tst_MainWindow::closingDoesNotWaitForABusyWorker()
+{
+    storeSettings(QString());
+    // Not the Window helper: it would wait for the thread without a bound.
+    auto *window = new TestWindow;
+    QPointer<QThread> thread = window->findChild<QThread *>(QString(), Qt::FindDirectChildrenOnly);
+    QVERIFY(thread);
+    // The window's parts, what the worker feeds among them: all go in the end.
+    const QObjectList children = window->children();
+    const QList<QPointer<QObject>> left(children.begin(), children.end());
+    QSemaphore entered;
+    QSemaphore gate;
+    auto *busy = new QObject;
+    busy->moveToThread(thread);
+    QMetaObject::invokeMethod(
+        busy, [&] {
+            entered.release();
+            gate.tryAcquire(1, 4000);
+        },
+        Qt::QueuedConnection);
+    QVERIFY(entered.tryAcquire(1, ConnectTimeoutMs));
+
+    QElapsedTimer closing;
+    closing.start();
+    delete window;
+    const qint64 closedAfter = closing.elapsed();
+    QVERIFY2(closedAfter < CloseBoundMs, qPrintable(QString::number(closedAfter)));
+    QVERIFY(thread && thread->isRunning());
+    QVERIFY(!thread->parent());
+
+    gate.release();
+    QTRY_VERIFY_WITH_TIMEOUT(!thread, ConnectTimeoutMs);   // asked to quit already: it ends once free, and goes
+    QTRY_VERIFY(std::all_of(left.begin(), left.end(), [](const QPointer<QObject> &child) { return !child; }));
+    delete busy;
 }
 
 int main(int argc, char *argv[])

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QThread>
 #include <QThreadStorage>
+#include <climits>
 
 #include "app/mutexlocker.h"
 
@@ -16,6 +17,9 @@
 // deferred deletions, when its thread-local data goes); stopThread() quits,
 // waits and takes that mark. Without the sanitizer they are a plain quit()
 // and wait().
+//
+// stopThread() may be given a bound: a worker stuck in a long call is then
+// left behind rather than waited for (see there).
 
 namespace ThreadJoin {
 #ifdef ZV_TSAN_ANNOTATIONS
@@ -57,13 +61,28 @@ inline void watchThreadEnd(QThread *thread)
 #endif
 }
 
-inline void stopThread(QThread *thread)
+namespace ThreadJoin {
+// How long closing a program waits for its worker thread.
+constexpr unsigned long ExitBoundMs = 2000;
+constexpr unsigned long Unbounded = ULONG_MAX;
+} // namespace ThreadJoin
+
+// Asks the thread to stop (interruption requested, event loop told to quit)
+// and waits at most `boundMs` for it. True when it has finished. False when
+// it is still running: it may not be destroyed then (destroying a running
+// QThread aborts the process), so the caller leaves the QThread object and
+// everything living on that thread alone while it runs (deleting them on its
+// finished() signal at the earliest).
+inline bool stopThread(QThread *thread, unsigned long boundMs = ThreadJoin::Unbounded)
 {
+    thread->requestInterruption();
     thread->quit();
-    thread->wait();
+    if (!thread->wait(boundMs))
+        return false;
 #ifdef ZV_TSAN_ANNOTATIONS
     __tsan_acquire(thread);
 #endif
+    return true;
 }
 
 #endif // THREADJOIN_H

@@ -105,6 +105,10 @@ QVariant DownloadFileModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::TextAlignmentRole:
         return Alignments[column];
+    case Qt::CheckStateRole:
+        if (column != ColumnCheck)
+            return QVariant();
+        return info->checked ? Qt::Checked : Qt::Unchecked;
     case Qt::DecorationRole:
         if (column != ColumnName)
             return QVariant();
@@ -145,11 +149,22 @@ QVariant DownloadFileModel::headerData(int section, Qt::Orientation orientation,
     return QVariant();
 }
 
+bool DownloadFileModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::CheckStateRole || !index.isValid() || index.column() != ColumnCheck
+        || index.row() >= entries->size())
+        return false;
+    setChecked(index.row(), value.toInt() == Qt::Checked);
+    return true;
+}
+
 Qt::ItemFlags DownloadFileModel::flags(const QModelIndex &index) const
 {
     // The invisible root is no item.
     if (!index.isValid())
         return Qt::NoItemFlags;
+    if (index.column() == ColumnCheck)
+        return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable;
     return Qt::ItemIsSelectable | Qt::ItemIsEnabled;
 }
 
@@ -178,6 +193,8 @@ void DownloadFileModel::append(DownloadFileInfo *info)
 void DownloadFileModel::setChecked(int row, bool checked)
 {
     entries->at(row)->checked = checked;
+    const QModelIndex cell = index(row, ColumnCheck);
+    emit dataChanged(cell, cell, {Qt::CheckStateRole});
 }
 
 bool DownloadFileModel::isChecked(int row) const
@@ -189,6 +206,8 @@ void DownloadFileModel::setAllChecked(bool checked)
 {
     for (DownloadFileInfo *info : qAsConst(*entries))
         info->checked = checked;
+    if (!entries->isEmpty())
+        emit dataChanged(index(0, ColumnCheck), index(entries->size() - 1, ColumnCheck), {Qt::CheckStateRole});
 }
 
 qint64 DownloadFileModel::checkedTotalSize() const

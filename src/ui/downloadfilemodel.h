@@ -10,7 +10,9 @@ class DownloadFileInfo;
 
 // The table behind the main window's file list: one row per entry of the
 // recorder's current folder, columns check box, name, date and size. The
-// entries belong to the window; the model only keeps pointers to them.
+// entries belong to the window; the model only keeps pointers to them. The
+// check column carries each entry's checked flag as its check state, so the
+// view draws and toggles the boxes itself, however many rows there are.
 class DownloadFileModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -24,6 +26,7 @@ public:
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
@@ -32,6 +35,7 @@ public:
     void clear();
     void append(DownloadFileInfo *info);
 
+    // Both report the changed check states (dataChanged).
     void setChecked(int row, bool checked);
     bool isChecked(int row) const;
     void setAllChecked(bool checked);

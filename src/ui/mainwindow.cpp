@@ -1,8 +1,6 @@
 #include "ui/mainwindow.h"
 
-#include <QCheckBox>
 #include <QFileDialog>
-#include <QHBoxLayout>
 #include <QIcon>
 #include <QMetaType>
 #include <QPixmap>
@@ -19,13 +17,13 @@
 #include "controller/zvcontroller.h"
 #include "download/samenameoption.h"
 #include "protocol/zvcommand.h"
+#include "ui/checkboxdelegate.h"
 #include "ui/connectoffwidget.h"
 #include "ui/downloadfilemodel.h"
 #include "ui/settingdialog.h"
 #include "ui_mainwindow.h"
 
 const QString MainWindow::MusicMtrModelPrefix = QStringLiteral("ZV-61KT");
-const QString MainWindow::TableCheckBoxName = QStringLiteral("TableCheckBox");
 
 namespace {
 const QString SettingIconNormal = QStringLiteral(":/images/resource/ZV_05_02_2.png");
@@ -48,6 +46,28 @@ constexpr TypePicture TypePictures[] = {
     {".wav", ":/images/resource/ZV_06_02_wav_L.png"},
 };
 
+// Errors after which the download queue gives up the download and cancels it.
+bool endsDownload(AppErrorCode code)
+{
+    switch (code) {
+    case DownloadFileNotOpen:
+    case DownloadPacketLengthError:
+    case DownloadIllegalOffset:
+    case DownloadPacketCrcError:
+    case DownloadIllegalFileName:
+    case DownloadSizeExceeded:
+    case DownloadFileWriteError:
+    case DownloadNoSpace:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isDetailError(AppErrorCode code)
+{
+    return code == FileDetailIllegalPacketSize || code == FileDetailUnknownFileFormat;
+}
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -61,6 +81,15 @@ MainWindow::MainWindow(QWidget *parent)
     const int detailHeight = ui->frame_2->sizeHint().height();
     if (detailHeight > ui->frame_2->maximumHeight())
         ui->frame_2->setFixedHeight(detailHeight);
+    // Texts are shown as they are, never read as markup. (The labels that
+    // show the recorder's names and the error lines are ElidingLabels, plain
+    // by themselves.)
+    for (QLabel *label : {ui->labelStatus, ui->labelDetailDate, ui->labelDetailSize, ui->labelDetailFormat,
+                          ui->labelDetailMusicLength})
+        label->setTextFormat(Qt::PlainText);
+    // Names keep their beginning and their ending when cut; the advice line
+    // its beginning.
+    ui->labelDetail->setElideMode(Qt::ElideRight);
 
     settings = new AppSettings(this);
     model = new DownloadFileModel;
@@ -78,6 +107,8 @@ MainWindow::MainWindow(QWidget *parent)
     ui->filelistTableView->setFocusPolicy(Qt::NoFocus);
     ui->filelistTableView->setSelectionBehavior(QAbstractItemView::SelectRows);
     ui->filelistTableView->setSelectionMode(QAbstractItemView::SingleSelection);
+    ui->filelistTableView->setItemDelegateForColumn(DownloadFileModel::ColumnCheck,
+                                                    new CheckBoxDelegate(ui->filelistTableView));
     ui->filelistTableView->resizeColumnsToContents();
 
     controller = new ZVController;
@@ -126,7 +157,21 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    stopThread(controllerThread);
+    // End the link, then give the worker a short while to finish. A worker
+    // still busy after that (stuck in a long pause or call) must not keep the
+    // window from closing; and a QThread destroyed while it runs aborts the
+    // process. So that thread object, the controller on it and the relay it
+    // feeds are deliberately left behind (no parent any more): they go once
+    // the thread ends by itself, or with the process, whichever comes first.
+    emit requestDisconnect();
+    if (!stopThread(controllerThread, ThreadJoin::ExitBoundMs)) {
+        controllerThread->setParent(nullptr);
+        progressRelay->setParent(nullptr);
+        connect(controllerThread, &QThread::finished, controllerThread, &QObject::deleteLater);
+        // The relay is fed on the worker thread: it goes after the thread
+        // object, whose destruction waits for the thread's very end.
+        connect(controllerThread, &QObject::destroyed, progressRelay, &QObject::deleteLater);
+    }
     delete ui;
     delete model;
     delete settings;
@@ -180,7 +225,11 @@ void MainWindow::searchingState()
     connectOffWidget->setEnabled(true);
     connectOffWidget->show();
     uiTimer->stop();
+    downloading = false;
     downloadFailed = false;
+    targetsLost = 0;
+    listingAwaited = false;
+    detailAwaited = false;
 }
 
 void MainWindow::standbyState()
@@ -192,7 +241,9 @@ void MainWindow::standbyState()
     }
     ui->labelStatus->setText(QString());
     ui->labelDetail->setText(QString());
-    uiTimer->stop();
+    // An awaited listing keeps its watchdog running.
+    if (!listingAwaited)
+        uiTimer->stop();
 }
 
 void MainWindow::communicatingState()
@@ -213,57 +264,43 @@ void MainWindow::standbyMessage()
     ui->labelInfo->setText(tr("Standby."));
 }
 
+// Standby, with the error's two lines left readable.
+void MainWindow::standbyKeepingError()
+{
+    const QString detail = ui->labelDetail->text();
+    standbyState();
+    ui->labelDetail->setText(detail);
+}
+
 void MainWindow::clearModel()
 {
     model->clear();
     qDeleteAll(findChildren<DownloadFileInfo *>(QString(), Qt::FindDirectChildrenOnly));
 }
 
-void MainWindow::addRowCheckBox(int row)
-{
-    auto *container = new QWidget(ui->filelistTableView);
-    auto *box = new QCheckBox;
-    auto *layout = new QHBoxLayout;
-    box->setObjectName(TableCheckBoxName);
-    layout->addWidget(box);
-    layout->setAlignment(Qt::AlignCenter);
-    layout->setContentsMargins(0, 0, 0, 0);
-    container->setLayout(layout);
-    connect(box, &QCheckBox::clicked, this, &MainWindow::tableCheckBox_clicked);
-    ui->filelistTableView->setIndexWidget(model->index(row, DownloadFileModel::ColumnCheck), container);
-}
-
-QCheckBox *MainWindow::rowCheckBox(int row) const
-{
-    QWidget *container = ui->filelistTableView->indexWidget(model->index(row, DownloadFileModel::ColumnCheck));
-    if (!container)
-        return nullptr;
-    return container->findChild<QCheckBox *>(TableCheckBoxName);
-}
-
+// The row check boxes are drawn from the entries' checked flags (the check
+// column's check state), so they follow the entries through any new order.
 void MainWindow::changing_tableLayout()
 {
-    for (int row = 0; row < model->rowCount(); ++row) {
-        if (QCheckBox *box = rowCheckBox(row))
-            box->setChecked(model->isChecked(row));
-    }
+    ui->filelistTableView->viewport()->update();
 }
 
+// A click in the check column: the box has toggled its entry's flag already.
 void MainWindow::tableCheckBox_clicked()
 {
     standbyMessage();
-    for (int row = 0; row < model->rowCount(); ++row) {
-        if (QCheckBox *box = rowCheckBox(row))
-            model->setChecked(row, box->isChecked());
-    }
 }
 
 void MainWindow::networkConnected()
 {
     connectOffWidget->hide();
+    // The controller asks for the listing now: a recorder that never answers
+    // is dropped by the watchdog like any other silent exchange.
+    listingAwaited = true;
     standbyState();
     ui->labelTarget->setText(settings->getSSID());
     ui->labelInfo->setText(QStringLiteral("Standby."));
+    uiTimer->start();
 }
 
 void MainWindow::networkClosed()
@@ -277,12 +314,23 @@ void MainWindow::networkClosed()
 
 void MainWindow::sequenceError(AppErrorCode code, int param1, int param2)
 {
-    // A failure during a download cancels it; its cancel must not hide why.
-    if (ui->cancelButton->isEnabled())
-        downloadFailed = true;
+    if (downloading) {
+        // An error that ends the download is followed by its cancel, which
+        // must not hide why. Others (a framing warning) leave it running.
+        if (endsDownload(code))
+            downloadFailed = true;
+        else if (code == DownloadTargetLost)
+            targetsLost += qMax(0, param1);
+    }
     const QString codeText = QStringLiteral("(%1)").arg(ErrorTranslator::getCodeText(code, param1, param2));
     ui->labelInfo->setText(tr("An error has occurred.") + codeText);
     ui->labelDetail->setText(tr("Please quit the Application and attempt to re-connect to the ZV."));
+    // The recorder will not send the details asked for: nothing more is
+    // coming, so the window is usable again.
+    if (detailAwaited && isDetailError(code)) {
+        detailAwaited = false;
+        standbyKeepingError();
+    }
 }
 
 void MainWindow::setFileList()
@@ -298,24 +346,27 @@ void MainWindow::setFileList()
         }
         model->append(entry);
     }
-    for (int row = 0; row < model->rowCount(); ++row)
-        addRowCheckBox(row);
     emit model->layoutChanged();
     // The locale's date-time can be wider than the column's default width;
     // never narrower than the header asks for.
     ui->filelistTableView->resizeColumnToContents(DownloadFileModel::ColumnDate);
+    listingAwaited = false;
+    // A download interrupted by a relist goes on with the new listing; its
+    // controls and texts stay.
+    if (downloading)
+        return;
     standbyState();
 }
 
 void MainWindow::discardFileList()
 {
-    for (int row = 0; row < model->rowCount(); ++row) {
-        const QModelIndex index = model->index(row, DownloadFileModel::ColumnCheck);
-        if (ui->filelistTableView->indexWidget(index))
-            ui->filelistTableView->setIndexWidget(index, new QWidget);
-    }
     clearModel();
     emit model->layoutChanged();
+    listingAwaited = true;
+    if (downloading) {
+        uiTimer->start();
+        return;
+    }
     communicatingState();
 }
 
@@ -323,6 +374,7 @@ void MainWindow::getFileDetailFinished(ZVFileFormat format, uint sampleRate, uin
 {
     ui->labelDetailFormat->setText(DetailText::formatText(format, sampleRate, bitrate));
     ui->labelDetailMusicLength->setText(DetailText::lengthText(fs, sampleRate));
+    detailAwaited = false;
     standbyState();
 }
 
@@ -348,24 +400,33 @@ void MainWindow::downloadProgress(qulonglong downloadBytes)
 
 void MainWindow::downloadFinished()
 {
+    downloading = false;
     standbyState();
-    ui->labelInfo->setText(QString::number(fileCount) + tr(" files completed."));
+    // Only files written or kept by the same-name rule count as completed;
+    // the ones no longer listed are named in the line below.
+    ui->labelInfo->setText(QString::number(qMax(0, fileCount - targetsLost)) + tr(" files completed."));
+    if (targetsLost > 0) {
+        const QString codeText =
+            QStringLiteral("(%1)").arg(ErrorTranslator::getCodeText(DownloadTargetLost, targetsLost, 0));
+        ui->labelDetail->setText(QString::number(targetsLost) + tr(" files not downloaded.") + codeText);
+    }
+    targetsLost = 0;
     if (totalBytes == 0)
         ui->progressBar->setValue(ProgressScale);
 }
 
 void MainWindow::downloadCanceled()
 {
+    downloading = false;
     if (downloadFailed) {
         // Cancelled because of an error: keep the error's two lines.
-        const QString detail = ui->labelDetail->text();
-        standbyState();
-        ui->labelDetail->setText(detail);
+        standbyKeepingError();
         downloadFailed = false;
     } else {
         standbyState();
         ui->labelInfo->setText(tr("download canceled."));
     }
+    targetsLost = 0;
     ui->progressBar->setValue(0);
 }
 
@@ -382,14 +443,18 @@ void MainWindow::uiTimeout()
     emit requestDisconnect();
 }
 
+QString MainWindow::chooseSaveDirectory(const QString &startDirectory)
+{
+    return QFileDialog::getExistingDirectory(this, tr("Save directory"), startDirectory, QFileDialog::ShowDirsOnly);
+}
+
 void MainWindow::on_downloadButton_clicked()
 {
     QList<int> indexes;
     model->checkedFileIndexes(indexes);
     if (indexes.isEmpty())
         return;
-    const QString directory =
-        QFileDialog::getExistingDirectory(this, tr("Save directory"), saveDirectory, QFileDialog::ShowDirsOnly);
+    const QString directory = chooseSaveDirectory(saveDirectory);
     if (directory.isEmpty())
         return;
 
@@ -399,6 +464,8 @@ void MainWindow::on_downloadButton_clicked()
     fileCount = indexes.size();
     filesStarted = 0;
     downloadFailed = false;
+    targetsLost = 0;
+    downloading = true;
 
     downloadingState();
     controller->setDownloadFiles(directory, indexes);
@@ -447,20 +514,22 @@ void MainWindow::on_pushButtonMTR_clicked()
 void MainWindow::on_checkBoxAll_clicked(bool checked)
 {
     standbyMessage();
-    for (int row = 0; row < model->rowCount(); ++row) {
-        if (QCheckBox *box = rowCheckBox(row))
-            box->setChecked(checked);
-    }
     model->setAllChecked(checked);
 }
 
 void MainWindow::on_cancelButton_clicked()
 {
+    // The user's own cancel is always reported as such, whatever came before.
+    downloadFailed = false;
     emit cancelDownload();
 }
 
 void MainWindow::on_filelistTableView_clicked(QModelIndex index)
 {
+    if (index.column() == DownloadFileModel::ColumnCheck) {
+        tableCheckBox_clicked();
+        return;
+    }
     standbyMessage();
     if (model->isFolder(index))
         return;
@@ -480,11 +549,15 @@ void MainWindow::on_filelistTableView_clicked(QModelIndex index)
     ui->labelDetailFormat->setText(QString());
     ui->labelDetailMusicLength->setText(QString());
     emit requestFileDetail(model->fileIndex(index));
+    detailAwaited = true;
     communicatingState();
 }
 
 void MainWindow::on_filelistTableView_doubleClicked(QModelIndex index)
 {
+    // Two clicks on a check box, not a request to open the row.
+    if (index.column() == DownloadFileModel::ColumnCheck)
+        return;
     standbyMessage();
     if (model->isFolder(index))
         emit requestMoveFolder(model->fileIndex(index));

@@ -13,7 +13,6 @@ class AppSettings;
 class ConnectOffWidget;
 class DownloadFileModel;
 class ProgressRelay;
-class QCheckBox;
 class QThread;
 class QTimer;
 class Ui_MainWindow;
@@ -39,8 +38,6 @@ public:
     static constexpr int WatchdogMs = 30000;
     // Recorders whose network name begins with this offer the Music/MTR trees.
     static const QString MusicMtrModelPrefix;
-    // Object name of every row's check box in column 0.
-    static const QString TableCheckBoxName;
 
 signals:
     void cancelDownload();
@@ -86,6 +83,9 @@ private slots:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    // Asks the user for the folder to download into, starting in
+    // `startDirectory`; empty when the user cancels.
+    virtual QString chooseSaveDirectory(const QString &startDirectory);
 
 private:
     void searchingState();
@@ -93,12 +93,11 @@ private:
     void communicatingState();
     void downloadingState();
     void standbyMessage();
+    void standbyKeepingError();
     void setControlsEnabled(bool setting, bool standby, bool cancel);
     bool isMusicMtrModel() const;
     void placeConnectOffWidget();
     void clearModel();
-    void addRowCheckBox(int row);
-    QCheckBox *rowCheckBox(int row) const;
 
     Ui_MainWindow *ui;
     AppSettings *settings;
@@ -114,9 +113,20 @@ private:
     quint64 completedBytes = 0;
     int fileCount = 0;
     int filesStarted = 0;
-    // Set when an error arrives during a download: the cancel that the error
-    // causes must leave the error's text readable.
+    // From the download button until the download's end (finished,
+    // cancelled or the link lost), a relist in between included.
+    bool downloading = false;
+    // Set by an error that ends the running download: the cancel that
+    // follows must leave the error's lines readable.
     bool downloadFailed = false;
+    // Targets of the running download that were not downloaded because the
+    // recorder no longer listed them.
+    int targetsLost = 0;
+    // A listing is on its way (after connecting, or after the recorder
+    // dropped the list): the watchdog runs until it has arrived.
+    bool listingAwaited = false;
+    // A file's details were requested and have not arrived.
+    bool detailAwaited = false;
 };
 
 #endif // MAINWINDOW_H
