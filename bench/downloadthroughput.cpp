@@ -39,9 +39,9 @@
 #include <functional>
 #include <sys/resource.h>
 
-#include "controller/downloadfileinfo.h"
-#include "controller/progressrelay.h"
-#include "controller/zvcontroller.h"
+#include "base/downloadfileinfo.h"
+#include "recorder/progressrelay.h"
+#include "recorder/zvcontroller.h"
 
 namespace {
 double cpuSeconds(long *maxRssKb = nullptr)

@@ -22,7 +22,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "controller/zvfilelist.h"
+#include "protocol/zvfilelist.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
 

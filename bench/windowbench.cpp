@@ -52,7 +52,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "download/samenameoption.h"
+#include "base/samenameoption.h"
 #include "ui/mainwindow.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <unistd.h>
 #endif
 
-#include "app/logging.h"
+#include "base/logging.h"
 #include "sim/recordersimulator.h"
 #include "sim/simlogging.h"
 

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <sys/uio.h>
 
-#include "net/devicenetconnection.h"
 #include "protocol/zvcommand.h"
 #include "sim/audioprobe.h"
 #include "sim/recordertree.h"
@@ -29,7 +28,7 @@ constexpr int MtrMode = 1;
 
 QString hexText(const char *header)
 {
-    return DeviceNetConnection::headerHexText(header).trimmed();
+    return ZVCommand::headerHexText(header).trimmed();
 }
 
 QString indexText(quint16 index)

@@ -15,9 +15,9 @@
 #include <QThread>
 #include <QtTest>
 
-#include "app/threadjoin.h"
-#include "controller/downloadfileinfo.h"
-#include "controller/zvcontroller.h"
+#include "base/threadjoin.h"
+#include "base/downloadfileinfo.h"
+#include "recorder/zvcontroller.h"
 #include "protocol/zvcommand.h"
 #include "sim/recordersimulator.h"
 

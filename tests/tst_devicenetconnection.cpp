@@ -10,7 +10,7 @@
 #include <QtTest>
 #include <unistd.h>
 
-#include "app/logging.h"
+#include "base/logging.h"
 #include "net/devicenetconnection.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"

@@ -5,7 +5,7 @@
 #include <QPixmap>
 #include <QtTest>
 
-#include "controller/downloadfileinfo.h"
+#include "base/downloadfileinfo.h"
 #include "ui/downloadfilemodel.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <QtEndian>
 #include <QtTest>
 
-#include "controller/zvfilelist.h"
-#include "download/zvdownloadqueue.h"
+#include "protocol/zvfilelist.h"
+#include "recorder/zvdownloadqueue.h"
 #include "net/devicenetconnection.h"
 #include "protocol/zvcommand.h"
 

@@ -28,10 +28,10 @@
 #include <functional>
 #include <memory>
 
-#include "app/appsettings.h"
-#include "app/threadjoin.h"
-#include "controller/downloadfileinfo.h"
-#include "controller/zvrecordmode.h"
+#include "base/appsettings.h"
+#include "base/threadjoin.h"
+#include "base/downloadfileinfo.h"
+#include "base/zvrecordmode.h"
 #include "protocol/zvcommand.h"
 #include "sim/recordersimulator.h"
 #include "ui/connectoffwidget.h"

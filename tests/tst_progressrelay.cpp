@@ -5,8 +5,8 @@
 #include <QThread>
 #include <QtTest>
 
-#include "app/threadjoin.h"
-#include "controller/progressrelay.h"
+#include "base/threadjoin.h"
+#include "recorder/progressrelay.h"
 
 // Stands in for the controller: emits a scripted download on its own thread.
 class ScriptedSender : public QObject

@@ -3,7 +3,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "app/errortranslator.h"
+#include "base/errortranslator.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
 

@@ -3,7 +3,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "download/zvdownloadqueue.h"
+#include "recorder/zvdownloadqueue.h"
 
 class tst_SameName : public QObject
 {

@@ -15,7 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "controller/zvfilelist.h"
+#include "protocol/zvfilelist.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
 #include "sim/demotree.h"

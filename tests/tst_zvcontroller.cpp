@@ -19,9 +19,9 @@
 #include <thread>
 
 #include "controllerfixture.h"
-#include "controller/downloadfileinfo.h"
-#include "controller/zvcontroller.h"
-#include "download/zvdownloadqueue.h"
+#include "base/downloadfileinfo.h"
+#include "recorder/zvcontroller.h"
+#include "recorder/zvdownloadqueue.h"
 #include "protocol/zvcommand.h"
 #include "sim/recordersimulator.h"
 #include "sim/replybuilder.h"

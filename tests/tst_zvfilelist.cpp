@@ -4,7 +4,7 @@
 #include <QtEndian>
 #include <QtTest>
 
-#include "controller/zvfilelist.h"
+#include "protocol/zvfilelist.h"
 #include "protocol/zvcommand.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <sys/socket.h>
 #endif
 
-#include "app/logging.h"
+#include "base/logging.h"
 #include "protocol/zvcommand.h"
 
 namespace {
@@ -54,27 +54,13 @@ bool DeviceNetConnection::isConnected() const
     return socket->state() == QAbstractSocket::ConnectedState;
 }
 
-QString DeviceNetConnection::headerHexText(const char *header)
-{
-    static const char digits[] = "0123456789abcdef";
-    QString text(HEADER_SIZE * 3, Qt::Uninitialized);
-    QChar *out = text.data();
-    for (int i = 0; i < HEADER_SIZE; ++i) {
-        const auto byte = static_cast<quint8>(header[i]);
-        *out++ = QLatin1Char(digits[byte >> 4]);
-        *out++ = QLatin1Char(digits[byte & 0x0F]);
-        *out++ = QLatin1Char(' ');
-    }
-    return text;
-}
-
 void DeviceNetConnection::sendPacket(const QByteArray &packet)
 {
     if (packet.size() < HEADER_SIZE) {
         qCWarning(lcNet) << "net: Send command: packet shorter than a header, not sent";
         return;
     }
-    qCDebug(lcNet) << "net: Send command:" << headerHexText(packet.constData());
+    qCDebug(lcNet) << "net: Send command:" << ZVCommand::headerHexText(packet.constData());
     clearCommandQueue();
     if (quint8(packet.at(KIND_OFFSET)) == KIND_COMMAND && quint8(packet.at(CODE_OFFSET)) == CODE_CANCEL_DOWNLOAD)
         ++unconfirmedCancels;
@@ -203,7 +189,7 @@ void DeviceNetConnection::frameReceivedBytes()
             qCDebug(lcNet) << "net: packet divided";
             break;
         }
-        qCDebug(lcNet) << "net: Recv command:" << headerHexText(packet) << "length : " << length;
+        qCDebug(lcNet) << "net: Recv command:" << ZVCommand::headerHexText(packet) << "length : " << length;
 
         ZVCommand *command = takeCommand();
         pos += length;

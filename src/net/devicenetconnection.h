@@ -6,7 +6,7 @@
 #include <QObject>
 #include <QString>
 
-#include "app/apperrorcode.h"
+#include "base/apperrorcode.h"
 
 class QTcpSocket;
 class ZVCommand;
@@ -40,9 +40,6 @@ public:
     // Whether a cancel request sent on this connection still waits for the
     // recorder's confirmation; if so, it counts as confirmed now.
     bool takeCancelConfirmation();
-
-    // Text of a header as logged in both directions: "5a 56 40 ... ".
-    static QString headerHexText(const char *header);
 
 signals:
     void networkError(AppErrorCode code, int param);

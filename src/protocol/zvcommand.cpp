@@ -7,7 +7,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "app/logging.h"
+#include "base/logging.h"
 
 int framedPacketLength(const char *header)
 {
@@ -221,4 +221,18 @@ quint32 ZVCommand::crc() const
     if (payloadLength == 0)
         return 0xFFFFFFFF;
     return payloadCheckValue(payloadBytes, payloadLength);
+}
+
+QString ZVCommand::headerHexText(const char *header)
+{
+    static const char digits[] = "0123456789abcdef";
+    QString text(HEADER_SIZE * 3, Qt::Uninitialized);
+    QChar *out = text.data();
+    for (int i = 0; i < HEADER_SIZE; ++i) {
+        const auto byte = static_cast<quint8>(header[i]);
+        *out++ = QLatin1Char(digits[byte >> 4]);
+        *out++ = QLatin1Char(digits[byte & 0x0F]);
+        *out++ = QLatin1Char(' ');
+    }
+    return text;
 }

@@ -103,6 +103,8 @@ public:
     quint32 crc() const;
     bool isValid() const { return valid; }
     static bool isKnownKind(quint8 value);
+    // Text of a header as logged in both directions: "5a 56 40 ... ".
+    static QString headerHexText(const char *header);
 
     // False once anything was connected to this command's signals: then it
     // must not be handed out again as another packet.

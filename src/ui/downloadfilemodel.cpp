@@ -5,7 +5,7 @@
 #include <QSize>
 #include <algorithm>
 
-#include "controller/downloadfileinfo.h"
+#include "base/downloadfileinfo.h"
 
 namespace {
 const QString HeaderTexts[DownloadFileModel::ColumnCount] = {

@@ -7,16 +7,15 @@
 #include <QThread>
 #include <QTimer>
 
-#include "app/appconstants.h"
-#include "app/appsettings.h"
-#include "app/detailtext.h"
-#include "app/errortranslator.h"
-#include "app/threadjoin.h"
-#include "controller/downloadfileinfo.h"
-#include "controller/progressrelay.h"
-#include "controller/zvcontroller.h"
-#include "download/samenameoption.h"
-#include "protocol/zvcommand.h"
+#include "base/appconstants.h"
+#include "base/appsettings.h"
+#include "base/detailtext.h"
+#include "base/errortranslator.h"
+#include "base/threadjoin.h"
+#include "base/downloadfileinfo.h"
+#include "recorder/progressrelay.h"
+#include "recorder/zvcontroller.h"
+#include "base/samenameoption.h"
 #include "ui/checkboxdelegate.h"
 #include "ui/connectoffwidget.h"
 #include "ui/downloadfilemodel.h"
@@ -494,7 +493,7 @@ void MainWindow::on_pushButtonReturn_clicked()
 {
     standbyMessage();
     communicatingState();
-    emit requestMoveFolder(PARENT_FOLDER_INDEX);
+    emit requestMoveFolder(ZVController::ParentFolderIndex);
 }
 
 void MainWindow::on_pushButtonMusic_clicked()

@@ -5,9 +5,9 @@
 #include <QModelIndex>
 #include <QString>
 
-#include "app/apperrorcode.h"
-#include "controller/zvfileformat.h"
-#include "controller/zvrecordmode.h"
+#include "base/apperrorcode.h"
+#include "base/zvfileformat.h"
+#include "base/zvrecordmode.h"
 
 class AppSettings;
 class ConnectOffWidget;

@@ -3,7 +3,7 @@
 #include <QFileDialog>
 #include <QtDebug>
 
-#include "app/appconstants.h"
+#include "base/appconstants.h"
 #include "ui_settingdialog.h"
 
 SettingDialog::SettingDialog(QWidget *parent)

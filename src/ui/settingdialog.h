@@ -4,7 +4,7 @@
 #include <QDialog>
 #include <QString>
 
-#include "download/samenameoption.h"
+#include "base/samenameoption.h"
 
 namespace Ui {
 class settingDialog;

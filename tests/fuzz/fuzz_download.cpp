@@ -10,9 +10,9 @@
 #include <QFileInfo>
 #include <QtEndian>
 
-#include "controller/downloadfileinfo.h"
-#include "controller/zvfilelist.h"
-#include "download/zvdownloadqueue.h"
+#include "base/downloadfileinfo.h"
+#include "protocol/zvfilelist.h"
+#include "recorder/zvdownloadqueue.h"
 #include "fuzzinputs.h"
 #include "fuzzsupport.h"
 #include "net/devicenetconnection.h"

@@ -4,7 +4,7 @@
 // known format, error 9 with an unknown format, error 8 with any other size.
 #include <QtEndian>
 
-#include "controller/zvcontroller.h"
+#include "recorder/zvcontroller.h"
 #include "fuzzsupport.h"
 #include "protocol/zvcommand.h"
 

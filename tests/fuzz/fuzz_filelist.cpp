@@ -8,8 +8,8 @@
 #include <QtEndian>
 #include <vector>
 
-#include "controller/downloadfileinfo.h"
-#include "controller/zvfilelist.h"
+#include "base/downloadfileinfo.h"
+#include "protocol/zvfilelist.h"
 #include "fuzzinputs.h"
 #include "fuzzsupport.h"
 #include "protocol/zvcommand.h"

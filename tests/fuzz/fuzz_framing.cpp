@@ -54,7 +54,7 @@ void exercise(ZVCommand *command, const QByteArray &packet, bool watchErrors)
     check(command->payloadSize() == payload.size() && command->isValid(), "payload size or validity");
     const quint8 kind = quint8(head.at(KIND_OFFSET));
     check(command->kind() == (ZVCommand::isKnownKind(kind) ? kind : 0), "kind");
-    check(DeviceNetConnection::headerHexText(packet.constData()) == hexHeader(packet), "header hex text");
+    check(ZVCommand::headerHexText(packet.constData()) == hexHeader(packet), "header hex text");
     check(command->crc() == (payload.isEmpty() ? 0xFFFFFFFFu : byteSumComplement(payload)), "check value");
 
     int errors = 0;

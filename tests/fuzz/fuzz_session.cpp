@@ -8,8 +8,8 @@
 #include <QThread>
 #include <QtEndian>
 
-#include "controller/downloadfileinfo.h"
-#include "controller/zvcontroller.h"
+#include "base/downloadfileinfo.h"
+#include "recorder/zvcontroller.h"
 #include "fuzzinputs.h"
 #include "fuzzsupport.h"
 #include "protocol/zvcommand.h"

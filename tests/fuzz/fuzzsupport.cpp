@@ -16,7 +16,7 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 
-#include "controller/zvcontroller.h"
+#include "recorder/zvcontroller.h"
 #include "protocol/zvcommand.h"
 
 namespace fuzz {

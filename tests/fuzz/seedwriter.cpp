@@ -14,9 +14,9 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
-#include "controller/downloadfileinfo.h"
-#include "controller/zvfilelist.h"
-#include "download/samenameoption.h"
+#include "base/downloadfileinfo.h"
+#include "protocol/zvfilelist.h"
+#include "base/samenameoption.h"
 #include "fuzzinputs.h"
 #include "fuzzsupport.h"
 #include "protocol/zvcommand.h"

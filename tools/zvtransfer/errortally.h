@@ -3,7 +3,7 @@
 
 #include <QList>
 
-#include "app/apperrorcode.h"
+#include "base/apperrorcode.h"
 
 // The errors a run meets, counted per distinct code and parameters in the
 // order they first came. A recorder can send millions of identical faults:

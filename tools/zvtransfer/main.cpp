@@ -14,11 +14,11 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "app/appconstants.h"
-#include "app/appsettings.h"
-#include "app/detailtext.h"
-#include "app/errortranslator.h"
-#include "app/logging.h"
+#include "base/appconstants.h"
+#include "base/appsettings.h"
+#include "base/detailtext.h"
+#include "base/errortranslator.h"
+#include "base/logging.h"
 #include "recordersession.h"
 
 namespace {

@@ -8,10 +8,9 @@
 #include <QTimer>
 #include <deque>
 
-#include "app/threadjoin.h"
-#include "controller/progressrelay.h"
-#include "controller/zvcontroller.h"
-#include "protocol/zvcommand.h"
+#include "base/threadjoin.h"
+#include "recorder/progressrelay.h"
+#include "recorder/zvcontroller.h"
 
 namespace {
 // How long a cancelled download waits for the recorder's confirmation.
@@ -276,7 +275,7 @@ bool RecorderSession::enterPath(const QString &path, QString *missing)
     for (const QString &part : parts) {
         int index = -1;
         if (part == QLatin1String("..")) {
-            index = PARENT_FOLDER_INDEX;
+            index = ZVController::ParentFolderIndex;
         } else {
             for (const Entry &entry : qAsConst(listing)) {
                 if (entry.isFolder && entry.name == part) {

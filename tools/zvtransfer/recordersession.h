@@ -7,11 +7,11 @@
 #include <QString>
 #include <functional>
 
-#include "app/apperrorcode.h"
-#include "controller/downloadfileinfo.h"
-#include "controller/zvfileformat.h"
-#include "controller/zvrecordmode.h"
-#include "download/samenameoption.h"
+#include "base/apperrorcode.h"
+#include "base/downloadfileinfo.h"
+#include "base/zvfileformat.h"
+#include "base/zvrecordmode.h"
+#include "base/samenameoption.h"
 #include "errortally.h"
 
 class ProgressRelay;

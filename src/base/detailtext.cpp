@@ -1,4 +1,4 @@
-#include "app/detailtext.h"
+#include "base/detailtext.h"
 
 #include <QLocale>
 

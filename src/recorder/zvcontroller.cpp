@@ -1,14 +1,14 @@
-#include "controller/zvcontroller.h"
+#include "recorder/zvcontroller.h"
 
 #include <QAbstractSocket>
-#include "app/mutexlocker.h"
+#include "base/mutexlocker.h"
 #include <QThread>
 #include <QTimer>
 
-#include "app/logging.h"
-#include "controller/downloadfileinfo.h"
-#include "controller/zvfilelist.h"
-#include "download/zvdownloadqueue.h"
+#include "base/logging.h"
+#include "base/downloadfileinfo.h"
+#include "protocol/zvfilelist.h"
+#include "recorder/zvdownloadqueue.h"
 #include "net/devicenetconnection.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"

@@ -4,7 +4,7 @@
 #include <QObject>
 #include <QString>
 
-#include "app/apperrorcode.h"
+#include "base/apperrorcode.h"
 
 class ErrorTranslator : public QObject
 {

@@ -7,8 +7,8 @@
 #include <QObject>
 #include <QString>
 
-#include "app/apperrorcode.h"
-#include "download/samenameoption.h"
+#include "base/apperrorcode.h"
+#include "base/samenameoption.h"
 
 class DeviceNetConnection;
 class QFile;

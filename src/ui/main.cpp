@@ -1,7 +1,7 @@
 #include <QApplication>
 #include <QIcon>
 
-#include "app/logging.h"
+#include "base/logging.h"
 #include "ui/mainwindow.h"
 
 int main(int argc, char *argv[])

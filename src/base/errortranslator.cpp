@@ -1,4 +1,4 @@
-#include "app/errortranslator.h"
+#include "base/errortranslator.h"
 
 QString ErrorTranslator::getCodeText(AppErrorCode code, int param1, int param2)
 {

@@ -7,7 +7,7 @@
 #include <QList>
 #include <QObject>
 
-#include "controller/downloadfileinfo.h"
+#include "base/downloadfileinfo.h"
 
 class QMutex;
 class ZVCommand;

@@ -1,4 +1,4 @@
-#include "app/appconstants.h"
+#include "base/appconstants.h"
 
 const QString ApplicationName = QStringLiteral("PALVEN ZV FILE TRANSFER");
 const QString ApplicationVersion = QStringLiteral("1.00");

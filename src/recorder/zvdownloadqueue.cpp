@@ -1,4 +1,4 @@
-#include "download/zvdownloadqueue.h"
+#include "recorder/zvdownloadqueue.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -12,9 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/logging.h"
-#include "app/mutexlocker.h"
-#include "controller/zvfilelist.h"
+#include "base/logging.h"
+#include "base/mutexlocker.h"
+#include "protocol/zvfilelist.h"
 #include "net/devicenetconnection.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"

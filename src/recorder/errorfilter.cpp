@@ -1,6 +1,6 @@
-#include "controller/errorfilter.h"
+#include "recorder/errorfilter.h"
 
-#include "app/logging.h"
+#include "base/logging.h"
 
 bool ErrorFilter::pass(int code, int param)
 {

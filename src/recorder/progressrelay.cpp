@@ -1,4 +1,4 @@
-#include "controller/progressrelay.h"
+#include "recorder/progressrelay.h"
 
 #include <QMetaMethod>
 

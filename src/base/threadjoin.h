@@ -6,7 +6,7 @@
 #include <QThreadStorage>
 #include <climits>
 
-#include "app/mutexlocker.h"
+#include "base/mutexlocker.h"
 
 // Stopping a worker thread so that ThreadSanitizer sees the join.
 //

@@ -1,10 +1,10 @@
-#include "controller/zvfilelist.h"
+#include "protocol/zvfilelist.h"
 
 #include <QVector>
 #include <cstring>
 #include <memory>
 
-#include "app/mutexlocker.h"
+#include "base/mutexlocker.h"
 
 #include "protocol/zvcommand.h"
 

@@ -8,11 +8,12 @@
 #include <QObject>
 #include <QString>
 
-#include "app/apperrorcode.h"
-#include "controller/errorfilter.h"
-#include "controller/zvfileformat.h"
-#include "controller/zvrecordmode.h"
-#include "download/samenameoption.h"
+#include "base/apperrorcode.h"
+#include "recorder/errorfilter.h"
+#include "base/zvfileformat.h"
+#include "base/zvrecordmode.h"
+#include "base/samenameoption.h"
+#include "protocol/zvcommand.h"
 
 class DeviceNetConnection;
 class DownloadFileInfo;
@@ -33,6 +34,8 @@ public:
     static constexpr unsigned long ConnectedPauseMs = 500;
     static constexpr unsigned long DiscardPauseMs = 1000;
     static constexpr unsigned long FileDetailPauseMs = 1000;
+    // The index that requestMoveFolder takes for "one level up".
+    static constexpr int ParentFolderIndex = PARENT_FOLDER_INDEX;
 
     explicit ZVController(QObject *parent = nullptr);
 

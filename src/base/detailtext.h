@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QString>
 
-#include "controller/zvfileformat.h"
+#include "base/zvfileformat.h"
 
 // The texts of a recording's details as the program shows them, shared by
 // the window and the command-line companion.

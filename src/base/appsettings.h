@@ -4,7 +4,7 @@
 #include <QObject>
 #include <QString>
 
-#include "download/samenameoption.h"
+#include "base/samenameoption.h"
 
 class QSettings;
 

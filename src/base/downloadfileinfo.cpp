@@ -1,4 +1,4 @@
-#include "controller/downloadfileinfo.h"
+#include "base/downloadfileinfo.h"
 
 DownloadFileInfo::DownloadFileInfo(QObject *parent)
     : QObject(parent)
