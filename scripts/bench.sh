@@ -39,7 +39,7 @@ install_missing build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 
 # --- build -----------------------------------------------------------------------
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_BUILD_TESTS=OFF >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DZV_BUILD_BENCH=ON >/dev/null
 targets=(zv-recorder-sim zv-bench-download zv-bench-sim-discard zv-bench-framing)
 [ "$with_window" = 1 ] && targets+=(zv-bench-window)
 ninja -C "$build" "${targets[@]}" >/dev/null

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include "base/appconstants.h"
 #include "base/logging.h"
 #include "sim/recordersimulator.h"
 #include "sim/simlogging.h"
@@ -76,6 +77,7 @@ int main(int argc, char *argv[])
     setupMessageLog();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zv-recorder-sim"));
+    QCoreApplication::setApplicationVersion(ApplicationVersion);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -86,6 +88,7 @@ int main(int argc, char *argv[])
         "reconnections. Unknown requests get no answer.\n"
         "Sizes take K, M or G suffixes (binary). Without --music/--mtr the demo trees are served."));
     parser.addHelpOption();
+    parser.addVersionOption();
 
     const QCommandLineOption addressOption(QStringLiteral("address"),
                                            QStringLiteral("Address to listen on (default 127.0.0.1)."),

@@ -58,9 +58,10 @@ foreach(source IN LISTS sources)
             if(NOT target IN_LIST allowed_${layer})
                 list(APPEND offences "${source}: ${layer} includes \"${included}\"")
             endif()
-        elseif(NOT EXISTS "${folder}/${included}" AND NOT (layer STREQUAL "ui" AND included MATCHES "^ui_"))
-            # Only a file of the same folder (or a form header) goes without
-            # its folder name.
+        elseif(NOT EXISTS "${folder}/${included}" AND NOT included STREQUAL "zvversion.h"
+               AND NOT (layer STREQUAL "ui" AND included MATCHES "^ui_"))
+            # Only a file of the same folder, or a header the build generates
+            # (the version, a form), goes without its folder name.
             list(APPEND offences "${source}: \"${included}\" names no folder")
         endif()
     endforeach()

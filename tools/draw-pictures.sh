@@ -7,9 +7,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build-pics"}
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DZV_BUILD_TESTS=OFF
-fi
+cmake -S "$root" -B "$build" -G Ninja -DBUILD_TESTING=OFF -DZV_BUILD_PICTURE_TOOL=ON
 cmake --build "$build" --target zv-draw-pictures
 
 QT_QPA_PLATFORM=offscreen "$build/tools/zv-draw-pictures" "$root/resources/images"

@@ -1,5 +1,7 @@
 #include "base/appconstants.h"
 
+#include "zvversion.h"
+
 const QString ApplicationName = QStringLiteral("PALVEN ZV FILE TRANSFER");
-const QString ApplicationVersion = QStringLiteral("1.00");
-const QString ApplicationBuild = QStringLiteral("13");
+const QString ApplicationVersion = QStringLiteral(ZV_VERSION_TEXT);
+const QString ApplicationBuild = QStringLiteral(ZV_BUILD_TEXT);
