@@ -155,17 +155,22 @@ void DeviceNetConnection::readSocketIntoBuffer()
 #endif
 }
 
+// Turns cut short by the packet limit leave what they framed at the front of
+// the buffer; once that is as much as a full buffer, it goes (the move costs
+// no more than the bytes framed meanwhile).
+void DeviceNetConnection::dropFramedFront()
+{
+    if (framedBytes < ReceiveBufferLimit)
+        return;
+    const int left = receiveBuffer.size() - framedBytes;
+    std::memmove(receiveBuffer.data(), receiveBuffer.constData() + framedBytes, static_cast<size_t>(left));
+    receiveBuffer.resize(left);
+    framedBytes = 0;
+}
+
 void DeviceNetConnection::frameReceivedBytes()
 {
-    // Turns cut short by the packet limit leave what they framed at the
-    // front; once that is as much as a full buffer, it goes (the move costs
-    // no more than the bytes framed meanwhile).
-    if (framedBytes >= ReceiveBufferLimit) {
-        const int left = receiveBuffer.size() - framedBytes;
-        std::memmove(receiveBuffer.data(), receiveBuffer.constData() + framedBytes, static_cast<size_t>(left));
-        receiveBuffer.resize(left);
-        framedBytes = 0;
-    }
+    dropFramedFront();
     readSocketIntoBuffer();
     const int size = receiveBuffer.size();
     if (size == 0)
@@ -202,19 +207,26 @@ void DeviceNetConnection::frameReceivedBytes()
             emit networkError(NetworkPacketParseError, static_cast<qint8>(packet[KIND_OFFSET]));
         }
     }
+    keepUnframedTail(pos);
+}
+
+// Keeps only the bytes from `pos` on, the start of a packet still to come.
+// Everything before it was consumed in this turn, so the move costs no more
+// than the bytes this read brought.
+void DeviceNetConnection::keepUnframedTail(int pos)
+{
     // The buffer is about to change: commands nobody has taken yet keep their
     // payload.
     for (ZVCommand *command : qAsConst(commandQueue))
         command->keepPayload();
 
-    const int left = size - pos;
+    const char *data = receiveBuffer.constData();
+    const int left = receiveBuffer.size() - pos;
     if (left > 0 && left < HEADER_SIZE) {
         const QByteArray rest = QByteArray::fromRawData(data + pos, left);
         qCWarning(lcNet) << "net: Packet is Too short";
         qCWarning(lcNet) << "net: Data:" << rest;
     }
-    // Keep only the unframed tail. Everything before it was consumed in this
-    // call, so the move costs no more than the bytes this read brought.
     if (pos > 0) {
         if (left > 0)
             std::memmove(receiveBuffer.data(), data + pos, static_cast<size_t>(left));

@@ -56,6 +56,8 @@ public slots:
 
 private:
     void frameReceivedBytes();
+    void dropFramedFront();
+    void keepUnframedTail(int pos);
     void readSocketIntoBuffer();
     void postNextTurn();
     ZVCommand *takeCommand();

@@ -20,7 +20,6 @@ constexpr int COUNT_OFFSET = 8;     // file-list total entry count
 constexpr int CHECK_OFFSET = 10;    // data packet check value
 constexpr int LENGTH_OFFSET = 12;   // payload length
 constexpr int MAX_PAYLOAD_SIZE = 0xFFFF;
-constexpr int MAX_PACKET_SIZE = HEADER_SIZE + MAX_PAYLOAD_SIZE;
 
 constexpr quint8 KIND_COMMAND = 0x40;
 constexpr quint8 KIND_STATUS = 0x30;

@@ -16,8 +16,6 @@ public:
 
     // Whether this error is to be passed on.
     bool pass(int code, int param);
-    // Repeats held back since the last error passed on.
-    qint64 heldBack() const { return held; }
 
 private:
     int lastCode = -1;

@@ -1,59 +1,16 @@
 #include "recorder/zvdownloadqueue.h"
 
-#include <QCryptographicHash>
-#include <QFile>
-#include <QFileInfo>
 #include <QStorageInfo>
 #include <QThread>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <climits>
 
 #include "base/logging.h"
 #include "base/mutexlocker.h"
 #include "protocol/zvfilelist.h"
+#include "recorder/samenamerule.h"
 #include "net/devicenetconnection.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
-
-namespace {
-constexpr int MaxNameCount = 29999;
-// Payloads smaller than this are gathered into writes of up to GatherLimit
-// bytes: one system call instead of one per 16 KiB (QFile's own buffer).
-constexpr int GatherBelow = 16 * 1024;
-constexpr int GatherLimit = 256 * 1024;
-// Written data is handed to the disk in steps of this size while a file
-// arrives.
-constexpr qint64 WritebackStep = 8 * 1024 * 1024;
-// Longest name a recording may have, in UTF-16 code units; longer listed
-// names are only shortened display names.
-constexpr int MaxNameUnits = 255;
-// Longest file name (in bytes of the local encoding) most file systems take.
-constexpr int MaxFileNameBytes = 255;
-
-bool isRefusedCharacter(ushort u)
-{
-    return u < 0x20 || (u >= 0x7F && u <= 0x9F)      // C0, DEL, C1 controls
-        || (u >= 0x202A && u <= 0x202E)              // bidirectional embeddings and overrides
-        || (u >= 0x2066 && u <= 0x2069)              // bidirectional isolates
-        || u == '/' || u == '\\';
-}
-
-// Flushes a folder's entries (a rename in it) to the disk.
-bool syncFolder(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    // Some file systems cannot sync a folder; their renames are as safe as they get.
-    const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
-    ::close(fd);
-    return synced;
-}
-} // namespace
 
 ZVDownloadQueue::ZVDownloadQueue(DeviceNetConnection *connection, ZVFileList *fileList, QObject *parent)
     : QObject(parent)
@@ -61,15 +18,11 @@ ZVDownloadQueue::ZVDownloadQueue(DeviceNetConnection *connection, ZVFileList *fi
     , fileList(fileList)
     , saveDirectory(QString())
 {
-    gathered.reserve(GatherLimit);
 }
 
 // Closing the window or ending a program keeps what was verified in the
 // ".part" file.
-ZVDownloadQueue::~ZVDownloadQueue()
-{
-    closeFile();
-}
+ZVDownloadQueue::~ZVDownloadQueue() = default;
 
 void ZVDownloadQueue::clearTargets()
 {
@@ -118,44 +71,14 @@ void ZVDownloadQueue::listingFinished()
     startNextTarget();
 }
 
-QString ZVDownloadQueue::filePathIn(const QDir &directory, const QString &name)
+QString ZVDownloadQueue::makeCountFileName(int count, const QString &path)
 {
-    QString path = directory.absolutePath();
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    return path + name;
+    return SameNameRule::makeCountFileName(count, path);
 }
 
-bool ZVDownloadQueue::isSafeFileName(const QString &name, const QDir &directory)
+QString ZVDownloadQueue::makeNewCountFileName(const QString &path)
 {
-    // Empty, too long for a recording's name, hidden (".bashrc"), "." and "..".
-    if (name.isEmpty() || name.size() > MaxNameUnits || name.startsWith(QLatin1Char('.')))
-        return false;
-    for (const QChar c : name) {
-        if (isRefusedCharacter(c.unicode()))
-            return false;
-    }
-    // Whatever the checks above miss must still land directly in the folder.
-    const QFileInfo target(filePathIn(directory, name));
-    return QDir::cleanPath(target.absolutePath()) == QDir::cleanPath(directory.absolutePath());
-}
-
-QString ZVDownloadQueue::partFileName(const QString &fileName, int count)
-{
-    const QString suffix = count > 0 ? QStringLiteral("(%1).part").arg(count) : QStringLiteral(".part");
-    if (QFile::encodeName(fileName + suffix).size() <= MaxFileNameBytes)
-        return fileName + suffix;
-    // Too long with the suffix: a shortened name that still tells which
-    // recording it is and stays the same from run to run.
-    const QString tag = QLatin1Char('~')
-        + QString::fromLatin1(QCryptographicHash::hash(fileName.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
-    QString stem = fileName;
-    while (!stem.isEmpty() && QFile::encodeName(stem + tag + suffix).size() > MaxFileNameBytes) {
-        stem.chop(1);
-        if (!stem.isEmpty() && stem.at(stem.size() - 1).isHighSurrogate())
-            stem.chop(1);
-    }
-    return stem + tag + suffix;
+    return SameNameRule::makeNewCountFileName(path);
 }
 
 // The first target as it was chosen, checked against the current list: a
@@ -177,9 +100,9 @@ ZVDownloadQueue::Next ZVDownloadQueue::takeFirstTarget(Target *target)
         targets.removeFirst();
         return Next::Lost;
     }
-    target->path = filePathIn(saveDirectory, target->name);
+    target->path = SameNameRule::filePathIn(saveDirectory, target->name);
     target->option = sameOption;
-    target->safeName = isSafeFileName(target->name, saveDirectory);
+    target->safeName = SameNameRule::isSafeFileName(target->name, saveDirectory);
     return Next::Start;
 }
 
@@ -188,20 +111,6 @@ void ZVDownloadQueue::removeFirstTarget()
     MutexLocker locker(mutex);
     if (!targets.isEmpty())
         targets.removeFirst();
-}
-
-// Whether the same-name rule leaves an existing file at `path` alone. Only
-// the final name counts: an unfinished ".part" file is never the recording.
-bool ZVDownloadQueue::keepsExistingFile(int option, const QString &path, qint64 size)
-{
-    switch (option) {
-    case SaveNoWrite:
-        return QFile::exists(path);
-    case SaveNewer:
-        return QFile::exists(path) && QFileInfo(path).size() == size;
-    default:
-        return false;
-    }
 }
 
 // Refuses a download whose files cannot all fit in the chosen folder, before
@@ -213,9 +122,9 @@ bool ZVDownloadQueue::checkFreeSpace()
     {
         MutexLocker locker(mutex);
         directory = saveDirectory.absolutePath();
+        const SameNameRule rule(sameOption);
         for (const Target &target : qAsConst(targets)) {
-            if (target.listed && isSafeFileName(target.name, saveDirectory)
-                && !keepsExistingFile(sameOption, filePathIn(saveDirectory, target.name), target.size))
+            if (target.listed && rule.writes(saveDirectory, target.name, target.size))
                 needed += target.size;
         }
     }
@@ -242,9 +151,9 @@ void ZVDownloadQueue::startDownload()
             return;
         }
     }
-    if (file) {
+    if (file.isOpen()) {
         qCWarning(lcDownload) << "download: Prev file is unclosed.";
-        closeFile();
+        file.close();
     }
     running = true;
     waitingForListing = false;
@@ -254,66 +163,75 @@ void ZVDownloadQueue::startDownload()
     startNextTarget();
 }
 
+// Starts targets until one waits for its data, fails or none is left.
 void ZVDownloadQueue::startNextTarget()
 {
+    Target target;
+    while (nextTargetOrFinish(&target)) {
+        if (startTarget(target) != Started::Done)
+            return;
+    }
+}
+
+// The next target that is still listed; without one the download finishes,
+// or waits while a new listing is on its way.
+bool ZVDownloadQueue::nextTargetOrFinish(Target *target)
+{
     for (;;) {
-        Target target;
-        const Next next = takeFirstTarget(&target);
-        if (next == Next::None) {
-            finishDownload();
-            return;
-        }
-        if (next == Next::Wait) {
-            waitingForListing = true;
-            return;
-        }
-        if (next == Next::Lost) {
-            qCWarning(lcDownload) << "download: Target is no longer listed:" << target.index << target.name;
+        switch (takeFirstTarget(target)) {
+        case Next::Start:
+            return true;
+        case Next::Lost:
+            qCWarning(lcDownload) << "download: Target is no longer listed:" << target->index << target->name;
             ++lostTargets;
             continue;
+        case Next::Wait:
+            waitingForListing = true;
+            return false;
+        case Next::None:
+            finishDownload();
+            return false;
         }
-        estimatedSize = target.size;
-        recordedAt = target.dateTime;
-
-        if (!target.safeName) {
-            qCWarning(lcDownload) << "download: Illegal file name" << target.name;
-            fail(DownloadIllegalFileName, target.index, 0);
-            return;
-        }
-        // A folder in the way is never written into or replaced.
-        const QFileInfo existing(target.path);
-        if (existing.isDir() && !existing.isSymLink()) {
-            qCWarning(lcDownload) << "download: Illegal file name" << target.name << "(a folder of that name exists)";
-            fail(DownloadIllegalFileName, target.index, 0);
-            return;
-        }
-        if (keepsExistingFile(target.option, target.path, target.size)) {
-            skipTarget(target);
-            continue;
-        }
-        if (target.option == SaveRename && existing.exists())
-            target.path = makeNewCountFileName(target.path);
-
-        receivedSize = 0;
-        writebackFrom = 0;
-        previousWriteback = 0;
-        openTarget(target.path);
-        emit downloadStarted(target.name, qulonglong(target.size));
-        if (target.size > 0) {
-            connection->sendPacket(ZVCommandFactory::createDownloadRequest(qint16(target.index)));
-            return;
-        }
-        // Nothing to transfer: the empty file is complete as created.
-        if (!file) {
-            fail(DownloadFileWriteError, 0, -1);
-            return;
-        }
-        if (!finishFile())
-            return;
-        qCDebug(lcDownload) << "download: complete file.";
-        emit downloadProgress(0);
-        removeFirstTarget();
     }
+}
+
+// Settles the target's file and asks the recorder for its data. A skipped or
+// empty target is done at once.
+ZVDownloadQueue::Started ZVDownloadQueue::startTarget(const Target &target)
+{
+    estimatedSize = target.size;
+    QString path = target.path;
+    const SameNameRule::Action action = target.safeName ? SameNameRule(target.option).apply(&path, target.size)
+                                                        : SameNameRule::Action::Refuse;
+    if (action == SameNameRule::Action::Refuse) {
+        if (target.safeName)
+            qCWarning(lcDownload) << "download: Illegal file name" << target.name << "(a folder of that name exists)";
+        else
+            qCWarning(lcDownload) << "download: Illegal file name" << target.name;
+        fail(DownloadIllegalFileName, target.index, 0);
+        return Started::Failed;
+    }
+    if (action == SameNameRule::Action::Skip) {
+        skipTarget(target);
+        return Started::Done;
+    }
+
+    receivedSize = 0;
+    file.open(path, target.dateTime);
+    emit downloadStarted(target.name, qulonglong(target.size));
+    if (target.size > 0) {
+        connection->sendPacket(ZVCommandFactory::createDownloadRequest(qint16(target.index)));
+        return Started::Receiving;
+    }
+    // Nothing to transfer: the empty file is complete as created.
+    if (!file.isOpen()) {
+        fail(DownloadFileWriteError, 0, -1);
+        return Started::Failed;
+    }
+    if (!completeFile())
+        return Started::Failed;
+    emit downloadProgress(0);
+    return Started::Done;
 }
 
 // For the window a file left alone is a file transferred in full.
@@ -323,6 +241,19 @@ void ZVDownloadQueue::skipTarget(const Target &target)
     emit downloadStarted(target.name, qulonglong(target.size));
     emit downloadProgress(qulonglong(target.size));
     removeFirstTarget();
+}
+
+// The current file is complete: it takes its final name and the target is
+// done. Reports a failure (and cancels) when the file cannot be finished.
+bool ZVDownloadQueue::completeFile()
+{
+    if (!file.finish()) {
+        writeError();
+        return false;
+    }
+    qCDebug(lcDownload) << "download: complete file.";
+    removeFirstTarget();
+    return true;
 }
 
 // The end of a download that was not cancelled: targets that were no longer
@@ -340,88 +271,23 @@ void ZVDownloadQueue::finishDownload()
 
 void ZVDownloadQueue::saveDownloadData(ZVCommand *command)
 {
-    if (canceled)
+    if (canceled || !checkPacket(command))
         return;
 
-    const quint32 offset = command->headerLong(DATA_OFFSET_OFFSET);
-    const quint16 checksum = command->headerWord(CHECK_OFFSET);
     const quint16 length = command->headerWord(LENGTH_OFFSET);
-    const int payloadSize = command->payloadSize();
-
-    if (!file) {
-        if (openError.isEmpty())
-            qCWarning(lcDownload) << "download: Illegal sequence. file not open";
-        else
-            qCWarning(lcDownload) << "download: Illegal sequence. file not open" << openError;
-        fail(DownloadFileNotOpen, 0, 0);
-        return;
-    }
-    if (length != payloadSize) {
-        qCWarning(lcDownload) << "download: Packet Length error";
-        fail(DownloadPacketLengthError, length, payloadSize);
-        return;
-    }
-    if (offset != receivedSize) {
-        qCWarning(lcDownload) << "download: Illegal offset. :" << offset << receivedSize;
-        fail(DownloadIllegalOffset, int(offset), int(receivedSize));
-        return;
-    }
-    const quint16 computed = quint16(command->crc() & 0xFFFF);
-    if (checksum != computed) {
-        qCWarning(lcDownload) << "download: Packet CRC error" << checksum << computed;
-        fail(DownloadPacketCrcError, checksum, computed);
-        return;
-    }
-    const qint64 end = qint64(offset) + length;
-    if (end > estimatedSize) {
-        qCWarning(lcDownload) << "download: Packet Length over estimated file size";
-        fail(DownloadSizeExceeded, int(qMin<qint64>(end, INT_MAX)), int(qMin<qint64>(estimatedSize, INT_MAX)));
-        return;
-    }
-
-    qint64 attempted = 0;
-    qint64 written = 0;
-    if (!writePayload(command->payloadData(), length, &attempted, &written)) {
-        writeError(file->errorString(), int(attempted), int(written));
+    if (!file.append(command->payloadData(), length)) {
+        writeError();
         return;
     }
     receivedSize += length;
     emit downloadProgress(receivedSize);
 
-    if (receivedSize == estimatedSize)
-        completeFile();
-    else if (receivedSize - writebackFrom >= WritebackStep)
-        startWriteback();
-}
-
-// Asks the system to start writing what the file holds so far to the disk,
-// and waits until the step before has reached it: the disk works while data
-// arrives, at most two steps are ever waiting for it, and the fsync at the
-// end finds little left to do (also on a disk slower than the link, which
-// then sets the pace while progress goes on).
-void ZVDownloadQueue::startWriteback()
-{
-    if (!file->flush())
-        return;   // the write error shows at the next write or at the end
-    const qint64 upTo = file->pos();
-#ifdef Q_OS_LINUX
-    const int fd = file->handle();
-    if (writebackFrom > previousWriteback)
-        ::sync_file_range(fd, previousWriteback, writebackFrom - previousWriteback,
-                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-    ::sync_file_range(fd, writebackFrom, upTo - writebackFrom, SYNC_FILE_RANGE_WRITE);
-#endif
-    previousWriteback = writebackFrom;
-    writebackFrom = upTo;
-}
-
-void ZVDownloadQueue::completeFile()
-{
-    if (!finishFile())
+    if (receivedSize != estimatedSize) {
+        file.startWritebackIfDue();
         return;
-    qCDebug(lcDownload) << "download: complete file.";
-    removeFirstTarget();
-
+    }
+    if (!completeFile())
+        return;
     bool more;
     {
         MutexLocker locker(mutex);
@@ -432,12 +298,47 @@ void ZVDownloadQueue::completeFile()
     startNextTarget();
 }
 
-// A finished file carries the time it was recorded, as listed, not the time
-// it was copied.
-void ZVDownloadQueue::keepRecordingTime()
+// Checks a data packet against the file being received: open, its length,
+// its offset, its checksum and the listed size, in that order. A packet that
+// fails cancels the download.
+bool ZVDownloadQueue::checkPacket(ZVCommand *command)
 {
-    if (recordedAt.isValid() && !file->setFileTime(recordedAt, QFileDevice::FileModificationTime))
-        qCWarning(lcDownload) << "download: Cannot set the file time" << partPath << file->errorString();
+    const quint32 offset = command->headerLong(DATA_OFFSET_OFFSET);
+    const quint16 checksum = command->headerWord(CHECK_OFFSET);
+    const quint16 length = command->headerWord(LENGTH_OFFSET);
+    const int payloadSize = command->payloadSize();
+
+    if (!file.isOpen()) {
+        if (file.openError().isEmpty())
+            qCWarning(lcDownload) << "download: Illegal sequence. file not open";
+        else
+            qCWarning(lcDownload) << "download: Illegal sequence. file not open" << file.openError();
+        fail(DownloadFileNotOpen, 0, 0);
+        return false;
+    }
+    if (length != payloadSize) {
+        qCWarning(lcDownload) << "download: Packet Length error";
+        fail(DownloadPacketLengthError, length, payloadSize);
+        return false;
+    }
+    if (offset != receivedSize) {
+        qCWarning(lcDownload) << "download: Illegal offset. :" << offset << receivedSize;
+        fail(DownloadIllegalOffset, int(offset), int(receivedSize));
+        return false;
+    }
+    const quint16 computed = quint16(command->crc() & 0xFFFF);
+    if (checksum != computed) {
+        qCWarning(lcDownload) << "download: Packet CRC error" << checksum << computed;
+        fail(DownloadPacketCrcError, checksum, computed);
+        return false;
+    }
+    const qint64 end = qint64(offset) + length;
+    if (end > estimatedSize) {
+        qCWarning(lcDownload) << "download: Packet Length over estimated file size";
+        fail(DownloadSizeExceeded, int(qMin<qint64>(end, INT_MAX)), int(qMin<qint64>(estimatedSize, INT_MAX)));
+        return false;
+    }
+    return true;
 }
 
 void ZVDownloadQueue::fail(AppErrorCode code, int param, int param2)
@@ -446,158 +347,16 @@ void ZVDownloadQueue::fail(AppErrorCode code, int param, int param2)
     cancel();
 }
 
-void ZVDownloadQueue::writeError(const QString &what, int param, int param2)
+void ZVDownloadQueue::writeError()
 {
-    qCWarning(lcDownload) << "download: File write error" << partPath << what;
-    fail(DownloadFileWriteError, param, param2);
-}
-
-// Opens the ".part" file the recording for `path` is written to. A regular
-// file of that name left by an earlier download is ours and written over;
-// anything else of that name (a folder, a link, a file we may not write, one
-// with other names) is left alone for a counted name. Links are never
-// followed.
-bool ZVDownloadQueue::openTarget(const QString &path)
-{
-    openError.clear();
-    finalPath = path;
-    partPath.clear();
-    const QFileInfo finalInfo(path);
-    const QString fileName = finalInfo.fileName();
-    const QString folder = finalInfo.absolutePath();
-    if (QFile::encodeName(fileName).size() > MaxFileNameBytes) {
-        openError = path + QLatin1String(": the name is too long");
-        qCWarning(lcDownload) << "download: File open error" << path << "the name is too long";
-        return false;
-    }
-
-    int fd = -1;
-    QString reason = QStringLiteral("no free name for the partial file");
-    for (int count = 0; count <= MaxNameCount && fd < 0; ++count) {
-        const QString candidate = folder + QLatin1Char('/') + partFileName(fileName, count);
-        const QByteArray native = QFile::encodeName(candidate);
-        struct stat status {};
-        if (::lstat(native.constData(), &status) == 0) {
-            if (!S_ISREG(status.st_mode) || status.st_nlink != 1)
-                continue;
-            fd = ::open(native.constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-            if (fd < 0 && (errno == EACCES || errno == EPERM || errno == ELOOP))
-                continue;
-        } else if (errno == ENOENT) {
-            fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-            if (fd < 0 && errno == EEXIST)
-                continue;
-        }
-        if (fd < 0) {
-            reason = candidate + QLatin1String(": ") + QString::fromLocal8Bit(strerror(errno));
-            break;
-        }
-        partPath = candidate;
-    }
-    if (fd < 0) {
-        openError = reason;
-        qCWarning(lcDownload) << "download: File open error" << path << reason;
-        return false;
-    }
-
-    // A replaced regular file keeps its permissions.
-    struct stat replaced {};
-    if (::lstat(QFile::encodeName(path).constData(), &replaced) == 0 && S_ISREG(replaced.st_mode))
-        ::fchmod(fd, replaced.st_mode & 07777);
-
-    file = new QFile;
-    if (!file->open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        openError = partPath + QLatin1String(": ") + file->errorString();
-        qCWarning(lcDownload) << "download: File open error" << partPath << file->errorString();
-        delete file;
-        file = nullptr;
-        return false;
-    }
-    return true;
-}
-
-// Makes the complete file durable and gives it its final name: flushed,
-// given the recording's time and synced to the disk, then renamed over
-// whatever holds the final name (a link is replaced, never followed), then
-// the folder is synced. Until the rename nothing of the final name changes.
-// Reports a failure (and cancels) when any of that fails.
-bool ZVDownloadQueue::finishFile()
-{
-    qint64 attempted = 0;
-    qint64 written = 0;
-    if (!flushGathered(&attempted, &written)) {
-        writeError(file->errorString(), int(attempted), int(written));
-        return false;
-    }
-    const int size = int(qMin<qint64>(estimatedSize, INT_MAX));
-    if (!file->flush()) {
-        writeError(file->errorString(), size, -1);
-        return false;
-    }
-    keepRecordingTime();
-    if (::fsync(file->handle()) != 0) {
-        writeError(QString::fromLocal8Bit(strerror(errno)), size, -1);
-        return false;
-    }
-    file->close();
-    if (std::rename(QFile::encodeName(partPath).constData(), QFile::encodeName(finalPath).constData()) != 0) {
-        writeError(finalPath + QLatin1String(": ") + QString::fromLocal8Bit(strerror(errno)), size, -1);
-        return false;
-    }
-    const QString folder = QFileInfo(finalPath).absolutePath();
-    if (!syncFolder(folder))
-        qCWarning(lcDownload) << "download: Cannot sync the folder" << folder << strerror(errno);
-    delete file;
-    file = nullptr;
-    return true;
-}
-
-// Large payloads are written as they come; small ones wait in `gathered`.
-// Only verified data is ever written or gathered.
-bool ZVDownloadQueue::writePayload(const char *data, int length, qint64 *attempted, qint64 *written)
-{
-    if (length < GatherBelow) {
-        if (gathered.size() + length > GatherLimit && !flushGathered(attempted, written))
-            return false;
-        gathered.append(data, length);
-        return true;
-    }
-    if (!flushGathered(attempted, written))
-        return false;
-    *attempted = length;
-    *written = file->write(data, length);
-    return *written == length;
-}
-
-bool ZVDownloadQueue::flushGathered(qint64 *attempted, qint64 *written)
-{
-    if (gathered.isEmpty())
-        return true;
-    *attempted = gathered.size();
-    *written = file->write(gathered);
-    gathered.resize(0); // keeps the reserved capacity
-    return *written == *attempted;
-}
-
-// An unfinished file stays under its ".part" name with everything that
-// arrived verified; the final name is not touched.
-void ZVDownloadQueue::closeFile()
-{
-    if (!file)
-        return;
-    qint64 attempted = 0;
-    qint64 written = 0;
-    if (!flushGathered(&attempted, &written))
-        qCWarning(lcDownload) << "download: File write error" << partPath << file->errorString();
-    file->close();
-    delete file;
-    file = nullptr;
+    const PartFile::Failure failure = file.failure();
+    qCWarning(lcDownload) << "download: File write error" << file.path() << failure.what;
+    fail(DownloadFileWriteError, failure.param, failure.param2);
 }
 
 void ZVDownloadQueue::cancel()
 {
-    closeFile();
+    file.close();
     {
         MutexLocker locker(mutex);
         targets.clear();
@@ -606,22 +365,4 @@ void ZVDownloadQueue::cancel()
     running = false;
     waitingForListing = false;
     connection->sendPacket(ZVCommandFactory::createCancelDownloadRequest());
-}
-
-QString ZVDownloadQueue::makeCountFileName(int count, const QString &path)
-{
-    const QFileInfo info(path);
-    return info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("(%1)").arg(count)
-        + QLatin1Char('.') + info.suffix();
-}
-
-QString ZVDownloadQueue::makeNewCountFileName(const QString &path)
-{
-    for (int count = 1; count <= MaxNameCount; ++count) {
-        const QString candidate = makeCountFileName(count, path);
-        if (!QFile::exists(candidate))
-            return candidate;
-    }
-    qCWarning(lcDownload) << "download: name count is over. Overwrite by last count name.";
-    return makeCountFileName(MaxNameCount, path);
 }

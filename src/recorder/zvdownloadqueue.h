@@ -8,17 +8,18 @@
 #include <QString>
 
 #include "base/apperrorcode.h"
+#include "recorder/partfile.h"
 #include "base/samenameoption.h"
 
 class DeviceNetConnection;
-class QFile;
 class QMutex;
 class ZVCommand;
 class ZVFileList;
 
 // Downloads the checked recordings one after the other into the save
-// directory: settles each local name, sends the download request and checks
-// and writes the recorder's data packets.
+// directory: takes each target in turn, lets the same-name rule settle its
+// local name, sends the download request and checks the recorder's data
+// packets before they go to the file being written.
 class ZVDownloadQueue : public QObject
 {
     Q_OBJECT
@@ -53,16 +54,9 @@ public:
     void saveDownloadData(ZVCommand *command);
     void cancel();
 
+    // The counted names of the same-name rule (SameNameRule).
     static QString makeCountFileName(int count, const QString &path);
     static QString makeNewCountFileName(const QString &path);
-    // A recorder's entry name that may be used as a file name in `directory`.
-    static bool isSafeFileName(const QString &name, const QDir &directory);
-    // `name` inside `directory`, never read as a resource path (":name").
-    static QString filePathIn(const QDir &directory, const QString &name);
-    // The name a download of `fileName` is written under until it is
-    // complete: "NAME.part", or "NAME(count).part" (count > 0) when that is
-    // taken by something that is not ours.
-    static QString partFileName(const QString &fileName, int count);
 
 signals:
     void downloadStarted(QString targetName, qulonglong size);
@@ -86,44 +80,32 @@ private:
         bool safeName = false;
     };
     enum class Next { Start, Lost, Wait, None };
+    // How starting a target ended.
+    enum class Started { Receiving, Done, Failed };
 
     Next takeFirstTarget(Target *target);
+    bool nextTargetOrFinish(Target *target);
     void removeFirstTarget();
-    static bool keepsExistingFile(int option, const QString &path, qint64 size);
     bool checkFreeSpace();
     void startNextTarget();
+    Started startTarget(const Target &target);
     void skipTarget(const Target &target);
+    bool completeFile();
     void finishDownload();
-    bool openTarget(const QString &path);
-    bool finishFile();
-    bool writePayload(const char *data, int length, qint64 *attempted, qint64 *written);
-    bool flushGathered(qint64 *attempted, qint64 *written);
-    void closeFile();
+    bool checkPacket(ZVCommand *command);
     void fail(AppErrorCode code, int param, int param2);
-    void completeFile();
-    void keepRecordingTime();
-    void writeError(const QString &what, int param, int param2);
-    void startWriteback();
+    void writeError();
 
     DeviceNetConnection *connection;
     ZVFileList *fileList;
     QList<Target> targets;
     QDir saveDirectory;
     int sameOption = SaveNoWrite;
-    // The file being received is written to `partPath` and takes `finalPath`
-    // only once it is complete (replacing what is there).
-    QFile *file = nullptr;
-    QString partPath;
-    QString finalPath;
-    // Verified payloads of small packets waiting for one larger write.
-    QByteArray gathered;
+    // The file being received: written under its ".part" name, it takes the
+    // target's name once it is complete.
+    PartFile file;
     qint64 estimatedSize = 0;
-    QDateTime recordedAt;   // the current file's date-time as listed
     quint32 receivedSize = 0;
-    // The current file's bytes before writebackFrom are on their way to the
-    // disk; those before previousWriteback are on it.
-    qint64 writebackFrom = 0;
-    qint64 previousWriteback = 0;
     bool canceled = false;
 
     bool running = false;             // from startDownload to its end
@@ -132,7 +114,6 @@ private:
     int lostTargets = 0;              // targets of this download that were no longer listed
 
     QMutex *mutex = nullptr;
-    QString openError;   // why the current target could not be opened
 };
 
 #endif // ZVDOWNLOADQUEUE_H
