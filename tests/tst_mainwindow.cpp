@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -28,7 +27,6 @@
 #include <functional>
 #include <memory>
 
-#include "app/appsettings.h"
 #include "app/threadjoin.h"
 #include "controller/downloadfileinfo.h"
 #include "controller/zvrecordmode.h"
@@ -42,9 +40,6 @@
 namespace {
 const QString Address = QStringLiteral(ZV_TEST_ADDRESS);
 const QString Advice = QStringLiteral("Please quit the Application and attempt to re-connect to the ZV.");
-// Loopback literals no test server listens on: refused at once, never looked up.
-const QString Nowhere = QStringLiteral("127.0.0.253");
-const QString NowhereElse = QStringLiteral("127.0.0.254");
 
 // First poll at once, the controller's 500 ms pause, then the listing.
 constexpr int ConnectTimeoutMs = 5000;
@@ -278,19 +273,12 @@ public:
             && !table()->isEnabled() && !button("pushButtonMusic")->isEnabled();
     }
 
-    // Opens the settings dialog, fills in `ssid`, lets `edit` change more and
-    // closes the dialog with `close` (NoButton: the Escape key).
-    void settings(const QString &ssid, QDialogButtonBox::StandardButton close = QDialogButtonBox::Ok,
-                  const std::function<void(SettingDialog *)> &edit = {}) const
+    // Opens the settings dialog, fills in `ssid` and presses OK.
+    void settings(const QString &ssid) const
     {
         whenShown<SettingDialog>([=](SettingDialog *dialog) {
-            if (edit)
-                edit(dialog);
             dialog->findChild<QLineEdit *>(QStringLiteral("lineEditSSID"))->setText(ssid);
-            if (close == QDialogButtonBox::NoButton)
-                QTest::keyClick(dialog, Qt::Key_Escape);
-            else
-                dialog->findChild<QDialogButtonBox *>()->button(close)->click();
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
         });
         button("settingButton")->click();
     }
@@ -327,10 +315,6 @@ private slots:
     void init();
     void cleanup();
 
-    void storedSameNameRuleIsRangeLimited_data();
-    void storedSameNameRuleIsRangeLimited();
-    void settingsDialogWritesOnlyWhenAccepted_data();
-    void settingsDialogWritesOnlyWhenAccepted();
     void searchingThenStandbyWithTheNetworkName();
     void overlayCoversFromTheButtonBarDown();
     void folderDoubleClickRefillsTheTable();
@@ -392,58 +376,6 @@ void tst_MainWindow::cleanup()
 {
     // The next window must find the simulator free: it serves one client.
     QTRY_VERIFY(!simulator.hasClient());
-}
-
-void tst_MainWindow::storedSameNameRuleIsRangeLimited_data()
-{
-    QTest::addColumn<QVariant>("stored");   // invalid: a first run, nothing stored
-    QTest::addColumn<int>("expected");
-    QTest::addRow("first-run-reads-defaults") << QVariant() << 0;
-    QTest::addRow("last-rule-3-kept") << QVariant(QStringLiteral("3")) << 3;
-    QTest::addRow("one-past-the-rules-is-newer") << QVariant(QStringLiteral("4")) << 0;
-    QTest::addRow("text-is-newer") << QVariant(QStringLiteral("rename")) << 0;
-    QTest::addRow("negative-passes-the-signed-limit") << QVariant(QStringLiteral("-1")) << -1;
-}
-
-void tst_MainWindow::storedSameNameRuleIsRangeLimited()
-{
-    QFETCH(QVariant, stored);
-    QFETCH(int, expected);
-    store()->clear();
-    if (stored.isValid())
-        store()->setValue(QStringLiteral("main/sameoption"), stored);
-    AppSettings settings;
-    QCOMPARE(int(settings.getSameOption()), expected);
-}
-
-void tst_MainWindow::settingsDialogWritesOnlyWhenAccepted_data()
-{
-    QTest::addColumn<int>("close");   // the button pressed; none: Escape
-    QTest::addRow("ok-writes-the-edits") << int(QDialogButtonBox::Ok);
-    QTest::addRow("cancel-writes-nothing") << int(QDialogButtonBox::Cancel);
-    QTest::addRow("escape-writes-nothing") << int(QDialogButtonBox::NoButton);
-}
-
-void tst_MainWindow::settingsDialogWritesOnlyWhenAccepted()
-{
-    QFETCH(int, close);
-    const bool written = close == QDialogButtonBox::Ok;
-    storeSettings(Nowhere, saveDirectory);
-    Window window;
-
-    QString shown;
-    window.settings(NowhereElse, QDialogButtonBox::StandardButton(close), [&](SettingDialog *dialog) {
-        shown = dialog->getSSID() + '|' + dialog->getSaveDirectory();
-        dialog->findChild<QLineEdit *>(QStringLiteral("lineEditSaveDirectory"))->setText(scratch.path());
-        dialog->findChild<QRadioButton *>(QStringLiteral("radioButtonSaveRename"))->click();
-    });
-    QCOMPARE(shown, Nowhere + '|' + saveDirectory);
-
-    auto settings = store();
-    QCOMPARE(settings->value(QStringLiteral("main/SSID")).toString(), written ? NowhereElse : Nowhere);
-    QCOMPARE(settings->value(QStringLiteral("main/savedirectory")).toString(),
-             written ? scratch.path() : saveDirectory);
-    QCOMPARE(settings->value(QStringLiteral("main/sameoption"), 0).toInt(), written ? int(SaveRename) : 0);
 }
 
 void tst_MainWindow::searchingThenStandbyWithTheNetworkName()

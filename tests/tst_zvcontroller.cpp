@@ -40,8 +40,8 @@ private slots:
     void cleanup();
 
     void connectsAfterPauseAndLists();
-    void hostNotFoundIsNotShown();
-    void refusedConnectionIsShown();
+    void failedConnectShownUnlessHostNotFound_data();
+    void failedConnectShownUnlessHostNotFound();
     void disconnectReconnectsWithinOnePoll();
     void multiPacketListingSettles_data();
     void multiPacketListingSettles();
@@ -65,8 +65,6 @@ private slots:
     void unsolicitedCancelConfirmationIsIgnored();
     void interruptedDownloadLeavesOnlyThePart_data();
     void interruptedDownloadLeavesOnlyThePart();
-    void hostileNamesNeverLeaveTheFolder_data();
-    void hostileNamesNeverLeaveTheFolder();
     void relistDuringDownloadLosesNoTargetSilently_data();
     void relistDuringDownloadLosesNoTargetSilently();
     void zeroLengthRecordingCompletesAtOnce();
@@ -117,24 +115,30 @@ void tst_ZVController::connectsAfterPauseAndLists()
     QVERIFY(indexOf("ZV_0001.WAV") >= 0);
 }
 
-void tst_ZVController::hostNotFoundIsNotShown()
+void tst_ZVController::failedConnectShownUnlessHostNotFound_data()
 {
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("shown");   // the socket error the user sees; -1: none
     // An empty name fails the lookup at once, without asking any name server.
-    startController(QString());
-    QTRY_COMPARE(events->closed.size(), 1);
-    QTest::qWait(300);
-    QVERIFY(events->errors.isEmpty());
-    QVERIFY(events->connected.isEmpty());
+    QTest::addRow("host-not-found") << QString() << -1;
+    QTest::addRow("refused") << QStringLiteral(ZV_TEST_ADDRESS) << int(QAbstractSocket::ConnectionRefusedError);
 }
 
-void tst_ZVController::refusedConnectionIsShown()
+void tst_ZVController::failedConnectShownUnlessHostNotFound()
 {
+    QFETCH(QString, host);
+    QFETCH(int, shown);
     sim->close();
-    startController();
-    QTRY_COMPARE(events->errors.size(), 1);
-    QCOMPARE(events->errors.first().code, NetworkSocketError);
-    QCOMPARE(events->errors.first().param1, int(QAbstractSocket::ConnectionRefusedError));
-    QCOMPARE(events->errors.first().param2, 0);
+    startController(host);
+    QTRY_COMPARE(events->closed.size(), 1);
+    QTest::qWait(300);
+    QVERIFY(events->connected.isEmpty());
+    QTRY_COMPARE(events->errors.size(), shown < 0 ? 0 : 1);
+    if (shown >= 0) {
+        QCOMPARE(events->errors.first().code, NetworkSocketError);
+        QCOMPARE(events->errors.first().param1, shown);
+        QCOMPARE(events->errors.first().param2, 0);
+    }
 }
 
 void tst_ZVController::disconnectReconnectsWithinOnePoll()
@@ -616,53 +620,6 @@ void tst_ZVController::unsolicitedCancelConfirmationIsIgnored()
     QTRY_COMPARE_WITH_TIMEOUT(events->finished, 1, 5000);
     QCOMPARE(events->canceled, 0);
     QVERIFY(readAll(dest->filePath("ZV_0002.WAV")) == readAll(musicFile("ZV_0002.WAV")));
-}
-
-void tst_ZVController::hostileNamesNeverLeaveTheFolder_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addRow("parent-slash") << "../evil.wav";
-    QTest::addRow("parent-backslash") << "..\\evil.wav";
-    QTest::addRow("absolute") << "/tmp/abs.wav";
-    QTest::addRow("drive") << "C:\\abs.wav";
-    QTest::addRow("empty") << "";
-    QTest::addRow("dot") << ".";
-    QTest::addRow("dot-dot") << "..";
-    QTest::addRow("inner-slash") << "a/b.wav";
-    QTest::addRow("control") << "ctl\x01\x07\x1b\x7f.wav";
-    QTest::addRow("newline") << "line\nbreak.wav";
-}
-
-void tst_ZVController::hostileNamesNeverLeaveTheFolder()
-{
-    QFETCH(QString, name);
-    sim->setHostileNames(true);
-    // The chosen folder sits inside a parent whose contents must not change.
-    QTemporaryDir parent;
-    QVERIFY(QDir(parent.path()).mkdir("chosen"));
-    const QString chosen = parent.filePath("chosen");
-    const auto snapshot = [&] {
-        QStringList all;
-        QDirIterator it(parent.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext())
-            all << it.next();
-        all.sort();
-        return all;
-    };
-    const QStringList before = snapshot();
-
-    startAndList();
-    QVERIFY2(events->entries.contains(name), qPrintable(events->names.join('|')));
-    const int index = indexOf(name);
-    requestDownload(chosen, {index});
-    QTRY_COMPARE(events->errors.size(), 1);
-    QCOMPARE(events->errors.first().code, DownloadIllegalFileName);
-    QCOMPARE(events->errors.first().param1, index);
-    QTRY_COMPARE(events->canceled, 1);
-    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 0);
-    QCOMPARE(snapshot(), before);
-    QVERIFY(!QFile::exists("/tmp/abs.wav") || QFileInfo("/tmp/abs.wav").lastModified().secsTo(QDateTime::currentDateTime()) > 60);
 }
 
 void tst_ZVController::relistDuringDownloadLosesNoTargetSilently_data()

@@ -217,9 +217,13 @@ void tst_ZVTransfer::rules_data()
     QTest::addRow("overwrite") << "overwrite" << "" << true << "A.WAV" << "downloaded 1, skipped 0";
     QTest::addRow("rename") << "rename" << "" << true << "A(1).WAV" << "downloaded 1, skipped 0";
     QTest::addRow("skip") << "skip" << "" << false << "" << "downloaded 0, skipped 1";
-    // The stored rule reads as the window reads it: 4 and more as "newer",
-    // a negative number as it stands (which the engine treats as overwrite).
-    QTest::addRow("stored-7-is-newer") << "" << "7" << false << "A.WAV" << "downloaded 1, skipped 0";
+    // The stored rule reads as the window reads it: nothing, text, 4 and
+    // more as "newer", 3 kept, a negative number as it stands (which the
+    // engine treats as overwrite).
+    QTest::addRow("nothing-stored-is-newer") << "" << "" << true << "" << "downloaded 0, skipped 1";
+    QTest::addRow("stored-text-is-newer") << "" << "rename" << true << "" << "downloaded 0, skipped 1";
+    QTest::addRow("stored-4-is-newer") << "" << "4" << true << "" << "downloaded 0, skipped 1";
+    QTest::addRow("stored-3-kept") << "" << "3" << false << "" << "downloaded 0, skipped 1";
     QTest::addRow("stored-minus-1-overwrites") << "" << "-1" << true << "A.WAV" << "downloaded 1, skipped 0";
 }
 
