@@ -8,6 +8,7 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include "controllerfixture.h"
 #include "controller/zvfilelist.h"
 #include "download/zvdownloadqueue.h"
 #include "net/devicenetconnection.h"
@@ -15,12 +16,6 @@
 
 namespace {
 const QByteArray Content("hello");
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Every path under `root` with a digest of its content (or its link target).
 QMap<QString, QByteArray> snapshot(const QString &root)

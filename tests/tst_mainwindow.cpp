@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QSettings>
@@ -330,7 +329,6 @@ private slots:
     void recorderTextsShowAsWrittenWithoutWideningTheWindow();
     void downloadShowsProgressPerFile_data();
     void downloadShowsProgressPerFile();
-    void errorOutlivesItsCancel();
     void downloadEndsAsTheControllerReports_data();
     void downloadEndsAsTheControllerReports();
     void watchdogDropsASilentRecorder_data();
@@ -439,6 +437,7 @@ void tst_MainWindow::fileClickShowsDetails_data()
     QTest::addColumn<QString>("detailLine");
     QTest::addRow("upper-case-wav-gets-no-picture")
         << "ZV_0001.WAV" << "WAV  48000Hz 16bit" << "00:00:02" << QString() << "Standby." << QString();
+    QTest::addRow("bwf") << "ZV_0003_BWF.WAV" << "BWF  48000Hz 24bit" << "00:00:03" << QString() << "Standby." << QString();
     QTest::addRow("lower-case-mp3-gets-its-picture") << "live.mp3" << "MP3  44100Hz 128kbps" << "00:00:05"
                                                      << ":/images/resource/ZV_06_02_mp3_L.png" << "Standby." << QString();
     // The recorder has no details of a text file: the error is shown and the
@@ -699,26 +698,6 @@ void tst_MainWindow::downloadShowsProgressPerFile()
     QCOMPARE(values.last(), 1000);
     if (total == 0)
         QCOMPARE(values, (QList<int>{1000}));
-}
-
-// A failed check cancels the download; the recorder's confirmation of that
-// cancel must leave the error's two lines readable.
-void tst_MainWindow::errorOutlivesItsCancel()
-{
-    QTemporaryDir target;
-    simulator.setCorruptCheckAt(2);
-    Window window;
-    QVERIFY(waitConnected(window));
-    window.tick(QStringLiteral("ZV_0001.WAV"));
-    window.tick(QStringLiteral("ZV_0002.WAV"));
-    window.download(target.path());
-
-    const QRegularExpression errorLine(QStringLiteral("^An error has occurred\\.\\(code : E6-\\d+-\\d+\\)$"));
-    // Standby comes only with the recorder's confirmation of the cancel.
-    QTRY_VERIFY_WITH_TIMEOUT(window.isStandby(), ExchangeTimeoutMs);
-    QVERIFY2(errorLine.match(window.text("labelInfo")).hasMatch(), qPrintable(window.text("labelInfo")));
-    QCOMPARE(window.text("labelDetail"), Advice);
-    QCOMPARE(window.progress(), 0);
 }
 
 void tst_MainWindow::downloadEndsAsTheControllerReports_data()

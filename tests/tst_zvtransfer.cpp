@@ -12,22 +12,10 @@
 #include <csignal>
 #include <functional>
 
-#include "sim/recordersimulator.h"
+#include "controllerfixture.h"
 
 namespace {
 const QString Address = QStringLiteral(ZV_TEST_ADDRESS);
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QByteArray pattern(int size, int seed)
 {
