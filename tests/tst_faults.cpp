@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "controllerfixture.h"
+#include "sim/replybuilder.h"
 
 class tst_Faults : public ControllerFixture
 {
@@ -16,6 +17,7 @@ private slots:
     void droppedLinkRecovers_data();
     void droppedLinkRecovers();
     void foreignPacketsAreIgnored();
+    void garbageFloodIsReportedOnce();
     void folderRemovedWhileWriting();
     void largestFolder();
 
@@ -94,6 +96,23 @@ void tst_Faults::foreignPacketsAreIgnored()
     QVERIFY(readAll(dest->filePath("ZV_0001.WAV")) == readAll(musicFile("ZV_0001.WAV")));
     QVERIFY(readAll(dest->filePath("ZV_0004.MP3")) == readAll(musicFile("ZV_0004.MP3")));
     QVERIFY(events->errors.isEmpty());
+}
+
+// Thousands of packets with a bad magic: the user is told once, and the link
+// goes on working.
+void tst_Faults::garbageFloodIsReportedOnce()
+{
+    startAndList();
+    QByteArray garbage = ReplyBuilder::command(CODE_LIST_INVALIDATED);
+    garbage[0] = 'X';
+    sim->sendToClient(garbage.repeated(5000));
+    sim->notifyListingChanged();
+    QTRY_COMPARE(events->discarded.size(), 1);
+    QTest::qWait(200);
+    QCOMPARE(events->errors.size(), 1);
+    QCOMPARE(events->errors.first().code, NetworkPacketParseError);
+    QCOMPARE(events->errors.first().param1, int(KIND_COMMAND));
+    waitForListing();
 }
 
 void tst_Faults::folderRemovedWhileWriting()
