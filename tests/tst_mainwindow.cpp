@@ -1,6 +1,6 @@
 // The main window against the in-process recorder simulator, driven through
-// its widgets' object names as a user drives it: the stored settings and the
-// settings dialog, connecting, browsing, details, downloads with progress,
+// its widgets' object names as a user drives it: the settings dialog,
+// connecting, browsing, details, downloads with progress,
 // cancel and errors, the watchdog, the overlay, sorting, a large folder,
 // recorder texts and closing. Pictures of the searching, standby and
 // downloading states go to screenshots/ beside this executable. Runs on a

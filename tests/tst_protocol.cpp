@@ -1,5 +1,5 @@
-// Packet parsing, bounds-checked reads, the check value, the request
-// builders and the error code texts.
+// Packet parsing, bounds-checked reads, the check value and the request
+// builders.
 #include <QSignalSpy>
 #include <QtTest>
 
