@@ -272,12 +272,12 @@ public:
             && !table()->isEnabled() && !button("pushButtonMusic")->isEnabled();
     }
 
-    // Opens the settings dialog, fills in `ssid` and presses OK.
-    void settings(const QString &ssid) const
+    // Opens the settings dialog, fills in `ssid` and closes it with `close`.
+    void settings(const QString &ssid, QDialogButtonBox::StandardButton close = QDialogButtonBox::Ok) const
     {
         whenShown<SettingDialog>([=](SettingDialog *dialog) {
             dialog->findChild<QLineEdit *>(QStringLiteral("lineEditSSID"))->setText(ssid);
-            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+            dialog->findChild<QDialogButtonBox *>()->button(close)->click();
         });
         button("settingButton")->click();
     }
@@ -388,6 +388,10 @@ void tst_MainWindow::searchingThenStandbyWithTheNetworkName()
     QCOMPARE(overlay.values, (QStringList{"0", "1", "0"}));
     QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
     QVERIFY(window.names().contains(QStringLiteral("ZV_0001.WAV")));
+
+    // A cancelled settings dialog writes nothing.
+    window.settings(QStringLiteral("127.0.0.254"), QDialogButtonBox::Cancel);
+    QCOMPARE(store()->value(QStringLiteral("main/SSID")).toString(), Address);
 }
 
 void tst_MainWindow::overlayCoversFromTheButtonBarDown()
