@@ -59,6 +59,7 @@ private slots:
     void decode();
     void fieldsOfOneFileAndOneFolder();
     void duplicateIndexesKeepBothRows();
+    void clearEmptiesAndLookupFollowsNewRows();
     void makeDateTime_data();
     void makeDateTime();
 };
@@ -165,6 +166,28 @@ void tst_ZVFileList::duplicateIndexesKeepBothRows()
     QCOMPARE(list.count(), 3);
     QCOMPARE(list.findByIndex(7)->name, QString("second"));
     QCOMPARE(list.findByIndex(8)->name, QString("other"));
+}
+
+void tst_ZVFileList::clearEmptiesAndLookupFollowsNewRows()
+{
+    ZVFileList list;
+    list.clear();   // nothing to do on an empty list
+    QCOMPARE(list.count(), 0);
+
+    QPointer<DownloadFileInfo> gone = new DownloadFileInfo;
+    gone->index = 5;
+    list.append(gone);
+    auto *kept = new DownloadFileInfo;
+    kept->index = 6;
+    list.append(kept);
+    list.clear();
+    QVERIFY(gone.isNull());   // the list owns its entries
+    QVERIFY(!list.containsIndex(5));
+
+    auto *fresh = new DownloadFileInfo;
+    fresh->index = 6;
+    list.append(fresh);
+    QCOMPARE(list.findByIndex(6), fresh);
 }
 
 void tst_ZVFileList::makeDateTime_data()
