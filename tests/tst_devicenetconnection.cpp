@@ -81,7 +81,6 @@ private slots:
     void sendPacketDiscardsQueuedCommands();
     void floodYieldsToTheEventLoop();
     void garbageFloodLogsOneLineAndItsCount();
-    void socketErrors();
 
 private:
     void connectPair();
@@ -354,29 +353,6 @@ void tst_DeviceNetConnection::garbageFloodLogsOneLineAndItsCount()
     const QStringList lines = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines, (QStringList{QStringLiteral("net: Packet parse error"),
                                  QStringLiteral("\u2026 repeated 2999 times")}));
-}
-
-void tst_DeviceNetConnection::socketErrors()
-{
-    QSignalSpy errors(connection, &DeviceNetConnection::networkError);
-    QSignalSpy closed(connection, &DeviceNetConnection::networkClosed);
-
-    // Nobody listens on port 8010 of this address: refused (error number 0).
-    server.close();
-    connection->connectToHost(QStringLiteral(ZV_TEST_ADDRESS), Port);
-    QTRY_COMPARE(errors.count(), 1);
-    QCOMPARE(errors.first().at(0).value<AppErrorCode>(), NetworkSocketError);
-    QCOMPARE(errors.first().at(1).toInt(), int(QAbstractSocket::ConnectionRefusedError));
-    QTRY_VERIFY(connection->isUnconnected());
-
-    // The peer closes: remote-host-closed error (1) and networkClosed.
-    QVERIFY(server.listen(QHostAddress(ZV_TEST_ADDRESS), Port));
-    errors.clear();
-    connectPair();
-    peer->disconnectFromHost();
-    QTRY_COMPARE(closed.count(), 1);
-    QTRY_COMPARE(errors.count(), 1);
-    QCOMPARE(errors.first().at(1).toInt(), int(QAbstractSocket::RemoteHostClosedError));
 }
 
 QTEST_GUILESS_MAIN(tst_DeviceNetConnection)

@@ -8,6 +8,7 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include "controllerfixture.h"
 #include "protocol/zvfilelist.h"
 #include "recorder/zvdownloadqueue.h"
 #include "net/devicenetconnection.h"
@@ -15,12 +16,6 @@
 
 namespace {
 const QByteArray Content("hello");
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Every path under `root` with a digest of its content (or its link target).
 QMap<QString, QByteArray> snapshot(const QString &root)
@@ -214,8 +209,10 @@ void tst_DownloadQueue::nameContainment()
     } else if (expect == Downloads) {
         QCOMPARE(errors.count(), 0);
         QCOMPARE(finished.count(), 1);
-        const QString written = rule == SaveRename ? ZVDownloadQueue::makeCountFileName(1, path)
-                                : rule == SaveNoWrite ? QString() : path;
+        // Renamed: "(1)" before the last dot, and a dot even without a suffix.
+        const int dot = path.lastIndexOf(QLatin1Char('.'));
+        const QString counted = dot > chosen.size() ? QString(path.left(dot) + "(1)" + path.mid(dot)) : path + "(1).";
+        const QString written = rule == SaveRename ? counted : rule == SaveNoWrite ? QString() : path;
         if (!written.isEmpty())
             QCOMPARE(readAll(written), Content);
         if (written != path)

@@ -1,6 +1,6 @@
 // The main window against the in-process recorder simulator, driven through
-// its widgets' object names as a user drives it: the stored settings and the
-// settings dialog, connecting, browsing, details, downloads with progress,
+// its widgets' object names as a user drives it: the settings dialog,
+// connecting, browsing, details, downloads with progress,
 // cancel and errors, the watchdog, the overlay, sorting, a large folder,
 // recorder texts and closing. Pictures of the searching, standby and
 // downloading states go to screenshots/ beside this executable. Runs on a
@@ -16,8 +16,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QSettings>
@@ -28,7 +26,6 @@
 #include <functional>
 #include <memory>
 
-#include "base/appsettings.h"
 #include "base/threadjoin.h"
 #include "base/downloadfileinfo.h"
 #include "base/zvrecordmode.h"
@@ -42,9 +39,6 @@
 namespace {
 const QString Address = QStringLiteral(ZV_TEST_ADDRESS);
 const QString Advice = QStringLiteral("Please quit the Application and attempt to re-connect to the ZV.");
-// Loopback literals no test server listens on: refused at once, never looked up.
-const QString Nowhere = QStringLiteral("127.0.0.253");
-const QString NowhereElse = QStringLiteral("127.0.0.254");
 
 // First poll at once, the controller's 500 ms pause, then the listing.
 constexpr int ConnectTimeoutMs = 5000;
@@ -278,19 +272,12 @@ public:
             && !table()->isEnabled() && !button("pushButtonMusic")->isEnabled();
     }
 
-    // Opens the settings dialog, fills in `ssid`, lets `edit` change more and
-    // closes the dialog with `close` (NoButton: the Escape key).
-    void settings(const QString &ssid, QDialogButtonBox::StandardButton close = QDialogButtonBox::Ok,
-                  const std::function<void(SettingDialog *)> &edit = {}) const
+    // Opens the settings dialog, fills in `ssid` and closes it with `close`.
+    void settings(const QString &ssid, QDialogButtonBox::StandardButton close = QDialogButtonBox::Ok) const
     {
         whenShown<SettingDialog>([=](SettingDialog *dialog) {
-            if (edit)
-                edit(dialog);
             dialog->findChild<QLineEdit *>(QStringLiteral("lineEditSSID"))->setText(ssid);
-            if (close == QDialogButtonBox::NoButton)
-                QTest::keyClick(dialog, Qt::Key_Escape);
-            else
-                dialog->findChild<QDialogButtonBox *>()->button(close)->click();
+            dialog->findChild<QDialogButtonBox *>()->button(close)->click();
         });
         button("settingButton")->click();
     }
@@ -327,10 +314,6 @@ private slots:
     void init();
     void cleanup();
 
-    void storedSameNameRuleIsRangeLimited_data();
-    void storedSameNameRuleIsRangeLimited();
-    void settingsDialogWritesOnlyWhenAccepted_data();
-    void settingsDialogWritesOnlyWhenAccepted();
     void searchingThenStandbyWithTheNetworkName();
     void overlayCoversFromTheButtonBarDown();
     void folderDoubleClickRefillsTheTable();
@@ -346,7 +329,6 @@ private slots:
     void recorderTextsShowAsWrittenWithoutWideningTheWindow();
     void downloadShowsProgressPerFile_data();
     void downloadShowsProgressPerFile();
-    void errorOutlivesItsCancel();
     void downloadEndsAsTheControllerReports_data();
     void downloadEndsAsTheControllerReports();
     void watchdogDropsASilentRecorder_data();
@@ -394,58 +376,6 @@ void tst_MainWindow::cleanup()
     QTRY_VERIFY(!simulator.hasClient());
 }
 
-void tst_MainWindow::storedSameNameRuleIsRangeLimited_data()
-{
-    QTest::addColumn<QVariant>("stored");   // invalid: a first run, nothing stored
-    QTest::addColumn<int>("expected");
-    QTest::addRow("first-run-reads-defaults") << QVariant() << 0;
-    QTest::addRow("last-rule-3-kept") << QVariant(QStringLiteral("3")) << 3;
-    QTest::addRow("one-past-the-rules-is-newer") << QVariant(QStringLiteral("4")) << 0;
-    QTest::addRow("text-is-newer") << QVariant(QStringLiteral("rename")) << 0;
-    QTest::addRow("negative-passes-the-signed-limit") << QVariant(QStringLiteral("-1")) << -1;
-}
-
-void tst_MainWindow::storedSameNameRuleIsRangeLimited()
-{
-    QFETCH(QVariant, stored);
-    QFETCH(int, expected);
-    store()->clear();
-    if (stored.isValid())
-        store()->setValue(QStringLiteral("main/sameoption"), stored);
-    AppSettings settings;
-    QCOMPARE(int(settings.getSameOption()), expected);
-}
-
-void tst_MainWindow::settingsDialogWritesOnlyWhenAccepted_data()
-{
-    QTest::addColumn<int>("close");   // the button pressed; none: Escape
-    QTest::addRow("ok-writes-the-edits") << int(QDialogButtonBox::Ok);
-    QTest::addRow("cancel-writes-nothing") << int(QDialogButtonBox::Cancel);
-    QTest::addRow("escape-writes-nothing") << int(QDialogButtonBox::NoButton);
-}
-
-void tst_MainWindow::settingsDialogWritesOnlyWhenAccepted()
-{
-    QFETCH(int, close);
-    const bool written = close == QDialogButtonBox::Ok;
-    storeSettings(Nowhere, saveDirectory);
-    Window window;
-
-    QString shown;
-    window.settings(NowhereElse, QDialogButtonBox::StandardButton(close), [&](SettingDialog *dialog) {
-        shown = dialog->getSSID() + '|' + dialog->getSaveDirectory();
-        dialog->findChild<QLineEdit *>(QStringLiteral("lineEditSaveDirectory"))->setText(scratch.path());
-        dialog->findChild<QRadioButton *>(QStringLiteral("radioButtonSaveRename"))->click();
-    });
-    QCOMPARE(shown, Nowhere + '|' + saveDirectory);
-
-    auto settings = store();
-    QCOMPARE(settings->value(QStringLiteral("main/SSID")).toString(), written ? NowhereElse : Nowhere);
-    QCOMPARE(settings->value(QStringLiteral("main/savedirectory")).toString(),
-             written ? scratch.path() : saveDirectory);
-    QCOMPARE(settings->value(QStringLiteral("main/sameoption"), 0).toInt(), written ? int(SaveRename) : 0);
-}
-
 void tst_MainWindow::searchingThenStandbyWithTheNetworkName()
 {
     Window window;
@@ -458,6 +388,10 @@ void tst_MainWindow::searchingThenStandbyWithTheNetworkName()
     QCOMPARE(overlay.values, (QStringList{"0", "1", "0"}));
     QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
     QVERIFY(window.names().contains(QStringLiteral("ZV_0001.WAV")));
+
+    // A cancelled settings dialog writes nothing.
+    window.settings(QStringLiteral("127.0.0.254"), QDialogButtonBox::Cancel);
+    QCOMPARE(store()->value(QStringLiteral("main/SSID")).toString(), Address);
 }
 
 void tst_MainWindow::overlayCoversFromTheButtonBarDown()
@@ -507,6 +441,7 @@ void tst_MainWindow::fileClickShowsDetails_data()
     QTest::addColumn<QString>("detailLine");
     QTest::addRow("upper-case-wav-gets-no-picture")
         << "ZV_0001.WAV" << "WAV  48000Hz 16bit" << "00:00:02" << QString() << "Standby." << QString();
+    QTest::addRow("bwf") << "ZV_0003_BWF.WAV" << "BWF  48000Hz 24bit" << "00:00:03" << QString() << "Standby." << QString();
     QTest::addRow("lower-case-mp3-gets-its-picture") << "live.mp3" << "MP3  44100Hz 128kbps" << "00:00:05"
                                                      << ":/images/resource/ZV_06_02_mp3_L.png" << "Standby." << QString();
     // The recorder has no details of a text file: the error is shown and the
@@ -767,26 +702,6 @@ void tst_MainWindow::downloadShowsProgressPerFile()
     QCOMPARE(values.last(), 1000);
     if (total == 0)
         QCOMPARE(values, (QList<int>{1000}));
-}
-
-// A failed check cancels the download; the recorder's confirmation of that
-// cancel must leave the error's two lines readable.
-void tst_MainWindow::errorOutlivesItsCancel()
-{
-    QTemporaryDir target;
-    simulator.setCorruptCheckAt(2);
-    Window window;
-    QVERIFY(waitConnected(window));
-    window.tick(QStringLiteral("ZV_0001.WAV"));
-    window.tick(QStringLiteral("ZV_0002.WAV"));
-    window.download(target.path());
-
-    const QRegularExpression errorLine(QStringLiteral("^An error has occurred\\.\\(code : E6-\\d+-\\d+\\)$"));
-    // Standby comes only with the recorder's confirmation of the cancel.
-    QTRY_VERIFY_WITH_TIMEOUT(window.isStandby(), ExchangeTimeoutMs);
-    QVERIFY2(errorLine.match(window.text("labelInfo")).hasMatch(), qPrintable(window.text("labelInfo")));
-    QCOMPARE(window.text("labelDetail"), Advice);
-    QCOMPARE(window.progress(), 0);
 }
 
 void tst_MainWindow::downloadEndsAsTheControllerReports_data()

@@ -1,9 +1,8 @@
-// Packet parsing, bounds-checked reads, the check value, the request
-// builders and the error code texts.
+// Packet parsing, bounds-checked reads, the check value and the request
+// builders.
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "base/errortranslator.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
 
@@ -32,8 +31,6 @@ private slots:
     void payloadIndexOfIsBytewise();
     void builders_data();
     void builders();
-    void errorCodeText_data();
-    void errorCodeText();
 };
 
 void tst_Protocol::parse_data()
@@ -269,28 +266,6 @@ void tst_Protocol::builders()
     QFETCH(QByteArray, expected);
     QCOMPARE(built.size(), HEADER_SIZE);
     QCOMPARE(built.toHex(' '), expected.toHex(' '));
-}
-
-void tst_Protocol::errorCodeText_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("param1");
-    QTest::addColumn<int>("param2");
-    QTest::addColumn<QString>("expected");
-
-    QTest::addRow("unknown-socket-error") << int(NetworkSocketError) << -1 << 0 << "code : E0--1-0";
-    QTest::addRow("size-exceeded") << int(DownloadSizeExceeded) << 2000000000 << 1999999999
-                                   << "code : E11-2000000000-1999999999";
-    QTest::addRow("out-of-table") << 42 << 0 << 0 << "code : E42-0-0";
-}
-
-void tst_Protocol::errorCodeText()
-{
-    QFETCH(int, code);
-    QFETCH(int, param1);
-    QFETCH(int, param2);
-    QFETCH(QString, expected);
-    QCOMPARE(ErrorTranslator::getCodeText(AppErrorCode(code), param1, param2), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_Protocol)

@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "controllerfixture.h"
 #include "protocol/zvfilelist.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
@@ -98,12 +99,6 @@ void addTo(QByteArray &packet, int offset, int size, int delta)
     value += quint32(delta);
     for (int i = size - 1; i >= 0; --i, value >>= 8)
         packet[offset + i] = char(value & 0xFF);
-}
-
-QByteArray readSource(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QByteArray detailPayload(quint32 format, quint32 rate, quint32 bits, quint32 samples)
@@ -478,7 +473,7 @@ void tst_Simulator::downloads()
     const DownloadFileInfo *entry = client.find(path);
     QVERIFY(entry);
     const int payload = qMin(chunk, SimulatorSettings::MaxChunkSize);
-    const QByteArray data = dataPackets(readSource(base.filePath(path)), payload).join();
+    const QByteArray data = dataPackets(readAll(base.filePath(path)), payload).join();
 
     const int from = client.received.size();
     client.send(ZVCommandFactory::createDownloadRequest(entry->index));
@@ -504,7 +499,7 @@ void tst_Simulator::faults_data()
     const QByteArray download;
     const QByteArray lists = ZVCommandFactory::createFileListRequest().repeated(2);
     const QByteArray mode = ZVCommandFactory::createRecordModeRequest(0);
-    const QByteArray mp3 = readSource(base.filePath(QStringLiteral("MUSIC/ZV_0004.MP3")));
+    const QByteArray mp3 = readAll(base.filePath(QStringLiteral("MUSIC/ZV_0004.MP3")));
     const auto field = [](void (Sim::*set)(int), int packet, int offset, int size, int delta) -> Fault {
         return [=](Sim &sim, Packets &answers) { (sim.*set)(packet); addTo(answers[packet], offset, size, delta); };
     };

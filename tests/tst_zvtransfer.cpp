@@ -12,22 +12,10 @@
 #include <csignal>
 #include <functional>
 
-#include "sim/recordersimulator.h"
+#include "controllerfixture.h"
 
 namespace {
 const QString Address = QStringLiteral(ZV_TEST_ADDRESS);
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QByteArray pattern(int size, int seed)
 {
@@ -217,9 +205,13 @@ void tst_ZVTransfer::rules_data()
     QTest::addRow("overwrite") << "overwrite" << "" << true << "A.WAV" << "downloaded 1, skipped 0";
     QTest::addRow("rename") << "rename" << "" << true << "A(1).WAV" << "downloaded 1, skipped 0";
     QTest::addRow("skip") << "skip" << "" << false << "" << "downloaded 0, skipped 1";
-    // The stored rule reads as the window reads it: 4 and more as "newer",
-    // a negative number as it stands (which the engine treats as overwrite).
-    QTest::addRow("stored-7-is-newer") << "" << "7" << false << "A.WAV" << "downloaded 1, skipped 0";
+    // The stored rule reads as the window reads it: nothing, text, 4 and
+    // more as "newer", 3 kept, a negative number as it stands (which the
+    // engine treats as overwrite).
+    QTest::addRow("nothing-stored-is-newer") << "" << "" << true << "" << "downloaded 0, skipped 1";
+    QTest::addRow("stored-text-is-newer") << "" << "rename" << true << "" << "downloaded 0, skipped 1";
+    QTest::addRow("stored-4-is-newer") << "" << "4" << true << "" << "downloaded 0, skipped 1";
+    QTest::addRow("stored-3-kept") << "" << "3" << false << "" << "downloaded 0, skipped 1";
     QTest::addRow("stored-minus-1-overwrites") << "" << "-1" << true << "A.WAV" << "downloaded 1, skipped 0";
 }
 
