@@ -1,14 +1,13 @@
 #include "recordersession.h"
 
 #include <QAbstractSocket>
-#include <QEventLoop>
 #include <QHostAddress>
 #include <QHostInfo>
-#include <QThread>
-#include <QTimer>
 #include <deque>
 
 #include "app/threadjoin.h"
+#include "app/waituntil.h"
+#include "controller/controllerhost.h"
 #include "controller/progressrelay.h"
 #include "controller/zvcontroller.h"
 #include "protocol/zvcommand.h"
@@ -29,18 +28,12 @@ constexpr int RateSampleMs = 250;
 RecorderSession::RecorderSession(int answerTimeoutMs, QObject *parent)
     : QObject(parent)
     , answerTimeoutMs(answerTimeoutMs)
-    , thread(new QThread(this))
-    , controller(new ZVController)
-{
-    controller->moveToThread(thread);
-    connect(thread, &QThread::started, controller, &ZVController::doWork);
-    connect(thread, &QThread::finished, controller, &QObject::deleteLater);
-    watchThreadEnd(thread);
     // Byte counts arrive per data packet; the progress line needs a few a
-    // second. Made before the other connections so that a file's last count
-    // comes ahead of whatever follows it.
-    progressRelay = new ProgressRelay(controller, "downloadProgress(qulonglong)", ProgressIntervalMs, this);
-
+    // second. The host's relay is made before the connections below, so
+    // that a file's last count comes ahead of whatever follows it.
+    , controllerHost(new ControllerHost(ProgressIntervalMs, this))
+    , controller(controllerHost->controller())
+{
     connect(controller, &ZVController::networkConnected, this, [this] { connected = true; });
     connect(controller, &ZVController::networkClosed, this, [this] { connected = false; });
     connect(controller, &ZVController::getFileListFinished, this, [this] {
@@ -65,40 +58,14 @@ RecorderSession::RecorderSession(int answerTimeoutMs, QObject *parent)
 
 RecorderSession::~RecorderSession()
 {
-    if (!close()) {
-        // The worker is still busy: its thread object and the relay must
-        // outlive it, so they stay behind for the end of the process.
-        thread->setParent(nullptr);
-        progressRelay->setParent(nullptr);
-    }
+    // A worker still busy is left behind by the host for the end of the
+    // process.
+    close();
 }
 
 bool RecorderSession::close()
 {
-    if (closed)
-        return stopped;
-    closed = true;
-    if (!thread->isRunning() && !thread->isFinished()) {
-        // Never started (the name did not resolve): the controller has not
-        // run anywhere yet and goes at once.
-        delete controller;
-        stopped = true;
-        return true;
-    }
-    if (!thread->isRunning()) {
-        stopped = true;
-        return true;
-    }
-    // End the link first, so that nothing more arrives for the worker to
-    // handle, then let its event loop end.
-    emit requestDisconnect();
-    thread->requestInterruption();
-    thread->quit();
-    if (!thread->wait(StopBoundMs))
-        return false;
-    stopThread(thread);   // returns at once; marks the join for the sanitizer
-    stopped = true;
-    return true;
+    return controllerHost->stop(ThreadJoin::ExitBoundMs);
 }
 
 void RecorderSession::interrupt(int signal)
@@ -160,27 +127,22 @@ QString RecorderSession::socketErrorText(int error)
 
 RecorderSession::Wait RecorderSession::waitUntil(const std::function<bool()> &done, const QElapsedTimer &quiet)
 {
-    // The clock is looked at from a timer: a recorder that keeps sending
+    // The clock is looked at from a timer too: a recorder that keeps sending
     // faults keeps the event loop busy but never postpones the check.
-    QEventLoop loop;
     Wait result = Wait::Done;
-    const auto check = [&] {
-        if (signalNumber != 0)
-            result = Wait::Interrupted;
-        else if (done())
-            result = Wait::Done;
-        else if (quiet.elapsed() > answerTimeoutMs)
-            result = Wait::TimedOut;
-        else
-            return;
-        loop.quit();
-    };
-    QTimer ticker;
-    ticker.setInterval(CheckIntervalMs);
-    connect(&ticker, &QTimer::timeout, &loop, check);
-    ticker.start();
-    QTimer::singleShot(0, &loop, check);
-    loop.exec();
+    ::waitUntil(
+        [&] {
+            if (signalNumber != 0)
+                result = Wait::Interrupted;
+            else if (done())
+                result = Wait::Done;
+            else if (quiet.elapsed() > answerTimeoutMs)
+                result = Wait::TimedOut;
+            else
+                return false;
+            return true;
+        },
+        -1, CheckIntervalMs);
     return result;
 }
 
@@ -242,7 +204,7 @@ RecorderSession::OpenResult RecorderSession::open(const QString &host)
     controller->setSSID(host);
     const int before = listings;
     opening = true;
-    thread->start();
+    controllerHost->start();
     const Wait wait = waitUntil([&] { return (connected && listings > before) || connectError >= 0; }, clock);
     opening = false;
     if (wait == Wait::Interrupted)
@@ -345,7 +307,7 @@ RecorderSession::DownloadEnd RecorderSession::download(const QString &directory,
         if (observer.started)
             observer.started(name, size);
     });
-    links << connect(progressRelay, &ProgressRelay::progress, this, [&](qulonglong bytes) {
+    links << connect(controllerHost->progressRelay(), &ProgressRelay::progress, this, [&](qulonglong bytes) {
         if (qint64(bytes) != fileBytes)
             quiet.restart();
         fileBytes = qint64(bytes);

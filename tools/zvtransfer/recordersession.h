@@ -14,8 +14,7 @@
 #include "download/samenameoption.h"
 #include "errortally.h"
 
-class ProgressRelay;
-class QThread;
+class ControllerHost;
 class ZVController;
 
 // Drives a ZVController on its worker thread from a command-line program:
@@ -48,8 +47,6 @@ public:
     };
 
     static constexpr int DefaultRateWindowMs = 60000;
-    // Longest wait for the worker thread when the session ends.
-    static constexpr int StopBoundMs = 2000;
 
     explicit RecorderSession(int answerTimeoutMs, QObject *parent = nullptr);
     ~RecorderSession() override;
@@ -89,8 +86,8 @@ public:
     // The signal that ended the run, 0 for none.
     int interruption() const { return signalNumber; }
     // Ends the link and the worker thread. False when the worker did not end
-    // within StopBoundMs: it is then left running, and the process should
-    // end without further clean-up.
+    // within ThreadJoin::ExitBoundMs: it is then left running, and the
+    // process should end without further clean-up.
     bool close();
 
 public slots:
@@ -117,9 +114,8 @@ private:
     static QString socketErrorText(int error);
 
     const int answerTimeoutMs;
-    QThread *thread;
+    ControllerHost *controllerHost;
     ZVController *controller;
-    ProgressRelay *progressRelay;
     QList<Entry> listing;
     ErrorTally tally;
     ErrorTally::Item endingError;
@@ -138,8 +134,6 @@ private:
     int rateWindowMs = DefaultRateWindowMs;
     qint64 measuredRate = 0;
     int signalNumber = 0;
-    bool closed = false;
-    bool stopped = false;
 };
 
 #endif // RECORDERSESSION_H
