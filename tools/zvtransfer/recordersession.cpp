@@ -280,119 +280,142 @@ void RecorderSession::setMinimumRate(qint64 bytesPerSecond, int windowMs)
     rateWindowMs = qMax(1, windowMs);
 }
 
-RecorderSession::DownloadEnd RecorderSession::download(const QString &directory, const QList<int> &indexes,
-                                                       SameNameOption rule, const DownloadObserver &observer)
-{
+// One download run's state, shared by the steps below.
+struct RecorderSession::Run {
+    struct Sample {
+        qint64 at;
+        qint64 bytes;
+    };
     bool finished = false;
     int cancels = 0;
-    const int endingBefore = endingErrors;
-    const int linkBefore = linkErrors;
+    int endingBefore = 0;
+    int linkBefore = 0;
+    // Since the last real answer (a file started, new bytes).
     QElapsedTimer quiet;
-    quiet.start();
-
     // Bytes of the whole run, for the rate over the window.
     qint64 doneBytes = 0;
     qint64 fileBytes = 0;
-    QElapsedTimer runClock;
-    runClock.start();
-    struct Sample { qint64 at; qint64 bytes; };
+    QElapsedTimer clock;
     std::deque<Sample> samples{{0, 0}};
-    measuredRate = 0;
-
     QList<QMetaObject::Connection> links;
-    links << connect(controller, &ZVController::downloadStarted, this, [&](const QString &name, qulonglong size) {
-        quiet.restart();
-        doneBytes += fileBytes;
-        fileBytes = 0;
-        if (observer.started)
-            observer.started(name, size);
-    });
-    links << connect(controllerHost->progressRelay(), &ProgressRelay::progress, this, [&](qulonglong bytes) {
-        if (qint64(bytes) != fileBytes)
-            quiet.restart();
-        fileBytes = qint64(bytes);
-        if (observer.progress)
-            observer.progress(bytes);
-    });
-    links << connect(controller, &ZVController::fileSkipped, this, [&](const QString &name) {
-        if (observer.skipped)
-            observer.skipped(name);
-    });
-    links << connect(controller, &ZVController::downloadFinished, this, [&] { finished = true; });
-    links << connect(controller, &ZVController::downloadCanceled, this, [&] { ++cancels; });
+};
 
-    // True when the bytes of the last window fall short of the minimum rate.
-    const auto tooSlow = [&] {
-        if (minimumRate <= 0)
-            return false;
-        const qint64 now = runClock.elapsed();
-        const qint64 bytes = doneBytes + fileBytes;
-        if (now - samples.back().at >= RateSampleMs)
-            samples.push_back({now, bytes});
-        while (samples.size() > 1 && samples[1].at <= now - rateWindowMs)
-            samples.pop_front();
-        const Sample &oldest = samples.front();
-        if (now - oldest.at < rateWindowMs)
-            return false;
-        measuredRate = (bytes - oldest.bytes) * 1000 / qMax<qint64>(1, now - oldest.at);
-        return measuredRate < minimumRate;
-    };
+RecorderSession::DownloadEnd RecorderSession::download(const QString &directory, const QList<int> &indexes,
+                                                       SameNameOption rule, const DownloadObserver &observer)
+{
+    Run run;
+    run.endingBefore = endingErrors;
+    run.linkBefore = linkErrors;
+    run.quiet.start();
+    run.clock.start();
+    measuredRate = 0;
+    follow(run, observer);
 
     controller->setSameOption(rule);
     controller->setDownloadFiles(directory, indexes);
     emit requestDownloadFiles();
 
+    const DownloadEnd end = awaitEnd(run);
+    if (end == DownloadEnd::Interrupted || end == DownloadEnd::TooSlow || end == DownloadEnd::Lost)
+        cancelAndConfirm(run);
+    for (const auto &link : qAsConst(run.links))
+        disconnect(link);
+    return end;
+}
+
+void RecorderSession::follow(Run &run, const DownloadObserver &observer)
+{
+    run.links << connect(controller, &ZVController::downloadStarted, this,
+                         [&run, &observer](const QString &name, qulonglong size) {
+                             run.quiet.restart();
+                             run.doneBytes += run.fileBytes;
+                             run.fileBytes = 0;
+                             if (observer.started)
+                                 observer.started(name, size);
+                         });
+    run.links << connect(controllerHost->progressRelay(), &ProgressRelay::progress, this,
+                         [&run, &observer](qulonglong bytes) {
+                             if (qint64(bytes) != run.fileBytes)
+                                 run.quiet.restart();
+                             run.fileBytes = qint64(bytes);
+                             if (observer.progress)
+                                 observer.progress(bytes);
+                         });
+    run.links << connect(controller, &ZVController::fileSkipped, this, [&observer](const QString &name) {
+        if (observer.skipped)
+            observer.skipped(name);
+    });
+    run.links << connect(controller, &ZVController::downloadFinished, this, [&run] { run.finished = true; });
+    run.links << connect(controller, &ZVController::downloadCanceled, this, [&run] { ++run.cancels; });
+}
+
+// True when the bytes of the last window fall short of the minimum rate.
+bool RecorderSession::tooSlow(Run &run)
+{
+    if (minimumRate <= 0)
+        return false;
+    const qint64 now = run.clock.elapsed();
+    const qint64 bytes = run.doneBytes + run.fileBytes;
+    if (now - run.samples.back().at >= RateSampleMs)
+        run.samples.push_back({now, bytes});
+    while (run.samples.size() > 1 && run.samples[1].at <= now - rateWindowMs)
+        run.samples.pop_front();
+    const Run::Sample &oldest = run.samples.front();
+    if (now - oldest.at < rateWindowMs)
+        return false;
+    measuredRate = (bytes - oldest.bytes) * 1000 / qMax<qint64>(1, now - oldest.at);
+    return measuredRate < minimumRate;
+}
+
+RecorderSession::DownloadEnd RecorderSession::awaitEnd(Run &run)
+{
     DownloadEnd end = DownloadEnd::Finished;
     QElapsedTimer sinceEnd;
     const Wait wait = waitUntil(
         [&] {
-            if (finished)
+            if (run.finished)
                 return true;
-            if (linkErrors > linkBefore) {
+            if (linkErrors > run.linkBefore) {
                 end = DownloadEnd::Lost;
                 return true;
             }
-            if (endingErrors > endingBefore) {
+            if (endingErrors > run.endingBefore) {
                 // The engine has cancelled; the recorder confirms, or does
                 // not within a short while.
                 end = DownloadEnd::Failed;
                 if (!sinceEnd.isValid())
                     sinceEnd.start();
-                return cancels > 0 || sinceEnd.elapsed() > CancelConfirmTimeoutMs;
+                return run.cancels > 0 || sinceEnd.elapsed() > CancelConfirmTimeoutMs;
             }
-            if (tooSlow()) {
+            if (tooSlow(run)) {
                 end = DownloadEnd::TooSlow;
                 return true;
             }
             return false;
         },
-        quiet);
-
+        run.quiet);
     if (wait == Wait::TimedOut)
-        end = DownloadEnd::Lost;
-    else if (wait == Wait::Interrupted)
-        end = DownloadEnd::Interrupted;
-    else if (finished)
-        end = DownloadEnd::Finished;
+        return DownloadEnd::Lost;
+    if (wait == Wait::Interrupted)
+        return DownloadEnd::Interrupted;
+    return run.finished ? DownloadEnd::Finished : end;
+}
 
-    if (end == DownloadEnd::Interrupted || end == DownloadEnd::TooSlow || end == DownloadEnd::Lost) {
-        // The engine closes the file (what arrived stays) and asks the
-        // recorder to stop.
-        const int before = cancels;
-        emit requestCancelDownload();
-        const int saved = signalNumber;
-        signalNumber = 0;
-        QElapsedTimer confirm;
-        confirm.start();
-        QElapsedTimer bound;
-        bound.start();
-        waitUntil([&] {
-            return cancels > before
-                || confirm.elapsed() > (saved ? InterruptConfirmTimeoutMs : CancelConfirmTimeoutMs);
-        }, bound);
-        signalNumber = saved;
-    }
-    for (const auto &link : qAsConst(links))
-        disconnect(link);
-    return end;
+// The engine closes the file (what arrived stays) and asks the recorder to
+// stop; its confirmation is awaited a short while, shorter after a signal.
+void RecorderSession::cancelAndConfirm(Run &run)
+{
+    const int before = run.cancels;
+    emit requestCancelDownload();
+    const int saved = signalNumber;
+    signalNumber = 0;
+    QElapsedTimer confirm;
+    confirm.start();
+    QElapsedTimer bound;
+    bound.start();
+    waitUntil([&] {
+        return run.cancels > before
+            || confirm.elapsed() > (saved ? InterruptConfirmTimeoutMs : CancelConfirmTimeoutMs);
+    }, bound);
+    signalNumber = saved;
 }

@@ -104,10 +104,16 @@ signals:
 
 private:
     enum class Wait { Done, TimedOut, Interrupted };
+    struct Run;
     // Runs the event loop until `done`, until `quiet` is older than the
     // answer timeout, or until a signal comes.
     Wait waitUntil(const std::function<bool()> &done, const QElapsedTimer &quiet);
     Wait waitUntil(const std::function<bool()> &done);
+    // The steps of download().
+    void follow(Run &run, const DownloadObserver &observer);
+    bool tooSlow(Run &run);
+    DownloadEnd awaitEnd(Run &run);
+    void cancelAndConfirm(Run &run);
     void readListing();
     void noteError(AppErrorCode code, int param1, int param2);
     static bool endsDownload(AppErrorCode code);
