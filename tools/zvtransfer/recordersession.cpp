@@ -53,7 +53,6 @@ RecorderSession::RecorderSession(int answerTimeoutMs, QObject *parent)
     connect(this, &RecorderSession::requestFileDetail, controller, &ZVController::requestFileDetail);
     connect(this, &RecorderSession::requestDownloadFiles, controller, &ZVController::requestDownloadFiles);
     connect(this, &RecorderSession::requestCancelDownload, controller, &ZVController::cancelDownload);
-    connect(this, &RecorderSession::requestDisconnect, controller, &ZVController::requestDisconnect);
 }
 
 RecorderSession::~RecorderSession()

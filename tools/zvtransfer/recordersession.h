@@ -100,7 +100,6 @@ signals:
     void requestFileDetail(int index);
     void requestDownloadFiles();
     void requestCancelDownload();
-    void requestDisconnect();
 
 private:
     enum class Wait { Done, TimedOut, Interrupted };
