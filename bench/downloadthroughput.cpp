@@ -32,18 +32,20 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QThread>
-#include <QTimer>
 #include <cstdio>
-#include <functional>
 #include <sys/resource.h>
 
+#include "base/waituntil.h"
+#include "recorder/controllerhost.h"
 #include "base/downloadfileinfo.h"
 #include "recorder/progressrelay.h"
 #include "recorder/zvcontroller.h"
 
 namespace {
+// The main thread's waits look at their clock this often (on top of every
+// event that arrives): few wake-ups, so cpu_s stays the download's.
+constexpr int CheckMs = 20;
+
 double cpuSeconds(long *maxRssKb = nullptr)
 {
     rusage usage{};
@@ -54,20 +56,6 @@ double cpuSeconds(long *maxRssKb = nullptr)
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        const qint64 left = timeoutMs - clock.elapsed();
-        if (left <= 0)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(qMin<qint64>(left, 20), &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
 } // namespace
 
 int main(int argc, char **argv)
@@ -94,15 +82,11 @@ int main(int argc, char **argv)
     const QString wanted = parser.value(nameOption);
     const int timeoutMs = parser.value(timeoutOption).toInt() * 1000;
 
-    auto *thread = new QThread;
-    auto *controller = new ZVController;
-    controller->moveToThread(thread);
-    QObject::connect(thread, &QThread::started, controller, &ZVController::doWork);
-    QObject::connect(thread, &QThread::finished, controller, &QObject::deleteLater);
     // The relay before the other connections, as in zv-transfer.
-    ProgressRelay *relay = nullptr;
-    if (!parser.isSet(noProgressOption) && !parser.isSet(queuedProgressOption))
-        relay = new ProgressRelay(controller, "downloadProgress(qulonglong)", 100, &app);
+    const bool relayed = !parser.isSet(noProgressOption) && !parser.isSet(queuedProgressOption);
+    auto *host = new ControllerHost(relayed ? 100 : ControllerHost::NoRelay);
+    ZVController *controller = host->controller();
+    ProgressRelay *relay = host->progressRelay();
 
     bool connected = false;
     int listings = 0;
@@ -143,8 +127,8 @@ int main(int argc, char **argv)
 
     controller->setSSID(parser.value(hostOption));
     controller->setSameOption(SaveOverwrite);
-    thread->start();
-    if (!waitUntil([&] { return connected && listings > 0; }, timeoutMs)) {
+    host->start();
+    if (!waitUntil([&] { return connected && listings > 0; }, timeoutMs, CheckMs)) {
         std::fprintf(stderr, "zv-bench-download: no listing from %s\n", qPrintable(parser.value(hostOption)));
         return 3;
     }
@@ -167,12 +151,10 @@ int main(int argc, char **argv)
     const double cpuBefore = cpuSeconds();
     clock.start();
     QMetaObject::invokeMethod(controller, &ZVController::requestDownloadFiles, Qt::QueuedConnection);
-    waitUntil([&] { return finished || errors > 0; }, timeoutMs);
+    waitUntil([&] { return finished || errors > 0; }, timeoutMs, CheckMs);
     const double transferCpu = cpuSeconds() - cpuBefore;
 
-    thread->quit();
-    thread->wait();
-    delete thread;
+    delete host;
 
     long maxRss = 0;
     const double cpu = cpuSeconds(&maxRss);

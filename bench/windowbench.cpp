@@ -32,7 +32,6 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -52,6 +51,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "base/waituntil.h"
 #include "base/samenameoption.h"
 #include "ui/mainwindow.h"
 
@@ -90,19 +90,6 @@ qint64 heapInUse()
     return qint64(mallinfo2().uordblks);
 }
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(1, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
 
 // A 10 ms timer on the GUI thread that records how late each shot comes.
 class LatencyProbe : public QObject

@@ -15,7 +15,8 @@
 #include <QThread>
 #include <QtTest>
 
-#include "base/threadjoin.h"
+#include "base/waituntil.h"
+#include "recorder/controllerhost.h"
 #include "base/downloadfileinfo.h"
 #include "recorder/zvcontroller.h"
 #include "protocol/zvcommand.h"
@@ -110,20 +111,16 @@ protected:
         if (!sim->listen(QHostAddress(QStringLiteral(ZV_TEST_ADDRESS)), ZVController::Port))
             return false;
         dest = new QTemporaryDir;
-        controller = new ZVController;
-        thread = new QThread;
-        controller->moveToThread(thread);
-        connect(thread, &QThread::started, controller, &ZVController::doWork);
-        connect(thread, &QThread::finished, controller, &QObject::deleteLater);
-        watchThreadEnd(thread);
+        controllerHost = new ControllerHost;
+        controller = controllerHost->controller();
+        thread = controllerHost->thread();
         events = new ControllerEvents(controller);
         return true;
     }
 
     void tearDownFixture()
     {
-        stopThread(thread);
-        delete thread;
+        delete controllerHost;
         delete events;
         delete sim;
         delete dest;
@@ -134,7 +131,7 @@ protected:
     {
         controller->setSSID(host);
         controller->setSameOption(SaveOverwrite);
-        thread->start();
+        controllerHost->start();
     }
 
     void waitForListing(int timeoutMs = 8000)
@@ -172,10 +169,7 @@ protected:
     {
         controller->setSameOption(rule);
         requestDownload(dest->path(), indexes);
-        QElapsedTimer clock;
-        clock.start();
-        while (!events->finished && !events->canceled && clock.elapsed() < 20000)
-            QTest::qWait(20);
+        waitUntil([this] { return events->finished || events->canceled; }, 20000);
         return events->finished == 1;
     }
 
@@ -183,6 +177,7 @@ protected:
 
     QTemporaryDir *dest = nullptr;
     RecorderSimulator *sim = nullptr;
+    ControllerHost *controllerHost = nullptr;
     ZVController *controller = nullptr;
     QThread *thread = nullptr;
     ControllerEvents *events = nullptr;

@@ -17,6 +17,8 @@
 
 #include "controllerfixture.h"
 #include "protocol/zvfilelist.h"
+#include "base/waituntil.h"
+#include "protocol/zvfilelist.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
 #include "sim/demotree.h"
@@ -39,22 +41,6 @@ const QByteArray CancelRequest = ZVCommandFactory::createCancelDownloadRequest()
 // The answer to a cancel, and the notice of a changed listing.
 const QByteArray Confirmation = QByteArray::fromHex("5a56400031").leftJustified(HEADER_SIZE, '\0');
 const QByteArray Notice = QByteArray::fromHex("5a56400012").leftJustified(HEADER_SIZE, '\0');
-
-// Runs the event loop until `done` holds; unlike QTest::qWaitFor it does
-// not sleep between rounds, so an exchange costs what the exchange costs.
-template <typename Predicate>
-bool waitUntil(Predicate done, int timeout = Timeout)
-{
-    QTimer wake;
-    wake.start(5);
-    const QDeadlineTimer deadline(timeout);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 quint16 word(const QByteArray &bytes, int offset)
 {
@@ -296,7 +282,7 @@ void tst_Simulator::initTestCase()
 
 void tst_Simulator::init()
 {
-    QVERIFY(waitUntil([this] { return !sim.hasClient(); }));
+    QVERIFY(waitUntil([this] { return !sim.hasClient(); }, Timeout));
     sim.clearFaults();
     sim.setRecordMode(0);
     sim.setMaxListPayload(SimulatorSettings::DefaultListPayload);
@@ -400,7 +386,7 @@ void tst_Simulator::oneClientAtATime()
     auto first = std::make_unique<Client>();
     QVERIFY(first->find(QStringLiteral("MTR/SONG0001/TRACK01.WAV")));
     Client second;
-    QVERIFY(waitUntil([&] { return held.count() == 1; }));
+    QVERIFY(waitUntil([&] { return held.count() == 1; }, Timeout));
     second.send(ZVCommandFactory::createFileListRequest());
     QVERIFY(!first->list().isEmpty());
     QVERIFY(second.received.isEmpty());

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "base/downloadfileinfo.h"
+#include "ui/filetypepicture.h"
 
 namespace {
 const QString HeaderTexts[DownloadFileModel::ColumnCount] = {
@@ -25,20 +26,12 @@ constexpr int Alignments[DownloadFileModel::ColumnCount] = {
 
 const QString FolderIcon = QStringLiteral(":/images/resource/ZV_09.png");
 
-struct TypeIcon {
-    const char *suffix;
-    const char *path;
-};
-// Tested in this order on the lower-cased name, without the dot.
-constexpr TypeIcon TypeIcons[] = {
-    {"wav", ":/images/resource/ZV_06_02_wav.png"},
-    {"mp3", ":/images/resource/ZV_06_02_mp3.png"},
-    {"wma", ":/images/resource/ZV_06_02_wma.png"},
-    {"dsd", ":/images/resource/ZV_06_02_dsd.png"},
-    {"aif", ":/images/resource/ZV_06_02_aif.png"},
-};
-
 constexpr qint64 BytesPerKiB = 1024;
+
+QVariant iconOrNothing(const QPixmap &icon)
+{
+    return icon.isNull() ? QVariant() : QVariant(icon);
+}
 
 // Folders come first in both orders; otherwise the column's key decides.
 bool lessThan(const DownloadFileInfo *a, const DownloadFileInfo *b, int column, Qt::SortOrder order)
@@ -114,14 +107,7 @@ QVariant DownloadFileModel::data(const QModelIndex &index, int role) const
             return QVariant();
         if (info->isFolder)
             return QPixmap(FolderIcon);
-        {
-            const QString lower = info->name.toLower();
-            for (const TypeIcon &icon : TypeIcons) {
-                if (lower.endsWith(QLatin1String(icon.suffix), Qt::CaseSensitive))
-                    return QPixmap(QString::fromLatin1(icon.path));
-            }
-        }
-        return QVariant();
+        return iconOrNothing(FileTypePicture::tableIcon(info->name));
     case Qt::DisplayRole:
         switch (column) {
         case ColumnName:

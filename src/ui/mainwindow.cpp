@@ -4,14 +4,13 @@
 #include <QIcon>
 #include <QMetaType>
 #include <QPixmap>
-#include <QThread>
 #include <QTimer>
 
 #include "base/appconstants.h"
 #include "base/appsettings.h"
 #include "base/detailtext.h"
-#include "base/errortranslator.h"
 #include "base/threadjoin.h"
+#include "recorder/controllerhost.h"
 #include "base/downloadfileinfo.h"
 #include "recorder/progressrelay.h"
 #include "recorder/zvcontroller.h"
@@ -19,6 +18,8 @@
 #include "ui/checkboxdelegate.h"
 #include "ui/connectoffwidget.h"
 #include "ui/downloadfilemodel.h"
+#include "ui/filetypepicture.h"
+#include "ui/progresstext.h"
 #include "ui/settingdialog.h"
 #include "ui_mainwindow.h"
 
@@ -31,19 +32,6 @@ const QString DownloadIconNormal = QStringLiteral(":/images/resource/ZV_05_01_2.
 const QString DownloadIconPressed = QStringLiteral(":/images/resource/ZV_05_01_3.png");
 const QString ReturnIconNormal = QStringLiteral(":/images/resource/ZV_02_02_2.png");
 const QString ReturnIconPressed = QStringLiteral(":/images/resource/ZV_02_02_3.png");
-
-struct TypePicture {
-    const char *suffix;
-    const char *path;
-};
-// Detail-panel pictures, tested in this order on the name as it stands.
-constexpr TypePicture TypePictures[] = {
-    {".mp3", ":/images/resource/ZV_06_02_mp3_L.png"},
-    {".wma", ":/images/resource/ZV_06_02_wma_L.png"},
-    {".aif", ":/images/resource/ZV_06_02_aif_L.png"},
-    {".dsd", ":/images/resource/ZV_06_02_dsd_L.png"},
-    {".wav", ":/images/resource/ZV_06_02_wav_L.png"},
-};
 
 // Errors after which the download queue gives up the download and cancels it.
 bool endsDownload(AppErrorCode code)
@@ -72,6 +60,45 @@ bool isDetailError(AppErrorCode code)
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui_MainWindow)
+    , controls(ui)
+{
+    setupForm();
+
+    settings = new AppSettings(this);
+    model = new DownloadFileModel;
+
+    connectOffWidget = new ConnectOffWidget(this);
+    connectOffWidget->setHidden(true);
+
+    ui->cancelButton->setEnabled(false);
+
+    uiTimer = new QTimer(this);
+    uiTimer->setInterval(WatchdogMs);
+    uiTimer->setSingleShot(true);
+
+    setupTable();
+
+    // The controller on its thread (a child of the window), and the relay
+    // that redraws the progress at a bounded rate.
+    controllerHost = new ControllerHost(ProgressRedrawMs, this);
+    controller = controllerHost->controller();
+    controllerThread = controllerHost->thread();
+    progressRelay = controllerHost->progressRelay();
+
+    qRegisterMetaType<ZVFileFormat>("ZVFileFormat");
+    qRegisterMetaType<ZVRecordMode>("ZVRecordMode");
+    qRegisterMetaType<AppErrorCode>("AppErrorCode");
+
+    connectController();
+
+    controller->setSSID(settings->getSSID());
+    controller->setSameOption(settings->getSameOption());
+    saveDirectory = settings->getSaveDirectory();
+
+    controllerHost->start();
+}
+
+void MainWindow::setupForm()
 {
     ui->setupUi(this);
     setWindowTitle(ApplicationName + QLatin1Char(' ') + ApplicationVersion);
@@ -89,19 +116,10 @@ MainWindow::MainWindow(QWidget *parent)
     // Names keep their beginning and their ending when cut; the advice line
     // its beginning.
     ui->labelDetail->setElideMode(Qt::ElideRight);
+}
 
-    settings = new AppSettings(this);
-    model = new DownloadFileModel;
-
-    connectOffWidget = new ConnectOffWidget(this);
-    connectOffWidget->setHidden(true);
-
-    ui->cancelButton->setEnabled(false);
-
-    uiTimer = new QTimer(this);
-    uiTimer->setInterval(WatchdogMs);
-    uiTimer->setSingleShot(true);
-
+void MainWindow::setupTable()
+{
     ui->filelistTableView->setModel(model);
     ui->filelistTableView->setFocusPolicy(Qt::NoFocus);
     ui->filelistTableView->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -109,22 +127,13 @@ MainWindow::MainWindow(QWidget *parent)
     ui->filelistTableView->setItemDelegateForColumn(DownloadFileModel::ColumnCheck,
                                                     new CheckBoxDelegate(ui->filelistTableView));
     ui->filelistTableView->resizeColumnsToContents();
+}
 
-    controller = new ZVController;
-    controllerThread = new QThread(this);
-    controller->moveToThread(controllerThread);
-
-    qRegisterMetaType<ZVFileFormat>("ZVFileFormat");
-    qRegisterMetaType<ZVRecordMode>("ZVRecordMode");
-    qRegisterMetaType<AppErrorCode>("AppErrorCode");
-
-    connect(controllerThread, &QThread::started, controller, &ZVController::doWork);
-    // The controller goes with its thread: its socket is closed and an
-    // unfinished download file is flushed and closed on the worker thread.
-    connect(controllerThread, &QThread::finished, controller, &QObject::deleteLater);
-    // Before the connections below: the relay posts a file's last byte count
-    // ahead of the signal that follows it.
-    progressRelay = new ProgressRelay(controller, "downloadProgress(qulonglong)", ProgressRedrawMs, this);
+// The thread's start runs the controller's doWork (the host connects it);
+// the relay's connection was made before these, so a file's last byte count
+// is posted ahead of the signal that follows it.
+void MainWindow::connectController()
+{
     connect(model, &QAbstractItemModel::layoutChanged, this, &MainWindow::changing_tableLayout);
     connect(controller, &ZVController::networkConnected, this, &MainWindow::networkConnected);
     connect(controller, &ZVController::networkClosed, this, &MainWindow::networkClosed);
@@ -145,32 +154,14 @@ MainWindow::MainWindow(QWidget *parent)
     connect(this, &MainWindow::requestChnageRecodeMode, controller, &ZVController::requestChangeRecordMode);
     connect(this, &MainWindow::requestMoveFolder, controller, &ZVController::requestMoveFolder);
     connect(this, &MainWindow::requestDisconnect, controller, &ZVController::requestDisconnect);
-
-    controller->setSSID(settings->getSSID());
-    controller->setSameOption(settings->getSameOption());
-    saveDirectory = settings->getSaveDirectory();
-
-    watchThreadEnd(controllerThread);
-    controllerThread->start(QThread::InheritPriority);
 }
 
 MainWindow::~MainWindow()
 {
     // End the link, then give the worker a short while to finish. A worker
     // still busy after that (stuck in a long pause or call) must not keep the
-    // window from closing; and a QThread destroyed while it runs aborts the
-    // process. So that thread object, the controller on it and the relay it
-    // feeds are deliberately left behind (no parent any more): they go once
-    // the thread ends by itself, or with the process, whichever comes first.
-    emit requestDisconnect();
-    if (!stopThread(controllerThread, ThreadJoin::ExitBoundMs)) {
-        controllerThread->setParent(nullptr);
-        progressRelay->setParent(nullptr);
-        connect(controllerThread, &QThread::finished, controllerThread, &QObject::deleteLater);
-        // The relay is fed on the worker thread: it goes after the thread
-        // object, whose destruction waits for the thread's very end.
-        connect(controllerThread, &QObject::destroyed, progressRelay, &QObject::deleteLater);
-    }
+    // window from closing: the host leaves it behind, to end by itself.
+    controllerHost->stop(ThreadJoin::ExitBoundMs);
     delete ui;
     delete model;
     delete settings;
@@ -189,17 +180,9 @@ void MainWindow::placeConnectOffWidget()
     connectOffWidget->setGeometry(0, top, width(), height() - top);
 }
 
-void MainWindow::setControlsEnabled(bool setting, bool standby, bool cancel)
+void MainWindow::enableControls(ControlStates::State state)
 {
-    ui->settingButton->setEnabled(setting);
-    const bool musicMtr = standby && isMusicMtrModel();
-    ui->pushButtonMusic->setEnabled(musicMtr);
-    ui->pushButtonMTR->setEnabled(musicMtr);
-    ui->pushButtonReturn->setEnabled(standby);
-    ui->downloadButton->setEnabled(standby);
-    ui->checkBoxAll->setEnabled(standby);
-    ui->filelistTableView->setEnabled(standby);
-    ui->cancelButton->setEnabled(cancel);
+    controls.enable(state, isMusicMtrModel());
 }
 
 bool MainWindow::isMusicMtrModel() const
@@ -209,7 +192,7 @@ bool MainWindow::isMusicMtrModel() const
 
 void MainWindow::searchingState()
 {
-    setControlsEnabled(true, false, false);
+    enableControls(ControlStates::Searching);
     ui->labelDetailName->setText(QString());
     ui->labelDetailDate->setText(QString());
     ui->labelDetailSize->setText(QString());
@@ -233,7 +216,7 @@ void MainWindow::searchingState()
 
 void MainWindow::standbyState()
 {
-    setControlsEnabled(true, true, false);
+    enableControls(ControlStates::Standby);
     if (!isMusicMtrModel()) {
         ui->pushButtonMusic->setChecked(false);
         ui->pushButtonMTR->setChecked(false);
@@ -247,14 +230,14 @@ void MainWindow::standbyState()
 
 void MainWindow::communicatingState()
 {
-    setControlsEnabled(false, false, false);
+    enableControls(ControlStates::Communicating);
     ui->labelStatus->setText(tr("Communicating..."));
     uiTimer->start();
 }
 
 void MainWindow::downloadingState()
 {
-    setControlsEnabled(false, false, true);
+    enableControls(ControlStates::Downloading);
 }
 
 void MainWindow::standbyMessage()
@@ -321,9 +304,8 @@ void MainWindow::sequenceError(AppErrorCode code, int param1, int param2)
         else if (code == DownloadTargetLost)
             targetsLost += qMax(0, param1);
     }
-    const QString codeText = QStringLiteral("(%1)").arg(ErrorTranslator::getCodeText(code, param1, param2));
-    ui->labelInfo->setText(tr("An error has occurred.") + codeText);
-    ui->labelDetail->setText(tr("Please quit the Application and attempt to re-connect to the ZV."));
+    ui->labelInfo->setText(ProgressText::errorText(code, param1, param2));
+    ui->labelDetail->setText(ProgressText::adviceText());
     // The recorder will not send the details asked for: nothing more is
     // coming, so the window is usable again.
     if (detailAwaited && isDetailError(code)) {
@@ -382,8 +364,8 @@ void MainWindow::downloadStarted(QString name, qulonglong size)
     uiTimer->start();
     completedBytes += currentFileBytes;
     ++filesStarted;
-    ui->labelStatus->setText(QStringLiteral(" %1 / %2 files").arg(filesStarted).arg(fileCount));
-    ui->labelInfo->setText(name + QStringLiteral(" - ") + QString::number(size) + QStringLiteral(" bytes"));
+    ui->labelStatus->setText(ProgressText::filesText(filesStarted, fileCount));
+    ui->labelInfo->setText(ProgressText::fileText(name, size));
 }
 
 void MainWindow::downloadProgress(qulonglong downloadBytes)
@@ -391,10 +373,10 @@ void MainWindow::downloadProgress(qulonglong downloadBytes)
     uiTimer->start();
     currentFileBytes = downloadBytes;
     const quint64 done = completedBytes + downloadBytes;
-    ui->labelDetail->setText(QStringLiteral("download %1 / %2").arg(done).arg(totalBytes));
+    ui->labelDetail->setText(ProgressText::bytesText(done, totalBytes));
     // Nothing to count when every checked file is empty: the bar fills at the end.
     if (totalBytes > 0)
-        ui->progressBar->setValue(int(qMin<quint64>(done * ProgressScale / totalBytes, ProgressScale)));
+        ui->progressBar->setValue(ProgressText::barValue(done, totalBytes, ProgressScale));
 }
 
 void MainWindow::downloadFinished()
@@ -403,12 +385,9 @@ void MainWindow::downloadFinished()
     standbyState();
     // Only files written or kept by the same-name rule count as completed;
     // the ones no longer listed are named in the line below.
-    ui->labelInfo->setText(QString::number(qMax(0, fileCount - targetsLost)) + tr(" files completed."));
-    if (targetsLost > 0) {
-        const QString codeText =
-            QStringLiteral("(%1)").arg(ErrorTranslator::getCodeText(DownloadTargetLost, targetsLost, 0));
-        ui->labelDetail->setText(QString::number(targetsLost) + tr(" files not downloaded.") + codeText);
-    }
+    ui->labelInfo->setText(ProgressText::completedText(fileCount, targetsLost));
+    if (targetsLost > 0)
+        ui->labelDetail->setText(ProgressText::lostText(targetsLost));
     targetsLost = 0;
     if (totalBytes == 0)
         ui->progressBar->setValue(ProgressScale);
@@ -423,7 +402,7 @@ void MainWindow::downloadCanceled()
         downloadFailed = false;
     } else {
         standbyState();
-        ui->labelInfo->setText(tr("download canceled."));
+        ui->labelInfo->setText(ProgressText::canceledText());
     }
     targetsLost = 0;
     ui->progressBar->setValue(0);
@@ -535,14 +514,7 @@ void MainWindow::on_filelistTableView_clicked(QModelIndex index)
 
     const QString name = model->fileName(index);
     ui->labelDetailName->setText(name);
-    QPixmap picture;
-    for (const TypePicture &type : TypePictures) {
-        if (name.endsWith(QLatin1String(type.suffix), Qt::CaseSensitive)) {
-            picture = QPixmap(QString::fromLatin1(type.path));
-            break;
-        }
-    }
-    ui->labelTypeIcon->setPixmap(picture);
+    ui->labelTypeIcon->setPixmap(FileTypePicture::detailPicture(name));
     ui->labelDetailDate->setText(DetailText::dateText(model->fileDateTime(index)));
     ui->labelDetailSize->setText(DetailText::sizeText(model->fileSize(index)));
     ui->labelDetailFormat->setText(QString());

@@ -8,9 +8,11 @@
 #include "base/apperrorcode.h"
 #include "base/zvfileformat.h"
 #include "base/zvrecordmode.h"
+#include "ui/controlstates.h"
 
 class AppSettings;
 class ConnectOffWidget;
+class ControllerHost;
 class DownloadFileModel;
 class ProgressRelay;
 class QThread;
@@ -18,10 +20,11 @@ class QTimer;
 class Ui_MainWindow;
 class ZVController;
 
-// The program's only window. It owns the recorder controller and its worker
-// thread, turns clicks into queued requests and the controller's results into
-// texts, pictures and enabled controls. Its state is whatever the four state
-// routines (searching, standby, communicating, downloading) last set.
+// The program's only window. It holds the recorder controller and its worker
+// thread (through a ControllerHost), turns clicks into queued requests and the
+// controller's results into texts (ProgressText), pictures and enabled
+// controls. Its state is whatever the four state routines (searching,
+// standby, communicating, downloading) last set (ControlStates).
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -94,12 +97,16 @@ private:
     void downloadingState();
     void standbyMessage();
     void standbyKeepingError();
-    void setControlsEnabled(bool setting, bool standby, bool cancel);
+    void setupForm();
+    void setupTable();
+    void connectController();
+    void enableControls(ControlStates::State state);
     bool isMusicMtrModel() const;
     void placeConnectOffWidget();
     void clearModel();
 
     Ui_MainWindow *ui;
+    ControlStates controls;
     AppSettings *settings;
     QString saveDirectory;
     DownloadFileModel *model;
@@ -107,6 +114,7 @@ private:
     ZVController *controller;
     QThread *controllerThread;
     ProgressRelay *progressRelay;
+    ControllerHost *controllerHost;
     QTimer *uiTimer;
     quint64 totalBytes = 0;
     quint64 currentFileBytes = 0;

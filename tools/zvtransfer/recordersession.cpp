@@ -1,14 +1,13 @@
 #include "recordersession.h"
 
 #include <QAbstractSocket>
-#include <QEventLoop>
 #include <QHostAddress>
 #include <QHostInfo>
-#include <QThread>
-#include <QTimer>
 #include <deque>
 
 #include "base/threadjoin.h"
+#include "base/waituntil.h"
+#include "recorder/controllerhost.h"
 #include "recorder/progressrelay.h"
 #include "recorder/zvcontroller.h"
 
@@ -28,18 +27,12 @@ constexpr int RateSampleMs = 250;
 RecorderSession::RecorderSession(int answerTimeoutMs, QObject *parent)
     : QObject(parent)
     , answerTimeoutMs(answerTimeoutMs)
-    , thread(new QThread(this))
-    , controller(new ZVController)
-{
-    controller->moveToThread(thread);
-    connect(thread, &QThread::started, controller, &ZVController::doWork);
-    connect(thread, &QThread::finished, controller, &QObject::deleteLater);
-    watchThreadEnd(thread);
     // Byte counts arrive per data packet; the progress line needs a few a
-    // second. Made before the other connections so that a file's last count
-    // comes ahead of whatever follows it.
-    progressRelay = new ProgressRelay(controller, "downloadProgress(qulonglong)", ProgressIntervalMs, this);
-
+    // second. The host's relay is made before the connections below, so
+    // that a file's last count comes ahead of whatever follows it.
+    , controllerHost(new ControllerHost(ProgressIntervalMs, this))
+    , controller(controllerHost->controller())
+{
     connect(controller, &ZVController::networkConnected, this, [this] { connected = true; });
     connect(controller, &ZVController::networkClosed, this, [this] { connected = false; });
     connect(controller, &ZVController::getFileListFinished, this, [this] {
@@ -59,45 +52,18 @@ RecorderSession::RecorderSession(int answerTimeoutMs, QObject *parent)
     connect(this, &RecorderSession::requestFileDetail, controller, &ZVController::requestFileDetail);
     connect(this, &RecorderSession::requestDownloadFiles, controller, &ZVController::requestDownloadFiles);
     connect(this, &RecorderSession::requestCancelDownload, controller, &ZVController::cancelDownload);
-    connect(this, &RecorderSession::requestDisconnect, controller, &ZVController::requestDisconnect);
 }
 
 RecorderSession::~RecorderSession()
 {
-    if (!close()) {
-        // The worker is still busy: its thread object and the relay must
-        // outlive it, so they stay behind for the end of the process.
-        thread->setParent(nullptr);
-        progressRelay->setParent(nullptr);
-    }
+    // A worker still busy is left behind by the host for the end of the
+    // process.
+    close();
 }
 
 bool RecorderSession::close()
 {
-    if (closed)
-        return stopped;
-    closed = true;
-    if (!thread->isRunning() && !thread->isFinished()) {
-        // Never started (the name did not resolve): the controller has not
-        // run anywhere yet and goes at once.
-        delete controller;
-        stopped = true;
-        return true;
-    }
-    if (!thread->isRunning()) {
-        stopped = true;
-        return true;
-    }
-    // End the link first, so that nothing more arrives for the worker to
-    // handle, then let its event loop end.
-    emit requestDisconnect();
-    thread->requestInterruption();
-    thread->quit();
-    if (!thread->wait(StopBoundMs))
-        return false;
-    stopThread(thread);   // returns at once; marks the join for the sanitizer
-    stopped = true;
-    return true;
+    return controllerHost->stop(ThreadJoin::ExitBoundMs);
 }
 
 void RecorderSession::interrupt(int signal)
@@ -159,27 +125,22 @@ QString RecorderSession::socketErrorText(int error)
 
 RecorderSession::Wait RecorderSession::waitUntil(const std::function<bool()> &done, const QElapsedTimer &quiet)
 {
-    // The clock is looked at from a timer: a recorder that keeps sending
+    // The clock is looked at from a timer too: a recorder that keeps sending
     // faults keeps the event loop busy but never postpones the check.
-    QEventLoop loop;
     Wait result = Wait::Done;
-    const auto check = [&] {
-        if (signalNumber != 0)
-            result = Wait::Interrupted;
-        else if (done())
-            result = Wait::Done;
-        else if (quiet.elapsed() > answerTimeoutMs)
-            result = Wait::TimedOut;
-        else
-            return;
-        loop.quit();
-    };
-    QTimer ticker;
-    ticker.setInterval(CheckIntervalMs);
-    connect(&ticker, &QTimer::timeout, &loop, check);
-    ticker.start();
-    QTimer::singleShot(0, &loop, check);
-    loop.exec();
+    ::waitUntil(
+        [&] {
+            if (signalNumber != 0)
+                result = Wait::Interrupted;
+            else if (done())
+                result = Wait::Done;
+            else if (quiet.elapsed() > answerTimeoutMs)
+                result = Wait::TimedOut;
+            else
+                return false;
+            return true;
+        },
+        -1, CheckIntervalMs);
     return result;
 }
 
@@ -241,7 +202,7 @@ RecorderSession::OpenResult RecorderSession::open(const QString &host)
     controller->setSSID(host);
     const int before = listings;
     opening = true;
-    thread->start();
+    controllerHost->start();
     const Wait wait = waitUntil([&] { return (connected && listings > before) || connectError >= 0; }, clock);
     opening = false;
     if (wait == Wait::Interrupted)
@@ -317,119 +278,142 @@ void RecorderSession::setMinimumRate(qint64 bytesPerSecond, int windowMs)
     rateWindowMs = qMax(1, windowMs);
 }
 
-RecorderSession::DownloadEnd RecorderSession::download(const QString &directory, const QList<int> &indexes,
-                                                       SameNameOption rule, const DownloadObserver &observer)
-{
+// One download run's state, shared by the steps below.
+struct RecorderSession::Run {
+    struct Sample {
+        qint64 at;
+        qint64 bytes;
+    };
     bool finished = false;
     int cancels = 0;
-    const int endingBefore = endingErrors;
-    const int linkBefore = linkErrors;
+    int endingBefore = 0;
+    int linkBefore = 0;
+    // Since the last real answer (a file started, new bytes).
     QElapsedTimer quiet;
-    quiet.start();
-
     // Bytes of the whole run, for the rate over the window.
     qint64 doneBytes = 0;
     qint64 fileBytes = 0;
-    QElapsedTimer runClock;
-    runClock.start();
-    struct Sample { qint64 at; qint64 bytes; };
+    QElapsedTimer clock;
     std::deque<Sample> samples{{0, 0}};
-    measuredRate = 0;
-
     QList<QMetaObject::Connection> links;
-    links << connect(controller, &ZVController::downloadStarted, this, [&](const QString &name, qulonglong size) {
-        quiet.restart();
-        doneBytes += fileBytes;
-        fileBytes = 0;
-        if (observer.started)
-            observer.started(name, size);
-    });
-    links << connect(progressRelay, &ProgressRelay::progress, this, [&](qulonglong bytes) {
-        if (qint64(bytes) != fileBytes)
-            quiet.restart();
-        fileBytes = qint64(bytes);
-        if (observer.progress)
-            observer.progress(bytes);
-    });
-    links << connect(controller, &ZVController::fileSkipped, this, [&](const QString &name) {
-        if (observer.skipped)
-            observer.skipped(name);
-    });
-    links << connect(controller, &ZVController::downloadFinished, this, [&] { finished = true; });
-    links << connect(controller, &ZVController::downloadCanceled, this, [&] { ++cancels; });
+};
 
-    // True when the bytes of the last window fall short of the minimum rate.
-    const auto tooSlow = [&] {
-        if (minimumRate <= 0)
-            return false;
-        const qint64 now = runClock.elapsed();
-        const qint64 bytes = doneBytes + fileBytes;
-        if (now - samples.back().at >= RateSampleMs)
-            samples.push_back({now, bytes});
-        while (samples.size() > 1 && samples[1].at <= now - rateWindowMs)
-            samples.pop_front();
-        const Sample &oldest = samples.front();
-        if (now - oldest.at < rateWindowMs)
-            return false;
-        measuredRate = (bytes - oldest.bytes) * 1000 / qMax<qint64>(1, now - oldest.at);
-        return measuredRate < minimumRate;
-    };
+RecorderSession::DownloadEnd RecorderSession::download(const QString &directory, const QList<int> &indexes,
+                                                       SameNameOption rule, const DownloadObserver &observer)
+{
+    Run run;
+    run.endingBefore = endingErrors;
+    run.linkBefore = linkErrors;
+    run.quiet.start();
+    run.clock.start();
+    measuredRate = 0;
+    follow(run, observer);
 
     controller->setSameOption(rule);
     controller->setDownloadFiles(directory, indexes);
     emit requestDownloadFiles();
 
+    const DownloadEnd end = awaitEnd(run);
+    if (end == DownloadEnd::Interrupted || end == DownloadEnd::TooSlow || end == DownloadEnd::Lost)
+        cancelAndConfirm(run);
+    for (const auto &link : qAsConst(run.links))
+        disconnect(link);
+    return end;
+}
+
+void RecorderSession::follow(Run &run, const DownloadObserver &observer)
+{
+    run.links << connect(controller, &ZVController::downloadStarted, this,
+                         [&run, &observer](const QString &name, qulonglong size) {
+                             run.quiet.restart();
+                             run.doneBytes += run.fileBytes;
+                             run.fileBytes = 0;
+                             if (observer.started)
+                                 observer.started(name, size);
+                         });
+    run.links << connect(controllerHost->progressRelay(), &ProgressRelay::progress, this,
+                         [&run, &observer](qulonglong bytes) {
+                             if (qint64(bytes) != run.fileBytes)
+                                 run.quiet.restart();
+                             run.fileBytes = qint64(bytes);
+                             if (observer.progress)
+                                 observer.progress(bytes);
+                         });
+    run.links << connect(controller, &ZVController::fileSkipped, this, [&observer](const QString &name) {
+        if (observer.skipped)
+            observer.skipped(name);
+    });
+    run.links << connect(controller, &ZVController::downloadFinished, this, [&run] { run.finished = true; });
+    run.links << connect(controller, &ZVController::downloadCanceled, this, [&run] { ++run.cancels; });
+}
+
+// True when the bytes of the last window fall short of the minimum rate.
+bool RecorderSession::tooSlow(Run &run)
+{
+    if (minimumRate <= 0)
+        return false;
+    const qint64 now = run.clock.elapsed();
+    const qint64 bytes = run.doneBytes + run.fileBytes;
+    if (now - run.samples.back().at >= RateSampleMs)
+        run.samples.push_back({now, bytes});
+    while (run.samples.size() > 1 && run.samples[1].at <= now - rateWindowMs)
+        run.samples.pop_front();
+    const Run::Sample &oldest = run.samples.front();
+    if (now - oldest.at < rateWindowMs)
+        return false;
+    measuredRate = (bytes - oldest.bytes) * 1000 / qMax<qint64>(1, now - oldest.at);
+    return measuredRate < minimumRate;
+}
+
+RecorderSession::DownloadEnd RecorderSession::awaitEnd(Run &run)
+{
     DownloadEnd end = DownloadEnd::Finished;
     QElapsedTimer sinceEnd;
     const Wait wait = waitUntil(
         [&] {
-            if (finished)
+            if (run.finished)
                 return true;
-            if (linkErrors > linkBefore) {
+            if (linkErrors > run.linkBefore) {
                 end = DownloadEnd::Lost;
                 return true;
             }
-            if (endingErrors > endingBefore) {
+            if (endingErrors > run.endingBefore) {
                 // The engine has cancelled; the recorder confirms, or does
                 // not within a short while.
                 end = DownloadEnd::Failed;
                 if (!sinceEnd.isValid())
                     sinceEnd.start();
-                return cancels > 0 || sinceEnd.elapsed() > CancelConfirmTimeoutMs;
+                return run.cancels > 0 || sinceEnd.elapsed() > CancelConfirmTimeoutMs;
             }
-            if (tooSlow()) {
+            if (tooSlow(run)) {
                 end = DownloadEnd::TooSlow;
                 return true;
             }
             return false;
         },
-        quiet);
-
+        run.quiet);
     if (wait == Wait::TimedOut)
-        end = DownloadEnd::Lost;
-    else if (wait == Wait::Interrupted)
-        end = DownloadEnd::Interrupted;
-    else if (finished)
-        end = DownloadEnd::Finished;
+        return DownloadEnd::Lost;
+    if (wait == Wait::Interrupted)
+        return DownloadEnd::Interrupted;
+    return run.finished ? DownloadEnd::Finished : end;
+}
 
-    if (end == DownloadEnd::Interrupted || end == DownloadEnd::TooSlow || end == DownloadEnd::Lost) {
-        // The engine closes the file (what arrived stays) and asks the
-        // recorder to stop.
-        const int before = cancels;
-        emit requestCancelDownload();
-        const int saved = signalNumber;
-        signalNumber = 0;
-        QElapsedTimer confirm;
-        confirm.start();
-        QElapsedTimer bound;
-        bound.start();
-        waitUntil([&] {
-            return cancels > before
-                || confirm.elapsed() > (saved ? InterruptConfirmTimeoutMs : CancelConfirmTimeoutMs);
-        }, bound);
-        signalNumber = saved;
-    }
-    for (const auto &link : qAsConst(links))
-        disconnect(link);
-    return end;
+// The engine closes the file (what arrived stays) and asks the recorder to
+// stop; its confirmation is awaited a short while, shorter after a signal.
+void RecorderSession::cancelAndConfirm(Run &run)
+{
+    const int before = run.cancels;
+    emit requestCancelDownload();
+    const int saved = signalNumber;
+    signalNumber = 0;
+    QElapsedTimer confirm;
+    confirm.start();
+    QElapsedTimer bound;
+    bound.start();
+    waitUntil([&] {
+        return run.cancels > before
+            || confirm.elapsed() > (saved ? InterruptConfirmTimeoutMs : CancelConfirmTimeoutMs);
+    }, bound);
+    signalNumber = saved;
 }

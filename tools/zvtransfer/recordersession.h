@@ -14,8 +14,7 @@
 #include "base/samenameoption.h"
 #include "errortally.h"
 
-class ProgressRelay;
-class QThread;
+class ControllerHost;
 class ZVController;
 
 // Drives a ZVController on its worker thread from a command-line program:
@@ -48,8 +47,6 @@ public:
     };
 
     static constexpr int DefaultRateWindowMs = 60000;
-    // Longest wait for the worker thread when the session ends.
-    static constexpr int StopBoundMs = 2000;
 
     explicit RecorderSession(int answerTimeoutMs, QObject *parent = nullptr);
     ~RecorderSession() override;
@@ -89,8 +86,8 @@ public:
     // The signal that ended the run, 0 for none.
     int interruption() const { return signalNumber; }
     // Ends the link and the worker thread. False when the worker did not end
-    // within StopBoundMs: it is then left running, and the process should
-    // end without further clean-up.
+    // within ThreadJoin::ExitBoundMs: it is then left running, and the
+    // process should end without further clean-up.
     bool close();
 
 public slots:
@@ -103,23 +100,27 @@ signals:
     void requestFileDetail(int index);
     void requestDownloadFiles();
     void requestCancelDownload();
-    void requestDisconnect();
 
 private:
     enum class Wait { Done, TimedOut, Interrupted };
+    struct Run;
     // Runs the event loop until `done`, until `quiet` is older than the
     // answer timeout, or until a signal comes.
     Wait waitUntil(const std::function<bool()> &done, const QElapsedTimer &quiet);
     Wait waitUntil(const std::function<bool()> &done);
+    // The steps of download().
+    void follow(Run &run, const DownloadObserver &observer);
+    bool tooSlow(Run &run);
+    DownloadEnd awaitEnd(Run &run);
+    void cancelAndConfirm(Run &run);
     void readListing();
     void noteError(AppErrorCode code, int param1, int param2);
     static bool endsDownload(AppErrorCode code);
     static QString socketErrorText(int error);
 
     const int answerTimeoutMs;
-    QThread *thread;
+    ControllerHost *controllerHost;
     ZVController *controller;
-    ProgressRelay *progressRelay;
     QList<Entry> listing;
     ErrorTally tally;
     ErrorTally::Item endingError;
@@ -138,8 +139,6 @@ private:
     int rateWindowMs = DefaultRateWindowMs;
     qint64 measuredRate = 0;
     int signalNumber = 0;
-    bool closed = false;
-    bool stopped = false;
 };
 
 #endif // RECORDERSESSION_H
