@@ -38,7 +38,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
@@ -52,6 +51,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "app/appsettings.h"
 #include "download/samenameoption.h"
 #include "ui/mainwindow.h"
 
@@ -403,11 +403,10 @@ int main(int argc, char **argv)
         return 2;
     }
     {
-        QSettings store(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("PALVEN"),
-                        QStringLiteral("ZV_FILE_TRANSFER"));
-        store.setValue(QStringLiteral("main/SSID"), parser.value(hostOption));
-        store.setValue(QStringLiteral("main/savedirectory"), dest.isEmpty() ? QDir::tempPath() : dest);
-        store.setValue(QStringLiteral("main/sameoption"), int(SaveOverwrite));
+        AppSettings store;
+        store.setSSID(parser.value(hostOption));
+        store.setSaveDirectory(dest.isEmpty() ? QDir::tempPath() : dest);
+        store.setSameOption(SaveOverwrite);
     }
 
     int result;

@@ -20,7 +20,6 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSemaphore>
-#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
@@ -60,19 +59,12 @@ constexpr int LargeFolderTimeoutMs = 30000;
 // Closing waits about 2 s for a busy worker, then goes.
 constexpr int CloseBoundMs = 2500;
 
-// The window's settings file; written back when the returned object goes.
-std::unique_ptr<QSettings> store()
-{
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("PALVEN"),
-                                       QStringLiteral("ZV_FILE_TRANSFER"));
-}
-
 void storeSettings(const QString &ssid, const QString &saveDirectory = QString())
 {
-    auto settings = store();
-    settings->clear();
-    settings->setValue(QStringLiteral("main/SSID"), ssid);
-    settings->setValue(QStringLiteral("main/savedirectory"), saveDirectory);
+    AppSettings settings;
+    settings.clear();
+    settings.setSSID(ssid);
+    settings.setSaveDirectory(saveDirectory);
 }
 
 // Calls `action` with the first visible top-level widget of type T as soon as
@@ -268,7 +260,7 @@ public:
     }
     bool isConnectedWithList() const
     {
-        return text("labelTarget") == store()->value(QStringLiteral("main/SSID")).toString() && isStandby()
+        return text("labelTarget") == AppSettings().getSSID() && isStandby()
             && model()->rowCount() > 0 && !overlay()->isVisible();
     }
     bool isSearching() const
@@ -409,9 +401,12 @@ void tst_MainWindow::storedSameNameRuleIsRangeLimited()
 {
     QFETCH(QVariant, stored);
     QFETCH(int, expected);
-    store()->clear();
-    if (stored.isValid())
-        store()->setValue(QStringLiteral("main/sameoption"), stored);
+    {
+        AppSettings store;
+        store.clear();
+        if (stored.isValid())
+            store.setStoredValue(AppSettings::Key::SameOption, stored);
+    }
     AppSettings settings;
     QCOMPARE(int(settings.getSameOption()), expected);
 }
@@ -439,11 +434,10 @@ void tst_MainWindow::settingsDialogWritesOnlyWhenAccepted()
     });
     QCOMPARE(shown, Nowhere + '|' + saveDirectory);
 
-    auto settings = store();
-    QCOMPARE(settings->value(QStringLiteral("main/SSID")).toString(), written ? NowhereElse : Nowhere);
-    QCOMPARE(settings->value(QStringLiteral("main/savedirectory")).toString(),
-             written ? scratch.path() : saveDirectory);
-    QCOMPARE(settings->value(QStringLiteral("main/sameoption"), 0).toInt(), written ? int(SaveRename) : 0);
+    const AppSettings settings;
+    QCOMPARE(settings.getSSID(), written ? NowhereElse : Nowhere);
+    QCOMPARE(settings.getSaveDirectory(), written ? scratch.path() : saveDirectory);
+    QCOMPARE(int(settings.getSameOption()), written ? int(SaveRename) : 0);
 }
 
 void tst_MainWindow::searchingThenStandbyWithTheNetworkName()
