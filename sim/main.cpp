@@ -19,13 +19,13 @@
 #include "sim/simlogging.h"
 
 namespace {
-const char Description[] =
-    "Simulates the recorder end of the ZV file-transfer link: serves a music tree and a multitrack (MTR)\n"
-    "tree over TCP, one client at a time, and injects faults on request.\n"
-    "A connection that comes while a client is served is held, unanswered, until that client leaves.\n"
-    "Each connection starts at the root of the current record mode's tree; the record mode survives\n"
-    "reconnections. Unknown requests get no answer.\n"
-    "Sizes take K, M or G suffixes (binary). Without --music/--mtr the demo trees are served.";
+const char Description[]
+    = "Simulates the recorder end of the ZV file-transfer link: serves a music tree and a multitrack (MTR)\n"
+      "tree over TCP, one client at a time, and injects faults on request.\n"
+      "A connection that comes while a client is served is held, unanswered, until that client leaves.\n"
+      "Each connection starts at the root of the current record mode's tree; the record mode survives\n"
+      "reconnections. Unknown requests get no answer.\n"
+      "Sizes take K, M or G suffixes (binary). Without --music/--mtr the demo trees are served.";
 
 // What the command line asks for. Most options go straight to the simulator;
 // the trees, the address and the faults made of several options are kept
@@ -36,7 +36,7 @@ struct Setup
     bool demo = false;
     QString demoDirectory;
     DemoTree::Options demoOptions;
-    bool demoAdditions = false;   // --big-file or --many-files given
+    bool demoAdditions = false; // --big-file or --many-files given
     std::optional<QString> musicRoot;
     std::optional<QString> mtrRoot;
     QString address;
@@ -56,8 +56,8 @@ using Setter = std::function<QString(Setup &setup, const QString &value)>;
 struct SimOption
 {
     const char *name;
-    const char *valueName;      // nullptr: a switch
-    const char *defaultValue;   // nullptr: none
+    const char *valueName;    // nullptr: a switch
+    const char *defaultValue; // nullptr: none
     const char *help;
     Setter set;
 };
@@ -102,7 +102,7 @@ int clampedToInt(qint64 value)
 constexpr qint64 NoLimit = std::numeric_limits<qint64>::max();
 
 // A size or count of at most `limit`, handed to `use`.
-Setter size(const char *complaint, const std::function<void(Setup &, qint64)> &use, qint64 limit = NoLimit)
+Setter size(const char *complaint, qint64 limit, const std::function<void(Setup &, qint64)> &use)
 {
     return [=](Setup &setup, const QString &text) {
         const qint64 value = parseSize(text);
@@ -113,11 +113,16 @@ Setter size(const char *complaint, const std::function<void(Setup &, qint64)> &u
     };
 }
 
+Setter size(const char *complaint, const std::function<void(Setup &, qint64)> &use)
+{
+    return size(complaint, NoLimit, use);
+}
+
 // A size or count for one of the simulator's setters; above INT_MAX it is
 // refused when `limit` says so, else clamped.
 Setter size(const char *complaint, void (RecorderSimulator::*set)(int), qint64 limit = NoLimit)
 {
-    return size(complaint, [=](Setup &setup, qint64 value) { (setup.simulator.*set)(clampedToInt(value)); }, limit);
+    return size(complaint, limit, [=](Setup &setup, qint64 value) { (setup.simulator.*set)(clampedToInt(value)); });
 }
 
 Setter size(const char *complaint, void (RecorderSimulator::*set)(qint64))
@@ -171,20 +176,17 @@ const SimOption Options[] = {
      }},
     {"big-file", "size", nullptr,
      "Add MUSIC/BIG_FILE.WAV of <size> bytes to the demo tree (sparse, deterministic; at most 4G-1).",
-     size("--big-file wants a size up to 4G-1",
+     size("--big-file wants a size up to 4G-1", DemoTree::MaxBigFileSize,
           [](Setup &setup, qint64 bytes) {
               setup.demoOptions.bigFileSize = bytes;
               setup.demoAdditions = true;
-          },
-          DemoTree::MaxBigFileSize)},
-    {"many-files", "n", nullptr,
-     "Add the folder MUSIC/MANY with <n> small WAV files to the demo tree (at most 65535).",
-     size("--many-files wants a count up to 65535",
+          })},
+    {"many-files", "n", nullptr, "Add the folder MUSIC/MANY with <n> small WAV files to the demo tree (at most 65535).",
+     size("--many-files wants a count up to 65535", DemoTree::MaxManyFiles,
           [](Setup &setup, qint64 count) {
               setup.demoOptions.manyFiles = int(count);
               setup.demoAdditions = true;
-          },
-          DemoTree::MaxManyFiles)},
+          })},
     {"mode", "mode", "0", "Initial record mode: 0 music, 1 multitrack (default 0).",
      [](Setup &setup, const QString &mode) {
          setup.simulator.setRecordMode(mode.toInt());
@@ -225,10 +227,8 @@ const SimOption Options[] = {
      "How --drop-after ends it: reset (RST), close (FIN) or silent (send nothing more, keep the socket open). "
      "Default reset.",
      keep(&Setup::dropMode)},
-    {"drop-every-session", nullptr, nullptr, "Fire --drop-after in every connection.",
-     raise(&Setup::dropEverySession)},
-    {"mute", "code", nullptr,
-     "Fault: never answer the request with this code (0x10, 0x21, ... or 'mode'); repeatable.",
+    {"drop-every-session", nullptr, nullptr, "Fire --drop-after in every connection.", raise(&Setup::dropEverySession)},
+    {"mute", "code", nullptr, "Fault: never answer the request with this code (0x10, 0x21, ... or 'mode'); repeatable.",
      [](Setup &setup, const QString &code) {
          const int request = parseRequest(code);
          if (request < 0)
@@ -242,8 +242,7 @@ const SimOption Options[] = {
      turnOn(&RecorderSimulator::setHostileNames)},
     {"list-surplus", "n", nullptr, "Fault: each listing announces <n> entries fewer than it sends.",
      size("--list-surplus wants a count up to 65535", &RecorderSimulator::setListSurplus, 0xFFFF)},
-    {"long-names", "units", nullptr,
-     "Fault: lengthen every listed file name to <units> UTF-16 units (at most 32754).",
+    {"long-names", "units", nullptr, "Fault: lengthen every listed file name to <units> UTF-16 units (at most 32754).",
      size("--long-names wants a length up to 32754", &RecorderSimulator::setLongNames,
           SimulatorSettings::MaxNameUnits)},
     {"flood-bad-magic", nullptr, nullptr,
@@ -271,7 +270,7 @@ QString applyOptions(const QCommandLineParser &parser, Setup &setup)
         const QString name = QLatin1String(entry.name);
         QStringList values;
         if (entry.valueName)
-            values = parser.values(name);   // the default when not given
+            values = parser.values(name); // the default when not given
         else if (parser.isSet(name))
             values << QString();
         for (const QString &value : qAsConst(values)) {

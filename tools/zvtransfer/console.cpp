@@ -8,21 +8,36 @@ namespace {
 QString explanation(AppErrorCode code)
 {
     switch (code) {
-    case NetworkSocketError: return QStringLiteral("the network connection to the recorder failed");
-    case NetworkPacketTooShort: return QStringLiteral("a read ended inside a packet header");
-    case NetworkPacketParseError: return QStringLiteral("the recorder sent a packet without the ZV mark");
-    case DownloadFileNotOpen: return QStringLiteral("the target file could not be opened for writing");
-    case DownloadPacketLengthError: return QStringLiteral("a data packet's length field does not match its data");
-    case DownloadIllegalOffset: return QStringLiteral("a data packet arrived out of order");
-    case DownloadPacketCrcError: return QStringLiteral("a data packet failed its checksum");
-    case FileDetailIllegalPacketSize: return QStringLiteral("the recorder's detail reply has the wrong size");
-    case FileDetailUnknownFileFormat: return QStringLiteral("the recorder reported an unknown file format");
-    case DownloadIllegalFileName: return QStringLiteral("the recorder's file name cannot be used safely");
-    case DownloadSizeExceeded: return QStringLiteral("the recorder sent more data than the file's listed size");
-    case DownloadFileWriteError: return QStringLiteral("writing the target file failed (disk full or not writable?)");
-    case DownloadNoSpace: return QStringLiteral("the destination folder has not enough free space for these files");
-    case DownloadTargetLost: return QStringLiteral("some recordings were no longer listed after the recorder's listing changed");
-    default: break;
+    case NetworkSocketError:
+        return QStringLiteral("the network connection to the recorder failed");
+    case NetworkPacketTooShort:
+        return QStringLiteral("a read ended inside a packet header");
+    case NetworkPacketParseError:
+        return QStringLiteral("the recorder sent a packet without the ZV mark");
+    case DownloadFileNotOpen:
+        return QStringLiteral("the target file could not be opened for writing");
+    case DownloadPacketLengthError:
+        return QStringLiteral("a data packet's length field does not match its data");
+    case DownloadIllegalOffset:
+        return QStringLiteral("a data packet arrived out of order");
+    case DownloadPacketCrcError:
+        return QStringLiteral("a data packet failed its checksum");
+    case FileDetailIllegalPacketSize:
+        return QStringLiteral("the recorder's detail reply has the wrong size");
+    case FileDetailUnknownFileFormat:
+        return QStringLiteral("the recorder reported an unknown file format");
+    case DownloadIllegalFileName:
+        return QStringLiteral("the recorder's file name cannot be used safely");
+    case DownloadSizeExceeded:
+        return QStringLiteral("the recorder sent more data than the file's listed size");
+    case DownloadFileWriteError:
+        return QStringLiteral("writing the target file failed (disk full or not writable?)");
+    case DownloadNoSpace:
+        return QStringLiteral("the destination folder has not enough free space for these files");
+    case DownloadTargetLost:
+        return QStringLiteral("some recordings were no longer listed after the recorder's listing changed");
+    default:
+        break;
     }
     return QStringLiteral("unknown error");
 }
@@ -31,8 +46,8 @@ QString explanation(AppErrorCode code)
 // turn the direction of text: in a recorder's name they could forge output.
 bool isDeceptive(ushort u)
 {
-    return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x061C || u == 0x200E || u == 0x200F
-        || u == 0x2028 || u == 0x2029 || (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+    return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x061C || u == 0x200E || u == 0x200F || u == 0x2028
+        || u == 0x2029 || (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
 }
 } // namespace
 

@@ -31,8 +31,7 @@ int GetCommand::run(const QStringList &names, bool all)
         return ExitUsage;
     }
     total.start();
-    while (downloadPending()) {
-    }
+    while (downloadPending()) { }
     return summary();
 }
 
@@ -114,7 +113,7 @@ void GetCommand::fileStarted(const QString &name)
     currentSkipped = pendingSkip;
     pendingSkip = false;
     fileClock.start();
-    lastDraw = -DrawIntervalMs;   // the first count draws at once
+    lastDraw = -DrawIntervalMs; // the first count draws at once
 }
 
 void GetCommand::drawProgress(qulonglong received)
@@ -232,9 +231,9 @@ void GetCommand::settle(int position, Target::State state, const QString &why, q
     }
     if (terminal)
         Console::out(QStringLiteral("\r\033[K"));
-    Console::out(QStringLiteral("%1  %2  %3\n")
-                     .arg(Console::visibleName(target.entry.name), Console::humanBytes(double(target.entry.size)),
-                          status));
+    Console::out(
+        QStringLiteral("%1  %2  %3\n")
+            .arg(Console::visibleName(target.entry.name), Console::humanBytes(double(target.entry.size)), status));
 }
 
 // Every target of this download not settled yet fails with `why`.

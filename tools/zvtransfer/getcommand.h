@@ -24,7 +24,8 @@ public:
 
 private:
     // One requested recording and what became of it.
-    struct Target {
+    struct Target
+    {
         enum State { Pending, Written, Kept, Failed };
         RecorderSession::Entry entry;
         State state = Pending;
@@ -57,8 +58,8 @@ private:
     QElapsedTimer total;
 
     // The download under way.
-    QList<int> batch;       // positions in `targets` handed to it
-    int current = -1;       // the position being received
+    QList<int> batch; // positions in `targets` handed to it
+    int current = -1; // the position being received
     qulonglong currentBytes = 0;
     bool currentSkipped = false;
     bool pendingSkip = false;

@@ -58,9 +58,9 @@ int infoCommand(RecorderSession &session, const QString &name)
         if (e.isFolder || e.name != name)
             continue;
         RecorderSession::Detail detail;
-        Console::out(QStringLiteral("%1\n%2\n%3\n")
-                         .arg(Console::visibleName(e.name), DetailText::dateText(e.dateTime),
-                              DetailText::sizeText(e.size)));
+        Console::out(
+            QStringLiteral("%1\n%2\n%3\n")
+                .arg(Console::visibleName(e.name), DetailText::dateText(e.dateTime), DetailText::sizeText(e.size)));
         const bool answered = session.fileDetail(e.index, &detail);
         const bool hadErrors = !session.errors().isEmpty();
         Console::printErrors(session.errors());

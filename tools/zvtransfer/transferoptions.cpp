@@ -11,19 +11,18 @@
 #include "recordersession.h"
 
 namespace {
-const char Description[] =
-    "Lists, inspects and downloads the recordings of a recorder on its Wi-Fi.\n\n"
-    "Commands:\n"
-    "  list [PATH]                         the entries of a folder\n"
-    "  get [PATH] (--all | NAME...) [--dest DIR]\n"
-    "                                      download recordings\n"
-    "  info PATH/NAME                      the details of one recording\n\n"
-    "PATH is a folder path relative to the recorder's current folder\n"
-    "(its top folder after it starts), separated by \"/\".\n"
-    "Names are printed with control and text-direction characters escaped\n"
-    "(\\x1b, \\n, \\u202e; a backslash as \\\\).\n\n"
-    "Exit codes: 0 all done, 1 some files failed, 2 usage, 3 no recorder\n"
-    "reachable or it does not answer, 128+N ended by signal N (130 Ctrl-C).";
+const char Description[] = "Lists, inspects and downloads the recordings of a recorder on its Wi-Fi.\n\n"
+                           "Commands:\n"
+                           "  list [PATH]                         the entries of a folder\n"
+                           "  get [PATH] (--all | NAME...) [--dest DIR]\n"
+                           "                                      download recordings\n"
+                           "  info PATH/NAME                      the details of one recording\n\n"
+                           "PATH is a folder path relative to the recorder's current folder\n"
+                           "(its top folder after it starts), separated by \"/\".\n"
+                           "Names are printed with control and text-direction characters escaped\n"
+                           "(\\x1b, \\n, \\u202e; a backslash as \\\\).\n\n"
+                           "Exit codes: 0 all done, 1 some files failed, 2 usage, 3 no recorder\n"
+                           "reachable or it does not answer, 128+N ended by signal N (130 Ctrl-C).";
 
 bool usage(const QString &why)
 {
@@ -58,8 +57,8 @@ void TransferOptions::declare(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(QString::fromLatin1(Description));
     parser.addHelpOption();
-    const auto option = [](std::initializer_list<const char *> names, const char *help,
-                           const char *valueName = nullptr, const QString &defaultValue = QString()) {
+    const auto option = [](std::initializer_list<const char *> names, const char *help, const char *valueName = nullptr,
+                           const QString &defaultValue = QString()) {
         QStringList nameList;
         for (const char *name : names)
             nameList << QLatin1String(name);
@@ -96,8 +95,8 @@ void TransferOptions::declare(QCommandLineParser &parser)
 // -v once adds nothing yet; -vv (or --verbose) adds the debug lines.
 void TransferOptions::setVerbosity(const QCommandLineParser &parser)
 {
-    const int verbosity = parser.optionNames().count(QStringLiteral("v"))
-        + 2 * parser.optionNames().count(QStringLiteral("verbose"));
+    const int verbosity
+        = parser.optionNames().count(QStringLiteral("v")) + 2 * parser.optionNames().count(QStringLiteral("verbose"));
     QLoggingCategory::setFilterRules(verbosity >= 2 ? QStringLiteral("zv.*.debug=true")
                                                     : QStringLiteral("zv.*.debug=false"));
 }

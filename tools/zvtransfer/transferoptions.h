@@ -20,10 +20,10 @@ public:
     // a usage error is printed and gives false.
     bool parse(const QStringList &arguments);
 
-    QString command;        // "list", "get" or "info"
-    QString path;           // the folder to enter first, "/"-separated
-    QString name;           // info: the recording
-    QStringList names;      // get: the recordings, unless all
+    QString command;   // "list", "get" or "info"
+    QString path;      // the folder to enter first, "/"-separated
+    QString name;      // info: the recording
+    QStringList names; // get: the recordings, unless all
     bool all = false;
     bool json = false;
     bool mtr = false;
@@ -32,7 +32,7 @@ public:
     SameNameOption rule = SaveNewer;
     QString host;
     int timeoutSeconds = DefaultTimeoutSeconds;
-    qint64 minRate = 0;     // bytes a second, 0: no minimum
+    qint64 minRate = 0; // bytes a second, 0: no minimum
     int rateWindowSeconds = 0;
 
 private:
@@ -41,8 +41,7 @@ private:
     bool readCommand(const QCommandLineParser &parser, QStringList *arguments);
     bool readNumbers(const QCommandLineParser &parser);
     bool readRule(const QCommandLineParser &parser, const AppSettings &settings);
-    bool readArguments(const QCommandLineParser &parser, const QStringList &arguments,
-                       const AppSettings &settings);
+    bool readArguments(const QCommandLineParser &parser, const QStringList &arguments, const AppSettings &settings);
     bool readHost(const QCommandLineParser &parser, const AppSettings &settings);
 };
 
