@@ -37,7 +37,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
@@ -52,6 +51,8 @@
 #include <vector>
 
 #include "base/waituntil.h"
+#include "base/samenameoption.h"
+#include "base/appsettings.h"
 #include "base/samenameoption.h"
 #include "ui/mainwindow.h"
 
@@ -390,11 +391,10 @@ int main(int argc, char **argv)
         return 2;
     }
     {
-        QSettings store(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("PALVEN"),
-                        QStringLiteral("ZV_FILE_TRANSFER"));
-        store.setValue(QStringLiteral("main/SSID"), parser.value(hostOption));
-        store.setValue(QStringLiteral("main/savedirectory"), dest.isEmpty() ? QDir::tempPath() : dest);
-        store.setValue(QStringLiteral("main/sameoption"), int(SaveOverwrite));
+        AppSettings store;
+        store.setSSID(parser.value(hostOption));
+        store.setSaveDirectory(dest.isEmpty() ? QDir::tempPath() : dest);
+        store.setSameOption(SaveOverwrite);
     }
 
     int result;

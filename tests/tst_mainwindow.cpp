@@ -18,7 +18,6 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSemaphore>
-#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
@@ -54,19 +53,12 @@ constexpr int LargeFolderTimeoutMs = 30000;
 // Closing waits about 2 s for a busy worker, then goes.
 constexpr int CloseBoundMs = 2500;
 
-// The window's settings file; written back when the returned object goes.
-std::unique_ptr<QSettings> store()
-{
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("PALVEN"),
-                                       QStringLiteral("ZV_FILE_TRANSFER"));
-}
-
 void storeSettings(const QString &ssid, const QString &saveDirectory = QString())
 {
-    auto settings = store();
-    settings->clear();
-    settings->setValue(QStringLiteral("main/SSID"), ssid);
-    settings->setValue(QStringLiteral("main/savedirectory"), saveDirectory);
+    AppSettings settings;
+    settings.clear();
+    settings.setSSID(ssid);
+    settings.setSaveDirectory(saveDirectory);
 }
 
 // Calls `action` with the first visible top-level widget of type T as soon as
@@ -262,7 +254,7 @@ public:
     }
     bool isConnectedWithList() const
     {
-        return text("labelTarget") == store()->value(QStringLiteral("main/SSID")).toString() && isStandby()
+        return text("labelTarget") == AppSettings().getSSID() && isStandby()
             && model()->rowCount() > 0 && !overlay()->isVisible();
     }
     bool isSearching() const

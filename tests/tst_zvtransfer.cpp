@@ -13,6 +13,8 @@
 #include <functional>
 
 #include "controllerfixture.h"
+#include "base/appsettings.h"
+#include "sim/recordersimulator.h"
 
 namespace {
 const QString Address = QStringLiteral(ZV_TEST_ADDRESS);
@@ -63,7 +65,6 @@ private:
                 QString::fromUtf16(u"csi\u009b2J.wav"), QString::fromUtf16(u"evil\u202Evaw.exe"),
                 QString::fromUtf16(u"iso\u2066x\u2069.wav")};
     }
-    QString settingsFile() const { return tree.filePath("config/PALVEN/ZV_FILE_TRANSFER.ini"); }
 
     // Runs zv-transfer while this thread's event loop keeps serving the
     // simulator; returns the exit code, -1 when it did not end in time.
@@ -108,7 +109,7 @@ void tst_ZVTransfer::cleanup()
 {
     delete sim;
     delete dest;
-    QFile::remove(settingsFile());
+    AppSettings().clear();
 }
 
 int tst_ZVTransfer::run(const QStringList &arguments, int timeoutMs, const std::function<void(QProcess &)> &during)
@@ -225,10 +226,8 @@ void tst_ZVTransfer::rules()
 
     const QByteArray existing = sameSize ? QByteArray(10000, 'x') : QByteArray("old");
     QVERIFY(writeFile(dest->filePath("A.WAV"), existing));
-    if (!stored.isEmpty()) {
-        QVERIFY(QDir().mkpath(QFileInfo(settingsFile()).path()));
-        QVERIFY(writeFile(settingsFile(), "[main]\nsameoption=" + stored.toUtf8() + "\n"));
-    }
+    if (!stored.isEmpty())
+        AppSettings().setStoredValue(AppSettings::Key::SameOption, stored);
     QStringList arguments{"--host", Address, "get", "A.WAV", "--dest", dest->path()};
     if (!rule.isEmpty())
         arguments << "--rule" << rule;

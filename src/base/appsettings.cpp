@@ -9,6 +9,16 @@ const QString KeySSID = QStringLiteral("main/SSID");
 const QString KeySaveDirectory = QStringLiteral("main/savedirectory");
 const QString KeySameOption = QStringLiteral("main/sameoption");
 constexpr int SameOptionLimit = 4;   // one past the last SameNameOption
+
+QString keyName(AppSettings::Key key)
+{
+    switch (key) {
+    case AppSettings::Key::SSID: return KeySSID;
+    case AppSettings::Key::SaveDirectory: return KeySaveDirectory;
+    case AppSettings::Key::SameOption: return KeySameOption;
+    }
+    return QString();
+}
 } // namespace
 
 AppSettings::AppSettings(QObject *parent)
@@ -53,4 +63,14 @@ void AppSettings::setSaveDirectory(const QString &directory)
 void AppSettings::setSameOption(SameNameOption option)
 {
     settings->setValue(KeySameOption, int(option));
+}
+
+void AppSettings::setStoredValue(Key key, const QVariant &value)
+{
+    settings->setValue(keyName(key), value);
+}
+
+void AppSettings::clear()
+{
+    settings->clear();
 }

@@ -1,0 +1,39 @@
+#ifndef CONSOLE_H
+#define CONSOLE_H
+
+#include <QString>
+
+#include "errortally.h"
+
+// What zv-transfer writes: its two streams, recorder names and JSON made
+// harmless for a terminal, sizes and times as people read them, and the
+// errors a run meets.
+class Console
+{
+public:
+    // Writes `text` as it is to standard output, at once.
+    static void out(const QString &text);
+    // Writes `text` as one line to standard error.
+    static void err(const QString &text);
+
+    // An error's code as the window shows it.
+    static QString codeText(const ErrorTally::Item &item);
+    // Prints the errors met since the last call, each distinct one once.
+    static void printErrors(ErrorTally &tally);
+
+    // A recorder's name as printed: control and direction characters escaped
+    // ("\x1b", "\n", "\u202e"), and the backslash doubled so that an escape
+    // cannot be faked.
+    static QString visibleName(const QString &name);
+    // JSON text with the characters JSON leaves as they are but a terminal or
+    // a viewer would act on (DEL, C1, direction marks) written as \u escapes,
+    // which read back as the same string. Outside strings JSON has none of
+    // them.
+    static QString terminalSafeJson(const QString &json);
+
+    static QString humanBytes(double bytes);
+    // Minutes and seconds, "m:ss".
+    static QString clockText(qint64 seconds);
+};
+
+#endif // CONSOLE_H

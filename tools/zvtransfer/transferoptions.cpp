@@ -1,0 +1,191 @@
+#include "transferoptions.h"
+
+#include <QCommandLineParser>
+#include <QLoggingCategory>
+#include <climits>
+#include <initializer_list>
+
+#include "base/appsettings.h"
+#include "console.h"
+#include "exitcode.h"
+#include "recordersession.h"
+
+namespace {
+const char Description[] = "Lists, inspects and downloads the recordings of a recorder on its Wi-Fi.\n\n"
+                           "Commands:\n"
+                           "  list [PATH]                         the entries of a folder\n"
+                           "  get [PATH] (--all | NAME...) [--dest DIR]\n"
+                           "                                      download recordings\n"
+                           "  info PATH/NAME                      the details of one recording\n\n"
+                           "PATH is a folder path relative to the recorder's current folder\n"
+                           "(its top folder after it starts), separated by \"/\".\n"
+                           "Names are printed with control and text-direction characters escaped\n"
+                           "(\\x1b, \\n, \\u202e; a backslash as \\\\).\n\n"
+                           "Exit codes: 0 all done, 1 some files failed, 2 usage, 3 no recorder\n"
+                           "reachable or it does not answer, 128+N ended by signal N (130 Ctrl-C).";
+
+bool usage(const QString &why)
+{
+    Console::err(QStringLiteral("zv-transfer: ") + why + QStringLiteral(" (see --help)"));
+    return false;
+}
+} // namespace
+
+bool TransferOptions::parse(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    declare(parser);
+    if (!parser.parse(arguments)) {
+        Console::err(QStringLiteral("zv-transfer: ") + parser.errorText());
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(ExitDone);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    setVerbosity(parser);
+
+    QStringList rest;
+    if (!readCommand(parser, &rest) || !readNumbers(parser))
+        return false;
+    // The settings as the window reads them: same keys, same rules.
+    const AppSettings settings;
+    return readRule(parser, settings) && readArguments(parser, rest, settings) && readHost(parser, settings);
+}
+
+void TransferOptions::declare(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(QString::fromLatin1(Description));
+    parser.addHelpOption();
+    const auto option = [](std::initializer_list<const char *> names, const char *help, const char *valueName = nullptr,
+                           const QString &defaultValue = QString()) {
+        QStringList nameList;
+        for (const char *name : names)
+            nameList << QLatin1String(name);
+        return QCommandLineOption(nameList, QString::fromLatin1(help), QLatin1String(valueName), defaultValue);
+    };
+    parser.addOptions({
+        option({"V", "version"}, "Displays version information."),
+        option({"host"}, "The recorder's network name (default: the one in the program's settings).", "NAME"),
+        option({"mtr"}, "Use the multitrack tree."),
+        option({"music"}, "Use the music tree."),
+        option({"json"}, "list: print JSON."),
+        option({"all"}, "get: every recording of the folder."),
+        option({"dest"}, "get: the folder to save into (default: the program's save folder setting).", "DIR"),
+        option({"rule"},
+               "get: what to do with a name that exists: newer (overwrite if the size differs), overwrite, "
+               "rename, skip (default: the program's setting).",
+               "RULE"),
+        option({"timeout"},
+               "Seconds to wait for the recorder: to connect and list, for each answer, and between data "
+               "during a download (default 30).",
+               "SECONDS", QString::number(DefaultTimeoutSeconds)),
+        option({"min-rate"},
+               "get: give up when fewer than BYTES a second arrive on average over the rate window "
+               "(default: never).",
+               "BYTES"),
+        option({"rate-window"}, "get: the window of --min-rate (default 60).", "SECONDS",
+               QString::number(RecorderSession::DefaultRateWindowMs / 1000)),
+        option({"v", "verbose"}, "-vv: also the per-packet protocol log (warnings are always shown)."),
+    });
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, get or info"));
+    parser.addPositionalArgument(QStringLiteral("args"), QStringLiteral("PATH, NAME..."), QStringLiteral("[args...]"));
+}
+
+// -v once adds nothing yet; -vv (or --verbose) adds the debug lines.
+void TransferOptions::setVerbosity(const QCommandLineParser &parser)
+{
+    const int verbosity
+        = parser.optionNames().count(QStringLiteral("v")) + 2 * parser.optionNames().count(QStringLiteral("verbose"));
+    QLoggingCategory::setFilterRules(verbosity >= 2 ? QStringLiteral("zv.*.debug=true")
+                                                    : QStringLiteral("zv.*.debug=false"));
+}
+
+bool TransferOptions::readCommand(const QCommandLineParser &parser, QStringList *arguments)
+{
+    *arguments = parser.positionalArguments();
+    command = arguments->isEmpty() ? QString() : arguments->takeFirst();
+    if (command != QLatin1String("list") && command != QLatin1String("get") && command != QLatin1String("info"))
+        return usage(command.isEmpty() ? QStringLiteral("no command") : QStringLiteral("unknown command ") + command);
+    mtr = parser.isSet(QStringLiteral("mtr"));
+    music = parser.isSet(QStringLiteral("music"));
+    if (mtr && music)
+        return usage(QStringLiteral("--mtr and --music exclude each other"));
+    json = parser.isSet(QStringLiteral("json"));
+    all = parser.isSet(QStringLiteral("all"));
+    return true;
+}
+
+bool TransferOptions::readNumbers(const QCommandLineParser &parser)
+{
+    bool ok = false;
+    timeoutSeconds = parser.value(QStringLiteral("timeout")).toInt(&ok);
+    if (!ok || timeoutSeconds <= 0 || timeoutSeconds > INT_MAX / 1000)
+        return usage(QStringLiteral("--timeout wants a number of seconds"));
+    minRate = 0;
+    if (parser.isSet(QStringLiteral("min-rate"))) {
+        minRate = parser.value(QStringLiteral("min-rate")).toLongLong(&ok);
+        if (!ok || minRate <= 0)
+            return usage(QStringLiteral("--min-rate wants a number of bytes a second"));
+    }
+    rateWindowSeconds = parser.value(QStringLiteral("rate-window")).toInt(&ok);
+    if (!ok || rateWindowSeconds <= 0 || rateWindowSeconds > INT_MAX / 1000)
+        return usage(QStringLiteral("--rate-window wants a number of seconds"));
+    return true;
+}
+
+bool TransferOptions::readRule(const QCommandLineParser &parser, const AppSettings &settings)
+{
+    rule = settings.getSameOption();
+    if (!parser.isSet(QStringLiteral("rule")))
+        return true;
+    const QString r = parser.value(QStringLiteral("rule"));
+    if (r == QLatin1String("newer"))
+        rule = SaveNewer;
+    else if (r == QLatin1String("overwrite"))
+        rule = SaveOverwrite;
+    else if (r == QLatin1String("rename"))
+        rule = SaveRename;
+    else if (r == QLatin1String("skip"))
+        rule = SaveNoWrite;
+    else
+        return usage(QStringLiteral("unknown --rule ") + r);
+    return true;
+}
+
+bool TransferOptions::readArguments(const QCommandLineParser &parser, const QStringList &arguments,
+                                    const AppSettings &settings)
+{
+    dest = parser.isSet(QStringLiteral("dest")) ? parser.value(QStringLiteral("dest")) : settings.getSaveDirectory();
+    if (command == QLatin1String("list")) {
+        if (arguments.size() > 1)
+            return usage(QStringLiteral("list takes one PATH"));
+        path = arguments.value(0);
+    } else if (command == QLatin1String("info")) {
+        if (arguments.size() != 1)
+            return usage(QStringLiteral("info takes PATH/NAME"));
+        const int slash = arguments.first().lastIndexOf(QLatin1Char('/'));
+        path = arguments.first().left(qMax(slash, 0));
+        name = arguments.first().mid(slash + 1);
+    } else {
+        if (dest.isEmpty())
+            return usage(QStringLiteral("get needs --dest DIR (no save folder in the settings)"));
+        if (all && arguments.size() > 1)
+            return usage(QStringLiteral("get --all takes one PATH"));
+        if (!all && arguments.isEmpty())
+            return usage(QStringLiteral("get needs --all or NAME..."));
+        if (all)
+            path = arguments.value(0);
+        else
+            names = arguments;
+    }
+    return true;
+}
+
+bool TransferOptions::readHost(const QCommandLineParser &parser, const AppSettings &settings)
+{
+    host = parser.isSet(QStringLiteral("host")) ? parser.value(QStringLiteral("host")) : settings.getSSID();
+    if (host.isEmpty())
+        return usage(QStringLiteral("no --host given and no network name in the settings"));
+    return true;
+}
