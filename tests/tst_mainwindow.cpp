@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 
+#include "base/appsettings.h"
 #include "base/threadjoin.h"
 #include "base/downloadfileinfo.h"
 #include "base/zvrecordmode.h"
@@ -383,7 +384,7 @@ void tst_MainWindow::searchingThenStandbyWithTheNetworkName()
 
     // A cancelled settings dialog writes nothing.
     window.settings(QStringLiteral("127.0.0.254"), QDialogButtonBox::Cancel);
-    QCOMPARE(store()->value(QStringLiteral("main/SSID")).toString(), Address);
+    QCOMPARE(AppSettings().getSSID(), Address);
 }
 
 void tst_MainWindow::overlayCoversFromTheButtonBarDown()
