@@ -35,9 +35,9 @@
 #include <cstdio>
 #include <sys/resource.h>
 
+#include "base/downloadfileinfo.h"
 #include "base/waituntil.h"
 #include "recorder/controllerhost.h"
-#include "base/downloadfileinfo.h"
 #include "recorder/progressrelay.h"
 #include "recorder/zvcontroller.h"
 
@@ -159,8 +159,7 @@ int main(int argc, char **argv)
     long maxRss = 0;
     const double cpu = cpuSeconds(&maxRss);
     const double seconds = transferNs / 1e9;
-    const bool ok = finished && errors == 0 && started == 1 && startedName == wanted
-        && startedSize == qulonglong(size)
+    const bool ok = finished && errors == 0 && started == 1 && startedName == wanted && startedSize == qulonglong(size)
         && (parser.isSet(noProgressOption) || lastProgress == qulonglong(size));
     std::printf("download name=%s bytes=%lld seconds=%.3f mbps=%.1f cpu_s=%.3f cpu_s_per_gb=%.3f "
                 "transfer_cpu_s=%.3f maxrss_kb=%ld progress_signals=%lld ok=%d\n",

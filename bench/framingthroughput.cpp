@@ -33,7 +33,11 @@ class Writer : public QThread
 {
 public:
     Writer(QHostAddress address, qint64 total, int payload)
-        : address(address), total(total), payload(payload) {}
+        : address(address)
+        , total(total)
+        , payload(payload)
+    {
+    }
     QTcpServer *server = nullptr;
 
 protected:
@@ -119,7 +123,7 @@ int main(int argc, char **argv)
     connection.abort();
     writer.wait();
 
-    std::printf("framing packets=%lld payload=%d mib=%.1f seconds=%.3f mbps=%.0f thread_cpu_s_per_gb=%.2f\n",
-                packets, payload, received / 1048576.0, seconds, received / seconds / 1e6, cpu / (received / 1e9));
+    std::printf("framing packets=%lld payload=%d mib=%.1f seconds=%.3f mbps=%.0f thread_cpu_s_per_gb=%.2f\n", packets,
+                payload, received / 1048576.0, seconds, received / seconds / 1e6, cpu / (received / 1e9));
     return received == total ? 0 : 1;
 }

@@ -22,9 +22,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "protocol/zvfilelist.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
+#include "protocol/zvfilelist.h"
 
 namespace {
 bool readExactly(int fd, char *data, size_t size)
@@ -103,8 +103,8 @@ int main(int argc, char **argv)
 
     std::vector<char> buffer(1024 * 1024);
     char header[HEADER_SIZE];
-    int headerHave = 0;      // bytes of a header split between two reads
-    qint64 skip = 0;         // payload bytes still to pass over
+    int headerHave = 0; // bytes of a header split between two reads
+    qint64 skip = 0;    // payload bytes still to pass over
     qint64 payloadBytes = 0;
     qint64 wireBytes = 0;
     qint64 packets = 0;

@@ -26,8 +26,8 @@
 //     the double click to the filled table, pauses and transfer included.
 //     sort_ms: one figure per column and order (name, date, size; ascending,
 //     descending): GUI-thread CPU time from setting the header's sort
-//     indicator to the sorted table painted, deferred work included. *_per_entry_b: resident memory and heap in use after the fill
-//     minus before, per entry (the top folder's few entries are not counted).
+//     indicator to the sorted table painted, deferred work included. *_per_entry_b: resident memory and heap in use
+//     after the fill minus before, per entry (the top folder's few entries are not counted).
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -50,10 +50,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "base/waituntil.h"
-#include "base/samenameoption.h"
 #include "base/appsettings.h"
 #include "base/samenameoption.h"
+#include "base/waituntil.h"
 #include "ui/mainwindow.h"
 
 namespace {
@@ -90,7 +89,6 @@ qint64 heapInUse()
 {
     return qint64(mallinfo2().uordblks);
 }
-
 
 // A 10 ms timer on the GUI thread that records how late each shot comes.
 class LatencyProbe : public QObject
@@ -204,8 +202,8 @@ int runDownload(WatchingApplication &app, MainWindow *window, const QString &nam
     tickRow(table, row);
 
     const QString completed = QStringLiteral("1 files completed.");
-    QString started;       // "NAME - SIZE bytes" once seen
-    QString lastCount;     // the last "download X / Y" the detail line showed
+    QString started;   // "NAME - SIZE bytes" once seen
+    QString lastCount; // the last "download X / Y" the detail line showed
     QString lastInfo = info->text();
     QString lastDetail = detail->text();
     bool done = false;

@@ -6,19 +6,19 @@
 namespace {
 constexpr int RiffHeaderSize = 12;
 constexpr int ChunkHeaderSize = 8;
-constexpr int MaxChunks = 4096;          // gives up on a file of nothing but chunk headers
+constexpr int MaxChunks = 4096; // gives up on a file of nothing but chunk headers
 constexpr int FmtBytesRead = 16;
 constexpr int Id3HeaderSize = 10;
 constexpr int MpegHeaderSize = 4;
-constexpr int MaxSyncSearch = 4096;      // padding tolerated between a tag and the first frame
-constexpr qint64 MaxFramesWalked = 256 * 1024 * 1024;  // larger files: count estimated from the first frame
+constexpr int MaxSyncSearch = 4096;                   // padding tolerated between a tag and the first frame
+constexpr qint64 MaxFramesWalked = 256 * 1024 * 1024; // larger files: count estimated from the first frame
 
 struct MpegFrame
 {
     quint32 sampleRate = 0;
-    quint32 bitRate = 0;        // bit/s
-    int length = 0;             // bytes, header included
-    int samples = 0;            // per frame
+    quint32 bitRate = 0; // bit/s
+    int length = 0;      // bytes, header included
+    int samples = 0;     // per frame
 };
 
 // Decodes an MPEG audio layer III frame header; false for anything else.
@@ -30,8 +30,8 @@ bool decodeMpegHeader(const uchar *h, MpegFrame *frame)
 
     if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0)
         return false;
-    const int version = (h[1] >> 3) & 0x03;     // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
-    const int layer = (h[1] >> 1) & 0x03;       // 1: layer III
+    const int version = (h[1] >> 3) & 0x03; // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+    const int layer = (h[1] >> 1) & 0x03;   // 1: layer III
     const int rateIndex = h[2] >> 4;
     const int sampleRateIndex = (h[2] >> 2) & 0x03;
     const int padding = (h[2] >> 1) & 0x01;
@@ -127,8 +127,8 @@ bool AudioProbe::probeMp3(QIODevice *device, Details *details)
     const bool tagged = tag.size() == Id3HeaderSize && tag.startsWith("ID3");
     if (tagged) {
         const auto *t = reinterpret_cast<const uchar *>(tag.constData());
-        const qint64 tagSize = (qint64(t[6] & 0x7F) << 21) | ((t[7] & 0x7F) << 14) | ((t[8] & 0x7F) << 7)
-            | (t[9] & 0x7F);
+        const qint64 tagSize
+            = (qint64(t[6] & 0x7F) << 21) | ((t[7] & 0x7F) << 14) | ((t[8] & 0x7F) << 7) | (t[9] & 0x7F);
         const bool footer = (t[5] & 0x10) != 0;
         start = Id3HeaderSize + tagSize + (footer ? Id3HeaderSize : 0);
     }

@@ -17,9 +17,9 @@ public:
     struct Details
     {
         quint32 format = NotAudio;
-        quint32 sampleRate = 0;     // Hz
-        quint32 bits = 0;           // bits per sample; MP3: bit rate in bit/s
-        quint32 lengthSamples = 0;  // sample frames (per channel)
+        quint32 sampleRate = 0;    // Hz
+        quint32 bits = 0;          // bits per sample; MP3: bit rate in bit/s
+        quint32 lengthSamples = 0; // sample frames (per channel)
     };
 
     // `device` is open for reading; its position is changed.

@@ -21,7 +21,7 @@ enum class Kind { Wav, Bwf, Mp3, Text };
 
 struct DemoFile
 {
-    const char *path;       // UTF-8, relative to the tree root
+    const char *path; // UTF-8, relative to the tree root
     Kind kind;
     int sampleRate;
     int bits;
@@ -76,12 +76,15 @@ QByteArray id3Tag(const QByteArray &title)
     char size[4];
     qToBigEndian<quint32>(quint32(title.size() + 1), size);
     frame.append(size, 4);
-    frame.append(2, '\0');                  // frame flags
-    frame.append('\0');                     // ISO-8859-1
+    frame.append(2, '\0'); // frame flags
+    frame.append('\0');    // ISO-8859-1
     frame.append(title);
     QByteArray tag("ID3\x03\x00\x00", 6);
-    const int n = frame.size();             // syncsafe size
-    tag.append(char((n >> 21) & 0x7F)).append(char((n >> 14) & 0x7F)).append(char((n >> 7) & 0x7F)).append(char(n & 0x7F));
+    const int n = frame.size(); // syncsafe size
+    tag.append(char((n >> 21) & 0x7F))
+        .append(char((n >> 14) & 0x7F))
+        .append(char((n >> 7) & 0x7F))
+        .append(char(n & 0x7F));
     return tag + frame;
 }
 
@@ -102,9 +105,9 @@ QByteArray mp3File(int millis)
         const int length = perFrame / 44100 + (padding ? 1 : 0);
         QByteArray frame(length, '\0');
         frame[0] = '\xFF';
-        frame[1] = '\xFB';                              // MPEG-1, layer III, no CRC
-        frame[2] = char(0x90 | (padding ? 0x02 : 0));   // 128 kbit/s, 44.1 kHz
-        frame[3] = '\x44';                              // joint stereo, original
+        frame[1] = '\xFB';                            // MPEG-1, layer III, no CRC
+        frame[2] = char(0x90 | (padding ? 0x02 : 0)); // 128 kbit/s, 44.1 kHz
+        frame[3] = '\x44';                            // joint stereo, original
         out += frame;
     }
     return out;
@@ -162,8 +165,8 @@ bool writeFile(const QString &path, const QByteArray &bytes, const QDateTime &wh
     return true;
 }
 
-bool writeTree(const QString &root, const DemoFile *files, int count, const char *const *emptyFolders,
-               int emptyCount, int *fileNumber)
+bool writeTree(const QString &root, const DemoFile *files, int count, const char *const *emptyFolders, int emptyCount,
+               int *fileNumber)
 {
     QDir dir(root);
     if (!dir.mkpath(QStringLiteral(".")))
@@ -191,9 +194,8 @@ void fixFolderTimes(const QString &root)
     QDirIterator it(root, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext())
         folders.append(it.next());
-    std::sort(folders.begin(), folders.end(), [](const QString &a, const QString &b) {
-        return a.count(QLatin1Char('/')) > b.count(QLatin1Char('/'));
-    });
+    std::sort(folders.begin(), folders.end(),
+              [](const QString &a, const QString &b) { return a.count(QLatin1Char('/')) > b.count(QLatin1Char('/')); });
     int n = 0;
     for (const QString &folder : qAsConst(folders))
         setFolderModified(folder, firstTime.addSecs(qint64(++n) * 60));

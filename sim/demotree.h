@@ -39,8 +39,8 @@ class DemoTree
 public:
     struct Options
     {
-        qint64 bigFileSize = 0;     // 0: no big file; at most 0xFFFFFFFF
-        int manyFiles = 0;          // 0: no MANY folder; at most 65535
+        qint64 bigFileSize = 0; // 0: no big file; at most 0xFFFFFFFF
+        int manyFiles = 0;      // 0: no MANY folder; at most 65535
     };
 
     static constexpr qint64 MaxBigFileSize = 0xFFFFFFFF;

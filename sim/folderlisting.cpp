@@ -33,9 +33,8 @@ FolderListing::FolderListing(QVector<TreeEntry> entries)
     int files = 0;
     int folders = 0;
     for (int row = 0; row < items.size(); ++row) {
-        const quint16 index = items.at(row).isFolder
-            ? quint16(FirstFolderIndex + folders++ % FolderIndexCount)
-            : quint16(files++ % FileIndexCount);
+        const quint16 index = items.at(row).isFolder ? quint16(FirstFolderIndex + folders++ % FolderIndexCount)
+                                                     : quint16(files++ % FileIndexCount);
         indexes.append(index);
         rowByIndex.insert(index, row);
     }

@@ -139,8 +139,8 @@ void RecorderSimulator::acceptConnections()
 void RecorderSimulator::serve(QTcpSocket *socket)
 {
     socket->disconnect(this);
-    qCInfo(lcSim).noquote() << "sim: client connected from" << socket->peerAddress().toString()
-                            << "port" << socket->peerPort();
+    qCInfo(lcSim).noquote() << "sim: client connected from" << socket->peerAddress().toString() << "port"
+                            << socket->peerPort();
     session = new SimulatorSession(socket, &config, &musicTree, &mtrTree, &mode, this);
     connect(session, &SimulatorSession::requestReceived, this, &RecorderSimulator::requestReceived);
     connect(session, &SimulatorSession::downloadStarted, this, &RecorderSimulator::downloadStarted);

@@ -69,28 +69,28 @@ public:
     void sendToClient(const QByteArray &bytes);
 
     // Behaviour
-    void setRecordMode(int mode);       // 0 music, 1 multitrack
+    void setRecordMode(int mode); // 0 music, 1 multitrack
     int recordMode() const { return mode; }
-    void setMaxListPayload(int bytes);  // listing payload per packet, default 4096
-    void setChunkSize(int bytes);       // data payload per packet, 1..65521, default 32 KiB
-    void setSendWindow(qint64 bytes);   // most bytes queued towards the socket, default 2 MiB
-    void setLogExchanges(bool on);      // one "sim: " line per request and answer
+    void setMaxListPayload(int bytes); // listing payload per packet, default 4096
+    void setChunkSize(int bytes);      // data payload per packet, 1..65521, default 32 KiB
+    void setSendWindow(qint64 bytes);  // most bytes queued towards the socket, default 2 MiB
+    void setLogExchanges(bool on);     // one "sim: " line per request and answer
 
     // Faults; each is off until set, clearFaults() turns all off.
-    void setPacketSplit(int pieceBytes, int pauseMs);   // 0 bytes: off
-    void setThrottle(qint64 bytesPerSecond);            // 0: off
-    void setCorruptCheckAt(int packet);                 // data packet from 0 in each download, -1: off
-    void setWrongOffsetAt(int packet);                  // offset field + 1
-    void setWrongLengthAt(int packet);                  // length field - 1
-    void setExtraBytes(qint64 bytes);                   // zeros after the listed size
-    void setListSequenceFault(bool on);                 // first listing of a session numbered from 1
-    void setForeignPackets(bool on);                    // kind 0x77 and code 0x7E before each answer
+    void setPacketSplit(int pieceBytes, int pauseMs); // 0 bytes: off
+    void setThrottle(qint64 bytesPerSecond);          // 0: off
+    void setCorruptCheckAt(int packet);               // data packet from 0 in each download, -1: off
+    void setWrongOffsetAt(int packet);                // offset field + 1
+    void setWrongLengthAt(int packet);                // length field - 1
+    void setExtraBytes(qint64 bytes);                 // zeros after the listed size
+    void setListSequenceFault(bool on);               // first listing of a session numbered from 1
+    void setForeignPackets(bool on);                  // kind 0x77 and code 0x7E before each answer
     // Ends the conversation once `bytes` bytes went out in a session; fires
     // once, or in every session. Negative bytes: off.
     void setDropAfter(qint64 bytes, DropMode dropMode = DropMode::Reset, bool everySession = false);
     // Leaves a request unanswered: a kind 0x40 code, or RecordModeRequest.
     void setUnanswered(int request, bool on = true);
-    void setHostileNames(bool on);                      // hostile entries at the root of both trees
+    void setHostileNames(bool on); // hostile entries at the root of both trees
     // Each listing announces `entries` fewer than it sends (never below 0).
     void setListSurplus(int entries);
     // Every listed file name is lengthened to `units` UTF-16 units (at most
@@ -126,7 +126,7 @@ private:
 
     QTcpServer *server;
     QPointer<SimulatorSession> session;
-    QList<QTcpSocket *> waiting;    // held connections, oldest first
+    QList<QTcpSocket *> waiting; // held connections, oldest first
     SimulatorSettings config;
     RecorderTree musicTree;
     RecorderTree mtrTree;

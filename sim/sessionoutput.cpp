@@ -202,8 +202,9 @@ void SessionOutput::fireDrop()
     pendingBytes = 0;
     timer->stop();
     qCInfo(lcSim) << "sim: fault: dropping the connection after" << sentBytes << "bytes"
-                  << (mode == SimulatorSettings::DropMode::Reset ? "(reset)"
-                      : mode == SimulatorSettings::DropMode::Close ? "(close)" : "(going silent)");
+                  << (mode == SimulatorSettings::DropMode::Reset       ? "(reset)"
+                          : mode == SimulatorSettings::DropMode::Close ? "(close)"
+                                                                       : "(going silent)");
     switch (mode) {
     case SimulatorSettings::DropMode::Reset:
         socket->flush();

@@ -74,7 +74,7 @@ private:
     bool stopped = false;
     QTimer *timer;
     QElapsedTimer creditClock;
-    double credit = 0;  // bytes the rate limit allows now
+    double credit = 0; // bytes the rate limit allows now
 };
 
 #endif // SESSIONOUTPUT_H

@@ -21,7 +21,7 @@ namespace {
 constexpr qint64 BatchBytes = 1024 * 1024;
 constexpr qint64 YieldAfterBytes = 8 * 1024 * 1024;
 constexpr int DirectReadChunk = 16 * 1024;
-constexpr qint64 MaxGatherPackets = 256;   // two parts each, within IOV_MAX
+constexpr qint64 MaxGatherPackets = 256; // two parts each, within IOV_MAX
 constexpr quint32 MaxListedSize = 0xFFFFFFFF;
 constexpr int MusicMode = 0;
 constexpr int MtrMode = 1;
@@ -111,8 +111,8 @@ void SimulatorSession::disconnectClient()
 void SimulatorSession::socketDisconnected()
 {
     if (downloading) {
-        qCInfo(lcSim) << "sim: connection lost during the download of" << downloadName << "after"
-                      << producedBytes << "bytes";
+        qCInfo(lcSim) << "sim: connection lost during the download of" << downloadName << "after" << producedBytes
+                      << "bytes";
         endDownload();
     }
     emit finished();
@@ -301,11 +301,12 @@ void SimulatorSession::sendDetail()
     } else {
         qCInfo(lcSim) << "sim: no file for the detail request; answering format 0";
     }
-    reply(ReplyBuilder::detail(details), QStringLiteral("detail: format %1, %2 Hz, %3 bits, %4 samples")
-                                             .arg(details.format)
-                                             .arg(details.sampleRate)
-                                             .arg(details.bits)
-                                             .arg(details.lengthSamples));
+    reply(ReplyBuilder::detail(details),
+          QStringLiteral("detail: format %1, %2 Hz, %3 bits, %4 samples")
+              .arg(details.format)
+              .arg(details.sampleRate)
+              .arg(details.bits)
+              .arg(details.lengthSamples));
 }
 
 void SimulatorSession::startDownload(quint16 index)
@@ -444,7 +445,8 @@ void SimulatorSession::produceBatch()
             std::memcpy(stage.data(), downloadContent.constData() + producedBytes, size_t(got));
         }
         if (got < fromFile && !shortReadReported) {
-            qCWarning(lcSim).noquote() << "sim:" << downloadName << "is shorter than listed; sending zeros for the rest";
+            qCWarning(lcSim).noquote() << "sim:" << downloadName
+                                       << "is shorter than listed; sending zeros for the rest";
             shortReadReported = true;
         }
     }

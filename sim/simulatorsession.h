@@ -24,8 +24,8 @@ class SimulatorSession : public QObject
 public:
     // `recordMode` is the simulator's (it outlives sessions); the session
     // takes ownership of `socket`.
-    SimulatorSession(QTcpSocket *socket, SimulatorSettings *settings, RecorderTree *musicTree,
-                     RecorderTree *mtrTree, int *recordMode, QObject *parent = nullptr);
+    SimulatorSession(QTcpSocket *socket, SimulatorSettings *settings, RecorderTree *musicTree, RecorderTree *mtrTree,
+                     int *recordMode, QObject *parent = nullptr);
     ~SimulatorSession() override;
 
     // Announces that the current listing changed (code 0x12).
@@ -81,7 +81,7 @@ private:
     FolderListing listing;
     bool listingValid = false;
     bool listedOnce = false;
-    int detailIndex = -1;           // index named by the last 0x21, -1 for none
+    int detailIndex = -1; // index named by the last 0x21, -1 for none
 
     // A listing goes out packet by packet as the socket drains (a listing of
     // long names runs to gigabytes).
@@ -93,17 +93,17 @@ private:
     bool continuationPosted = false; // produceData() comes back after a long run
     QString downloadName;
     QFile downloadFile;
-    QByteArray downloadContent;     // bytes of a virtual file
-    qint64 fileBytes = 0;           // listed size: bytes taken from the file
-    qint64 totalBytes = 0;          // with the extra-bytes fault
+    QByteArray downloadContent; // bytes of a virtual file
+    qint64 fileBytes = 0;       // listed size: bytes taken from the file
+    qint64 totalBytes = 0;      // with the extra-bytes fault
     qint64 producedBytes = 0;
-    int packetNumber = 0;           // data packets of this download so far
+    int packetNumber = 0; // data packets of this download so far
     bool shortReadReported = false;
-    QByteArray batch;               // packets being built, reused
-    QByteArray stage;               // file bytes of one batch, reused
-    uchar *mapped = nullptr;        // the file's pages, for large packets
+    QByteArray batch;        // packets being built, reused
+    QByteArray stage;        // file bytes of one batch, reused
+    uchar *mapped = nullptr; // the file's pages, for large packets
     qint64 mappedBytes = 0;
-    QByteArray headers;             // headers of a mapped batch, reused
+    QByteArray headers; // headers of a mapped batch, reused
 };
 
 #endif // SIMULATORSESSION_H

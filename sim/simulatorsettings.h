@@ -37,24 +37,24 @@ struct SimulatorSettings
     bool logExchanges = false;
 
     // Fault injection; every fault is off by default.
-    int splitBytes = 0;                 // > 0: each packet goes out in pieces of this size
-    int splitPauseMs = 0;               // pause between two pieces
-    qint64 throttleBytesPerSecond = 0;  // > 0: rate limit of everything sent
-    int corruptCheckAt = -1;            // data packet number (from 0 in each download)
+    int splitBytes = 0;                // > 0: each packet goes out in pieces of this size
+    int splitPauseMs = 0;              // pause between two pieces
+    qint64 throttleBytesPerSecond = 0; // > 0: rate limit of everything sent
+    int corruptCheckAt = -1;           // data packet number (from 0 in each download)
     int wrongOffsetAt = -1;
     int wrongLengthAt = -1;
-    qint64 extraBytes = 0;              // sent after a file's listed size
-    bool listSequenceFault = false;     // first listing of a session numbered from 1
-    bool foreignPackets = false;        // kind 0x77 and code 0x7E before each answer
-    qint64 dropAfterBytes = -1;         // >= 0: drop once this many bytes went out
+    qint64 extraBytes = 0;          // sent after a file's listed size
+    bool listSequenceFault = false; // first listing of a session numbered from 1
+    bool foreignPackets = false;    // kind 0x77 and code 0x7E before each answer
+    qint64 dropAfterBytes = -1;     // >= 0: drop once this many bytes went out
     DropMode dropMode = DropMode::Reset;
-    bool dropEverySession = false;      // otherwise the drop fires once
-    bool dropSpent = false;             // the one-shot drop has fired
-    QSet<int> unanswered;               // requests dropped without an answer
+    bool dropEverySession = false; // otherwise the drop fires once
+    bool dropSpent = false;        // the one-shot drop has fired
+    QSet<int> unanswered;          // requests dropped without an answer
     bool hostileNames = false;
-    int listSurplus = 0;                // entries sent beyond the total each listing announces
-    int longNameUnits = 0;              // > 0: every listed file name lengthened to this many UTF-16 units
-    bool floodBadMagic = false;         // packets without the "ZV" mark, without end
+    int listSurplus = 0;        // entries sent beyond the total each listing announces
+    int longNameUnits = 0;      // > 0: every listed file name lengthened to this many UTF-16 units
+    bool floodBadMagic = false; // packets without the "ZV" mark, without end
 
     bool shapesTraffic() const { return splitBytes > 0 || throttleBytesPerSecond > 0; }
     bool dropArmed() const { return dropAfterBytes >= 0 && (dropEverySession || !dropSpent); }

@@ -14,8 +14,8 @@ struct TreeEntry
     bool isFolder = false;
     qint64 size = 0;
     QDateTime modified;
-    QString filePath;       // on disk; empty for a virtual entry
-    QByteArray content;     // bytes of a virtual file
+    QString filePath;   // on disk; empty for a virtual entry
+    QByteArray content; // bytes of a virtual file
 
     bool isVirtual() const { return filePath.isEmpty(); }
 };

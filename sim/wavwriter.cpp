@@ -70,7 +70,7 @@ QByteArray WavWriter::bextBody(const Format &format, const QString &description,
     const quint64 reference = quint64(origination.time().msecsSinceStartOfDay()) * quint64(format.sampleRate) / 1000;
     qToLittleEndian<quint32>(quint32(reference), out + 338);
     qToLittleEndian<quint32>(quint32(reference >> 32), out + 342);
-    qToLittleEndian<quint16>(1, out + 346);     // version
+    qToLittleEndian<quint16>(1, out + 346); // version
     return QByteArray(out, BextFixedSize) + history;
 }
 

@@ -13,7 +13,7 @@ public:
     struct Format
     {
         int sampleRate = 48000;
-        int bits = 16;          // 16 or 24
+        int bits = 16; // 16 or 24
         int channels = 2;
         int blockAlign() const { return channels * bits / 8; }
     };

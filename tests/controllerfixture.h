@@ -15,11 +15,11 @@
 #include <QThread>
 #include <QtTest>
 
-#include "base/waituntil.h"
-#include "recorder/controllerhost.h"
 #include "base/downloadfileinfo.h"
-#include "recorder/zvcontroller.h"
+#include "base/waituntil.h"
 #include "protocol/zvcommand.h"
+#include "recorder/controllerhost.h"
+#include "recorder/zvcontroller.h"
 #include "sim/recordersimulator.h"
 
 inline QByteArray readAll(const QString &path)
@@ -34,7 +34,8 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-struct ErrorEvent {
+struct ErrorEvent
+{
     AppErrorCode code;
     int param1;
     int param2;
@@ -65,14 +66,16 @@ public:
             }
         });
         connect(controller, &ZVController::discardFileList, this, [this] { discarded << clock.elapsed(); });
-        connect(controller, &ZVController::error, this,
-                [this](AppErrorCode code, int p1, int p2) { errors.append({code, p1, p2}); });
+        connect(controller, &ZVController::error, this, [this](AppErrorCode code, int p1, int p2) {
+            errors.append({code, p1, p2});
+        });
         connect(controller, &ZVController::getFileDetailFinished, this,
                 [this](ZVFileFormat format, uint sample, uint bits, uint fs) {
                     details.append(QList<uint>{uint(format), sample, bits, fs});
                 });
-        connect(controller, &ZVController::downloadStarted, this,
-                [this](const QString &name, qulonglong size) { started.append({name, size}); });
+        connect(controller, &ZVController::downloadStarted, this, [this](const QString &name, qulonglong size) {
+            started.append({name, size});
+        });
         connect(controller, &ZVController::downloadProgress, this,
                 [this](qulonglong bytes) { progress.append(bytes); });
         connect(controller, &ZVController::downloadFinished, this, [this] { ++finished; });
@@ -84,7 +87,7 @@ public:
     QElapsedTimer clock;
     QList<qint64> connected, closed, listed, discarded;
     QStringList names;
-    QMap<QString, int> entries;   // name -> entry index
+    QMap<QString, int> entries; // name -> entry index
     QMap<QString, QDateTime> dates;
     QList<ErrorEvent> errors;
     QList<QList<uint>> details;

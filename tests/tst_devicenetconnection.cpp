@@ -5,8 +5,8 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QtEndian>
 #include <QTemporaryFile>
+#include <QtEndian>
 #include <QtTest>
 #include <unistd.h>
 
@@ -48,7 +48,8 @@ QByteArray payloadOf(int size, int seed)
     return bytes;
 }
 
-struct Received {
+struct Received
+{
     QByteArray header;
     QByteArray payload;
     bool operator==(const Received &other) const { return header == other.header && payload == other.payload; }
@@ -57,12 +58,13 @@ struct Received {
 
 QT_BEGIN_NAMESPACE
 namespace QTest {
-template<> char *toString(const Received &r)
+template<>
+char *toString(const Received &r)
 {
     const QByteArray text = r.header.toHex(' ') + " +" + QByteArray::number(r.payload.size());
     return qstrdup(text.constData());
 }
-}
+} // namespace QTest
 QT_END_NAMESPACE
 
 class tst_DeviceNetConnection : public QObject
@@ -163,7 +165,7 @@ void tst_DeviceNetConnection::framing_data()
     QTest::addColumn<int>("divided");
 
     const QByteArray p30 = makePacket(KIND_COMMAND, 0x10, 16, payloadOf(16, 1));
-    const QByteArray status = makePacket(KIND_STATUS, 0, 500);   // length field ignored
+    const QByteArray status = makePacket(KIND_STATUS, 0, 500); // length field ignored
     const QByteArray f0 = makePacket(KIND_EXTENDED, 0, 4, payloadOf(4, 2));
     const QByteArray bare = makePacket(KIND_COMMAND, 0x12, 0);
 
@@ -173,10 +175,10 @@ void tst_DeviceNetConnection::framing_data()
     QTest::addRow("two-in-one-read") << p30 + bare << QList<int>{} << 2 << QList<int>{} << 0;
     QTest::addRow("status-ignores-length-field") << status + bare << QList<int>{} << 2 << QList<int>{} << 0;
     QTest::addRow("f0-carries-payload") << f0 + bare << QList<int>{} << 2 << QList<int>{} << 0;
-    QTest::addRow("packet-and-a-half-header") << p30 + bare.left(5) + bare.mid(5)
-                                              << QList<int>{35, 9} << 2 << QList<int>{5} << 0;
-    QTest::addRow("byte-by-byte") << bare << QList<int>{1} << 1
-                                  << QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13} << 0;
+    QTest::addRow("packet-and-a-half-header")
+        << p30 + bare.left(5) + bare.mid(5) << QList<int>{35, 9} << 2 << QList<int>{5} << 0;
+    QTest::addRow("byte-by-byte") << bare << QList<int>{1} << 1 << QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}
+                                  << 0;
     QTest::addRow("max-length-field") << makePacket(KIND_COMMAND, 0x32, 0xFFFF, payloadOf(0xFFFF, 3)) + bare
                                       << QList<int>{} << 2 << QList<int>{} << -1;
     QTest::addRow("length-above-65521") << makePacket(KIND_EXTENDED, 0, 65530, payloadOf(65530, 4)) + bare
@@ -276,7 +278,7 @@ void tst_DeviceNetConnection::emptyReadRerunsTooShortPath()
     sendInChunks(bare.left(10), {});
     QCOMPARE(errors.count(), 1);
 
-    connection->receivePacket();   // nothing new arrived
+    connection->receivePacket(); // nothing new arrived
     QCOMPARE(errors.count(), 2);
     QCOMPARE(errors.last().at(1).toInt(), 10);
 
@@ -351,8 +353,8 @@ void tst_DeviceNetConnection::garbageFloodLogsOneLineAndItsCount()
     close(savedStderr);
     log.seek(0);
     const QStringList lines = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines, (QStringList{QStringLiteral("net: Packet parse error"),
-                                 QStringLiteral("\u2026 repeated 2999 times")}));
+    QCOMPARE(lines,
+             (QStringList{QStringLiteral("net: Packet parse error"), QStringLiteral("\u2026 repeated 2999 times")}));
 }
 
 QTEST_GUILESS_MAIN(tst_DeviceNetConnection)

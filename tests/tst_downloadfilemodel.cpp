@@ -13,7 +13,8 @@ const QString Icons = QStringLiteral(":/images/resource/");
 
 // Entries owned outside the model, as the window owns them, filled in the
 // window's way: clear, append each, layoutChanged.
-struct Entries : QObject {
+struct Entries : QObject
+{
     DownloadFileModel model;
 
     void add(const QString &name, bool isFolder, qint64 size, int index = 0, int day = 1)
@@ -59,14 +60,20 @@ void tst_DownloadFileModel::rowCells_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("isFolder");
     QTest::addColumn<qint64>("size");
-    QTest::addColumn<QString>("sizeText");   // empty for a folder: no text
-    QTest::addColumn<QString>("icon");       // empty: no decoration
-    QTest::addRow("zero-is-not-rounded-up") << "A.WAV" << false << qint64(0) << "0" << "ZV_06_02_wav";
-    QTest::addRow("one-byte-shows-1KB") << "take01wav" << false << qint64(1) << "1 KB" << "ZV_06_02_wav";
-    QTest::addRow("just-under-1KiB-shows-1KB") << "a.mp3" << false << qint64(1023) << "1 KB" << "ZV_06_02_mp3";
-    QTest::addRow("just-under-2KiB-truncates") << "a.WmA" << false << qint64(2047) << "1 KB" << "ZV_06_02_wma";
-    QTest::addRow("1MiB-group-separator") << "a.dsd" << false << qint64(1048576) << "1,024 KB" << "ZV_06_02_dsd";
-    QTest::addRow("4GiB-no-overflow") << "a.aif" << false << qint64(0xFFFFFFFF) << "4,194,303 KB" << "ZV_06_02_aif";
+    QTest::addColumn<QString>("sizeText"); // empty for a folder: no text
+    QTest::addColumn<QString>("icon");     // empty: no decoration
+    QTest::addRow("zero-is-not-rounded-up") << "A.WAV" << false << qint64(0) << "0"
+                                            << "ZV_06_02_wav";
+    QTest::addRow("one-byte-shows-1KB") << "take01wav" << false << qint64(1) << "1 KB"
+                                        << "ZV_06_02_wav";
+    QTest::addRow("just-under-1KiB-shows-1KB") << "a.mp3" << false << qint64(1023) << "1 KB"
+                                               << "ZV_06_02_mp3";
+    QTest::addRow("just-under-2KiB-truncates") << "a.WmA" << false << qint64(2047) << "1 KB"
+                                               << "ZV_06_02_wma";
+    QTest::addRow("1MiB-group-separator") << "a.dsd" << false << qint64(1048576) << "1,024 KB"
+                                          << "ZV_06_02_dsd";
+    QTest::addRow("4GiB-no-overflow") << "a.aif" << false << qint64(0xFFFFFFFF) << "4,194,303 KB"
+                                      << "ZV_06_02_aif";
     QTest::addRow("aiff-is-not-aif") << "a.aiff" << false << qint64(2048) << "2 KB" << QString();
     QTest::addRow("wav-inside-the-name-only") << "wav.txt" << false << qint64(2048) << "2 KB" << QString();
     QTest::addRow("folder-shows-name-and-icon-only") << "LIVE.WAV" << true << qint64(4096) << QString() << "ZV_09";
@@ -132,7 +139,7 @@ void tst_DownloadFileModel::sort()
 
 void tst_DownloadFileModel::checkedTotalsAndIndexes_data()
 {
-    QTest::addColumn<QList<int>>("checkedRows");   // {-1}: check all
+    QTest::addColumn<QList<int>>("checkedRows"); // {-1}: check all
     QTest::addColumn<qint64>("total");
     QTest::addColumn<QList<int>>("indexes");
 
@@ -168,7 +175,7 @@ void tst_DownloadFileModel::checkedTotalsAndIndexes()
     }
 
     QCOMPARE(entries.model.checkedTotalSize(), total);
-    QList<int> result{99};   // the helper empties the list first
+    QList<int> result{99}; // the helper empties the list first
     entries.model.checkedFileIndexes(result);
     QCOMPARE(result, indexes);
 }

@@ -9,10 +9,10 @@
 #include <QtTest>
 
 #include "controllerfixture.h"
-#include "protocol/zvfilelist.h"
-#include "recorder/zvdownloadqueue.h"
 #include "net/devicenetconnection.h"
 #include "protocol/zvcommand.h"
+#include "protocol/zvfilelist.h"
+#include "recorder/zvdownloadqueue.h"
 
 namespace {
 const QByteArray Content("hello");
@@ -27,7 +27,8 @@ QMap<QString, QByteArray> snapshot(const QString &root)
         const QString path = it.next();
         const QFileInfo info = it.fileInfo();
         QByteArray digest = info.isSymLink() ? ("link:" + info.symLinkTarget().toUtf8())
-                                             : info.isDir() ? QByteArray("dir") : QByteArray();
+            : info.isDir()                   ? QByteArray("dir")
+                                             : QByteArray();
         if (digest.isEmpty()) {
             QFile file(path);
             file.open(QIODevice::ReadOnly);
@@ -64,7 +65,7 @@ private slots:
     void nameContainment();
 
 private:
-    QTcpServer peer;   // takes the requests the engine sends
+    QTcpServer peer; // takes the requests the engine sends
     DeviceNetConnection *connection = nullptr;
 };
 
@@ -78,7 +79,7 @@ void tst_DownloadQueue::initTestCase()
 }
 
 namespace {
-enum Expect { Refused, Downloads, Contained };   // Contained: may fail, but only inside the folder
+enum Expect { Refused, Downloads, Contained }; // Contained: may fail, but only inside the folder
 }
 
 void tst_DownloadQueue::nameContainment_data()
@@ -199,7 +200,7 @@ void tst_DownloadQueue::nameContainment()
     queue.setSameOption(SameNameOption(rule));
     queue.addTarget(1);
     queue.startDownload();
-    if (errors.isEmpty() && finished.isEmpty())   // not refused, not skipped: the data comes
+    if (errors.isEmpty() && finished.isEmpty()) // not refused, not skipped: the data comes
         queue.saveDownloadData(dataPacket(0, Content, &queue));
 
     if (expect == Refused) {

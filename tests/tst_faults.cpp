@@ -65,11 +65,11 @@ void tst_Faults::droppedLinkRecovers()
     QFETCH(int, mode);
 
     if (!duringTransfer)
-        sim->setDropAfter(100, RecorderSimulator::DropMode(mode));   // inside the first listing
+        sim->setDropAfter(100, RecorderSimulator::DropMode(mode)); // inside the first listing
     startController();
     if (duringTransfer) {
         waitForListing();
-        sim->setDropAfter(300000, RecorderSimulator::DropMode(mode));   // bytes of this new session
+        sim->setDropAfter(300000, RecorderSimulator::DropMode(mode)); // bytes of this new session
         requestDownload(dest->path(), {indexOf("ZV_0002.WAV")});
     }
     QTRY_VERIFY_WITH_TIMEOUT(!events->errors.isEmpty(), 5000);

@@ -26,8 +26,8 @@
 #include <memory>
 
 #include "base/appsettings.h"
-#include "base/threadjoin.h"
 #include "base/downloadfileinfo.h"
+#include "base/threadjoin.h"
 #include "base/zvrecordmode.h"
 #include "protocol/zvcommand.h"
 #include "sim/recordersimulator.h"
@@ -220,10 +220,7 @@ public:
         return states;
     }
 
-    void clickRow(int row) const
-    {
-        QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, cellCenter(row));
-    }
+    void clickRow(int row) const { QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, cellCenter(row)); }
     // A click on the row's check cell, scrolled into view first.
     void tickRow(int row) const
     {
@@ -255,14 +252,14 @@ public:
     }
     bool isConnectedWithList() const
     {
-        return text("labelTarget") == AppSettings().getSSID() && isStandby()
-            && model()->rowCount() > 0 && !overlay()->isVisible();
+        return text("labelTarget") == AppSettings().getSSID() && isStandby() && model()->rowCount() > 0
+            && !overlay()->isVisible();
     }
     bool isSearching() const
     {
         return text("labelTarget") == QLatin1String("Searching...") && overlay()->isVisible()
-            && button("settingButton")->isEnabled() && !button("downloadButton")->isEnabled()
-            && !table()->isEnabled() && !button("pushButtonMusic")->isEnabled();
+            && button("settingButton")->isEnabled() && !button("downloadButton")->isEnabled() && !table()->isEnabled()
+            && !button("pushButtonMusic")->isEnabled();
     }
 
     // Opens the settings dialog, fills in `ssid` and closes it with `close`.
@@ -389,7 +386,7 @@ void tst_MainWindow::searchingThenStandbyWithTheNetworkName()
 
 void tst_MainWindow::overlayCoversFromTheButtonBarDown()
 {
-    storeSettings(QString());   // nothing to connect to, and nothing to look up
+    storeSettings(QString()); // nothing to connect to, and nothing to look up
     Window window;
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     QTRY_VERIFY(window.isSearching());
@@ -417,8 +414,7 @@ void tst_MainWindow::folderDoubleClickRefillsTheTable()
 
     Trail status([&] { return window.text("labelStatus"); });
     window.doubleClickRow(window.rowOf(QStringLiteral("FOLDER01")));
-    QTRY_VERIFY_WITH_TIMEOUT(window.names() == (QStringList{"TAKE_44k16.WAV", "TAKE_96k24.WAV"})
-                                 && window.isStandby(),
+    QTRY_VERIFY_WITH_TIMEOUT(window.names() == (QStringList{"TAKE_44k16.WAV", "TAKE_96k24.WAV"}) && window.isStandby(),
                              ExchangeTimeoutMs);
     QCOMPARE(status.values, (QStringList{"", "Communicating...", ""}));
     QCOMPARE(window.boxStates(), (QList<bool>{false, false}));
@@ -429,14 +425,20 @@ void tst_MainWindow::fileClickShowsDetails_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("length");
-    QTest::addColumn<QString>("picture");   // empty: no picture
-    QTest::addColumn<QString>("infoLine");   // the status lines once the answer is in
+    QTest::addColumn<QString>("picture");  // empty: no picture
+    QTest::addColumn<QString>("infoLine"); // the status lines once the answer is in
     QTest::addColumn<QString>("detailLine");
-    QTest::addRow("upper-case-wav-gets-no-picture")
-        << "ZV_0001.WAV" << "WAV  48000Hz 16bit" << "00:00:02" << QString() << "Standby." << QString();
-    QTest::addRow("bwf") << "ZV_0003_BWF.WAV" << "BWF  48000Hz 24bit" << "00:00:03" << QString() << "Standby." << QString();
-    QTest::addRow("lower-case-mp3-gets-its-picture") << "live.mp3" << "MP3  44100Hz 128kbps" << "00:00:05"
-                                                     << ":/images/resource/ZV_06_02_mp3_L.png" << "Standby." << QString();
+    QTest::addRow("upper-case-wav-gets-no-picture") << "ZV_0001.WAV"
+                                                    << "WAV  48000Hz 16bit"
+                                                    << "00:00:02" << QString() << "Standby." << QString();
+    QTest::addRow("bwf") << "ZV_0003_BWF.WAV"
+                         << "BWF  48000Hz 24bit"
+                         << "00:00:03" << QString() << "Standby." << QString();
+    QTest::addRow("lower-case-mp3-gets-its-picture") << "live.mp3"
+                                                     << "MP3  44100Hz 128kbps"
+                                                     << "00:00:05"
+                                                     << ":/images/resource/ZV_06_02_mp3_L.png"
+                                                     << "Standby." << QString();
     // The recorder has no details of a text file: the error is shown and the
     // window is usable again at once, not after the watchdog.
     QTest::addRow("detail-error-returns-to-standby-keeping-its-lines")
@@ -460,7 +462,7 @@ void tst_MainWindow::fileClickShowsDetails()
     QCOMPARE(window.text("labelDetailName"), name);
     const QFileInfo info(source(name));
     QCOMPARE(window.text("labelDetailSize"), QLocale(QLocale::English).toString(info.size()) + " bytes");
-    QDateTime modified = info.lastModified();   // the recorder keeps even seconds
+    QDateTime modified = info.lastModified(); // the recorder keeps even seconds
     modified = modified.addSecs(-(modified.time().second() % 2)).addMSecs(-modified.time().msec());
     QCOMPARE(window.text("labelDetailDate"), modified.toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")));
     QCOMPARE(window.text("labelStatus"), QStringLiteral("Communicating..."));
@@ -486,9 +488,12 @@ void tst_MainWindow::detailTexts_data()
     QTest::addColumn<uint>("samples");
     QTest::addColumn<QString>("formatText");
     QTest::addColumn<QString>("lengthText");
-    QTest::addRow("zero-rate-does-not-divide") << 2 << 0u << 16u << 96000u << "WAV  0Hz 16bit" << "--:--:--";
-    QTest::addRow("mp3-bitrate-truncates") << 1 << 44100u << 127999u << 0u << "MP3  44100Hz 127kbps" << "00:00:00";
-    QTest::addRow("hours-do-not-wrap") << 2 << 10u << 24u << 3600000u << "WAV  10Hz 24bit" << "100:00:00";
+    QTest::addRow("zero-rate-does-not-divide") << 2 << 0u << 16u << 96000u << "WAV  0Hz 16bit"
+                                               << "--:--:--";
+    QTest::addRow("mp3-bitrate-truncates") << 1 << 44100u << 127999u << 0u << "MP3  44100Hz 127kbps"
+                                           << "00:00:00";
+    QTest::addRow("hours-do-not-wrap") << 2 << 10u << 24u << 3600000u << "WAV  10Hz 24bit"
+                                       << "100:00:00";
 }
 
 void tst_MainWindow::detailTexts()
@@ -534,7 +539,7 @@ void tst_MainWindow::musicMtrOnlyForZV61KT()
     QCOMPARE(window.button("pushButtonMusic")->isEnabled(), offered);
     QCOMPARE(window.button("pushButtonMTR")->isEnabled(), offered);
     QCOMPARE(window.button("pushButtonMTR")->isChecked(), offered);
-    if (offered) {   // the multitrack tree, through the recorder
+    if (offered) { // the multitrack tree, through the recorder
         window.button("pushButtonMTR")->click();
         QTRY_VERIFY_WITH_TIMEOUT(window.names().contains(QStringLiteral("SONG0001")) && window.isStandby(),
                                  ExchangeTimeoutMs);
@@ -563,7 +568,7 @@ void tst_MainWindow::sortingKeepsCheckBoxesWithTheirEntries()
         QVERIFY2(boxesFollowEntries(), qPrintable(window.names().join('|')));
         orders << window.names().join('|');
     }
-    QVERIFY(orders.size() >= 3);   // the rows really moved
+    QVERIFY(orders.size() >= 3); // the rows really moved
 
     // A box ticked after sorting belongs to the entry in its row.
     window.tick(QStringLiteral("ZV_0001.WAV"));
@@ -589,8 +594,7 @@ void tst_MainWindow::largeFolderShowsPaintsAndSorts()
     auto restore = qScopeGuard([&] { simulator.setMusicRoot(musicRoot); });
 
     Window window;
-    QTRY_VERIFY_WITH_TIMEOUT(window.model()->rowCount() == LargeFolderRows && window.isStandby(),
-                             LargeFolderTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(window.model()->rowCount() == LargeFolderRows && window.isStandby(), LargeFolderTimeoutMs);
     QVERIFY(!window->grab().isNull());
 
     // The last row's box, scrolled to: ticked, and nothing asked of the recorder.
@@ -638,7 +642,7 @@ void tst_MainWindow::recorderTextsShowAsWrittenWithoutWideningTheWindow()
                                       Q_ARG(QModelIndex, window.model()->index(0, 1))));
     window->sequenceError(NetworkSocketError, 1, 0);
     window->downloadStarted(name, 1234);
-    QTest::qWait(100);   // layouts settle, a window that grows does so now
+    QTest::qWait(100); // layouts settle, a window that grows does so now
 
     for (const char *label : {"labelDetailName", "labelInfo"})
         QVERIFY2(!hasRed(window.widget<QLabel>(label)->grab().toImage()), label);
@@ -659,7 +663,7 @@ void tst_MainWindow::downloadShowsProgressPerFile()
 {
     QFETCH(QStringList, files);
     QTemporaryDir target;
-    simulator.setThrottle(1024 * 1024);   // slow enough to see every file's texts
+    simulator.setThrottle(1024 * 1024); // slow enough to see every file's texts
 
     Window window;
     QVERIFY(waitConnected(window));
@@ -670,15 +674,14 @@ void tst_MainWindow::downloadShowsProgressPerFile()
     }
     Trail status([&] { return window.text("labelStatus"); });
     QSignalSpy bar(window.widget<QProgressBar>("progressBar"), &QProgressBar::valueChanged);
-    QCOMPARE(window.download(target.path()), saveDirectory);   // the chooser starts in the stored folder
+    QCOMPARE(window.download(target.path()), saveDirectory); // the chooser starts in the stored folder
     if (total > 0) {
         QTRY_VERIFY_WITH_TIMEOUT(window.text("labelStatus") == QLatin1String(" 2 / 3 files") && window.progress() > 300,
                                  10000);
         shoot(window.get(), QStringLiteral("downloading"));
     }
 
-    QTRY_COMPARE_WITH_TIMEOUT(window.text("labelInfo"), QStringLiteral("%1 files completed.").arg(files.size()),
-                              10000);
+    QTRY_COMPARE_WITH_TIMEOUT(window.text("labelInfo"), QStringLiteral("%1 files completed.").arg(files.size()), 10000);
     QVERIFY(window.isStandby());
     QStringList expected{QString()};
     for (int n = 1; n <= files.size(); ++n)
@@ -834,7 +837,8 @@ void tst_MainWindow::closingDoesNotWaitForABusyWorker()
     auto *busy = new QObject;
     busy->moveToThread(thread);
     QMetaObject::invokeMethod(
-        busy, [&] {
+        busy,
+        [&] {
             entered.release();
             gate.tryAcquire(1, 4000);
         },
@@ -850,7 +854,7 @@ void tst_MainWindow::closingDoesNotWaitForABusyWorker()
     QVERIFY(!thread->parent());
 
     gate.release();
-    QTRY_VERIFY_WITH_TIMEOUT(!thread, ConnectTimeoutMs);   // asked to quit already: it ends once free, and goes
+    QTRY_VERIFY_WITH_TIMEOUT(!thread, ConnectTimeoutMs); // asked to quit already: it ends once free, and goes
     QTRY_VERIFY(std::all_of(left.begin(), left.end(), [](const QPointer<QObject> &child) { return !child; }));
     delete busy;
 }

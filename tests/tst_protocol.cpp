@@ -45,8 +45,8 @@ void tst_Protocol::parse_data()
                               << "command: parse error: size too short";
     QTest::addRow("bad-magic") << packet("5a580000000000000000000000000000000000000000") << false << 0
                                << "command: parse error: Illegal command header";
-    QTest::addRow("length-field-ignored") << packet("5a56404110000000000000000000010203040506") << true << 6
-                                          << QString();
+    QTest::addRow("length-field-ignored")
+        << packet("5a56404110000000000000000000010203040506") << true << 6 << QString();
     QTest::addRow("foreign-kind-parses") << packet("5a56774100000000000000000000") << true << 0 << QString();
 }
 
@@ -198,7 +198,8 @@ void tst_Protocol::payloadString_data()
 
     QTest::addRow("ascii") << packet("41004200") << 0 << 4 << "AB" << false;
     QTest::addRow("odd-byte-dropped") << packet("410042") << 0 << 3 << "A" << false;
-    QTest::addRow("non-ascii") << packet("e900df006b30") << 0 << 6 << (QString::fromUtf8("éß") + QChar(0x306B)) << false;
+    QTest::addRow("non-ascii") << packet("e900df006b30") << 0 << 6 << (QString::fromUtf8("éß") + QChar(0x306B))
+                               << false;
     QTest::addRow("offset") << packet("ffff41004200") << 2 << 4 << "AB" << false;
     QTest::addRow("empty") << packet("4100") << 2 << 0 << QString() << false;
     QTest::addRow("past-end") << packet("41004200") << 2 << 4 << QString() << true;
@@ -237,8 +238,7 @@ void tst_Protocol::builders_data()
     QTest::addColumn<QByteArray>("built");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::addRow("file-list") << ZVCommandFactory::createFileListRequest()
-                               << packet("5a564041100000000000000000 00");
+    QTest::addRow("file-list") << ZVCommandFactory::createFileListRequest() << packet("5a564041100000000000000000 00");
     QTest::addRow("move-parent") << ZVCommandFactory::createMoveFolderRequest(qint16(PARENT_FOLDER_INDEX))
                                  << packet("5a564041200080000000000000 00");
     QTest::addRow("move-300") << ZVCommandFactory::createMoveFolderRequest(300)

@@ -15,12 +15,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "controllerfixture.h"
-#include "protocol/zvfilelist.h"
 #include "base/waituntil.h"
-#include "protocol/zvfilelist.h"
+#include "controllerfixture.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
+#include "protocol/zvfilelist.h"
 #include "sim/demotree.h"
 #include "sim/recordersimulator.h"
 
@@ -33,7 +32,7 @@ using Fault = std::function<void(Sim &sim, Packets &answers)>;
 constexpr quint16 Port = 8010;
 constexpr int Timeout = 5000;
 constexpr qint64 BigFileSize = 8 * 1024 * 1024;
-constexpr int ManyFiles = 300;  // more listing packets than the sequence byte counts, at one entry a packet
+constexpr int ManyFiles = 300; // more listing packets than the sequence byte counts, at one entry a packet
 constexpr int FaultChunk = 4096;
 constexpr qint64 Everything = std::numeric_limits<qint64>::max();
 const QByteArray NameSeparator("\x00\x0d", 2);
@@ -124,29 +123,34 @@ public:
 
     // Runs the simulator (same thread) until `done` holds, the peer ends the
     // connection or `ms` pass.
-    template <typename Predicate>
+    template<typename Predicate>
     End readUntil(Predicate done, int ms = Timeout)
     {
         QSocketNotifier readable(fd, QSocketNotifier::Read);
         End end = StillOpen;
-        waitUntil([&] {
-            char buffer[65536];
-            ssize_t n;
-            while ((n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
-                received.append(buffer, int(n));
-            if (n == 0 || errno == ECONNRESET)
-                end = n == 0 ? Closed : Reset;
-            for (int size = 0; framed + HEADER_SIZE <= received.size(); framed += size) {
-                size = HEADER_SIZE + word(received, framed + LENGTH_OFFSET);
-                if (framed + size > received.size())
-                    break;
-                packets.append(received.mid(framed, size));
-            }
-            return end != StillOpen || done();
-        }, ms);
+        waitUntil(
+            [&] {
+                char buffer[65536];
+                ssize_t n;
+                while ((n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+                    received.append(buffer, int(n));
+                if (n == 0 || errno == ECONNRESET)
+                    end = n == 0 ? Closed : Reset;
+                for (int size = 0; framed + HEADER_SIZE <= received.size(); framed += size) {
+                    size = HEADER_SIZE + word(received, framed + LENGTH_OFFSET);
+                    if (framed + size > received.size())
+                        break;
+                    packets.append(received.mid(framed, size));
+                }
+                return end != StillOpen || done();
+            },
+            ms);
         return end;
     }
-    End read(qint64 until, int ms = Timeout) { return readUntil([&] { return received.size() >= until; }, ms); }
+    End read(qint64 until, int ms = Timeout)
+    {
+        return readUntil([&] { return received.size() >= until; }, ms);
+    }
 
     // Position of the first packet with `code` from `from` on; -1 when none came.
     int waitFor(quint8 code, int from)
@@ -259,7 +263,7 @@ private slots:
 
 private:
     RecorderSimulator sim;
-    QDir base;  // of the demo trees, MUSIC and MTR
+    QDir base; // of the demo trees, MUSIC and MTR
 };
 
 void tst_Simulator::initTestCase()
@@ -292,9 +296,9 @@ void tst_Simulator::init()
 
 void tst_Simulator::listing_data()
 {
-    QTest::addColumn<QString>("enter");       // the tree and folders entered first
-    QTest::addColumn<QByteArray>("request");  // then a move or record-mode change, if any
-    QTest::addColumn<QString>("folder");      // where the recorder is then
+    QTest::addColumn<QString>("enter");      // the tree and folders entered first
+    QTest::addColumn<QByteArray>("request"); // then a move or record-mode change, if any
+    QTest::addColumn<QString>("folder");     // where the recorder is then
     QTest::addColumn<int>("maxPayload");
 
     const QByteArray none;
@@ -478,19 +482,25 @@ void tst_Simulator::downloads()
 
 void tst_Simulator::faults_data()
 {
-    QTest::addColumn<QByteArray>("requests");  // none: the download of the MP3
+    QTest::addColumn<QByteArray>("requests"); // none: the download of the MP3
     QTest::addColumn<Fault>("fault");
-    QTest::addColumn<int>("minMs");            // how long the exchange takes at least
+    QTest::addColumn<int>("minMs"); // how long the exchange takes at least
 
     const QByteArray download;
     const QByteArray lists = ZVCommandFactory::createFileListRequest().repeated(2);
     const QByteArray mode = ZVCommandFactory::createRecordModeRequest(0);
     const QByteArray mp3 = readAll(base.filePath(QStringLiteral("MUSIC/ZV_0004.MP3")));
     const auto field = [](void (Sim::*set)(int), int packet, int offset, int size, int delta) -> Fault {
-        return [=](Sim &sim, Packets &answers) { (sim.*set)(packet); addTo(answers[packet], offset, size, delta); };
+        return [=](Sim &sim, Packets &answers) {
+            (sim.*set)(packet);
+            addTo(answers[packet], offset, size, delta);
+        };
     };
     const auto unanswered = [](int request) -> Fault {
-        return [=](Sim &sim, Packets &answers) { sim.setUnanswered(request); answers = {Confirmation}; };
+        return [=](Sim &sim, Packets &answers) {
+            sim.setUnanswered(request);
+            answers = {Confirmation};
+        };
     };
     const Fault foreign = [](Sim &sim, Packets &answers) {
         // Kind 0x77, header only whatever its length says; code 0x7E with 4 bytes.
@@ -519,8 +529,8 @@ void tst_Simulator::faults_data()
     QTest::addRow("unanswered-record-mode") << mode << unanswered(Sim::RecordModeRequest) << 0;
     // Three pieces for each 14-byte packet, a pause after each but the last
     // of a burst: 5 before the client's cancel, 2 after it.
-    QTest::addRow("split-inside-headers") << mode << Fault([](Sim &sim, Packets &) { sim.setPacketSplit(5, 4); })
-                                          << 7 * 4;
+    QTest::addRow("split-inside-headers")
+        << mode << Fault([](Sim &sim, Packets &) { sim.setPacketSplit(5, 4); }) << 7 * 4;
     // Allowing for the burst after idling.
     QTest::addRow("throttled") << download << Fault([](Sim &sim, Packets &) { sim.setThrottle(800 * 1000); })
                                << int(mp3.size() / 800 - 20);

@@ -15,11 +15,11 @@
 #include <sys/resource.h>
 #include <thread>
 
-#include "controllerfixture.h"
 #include "base/downloadfileinfo.h"
+#include "controllerfixture.h"
+#include "protocol/zvcommand.h"
 #include "recorder/zvcontroller.h"
 #include "recorder/zvdownloadqueue.h"
-#include "protocol/zvcommand.h"
 #include "sim/recordersimulator.h"
 #include "sim/replybuilder.h"
 
@@ -29,7 +29,10 @@ class tst_ZVController : public ControllerFixture
 public:
     // Whether the test runs in a mount namespace of its own, where it may
     // mount a small scratch file system.
-    explicit tst_ZVController(bool privateMounts) : privateMounts(privateMounts) {}
+    explicit tst_ZVController(bool privateMounts)
+        : privateMounts(privateMounts)
+    {
+    }
 
 private slots:
     void initTestCase();
@@ -95,7 +98,7 @@ void tst_ZVController::connectsAfterPauseAndLists()
     QElapsedTimer clock;
     clock.start();
     startAndList();
-    QCOMPARE(events->closed.size(), 1);   // the first poll found the socket unconnected
+    QCOMPARE(events->closed.size(), 1); // the first poll found the socket unconnected
     QCOMPARE(events->connected.size(), 1);
     QVERIFY2(clock.elapsed() >= qint64(ZVController::ConnectedPauseMs), "announced before the pause");
     QVERIFY(events->errors.isEmpty());
@@ -105,14 +108,14 @@ void tst_ZVController::connectsAfterPauseAndLists()
     expected.sort();
     listed.sort();
     QCOMPARE(listed, expected);
-    QVERIFY(indexOf("FOLDER01") < 0);   // folder indexes are negative as int
+    QVERIFY(indexOf("FOLDER01") < 0); // folder indexes are negative as int
     QVERIFY(indexOf("ZV_0001.WAV") >= 0);
 }
 
 void tst_ZVController::failedConnectShownUnlessHostNotFound_data()
 {
     QTest::addColumn<QString>("host");
-    QTest::addColumn<int>("shown");   // the socket error the user sees; -1: none
+    QTest::addColumn<int>("shown"); // the socket error the user sees; -1: none
     // An empty name fails the lookup at once, without asking any name server.
     QTest::addRow("host-not-found") << QString() << -1;
     QTest::addRow("refused") << QStringLiteral(ZV_TEST_ADDRESS) << int(QAbstractSocket::ConnectionRefusedError);
@@ -146,7 +149,7 @@ void tst_ZVController::multiPacketListingSettles_data()
 void tst_ZVController::multiPacketListingSettles()
 {
     QFETCH(int, surplus);
-    sim->setMaxListPayload(1);   // one entry per packet
+    sim->setMaxListPayload(1); // one entry per packet
     sim->setListSurplus(surplus);
     startAndList();
     QTest::qWait(300);
@@ -326,7 +329,7 @@ void tst_ZVController::downloadsSeveralFilesExactly()
     QStringList expected = files;
     written.sort();
     expected.sort();
-    QCOMPARE(written, expected);   // no partial file left behind
+    QCOMPARE(written, expected); // no partial file left behind
 }
 
 void tst_ZVController::segmentedStreamIsNoError()
@@ -344,7 +347,7 @@ void tst_ZVController::sameNameRules_data()
     QTest::addColumn<int>("rule");
     QTest::addColumn<bool>("sameSize");
     QTest::addColumn<bool>("transferred");
-    QTest::addColumn<QString>("writtenAs");   // where the recording ends up; empty: nowhere
+    QTest::addColumn<QString>("writtenAs"); // where the recording ends up; empty: nowhere
 
     QTest::addRow("newer-same-size-skips") << int(SaveNewer) << true << false << QString();
     QTest::addRow("newer-other-size-overwrites") << int(SaveNewer) << false << true << "ZV_0001.WAV";
@@ -397,10 +400,10 @@ void tst_ZVController::packetFaultsCancelAndKeepPartialFile_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("code");
-    QTest::addColumn<int>("keptBytes");   // what stays of the partial file
-    QTest::addColumn<bool>("confirmed");  // the recorder's cancel confirmation gets through
-    QTest::addColumn<int>("chunk");        // payload per data packet
-    QTest::addColumn<int>("faultAt");      // the first faulty packet, counted from 0
+    QTest::addColumn<int>("keptBytes");  // what stays of the partial file
+    QTest::addColumn<bool>("confirmed"); // the recorder's cancel confirmation gets through
+    QTest::addColumn<int>("chunk");      // payload per data packet
+    QTest::addColumn<int>("faultAt");    // the first faulty packet, counted from 0
 
     QTest::addRow("offset-gap") << "offset" << int(DownloadIllegalOffset) << 32768 << true << 32768 << 1;
     // The framing cuts the payload where the length field says, so a short
@@ -435,7 +438,7 @@ void tst_ZVController::packetFaultsCancelAndKeepPartialFile()
     else
         sim->setExtraBytes(40000);
     if (keptBytes < 0)
-        keptBytes = source.size() / chunk * chunk;   // every whole packet before the overshoot
+        keptBytes = source.size() / chunk * chunk; // every whole packet before the overshoot
 
     startAndList();
     requestDownload(dest->path(), {indexOf(name), indexOf("ZV_0001.WAV")});
@@ -447,7 +450,7 @@ void tst_ZVController::packetFaultsCancelAndKeepPartialFile()
     }
     QCOMPARE(events->finished, 0);
     QTRY_COMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 1);
-    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1);   // the second file was dropped too
+    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1); // the second file was dropped too
     QCOMPARE(events->progress.last(), qulonglong(keptBytes));
     const QByteArray partial = readAll(dest->filePath(name + ".part"));
     QCOMPARE(partial.size(), keptBytes);
@@ -463,7 +466,7 @@ void tst_ZVController::packetFaultsCancelAndKeepPartialFile()
 void tst_ZVController::interruptedDownloadLeavesOnlyThePart_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::addColumn<bool>("replacing");   // a file of the final name is there already
+    QTest::addColumn<bool>("replacing"); // a file of the final name is there already
     for (const char *how : {"user-cancel", "bad-checksum", "window-closed", "killed"}) {
         QTest::addRow("%s, new name", how) << QString(how) << false;
         QTest::addRow("%s, replacement", how) << QString(how) << true;
@@ -499,11 +502,11 @@ void tst_ZVController::interruptedDownloadLeavesOnlyThePart()
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_CONFIG_HOME", config.path());
         child.setProcessEnvironment(environment);
-        child.start(QStringLiteral(ZV_TRANSFER_BIN), {"--host", ZV_TEST_ADDRESS, "get", name, "--dest", dest->path(),
-                                                       "--rule", "overwrite"});
+        child.start(QStringLiteral(ZV_TRANSFER_BIN),
+                    {"--host", ZV_TEST_ADDRESS, "get", name, "--dest", dest->path(), "--rule", "overwrite"});
         QVERIFY(child.waitForStarted(5000));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(partPath).size() > 0, 15000);
-        child.kill();   // SIGKILL: nothing of the program runs any more
+        child.kill(); // SIGKILL: nothing of the program runs any more
         QVERIFY(child.waitForFinished(5000));
         startAndList();
     } else {
@@ -513,7 +516,7 @@ void tst_ZVController::interruptedDownloadLeavesOnlyThePart()
         if (how == "window-closed") {
             // The worker ends and takes the controller and its queue with it.
             stopThread(thread);
-            QCoreApplication::sendPostedEvents();   // its last signals
+            QCoreApplication::sendPostedEvents(); // its last signals
         } else {
             if (how == "user-cancel")
                 QMetaObject::invokeMethod(controller, "cancelDownload");
@@ -560,8 +563,8 @@ void tst_ZVController::unsolicitedCancelConfirmationIsIgnored()
 
 void tst_ZVController::relistDuringDownloadLosesNoTargetSilently_data()
 {
-    QTest::addColumn<bool>("relist");          // a 0x12 notice while the first file arrives
-    QTest::addColumn<QStringList>("removed");  // gone from the recorder before the new listing
+    QTest::addColumn<bool>("relist");         // a 0x12 notice while the first file arrives
+    QTest::addColumn<QStringList>("removed"); // gone from the recorder before the new listing
     QTest::addColumn<QStringList>("written");
     QTest::addColumn<int>("lost");
 
@@ -598,8 +601,9 @@ void tst_ZVController::relistDuringDownloadLosesNoTargetSilently()
     connect(controller, &ZVController::downloadFinished, &context, [&] { order << "finished"; });
     startAndList();
 
-    requestDownload(dest->path(), relist ? QList<int>{indexOf("A.WAV"), indexOf("B.WAV"), indexOf("C.WAV")}
-                                         : QList<int>{0x7001, indexOf("A.WAV")});
+    requestDownload(dest->path(),
+                    relist ? QList<int>{indexOf("A.WAV"), indexOf("B.WAV"), indexOf("C.WAV")}
+                           : QList<int>{0x7001, indexOf("A.WAV")});
     if (relist) {
         QTRY_VERIFY(!events->progress.isEmpty());
         for (const QString &name : removed)
@@ -635,10 +639,10 @@ void tst_ZVController::zeroLengthRecordingCompletesAtOnce()
     QVERIFY(writeFile(tree.filePath("TAKE.WAV"), QByteArray(70000, 't')));
     sim->setMusicRoot(tree.path());
     startAndList();
-    QVERIFY(writeFile(dest->filePath("EMPTY.WAV"), "stale"));   // overwritten, as any other file
+    QVERIFY(writeFile(dest->filePath("EMPTY.WAV"), "stale")); // overwritten, as any other file
 
     QVERIFY(download({indexOf("EMPTY.WAV"), indexOf("TAKE.WAV")}));
-    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1);   // only the non-empty one is requested
+    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1); // only the non-empty one is requested
     QCOMPARE(events->started.first(), qMakePair(QString("EMPTY.WAV"), qulonglong(0)));
     QCOMPARE(events->progress.first(), qulonglong(0));
     QVERIFY(QFileInfo::exists(dest->filePath("EMPTY.WAV")));
@@ -668,7 +672,8 @@ void tst_ZVController::unopenableTargetReportsNotOpen()
              strerror(errno));
     startAndList();
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("download: File open error .*ro/ZV_0001.WAV"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("download: Illegal sequence. file not open .*ro/ZV_0001.WAV"));
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression("download: Illegal sequence. file not open .*ro/ZV_0001.WAV"));
     requestDownload(readOnly, {indexOf("ZV_0001.WAV")});
     QTRY_COMPARE(events->errors.size(), 1);
     QCOMPARE(events->errors.first().code, DownloadFileNotOpen);
@@ -682,7 +687,7 @@ void tst_ZVController::linksAreReplacedNotWrittenThrough()
     const QString target = outside.filePath("outside.wav");
     QVERIFY(writeFile(target, "outside the chosen folder"));
     QVERIFY(QFile::link(target, dest->filePath("ZV_0001.WAV")));
-    QVERIFY(QFile::link(outside.filePath("missing.wav"), dest->filePath("ZV_0004.MP3")));   // dangling
+    QVERIFY(QFile::link(outside.filePath("missing.wav"), dest->filePath("ZV_0004.MP3"))); // dangling
     // Partial-file names taken by what is not ours: counted names are used.
     QVERIFY(QDir(dest->path()).mkdir("ZV_0001.WAV.part"));
     QVERIFY(QFile::link(target, dest->filePath("ZV_0001.WAV(1).part")));
@@ -732,8 +737,7 @@ void tst_ZVController::notEnoughSpaceRefusesBeforeWriting()
         QSKIP("needs a mount namespace of its own (run as root)");
     const QString small = dest->filePath("small");
     QVERIFY(QDir().mkpath(small));
-    QVERIFY2(mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=1m") == 0,
-             strerror(errno));
+    QVERIFY2(mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=1m") == 0, strerror(errno));
     startAndList();
     requestDownload(small, {indexOf("ZV_0001.WAV"), indexOf("ZV_0002.WAV")});
     QTRY_COMPARE(events->errors.size(), 1);
@@ -758,7 +762,7 @@ void tst_ZVController::directCallsFromAnotherThreadDuringListings()
         while (!stop) {
             const int count = controller->getFileCount();
             for (int row = 0; row <= count; ++row)
-                controller->getFileInfo(row, &info);   // rows may vanish meanwhile
+                controller->getFileInfo(row, &info); // rows may vanish meanwhile
             controller->setDownloadFiles(dest->path(), {1, 2, 3});
             controller->setSSID(QStringLiteral(ZV_TEST_ADDRESS));
             controller->setSameOption(SaveRename);
@@ -779,8 +783,8 @@ int main(int argc, char **argv)
 {
     // Before any thread starts: a private mount namespace, so a test can mount
     // a tiny file system that nobody else sees.
-    const bool privateMounts = unshare(CLONE_NEWNS) == 0
-        && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    const bool privateMounts
+        = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
     QCoreApplication app(argc, argv);
     tst_ZVController test(privateMounts);
     QTEST_SET_MAIN_SOURCE_PATH

@@ -4,8 +4,8 @@
 #include <QtEndian>
 #include <QtTest>
 
-#include "protocol/zvfilelist.h"
 #include "protocol/zvcommand.h"
+#include "protocol/zvfilelist.h"
 
 namespace {
 const QByteArray Separator = QByteArray::fromHex("000d");
@@ -20,8 +20,7 @@ QByteArray utf16le(const QString &text)
     return bytes;
 }
 
-QByteArray entry(quint16 index, quint16 date, quint16 time, quint32 size, const QByteArray &name,
-                 bool separator = true)
+QByteArray entry(quint16 index, quint16 date, quint16 time, quint32 size, const QByteArray &name, bool separator = true)
 {
     QByteArray bytes(10, '\0');
     qToBigEndian(index, bytes.data());
@@ -73,36 +72,32 @@ void tst_ZVFileList::decode_data()
     // A name of an odd byte count has no separator on the code-unit grid: the
     // first pair at any offset ends it (here after one byte) and the bytes
     // after it start the next entry.
-    QTest::addRow("separator-at-odd-offset")
-        << entry(1, May17, 0, 5, QByteArray::fromHex("41000d01"), false)
-               .append(QByteArray::fromHex("020000000000000000"))
-               .append(utf16le("X"))
-               .append(Separator)
-        << QStringList{"", "X"};
+    QTest::addRow("separator-at-odd-offset") << entry(1, May17, 0, 5, QByteArray::fromHex("41000d01"), false)
+                                                    .append(QByteArray::fromHex("020000000000000000"))
+                                                    .append(utf16le("X"))
+                                                    .append(Separator)
+                                             << QStringList{"", "X"};
     // "eč" is 65 00 0d 01: the pair inside a name, off the code-unit grid,
     // does not end it.
     QTest::addRow("pair-inside-utf16-name")
         << entry(1, May17, 0, 5, utf16le(QString::fromUtf8("Večer.wav"))) + entry(2, May17, 0, 5, utf16le("B"))
         << QStringList{QString::fromUtf8("Večer.wav"), "B"};
     QTest::addRow("last-entry-without-separator")
-        << entry(1, May17, 0, 5, utf16le("one")) + entry(2, May17, 0, 5, utf16le("two"), false)
-        << QStringList{"one"};
+        << entry(1, May17, 0, 5, utf16le("one")) + entry(2, May17, 0, 5, utf16le("two"), false) << QStringList{"one"};
     QTest::addRow("truncated-fields") << entry(1, May17, 0, 5, utf16le("one")) + QByteArray::fromHex("0002")
                                       << QStringList{"one"};
-    QTest::addRow("odd-name-byte-dropped") << entry(3, May17, 0, 5, utf16le("AB") + 'C')
-                                           << QStringList{"AB"};
+    QTest::addRow("odd-name-byte-dropped") << entry(3, May17, 0, 5, utf16le("AB") + 'C') << QStringList{"AB"};
     // An odd name's separator is off the grid; the first pair on the grid
     // lies in the next header (size 00 00 0D 00, or a time ending in 00 before
     // a size 0D ...) and would merge the two entries.
     const QByteArray oddName = entry(1, May17, 0, 5, utf16le("AB") + 'C');
-    QTest::addRow("odd-name-then-size-0d00") << oddName + entry(2, May17, 0, 0x0D00, utf16le("B"))
-                                             << QStringList{"AB", "B"};
-    QTest::addRow("odd-name-then-time-00-size-0d") << oddName + entry(2, May17, 0x0800, 0x0D000000, utf16le("B"))
-                                                   << QStringList{"AB", "B"};
-    QTest::addRow("utf16-pair-odd-name-and-size-0d00")
-        << entry(2, May17, 0, 5, utf16le(QString::fromUtf8("Večer.wav"))) + oddName
-               + entry(3, May17, 0, 0x0D00, utf16le("C"))
-        << QStringList{QString::fromUtf8("Večer.wav"), "AB", "C"};
+    QTest::addRow("odd-name-then-size-0d00")
+        << oddName + entry(2, May17, 0, 0x0D00, utf16le("B")) << QStringList{"AB", "B"};
+    QTest::addRow("odd-name-then-time-00-size-0d")
+        << oddName + entry(2, May17, 0x0800, 0x0D000000, utf16le("B")) << QStringList{"AB", "B"};
+    QTest::addRow("utf16-pair-odd-name-and-size-0d00") << entry(2, May17, 0, 5, utf16le(QString::fromUtf8("Večer.wav")))
+            + oddName
+            + entry(3, May17, 0, 0x0D00, utf16le("C")) << QStringList{QString::fromUtf8("Večer.wav"), "AB", "C"};
     // Names beyond 255 code units are kept shortened, marked with "…".
     QTest::addRow("255-units-kept") << entry(1, May17, 0, 5, utf16le(QString(255, 'n')))
                                     << QStringList{QString(255, 'n')};
@@ -132,8 +127,8 @@ void tst_ZVFileList::decode()
 
 void tst_ZVFileList::fieldsOfOneFileAndOneFolder()
 {
-    const QByteArray bytes = listPacket(entry(1, May17, At134530, 0xFFFFFFF0u, utf16le("AB"))
-                                        + entry(0x8002, May17, 0, 0, utf16le("D1")));
+    const QByteArray bytes
+        = listPacket(entry(1, May17, At134530, 0xFFFFFFF0u, utf16le("AB")) + entry(0x8002, May17, 0, 0, utf16le("D1")));
     ZVCommand command;
     QVERIFY(command.parse(&bytes));
     ZVFileList list;
@@ -143,22 +138,22 @@ void tst_ZVFileList::fieldsOfOneFileAndOneFolder()
     const DownloadFileInfo *file = list.at(0);
     QVERIFY(!file->isFolder);
     QCOMPARE(int(file->index), 1);
-    QCOMPARE(file->size, qint64(0xFFFFFFF0u));   // unsigned on the wire
+    QCOMPARE(file->size, qint64(0xFFFFFFF0u)); // unsigned on the wire
     QCOMPARE(file->dateTime, QDateTime(QDate(2024, 5, 17), QTime(13, 45, 30), Qt::LocalTime));
     QVERIFY(!file->checked);
 
     const DownloadFileInfo *folder = list.at(1);
     QVERIFY(folder->isFolder);
-    QCOMPARE(int(folder->index), -32766);   // sign-extended folder index
+    QCOMPARE(int(folder->index), -32766); // sign-extended folder index
     QCOMPARE(list.findByIndex(-32766), folder);
     QCOMPARE(list.findByIndex(1), file);
 }
 
 void tst_ZVFileList::duplicateIndexesKeepBothRows()
 {
-    const QByteArray bytes = listPacket(entry(7, May17, 0, 1, utf16le("first"))
-                                        + entry(8, May17, 0, 1, utf16le("other"))
-                                        + entry(7, May17, 0, 2, utf16le("second")));
+    const QByteArray bytes
+        = listPacket(entry(7, May17, 0, 1, utf16le("first")) + entry(8, May17, 0, 1, utf16le("other"))
+                     + entry(7, May17, 0, 2, utf16le("second")));
     ZVCommand command;
     QVERIFY(command.parse(&bytes));
     ZVFileList list;
@@ -171,7 +166,7 @@ void tst_ZVFileList::duplicateIndexesKeepBothRows()
 void tst_ZVFileList::clearEmptiesAndLookupFollowsNewRows()
 {
     ZVFileList list;
-    list.clear();   // nothing to do on an empty list
+    list.clear(); // nothing to do on an empty list
     QCOMPARE(list.count(), 0);
 
     QPointer<DownloadFileInfo> gone = new DownloadFileInfo;
@@ -181,7 +176,7 @@ void tst_ZVFileList::clearEmptiesAndLookupFollowsNewRows()
     kept->index = 6;
     list.append(kept);
     list.clear();
-    QVERIFY(gone.isNull());   // the list owns its entries
+    QVERIFY(gone.isNull()); // the list owns its entries
     QVERIFY(!list.containsIndex(5));
 
     auto *fresh = new DownloadFileInfo;

@@ -6,14 +6,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
 #include <functional>
 
-#include "controllerfixture.h"
 #include "base/appsettings.h"
+#include "controllerfixture.h"
 #include "sim/recordersimulator.h"
 
 namespace {
@@ -60,9 +60,11 @@ private slots:
 private:
     static QStringList oddNames()
     {
-        return {QStringLiteral("title\x1b]0;owned\x07.wav"), QStringLiteral("clear\x1b[2J.wav"),
+        return {QStringLiteral("title\x1b]0;owned\x07.wav"),
+                QStringLiteral("clear\x1b[2J.wav"),
                 QStringLiteral("row\nfile    2024-01-01 00:00  1  FORGED.WAV"),
-                QString::fromUtf16(u"csi\u009b2J.wav"), QString::fromUtf16(u"evil\u202Evaw.exe"),
+                QString::fromUtf16(u"csi\u009b2J.wav"),
+                QString::fromUtf16(u"evil\u202Evaw.exe"),
                 QString::fromUtf16(u"iso\u2066x\u2069.wav")};
     }
 
@@ -84,7 +86,7 @@ void tst_ZVTransfer::initTestCase()
     QVERIFY(QDir(tree.path()).mkpath("music/TAKES"));
     QVERIFY(QDir(tree.path()).mkpath("mtr"));
     QVERIFY(writeFile(tree.filePath("music/A.WAV"), pattern(10000, 1)));
-    QVERIFY(writeFile(tree.filePath("music/B.WAV"), pattern(100000, 2)));   // more than one data packet
+    QVERIFY(writeFile(tree.filePath("music/B.WAV"), pattern(100000, 2))); // more than one data packet
     QVERIFY(writeFile(tree.filePath("music/C.WAV"), pattern(5000, 3)));
     QVERIFY(writeFile(tree.filePath("music/TAKES/T1.WAV"), pattern(2000, 4)));
     // Names that would set the terminal's title, clear it, forge a row or
@@ -164,7 +166,7 @@ void tst_ZVTransfer::namesCannotTrickTheTerminal()
     QCOMPARE(run({"--host", Address, "list", "ODD"}), 0);
     const QString table = QString::fromUtf8(output);
     QVERIFY2(!raw(table), qPrintable(table));
-    QCOMPARE(table.count('\n'), oddNames().size() + 1);   // no forged row
+    QCOMPARE(table.count('\n'), oddNames().size() + 1); // no forged row
     QVERIFY2(table.contains("title\\x1b]0;owned\\x07.wav\n"), qPrintable(table));
     QVERIFY2(table.contains("row\\nfile "), qPrintable(table));
     QVERIFY2(table.contains("evil\\u202evaw.exe\n"), qPrintable(table));
@@ -195,25 +197,45 @@ void tst_ZVTransfer::getAllDownloadsExactly()
 
 void tst_ZVTransfer::rules_data()
 {
-    QTest::addColumn<QString>("rule");      // empty: the stored setting
+    QTest::addColumn<QString>("rule"); // empty: the stored setting
     QTest::addColumn<QString>("stored");
     QTest::addColumn<bool>("sameSize");
-    QTest::addColumn<QString>("writtenAs");   // empty: skipped
+    QTest::addColumn<QString>("writtenAs"); // empty: skipped
     QTest::addColumn<QString>("summary");
 
-    QTest::addRow("newer-same-size") << "newer" << "" << true << "" << "downloaded 0, skipped 1";
-    QTest::addRow("newer-other-size") << "newer" << "" << false << "A.WAV" << "downloaded 1, skipped 0";
-    QTest::addRow("overwrite") << "overwrite" << "" << true << "A.WAV" << "downloaded 1, skipped 0";
-    QTest::addRow("rename") << "rename" << "" << true << "A(1).WAV" << "downloaded 1, skipped 0";
-    QTest::addRow("skip") << "skip" << "" << false << "" << "downloaded 0, skipped 1";
+    QTest::addRow("newer-same-size") << "newer"
+                                     << "" << true << ""
+                                     << "downloaded 0, skipped 1";
+    QTest::addRow("newer-other-size") << "newer"
+                                      << "" << false << "A.WAV"
+                                      << "downloaded 1, skipped 0";
+    QTest::addRow("overwrite") << "overwrite"
+                               << "" << true << "A.WAV"
+                               << "downloaded 1, skipped 0";
+    QTest::addRow("rename") << "rename"
+                            << "" << true << "A(1).WAV"
+                            << "downloaded 1, skipped 0";
+    QTest::addRow("skip") << "skip"
+                          << "" << false << ""
+                          << "downloaded 0, skipped 1";
     // The stored rule reads as the window reads it: nothing, text, 4 and
     // more as "newer", 3 kept, a negative number as it stands (which the
     // engine treats as overwrite).
-    QTest::addRow("nothing-stored-is-newer") << "" << "" << true << "" << "downloaded 0, skipped 1";
-    QTest::addRow("stored-text-is-newer") << "" << "rename" << true << "" << "downloaded 0, skipped 1";
-    QTest::addRow("stored-4-is-newer") << "" << "4" << true << "" << "downloaded 0, skipped 1";
-    QTest::addRow("stored-3-kept") << "" << "3" << false << "" << "downloaded 0, skipped 1";
-    QTest::addRow("stored-minus-1-overwrites") << "" << "-1" << true << "A.WAV" << "downloaded 1, skipped 0";
+    QTest::addRow("nothing-stored-is-newer") << ""
+                                             << "" << true << ""
+                                             << "downloaded 0, skipped 1";
+    QTest::addRow("stored-text-is-newer") << ""
+                                          << "rename" << true << ""
+                                          << "downloaded 0, skipped 1";
+    QTest::addRow("stored-4-is-newer") << ""
+                                       << "4" << true << ""
+                                       << "downloaded 0, skipped 1";
+    QTest::addRow("stored-3-kept") << ""
+                                   << "3" << false << ""
+                                   << "downloaded 0, skipped 1";
+    QTest::addRow("stored-minus-1-overwrites") << ""
+                                               << "-1" << true << "A.WAV"
+                                               << "downloaded 1, skipped 0";
 }
 
 void tst_ZVTransfer::rules()
@@ -241,7 +263,7 @@ void tst_ZVTransfer::rules()
 
 void tst_ZVTransfer::failingFileDoesNotStopTheOthers()
 {
-    sim->setCorruptCheckAt(1);   // only B.WAV has a second data packet
+    sim->setCorruptCheckAt(1); // only B.WAV has a second data packet
     QCOMPARE(run({"--host", Address, "get", "--all", "--dest", dest->path()}), 1);
     QVERIFY2(errors.contains("code : E6-"), errors.constData());
     QVERIFY2(output.contains("downloaded 2, skipped 0, failed 1"), output.constData());
@@ -254,9 +276,9 @@ void tst_ZVTransfer::everyFileNotWrittenIsNamedOnce()
     // Two names the engine refuses between good files: each is named and
     // counted once, the others are written, and the run reports failure.
     sim->setHostileNames(true);
-    QCOMPARE(run({"--host", Address, "get", "A.WAV", "../evil.wav", "B.WAV", "a/b.wav", "C.WAV", "--dest",
-                  dest->path()}),
-             1);
+    QCOMPARE(
+        run({"--host", Address, "get", "A.WAV", "../evil.wav", "B.WAV", "a/b.wav", "C.WAV", "--dest", dest->path()}),
+        1);
     QVERIFY2(output.contains("downloaded 3, skipped 0, failed 2"), output.constData());
     QCOMPARE(output.count("../evil.wav  108 B  FAILED (code : E10-"), 1);
     QCOMPARE(output.count("a/b.wav  108 B  FAILED (code : E10-"), 1);
@@ -288,7 +310,7 @@ void tst_ZVTransfer::targetGoneAfterRelistIsNamed()
 void tst_ZVTransfer::slowDownloadEnds_data()
 {
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<int>("signal");   // sent once B.WAV is on its way; 0: none
+    QTest::addColumn<int>("signal"); // sent once B.WAV is on its way; 0: none
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("status");
 
@@ -313,15 +335,15 @@ void tst_ZVTransfer::slowDownloadEnds()
     QElapsedTimer sinceB;
     QElapsedTimer clock;
     clock.start();
-    const int exit = run(QStringList{"--host", Address, "get", "A.WAV", "B.WAV", "C.WAV", "--dest", dest->path()}
-                             + options,
-                         30000, [&](QProcess &process) {
-                             if (!bStarted || sinceB.isValid())
-                                 return;
-                             sinceB.start();
-                             if (signal)
-                                 ::kill(pid_t(process.processId()), signal);
-                         });
+    const int exit
+        = run(QStringList{"--host", Address, "get", "A.WAV", "B.WAV", "C.WAV", "--dest", dest->path()} + options, 30000,
+              [&](QProcess &process) {
+                  if (!bStarted || sinceB.isValid())
+                      return;
+                  sinceB.start();
+                  if (signal)
+                      ::kill(pid_t(process.processId()), signal);
+              });
     QCOMPARE(exit, code);
     QVERIFY(sinceB.isValid());
     QVERIFY2(sinceB.elapsed() < 3500, qPrintable(QString::number(sinceB.elapsed())));
@@ -336,13 +358,14 @@ void tst_ZVTransfer::noRecorderToTalkTo_data()
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("line");
-    QTest::addColumn<int>("limitMs");   // from start to exit
+    QTest::addColumn<int>("limitMs"); // from start to exit
 
     const QString silent = "connected to " + Address + ":8010 but the recorder does not answer";
     // Without --timeout (30 s): an unreachable recorder is said so at once.
-    QTest::addRow("refused") << Address << "closed" << "cannot reach " + Address + ":8010: connection refused"
-                             << 5000;
-    QTest::addRow("unknown-name") << "no-such-recorder.invalid" << ""
+    QTest::addRow("refused") << Address << "closed"
+                             << "cannot reach " + Address + ":8010: connection refused" << 5000;
+    QTest::addRow("unknown-name") << "no-such-recorder.invalid"
+                                  << ""
                                   << "cannot reach no-such-recorder.invalid:8010: no such host name" << 10000;
     // With --timeout 2.
     QTest::addRow("busy-with-another") << Address << "busy" << silent << 5000;
@@ -350,7 +373,8 @@ void tst_ZVTransfer::noRecorderToTalkTo_data()
     QTest::addRow("bad-magic-flood") << Address << "flood" << silent << 5000;
     // A burst of relist notices costs the worker a pause each: the end does
     // not wait for them.
-    QTest::addRow("notice-burst") << Address << "burst" << "" << 6000;
+    QTest::addRow("notice-burst") << Address << "burst"
+                                  << "" << 6000;
 }
 
 void tst_ZVTransfer::noRecorderToTalkTo()
@@ -379,7 +403,8 @@ void tst_ZVTransfer::noRecorderToTalkTo()
         });
     }
     if (!fault.isEmpty() && fault != QLatin1String("closed"))
-        arguments << "--timeout" << "2";
+        arguments << "--timeout"
+                  << "2";
     arguments << "list";
 
     QElapsedTimer clock;

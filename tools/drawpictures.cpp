@@ -64,7 +64,8 @@ const char *const kFontFamily = "DejaVu Sans";
 enum class Look { Normal, Pressed, Disabled };
 
 // Colours of the symbol drawn on a button body in a given look.
-struct SymbolInk {
+struct SymbolInk
+{
     QColor main;
     QColor accent;
 };
@@ -98,8 +99,7 @@ QFont dejaVu(int pixelSize, bool bold)
 // Draws one line of text centred in box. Text wider than the box is squeezed
 // horizontally instead of being cut off. Vertical centring uses the ink of
 // the text, not the font's ascent and descent, so capitals sit in the middle.
-void drawCentredText(QPainter &p, const QRectF &box, const QString &text,
-                     const QFont &font, const QColor &color)
+void drawCentredText(QPainter &p, const QRectF &box, const QString &text, const QFont &font, const QColor &color)
 {
     const QFontMetricsF fm(font, p.device());
     const QRectF ink = fm.tightBoundingRect(text);
@@ -160,8 +160,7 @@ void drawButtonBody(QPainter &p, const QRectF &r, qreal radius, Look look)
     if (look != Look::Disabled) {
         p.save();
         p.setClipRect(QRectF(r.left(), r.top(), r.width(), r.height() / 2.0));
-        const QColor rim = look == Look::Normal ? QColor(255, 255, 255, 40)
-                                                : QColor(0, 0, 0, 120);
+        const QColor rim = look == Look::Normal ? QColor(255, 255, 255, 40) : QColor(0, 0, 0, 120);
         const qreal inset = look == Look::Normal ? 1.0 : 1.5;
         p.setPen(QPen(rim, look == Look::Normal ? 1.0 : 2.0));
         p.setBrush(Qt::NoBrush);
@@ -185,7 +184,8 @@ QPointF symbolOffset(Look look)
 // outline font would blur into grey. Glyphs are 5 rows high; 'X' marks ink.
 // ---------------------------------------------------------------------------
 
-struct PixelGlyph {
+struct PixelGlyph
+{
     QChar ch;
     const char *rows[5];
 };
@@ -293,17 +293,15 @@ enum class Segment { Left, Right };
 // One half of the two-part switch that picks the recorder's folder tree.
 // The left half has its outer corners rounded on the left, the right half on
 // the right; side by side they read as one control.
-void drawSegment(QPainter &p, const QSize &size, Segment segment, bool on,
-                 const QString &label)
+void drawSegment(QPainter &p, const QSize &size, Segment segment, bool on, const QString &label)
 {
     const qreal radius = 4.0;
     const QRectF r(0.5, 0.5, size.width() - 1, size.height() - 1);
 
     // Round all four corners, then square off the inner side.
     QPainterPath shape = roundedRect(r, radius);
-    const QRectF inner = segment == Segment::Left
-        ? QRectF(r.center().x(), r.top(), r.width() / 2.0, r.height())
-        : QRectF(r.left(), r.top(), r.width() / 2.0, r.height());
+    const QRectF inner = segment == Segment::Left ? QRectF(r.center().x(), r.top(), r.width() / 2.0, r.height())
+                                                  : QRectF(r.left(), r.top(), r.width() / 2.0, r.height());
     QPainterPath square;
     square.addRect(inner);
     shape = shape.united(square).simplified();
@@ -321,8 +319,7 @@ void drawSegment(QPainter &p, const QSize &size, Segment segment, bool on,
     p.setBrush(Qt::NoBrush);
     p.drawPath(shape);
 
-    drawCentredText(p, r.adjusted(3, 0, -3, 0), label, dejaVu(9, true),
-                    on ? Ink::white : Ink::text);
+    drawCentredText(p, r.adjusted(3, 0, -3, 0), label, dejaVu(9, true), on ? Ink::white : Ink::text);
 }
 
 // ---------------------------------------------------------------------------
@@ -616,8 +613,7 @@ void drawSearching(QPainter &p, const QSize &size)
         c.setAlpha(alphas[i]);
         p.setPen(QPen(c, 5, Qt::SolidLine, Qt::RoundCap));
         p.setBrush(Qt::NoBrush);
-        const QRectF arcBox(waveCentre.x() - radii[i], waveCentre.y() - radii[i],
-                            2 * radii[i], 2 * radii[i]);
+        const QRectF arcBox(waveCentre.x() - radii[i], waveCentre.y() - radii[i], 2 * radii[i], 2 * radii[i]);
         // QPainter angles: 1/16 degree, counter-clockwise from three o'clock.
         p.drawArc(arcBox, int((-span / 2.0) * 16), int(span * 16));
         p.drawArc(arcBox, int((180.0 - span / 2.0) * 16), int(span * 16));
@@ -675,9 +671,8 @@ void drawAppIcon(QPainter &p, const QSize &size)
     p.drawPath(roundedRect(tile, 50));
 
     // Waveform across the upper half.
-    const std::vector<qreal> heights = small
-        ? std::vector<qreal>{34, 70, 96, 60, 40}
-        : std::vector<qreal>{22, 46, 78, 56, 96, 68, 84, 40, 24};
+    const std::vector<qreal> heights
+        = small ? std::vector<qreal>{34, 70, 96, 60, 40} : std::vector<qreal>{22, 46, 78, 56, 96, 68, 84, 40, 24};
     const qreal barWidth = small ? 22 : 12;
     const qreal gap = small ? 14 : 8;
     const qreal waveWidth = heights.size() * barWidth + (heights.size() - 1) * gap;
@@ -718,7 +713,8 @@ void drawAppIcon(QPainter &p, const QSize &size)
 // The list of pictures
 // ---------------------------------------------------------------------------
 
-struct Picture {
+struct Picture
+{
     QString fileName;
     QSize size;
     std::function<void(QPainter &, const QSize &)> draw;
@@ -728,8 +724,7 @@ std::vector<Picture> allPictures()
 {
     using namespace std::placeholders;
     std::vector<Picture> list;
-    auto add = [&list](const char *name, int w, int h,
-                       std::function<void(QPainter &, const QSize &)> draw) {
+    auto add = [&list](const char *name, int w, int h, std::function<void(QPainter &, const QSize &)> draw) {
         list.push_back({QString::fromLatin1(name), QSize(w, h), std::move(draw)});
     };
 
@@ -780,8 +775,7 @@ QImage render(const Picture &picture)
     QImage image(picture.size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
-    p.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing
-                     | QPainter::SmoothPixmapTransform);
+    p.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
     picture.draw(p, picture.size);
     p.end();
     return image.convertToFormat(QImage::Format_ARGB32);
@@ -808,8 +802,8 @@ int main(int argc, char *argv[])
 
     const QFontInfo font(QFont(QString::fromLatin1(kFontFamily)));
     if (font.family() != QLatin1String(kFontFamily)) {
-        err << "zv-draw-pictures: font \"" << kFontFamily << "\" not found (got \""
-            << font.family() << "\"); install fonts-dejavu-core\n";
+        err << "zv-draw-pictures: font \"" << kFontFamily << "\" not found (got \"" << font.family()
+            << "\"); install fonts-dejavu-core\n";
         return 1;
     }
 

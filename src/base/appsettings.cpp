@@ -8,14 +8,17 @@ const QString SettingsApplicationName = QStringLiteral("ZV_FILE_TRANSFER");
 const QString KeySSID = QStringLiteral("main/SSID");
 const QString KeySaveDirectory = QStringLiteral("main/savedirectory");
 const QString KeySameOption = QStringLiteral("main/sameoption");
-constexpr int SameOptionLimit = 4;   // one past the last SameNameOption
+constexpr int SameOptionLimit = 4; // one past the last SameNameOption
 
 QString keyName(AppSettings::Key key)
 {
     switch (key) {
-    case AppSettings::Key::SSID: return KeySSID;
-    case AppSettings::Key::SaveDirectory: return KeySaveDirectory;
-    case AppSettings::Key::SameOption: return KeySameOption;
+    case AppSettings::Key::SSID:
+        return KeySSID;
+    case AppSettings::Key::SaveDirectory:
+        return KeySaveDirectory;
+    case AppSettings::Key::SameOption:
+        return KeySameOption;
     }
     return QString();
 }
@@ -23,8 +26,8 @@ QString keyName(AppSettings::Key key)
 
 AppSettings::AppSettings(QObject *parent)
     : QObject(parent)
-    , settings(new QSettings(QSettings::IniFormat, QSettings::UserScope, OrganizationName,
-                             SettingsApplicationName, this))
+    , settings(
+          new QSettings(QSettings::IniFormat, QSettings::UserScope, OrganizationName, SettingsApplicationName, this))
 {
 }
 

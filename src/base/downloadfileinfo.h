@@ -14,10 +14,10 @@ public:
 
     bool isFolder = false;
     QString name;
-    QDateTime dateTime;     // local time; invalid when the recorder's date is
+    QDateTime dateTime; // local time; invalid when the recorder's date is
     qint64 size = 0;
-    qint16 index = 0;       // recorder's index, bit 15 set for folders
-    bool checked = false;   // ticked for download in the table
+    qint16 index = 0;     // recorder's index, bit 15 set for folders
+    bool checked = false; // ticked for download in the table
 };
 
 #endif // DOWNLOADFILEINFO_H

@@ -2,8 +2,5 @@
 
 QString ErrorTranslator::getCodeText(AppErrorCode code, int param1, int param2)
 {
-    return QStringLiteral("code : E%1-%2-%3")
-        .arg(static_cast<int>(code))
-        .arg(param1)
-        .arg(param2);
+    return QStringLiteral("code : E%1-%2-%3").arg(static_cast<int>(code)).arg(param1).arg(param2);
 }

@@ -20,7 +20,7 @@ constexpr qint64 SocketReadBufferSize = 64 * 1024;
 // Most bytes in the receive buffer after a read; the rest waits in the kernel
 // (and TCP slows the sender) until the worker has handled these.
 constexpr int ReceiveBufferLimit = 1024 * 1024;
-}
+} // namespace
 
 DeviceNetConnection::DeviceNetConnection(QObject *parent)
     : QObject(parent)
@@ -264,7 +264,7 @@ void DeviceNetConnection::connectedConnection()
     receiveBuffer.resize(0);
     framedBytes = 0;
     clearCommandQueue();
-    unconfirmedCancels = 0;   // a cancel of the old connection is never confirmed on this one
+    unconfirmedCancels = 0; // a cancel of the old connection is never confirmed on this one
     emit networkConnected();
 }
 

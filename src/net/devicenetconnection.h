@@ -76,9 +76,9 @@ private:
     QByteArray receiveBuffer;
     bool framing = false;
     bool readPending = false;
-    bool turnPosted = false;        // a later turn frames the rest of the buffer
-    int framedBytes = 0;            // bytes at the buffer's start framed in an earlier turn
-    int unconfirmedCancels = 0;     // cancel requests sent, not yet confirmed
+    bool turnPosted = false;    // a later turn frames the rest of the buffer
+    int framedBytes = 0;        // bytes at the buffer's start framed in an earlier turn
+    int unconfirmedCancels = 0; // cancel requests sent, not yet confirmed
 };
 
 #endif // DEVICENETCONNECTION_H

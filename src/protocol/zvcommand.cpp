@@ -40,7 +40,7 @@ quint32 payloadCheckValue(const char *data, int size)
         sum0 = _mm_add_epi64(sum0, sixteen(i));
     sum0 = _mm_add_epi64(sum0, sum1);
     sum0 = _mm_add_epi64(sum0, _mm_unpackhi_epi64(sum0, sum0));
-    sum = quint32(_mm_cvtsi128_si32(sum0));   // the low 32 bits: the sum wraps as in 32-bit arithmetic
+    sum = quint32(_mm_cvtsi128_si32(sum0)); // the low 32 bits: the sum wraps as in 32-bit arithmetic
 #else
     // Summed in independent lanes of 32-bit accumulators so the compiler can
     // vectorise the loop; unsigned wrap-around makes the order irrelevant.
@@ -144,8 +144,7 @@ quint8 ZVCommand::kind() const
 
 bool ZVCommand::isKnownKind(quint8 value)
 {
-    return value == 0x10 || value == 0x20 || value == KIND_STATUS || value == KIND_COMMAND
-        || value == KIND_EXTENDED;
+    return value == 0x10 || value == 0x20 || value == KIND_STATUS || value == KIND_COMMAND || value == KIND_EXTENDED;
 }
 
 quint32 ZVCommand::readBigEndian(const char *data, int size, int index, int width)

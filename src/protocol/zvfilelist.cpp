@@ -80,8 +80,8 @@ public:
         if (nameStart >= decodes.size())
             return -1;
         const int grid = nameStart % 2;
-        for (const QVector<int> *choice : {&firstDecodable[grid], &firstDecodable[1 - grid], &firstAny[grid],
-                                           &firstAny[1 - grid]}) {
+        for (const QVector<int> *choice :
+             {&firstDecodable[grid], &firstDecodable[1 - grid], &firstAny[grid], &firstAny[1 - grid]}) {
             if (choice->at(nameStart) >= 0)
                 return choice->at(nameStart);
         }

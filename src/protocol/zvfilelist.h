@@ -22,7 +22,7 @@ public:
     // as its first MaxNameUnits units followed by LongNameMark: it can be
     // shown, and the download refuses it, as no file system takes it.
     static constexpr int MaxNameUnits = 255;
-    static constexpr ushort LongNameMark = 0x2026;   // "…"
+    static constexpr ushort LongNameMark = 0x2026; // "…"
 
     explicit ZVFileList(QObject *parent = nullptr);
     ~ZVFileList() override;

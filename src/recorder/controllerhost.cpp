@@ -16,8 +16,7 @@ ControllerHost::ControllerHost(int progressIntervalMs, QObject *parent)
     connect(this, &ControllerHost::endLink, worker, &ZVController::requestDisconnect);
     watchThreadEnd(workerThread);
     if (progressIntervalMs != NoRelay)
-        relay = new ProgressRelay(worker, "downloadProgress(qulonglong)", progressIntervalMs,
-                                  parent ? parent : this);
+        relay = new ProgressRelay(worker, "downloadProgress(qulonglong)", progressIntervalMs, parent ? parent : this);
 }
 
 ControllerHost::~ControllerHost()

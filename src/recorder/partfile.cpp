@@ -99,7 +99,7 @@ bool PartFile::open(const QString &path, const QDateTime &time)
     }
 
     // A replaced regular file keeps its permissions.
-    struct stat replaced {};
+    struct stat replaced = {};
     if (::lstat(QFile::encodeName(path).constData(), &replaced) == 0 && S_ISREG(replaced.st_mode))
         ::fchmod(fd, replaced.st_mode & 07777);
 
@@ -124,7 +124,7 @@ int PartFile::openFreePartName(const QString &folder, const QString &fileName)
         const QString candidate = folder + QLatin1Char('/') + partFileName(fileName, count);
         const QByteArray native = QFile::encodeName(candidate);
         int fd = -1;
-        struct stat status {};
+        struct stat status = {};
         if (::lstat(native.constData(), &status) == 0) {
             if (!S_ISREG(status.st_mode) || status.st_nlink != 1)
                 continue;
@@ -194,7 +194,7 @@ void PartFile::startWritebackIfDue()
 void PartFile::startWriteback()
 {
     if (!file->flush())
-        return;   // the write error shows at the next write or at the end
+        return; // the write error shows at the next write or at the end
     const qint64 upTo = file->pos();
 #ifdef Q_OS_LINUX
     const int fd = file->handle();

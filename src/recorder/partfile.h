@@ -19,7 +19,8 @@ class PartFile
 public:
     // Why the last append or finish failed, with the two parameters the
     // write error carries.
-    struct Failure {
+    struct Failure
+    {
         QString what;
         int param = 0;
         int param2 = 0;
@@ -67,7 +68,7 @@ private:
     QDateTime recordedAt;
     // Verified payloads of small packets waiting for one larger write.
     QByteArray gathered;
-    qint64 appended = 0;   // bytes taken, gathered ones included
+    qint64 appended = 0; // bytes taken, gathered ones included
     // The bytes before writebackFrom are on their way to the disk; those
     // before previousWriteback are on it.
     qint64 writebackFrom = 0;

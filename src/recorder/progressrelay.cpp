@@ -32,7 +32,8 @@ void ProgressRelay::take(qulonglong bytes)
     const quint64 before = current->state.exchange(quint64(bytes) << 2 | Dirty | Owned, std::memory_order_acq_rel);
     if (before & Owned)
         return; // this thread's owner delivers it
-    QMetaObject::invokeMethod(this, [this, slot = current] { arrived(slot); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, slot = current] { arrived(slot); }, Qt::QueuedConnection);
 }
 
 void ProgressRelay::seal()
@@ -41,7 +42,8 @@ void ProgressRelay::seal()
         return;
     // The undelivered count goes out ahead of the signal being emitted; later
     // counts start a slot of their own.
-    QMetaObject::invokeMethod(this, [this, slot = current] { flush(slot); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, slot = current] { flush(slot); }, Qt::QueuedConnection);
     current = std::make_shared<Slot>();
 }
 

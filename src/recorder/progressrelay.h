@@ -44,7 +44,8 @@ private:
     // Dirty: not delivered yet. Owned: this thread will deliver it (an event
     // is posted or the interval timer runs); the sender posts again only
     // after this thread gave it back.
-    struct Slot {
+    struct Slot
+    {
         std::atomic<quint64> state{0};
     };
     static constexpr quint64 Dirty = 1;

@@ -14,9 +14,9 @@ constexpr int MaxNameUnits = 255;
 
 bool isRefusedCharacter(ushort u)
 {
-    return u < 0x20 || (u >= 0x7F && u <= 0x9F)      // C0, DEL, C1 controls
-        || (u >= 0x202A && u <= 0x202E)              // bidirectional embeddings and overrides
-        || (u >= 0x2066 && u <= 0x2069)              // bidirectional isolates
+    return u < 0x20 || (u >= 0x7F && u <= 0x9F) // C0, DEL, C1 controls
+        || (u >= 0x202A && u <= 0x202E)         // bidirectional embeddings and overrides
+        || (u >= 0x2066 && u <= 0x2069)         // bidirectional isolates
         || u == '/' || u == '\\';
 }
 } // namespace

@@ -13,12 +13,15 @@ class SameNameRule
 {
 public:
     enum class Action {
-        Write,    // write the recording under the (possibly counted) path
-        Skip,     // the existing file stays and counts as downloaded
-        Refuse,   // a folder holds the name
+        Write,  // write the recording under the (possibly counted) path
+        Skip,   // the existing file stays and counts as downloaded
+        Refuse, // a folder holds the name
     };
 
-    explicit SameNameRule(int option) : option(option) {}
+    explicit SameNameRule(int option)
+        : option(option)
+    {
+    }
 
     // Settles the path a recording of `size` bytes is written to; `path` is
     // its name in the save folder and becomes a counted name when the rule

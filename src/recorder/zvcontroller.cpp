@@ -1,17 +1,17 @@
 #include "recorder/zvcontroller.h"
 
-#include <QAbstractSocket>
 #include "base/mutexlocker.h"
+#include <QAbstractSocket>
 #include <QThread>
 #include <QTimer>
 
-#include "base/logging.h"
 #include "base/downloadfileinfo.h"
-#include "protocol/zvfilelist.h"
-#include "recorder/zvdownloadqueue.h"
+#include "base/logging.h"
 #include "net/devicenetconnection.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
+#include "protocol/zvfilelist.h"
+#include "recorder/zvdownloadqueue.h"
 
 ZVController::ZVController(QObject *parent)
     : QObject(parent)
@@ -38,7 +38,7 @@ ZVController::ZVController(QObject *parent)
     // while one is pending is merged into it.
     relistTimer = new QTimer(this);
     relistTimer->setSingleShot(true);
-    relistTimer->setTimerType(Qt::PreciseTimer);   // a coarse timer may fire 5 % early
+    relistTimer->setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % early
     relistTimer->setInterval(int(DiscardPauseMs));
     connect(relistTimer, &QTimer::timeout, this, &ZVController::requestNewFileList);
     detailTimer = new QTimer(this);
@@ -118,7 +118,7 @@ void ZVController::pollingConnection()
 
 void ZVController::connected()
 {
-    detailTimer->stop();   // an acknowledgement of the old connection has no follow-up on this one
+    detailTimer->stop(); // an acknowledgement of the old connection has no follow-up on this one
     QThread::msleep(ConnectedPauseMs);
     emit networkConnected();
     requestNewFileList();
@@ -232,7 +232,7 @@ void ZVController::handleFileListPacket(ZVCommand *command)
     if (relistTimer->isActive())
         return;
     if (command->headerByte(SEQUENCE_OFFSET) != listSequence) {
-        requestNewFileList();   // out of sequence: list again from packet 0
+        requestNewFileList(); // out of sequence: list again from packet 0
         return;
     }
     if (listComplete) {
@@ -254,7 +254,7 @@ void ZVController::handleFileListPacket(ZVCommand *command)
     if (after == total || (after > total && before < total)) {
         listComplete = true;
         emit getFileListFinished();
-        downloadQueue->listingFinished();   // may send a request: the command's last use is above
+        downloadQueue->listingFinished(); // may send a request: the command's last use is above
     }
 }
 
@@ -267,8 +267,8 @@ void ZVController::analyzeCommand()
     switch (command->kind()) {
     case KIND_STATUS:
         if (command->headerWord(CODE_OFFSET) == STATUS_RECORD_MODE) {
-            const ZVRecordMode mode = command->headerWord(PARAM_OFFSET) == RecordModeMTR ? RecordModeMTR
-                                                                                         : RecordModeMusic;
+            const ZVRecordMode mode
+                = command->headerWord(PARAM_OFFSET) == RecordModeMTR ? RecordModeMTR : RecordModeMusic;
             emit renewalRecodeMode(mode);
         }
         break;

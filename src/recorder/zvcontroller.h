@@ -9,11 +9,11 @@
 #include <QString>
 
 #include "base/apperrorcode.h"
-#include "recorder/errorfilter.h"
+#include "base/samenameoption.h"
 #include "base/zvfileformat.h"
 #include "base/zvrecordmode.h"
-#include "base/samenameoption.h"
 #include "protocol/zvcommand.h"
+#include "recorder/errorfilter.h"
 
 class DeviceNetConnection;
 class DownloadFileInfo;
@@ -87,14 +87,14 @@ private:
     DeviceNetConnection *connection;
     QMutex mutex;
     quint8 listSequence = 0;
-    bool listComplete = false;   // the current listing reached its total
+    bool listComplete = false; // the current listing reached its total
     QTimer *pollTimer = nullptr;
     QString hostName;
     const QByteArray nameSeparator;
     ZVDownloadQueue *downloadQueue;
     ZVFileList *fileList;
-    QTimer *relistTimer = nullptr;   // runs from a list-discard notice to the relist
-    QTimer *detailTimer = nullptr;   // runs from a detail acknowledgement to its follow-up
+    QTimer *relistTimer = nullptr; // runs from a list-discard notice to the relist
+    QTimer *detailTimer = nullptr; // runs from a detail acknowledgement to its follow-up
     ErrorFilter errorFilter;
 };
 

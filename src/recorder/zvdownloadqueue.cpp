@@ -6,11 +6,11 @@
 
 #include "base/logging.h"
 #include "base/mutexlocker.h"
-#include "protocol/zvfilelist.h"
-#include "recorder/samenamerule.h"
 #include "net/devicenetconnection.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
+#include "protocol/zvfilelist.h"
+#include "recorder/samenamerule.h"
 
 ZVDownloadQueue::ZVDownloadQueue(DeviceNetConnection *connection, ZVFileList *fileList, QObject *parent)
     : QObject(parent)
@@ -93,9 +93,8 @@ ZVDownloadQueue::Next ZVDownloadQueue::takeFirstTarget(Target *target)
     if (listingPending)
         return Next::Wait;
     *target = targets.first();
-    const DownloadFileInfo *info = target->listed && fileList->containsIndex(target->index)
-        ? fileList->findByIndex(target->index)
-        : nullptr;
+    const DownloadFileInfo *info
+        = target->listed && fileList->containsIndex(target->index) ? fileList->findByIndex(target->index) : nullptr;
     if (!info || info->isFolder || info->name != target->name || info->size != target->size) {
         targets.removeFirst();
         return Next::Lost;
@@ -137,7 +136,8 @@ bool ZVDownloadQueue::checkFreeSpace()
 
     constexpr qint64 MiB = 1024 * 1024;
     qCWarning(lcDownload) << "download: Not enough free space" << needed << available;
-    fail(DownloadNoSpace, int(qMin<qint64>((needed + MiB - 1) / MiB, INT_MAX)), int(qMin<qint64>(available / MiB, INT_MAX)));
+    fail(DownloadNoSpace, int(qMin<qint64>((needed + MiB - 1) / MiB, INT_MAX)),
+         int(qMin<qint64>(available / MiB, INT_MAX)));
     return false;
 }
 
@@ -201,8 +201,8 @@ ZVDownloadQueue::Started ZVDownloadQueue::startTarget(const Target &target)
 {
     estimatedSize = target.size;
     QString path = target.path;
-    const SameNameRule::Action action = target.safeName ? SameNameRule(target.option).apply(&path, target.size)
-                                                        : SameNameRule::Action::Refuse;
+    const SameNameRule::Action action
+        = target.safeName ? SameNameRule(target.option).apply(&path, target.size) : SameNameRule::Action::Refuse;
     if (action == SameNameRule::Action::Refuse) {
         if (target.safeName)
             qCWarning(lcDownload) << "download: Illegal file name" << target.name << "(a folder of that name exists)";

@@ -8,8 +8,8 @@
 #include <QString>
 
 #include "base/apperrorcode.h"
-#include "recorder/partfile.h"
 #include "base/samenameoption.h"
+#include "recorder/partfile.h"
 
 class DeviceNetConnection;
 class QMutex;
@@ -68,12 +68,13 @@ signals:
     void error(AppErrorCode code, int param = 0, int param2 = 0);
 
 private:
-    struct Target {
+    struct Target
+    {
         int index = 0;
         QString name;
         qint64 size = 0;
         QDateTime dateTime;
-        bool listed = false;   // a recording of that index was listed when chosen
+        bool listed = false; // a recording of that index was listed when chosen
         // Settled when the target starts:
         QString path;
         int option = SaveNoWrite;
@@ -108,10 +109,10 @@ private:
     quint32 receivedSize = 0;
     bool canceled = false;
 
-    bool running = false;             // from startDownload to its end
-    bool listingPending = false;      // the file list was emptied, the new one is not complete
-    bool waitingForListing = false;   // the next target waits for listingFinished()
-    int lostTargets = 0;              // targets of this download that were no longer listed
+    bool running = false;           // from startDownload to its end
+    bool listingPending = false;    // the file list was emptied, the new one is not complete
+    bool waitingForListing = false; // the next target waits for listingFinished()
+    int lostTargets = 0;            // targets of this download that were no longer listed
 
     QMutex *mutex = nullptr;
 };

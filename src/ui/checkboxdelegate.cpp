@@ -21,8 +21,7 @@ QRect boxRect(const QStyleOptionViewItem &option)
 bool isCheckable(const QModelIndex &index)
 {
     const Qt::ItemFlags flags = index.flags();
-    return (flags & Qt::ItemIsUserCheckable) && (flags & Qt::ItemIsEnabled)
-        && index.data(Qt::CheckStateRole).isValid();
+    return (flags & Qt::ItemIsUserCheckable) && (flags & Qt::ItemIsEnabled) && index.data(Qt::CheckStateRole).isValid();
 }
 } // namespace
 

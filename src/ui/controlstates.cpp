@@ -3,17 +3,18 @@
 #include "ui_mainwindow.h"
 
 namespace {
-struct Enabled {
+struct Enabled
+{
     bool setting;
-    bool standby;   // the folder buttons, download, check-all and the table
+    bool standby; // the folder buttons, download, check-all and the table
     bool cancel;
 };
 // By ControlStates::State.
 constexpr Enabled Table[] = {
-    {true, false, false},    // Searching
-    {true, true, false},     // Standby
-    {false, false, false},   // Communicating
-    {false, false, true},    // Downloading
+    {true, false, false},  // Searching
+    {true, true, false},   // Standby
+    {false, false, false}, // Communicating
+    {false, false, true},  // Downloading
 };
 } // namespace
 

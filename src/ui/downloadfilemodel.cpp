@@ -159,10 +159,9 @@ void DownloadFileModel::sort(int column, Qt::SortOrder order)
     if (column <= ColumnCheck || column >= ColumnCount)
         return;
     emit layoutAboutToBeChanged();
-    std::sort(entries->begin(), entries->end(),
-              [column, order](const DownloadFileInfo *a, const DownloadFileInfo *b) {
-                  return lessThan(a, b, column, order);
-              });
+    std::sort(entries->begin(), entries->end(), [column, order](const DownloadFileInfo *a, const DownloadFileInfo *b) {
+        return lessThan(a, b, column, order);
+    });
     emit layoutChanged();
 }
 

@@ -1,10 +1,11 @@
 #include "ui/filetypepicture.h"
 
 namespace {
-struct TypePictures {
+struct TypePictures
+{
     const char *suffix;
-    const char *icon;      // 16 x 15, the table's name column
-    const char *picture;   // 95 x 89, the detail panel
+    const char *icon;    // 16 x 15, the table's name column
+    const char *picture; // 95 x 89, the detail panel
 };
 // A name ends with at most one of these, so the order decides nothing.
 constexpr TypePictures Types[] = {

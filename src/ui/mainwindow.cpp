@@ -9,12 +9,12 @@
 #include "base/appconstants.h"
 #include "base/appsettings.h"
 #include "base/detailtext.h"
+#include "base/downloadfileinfo.h"
+#include "base/samenameoption.h"
 #include "base/threadjoin.h"
 #include "recorder/controllerhost.h"
-#include "base/downloadfileinfo.h"
 #include "recorder/progressrelay.h"
 #include "recorder/zvcontroller.h"
-#include "base/samenameoption.h"
 #include "ui/checkboxdelegate.h"
 #include "ui/connectoffwidget.h"
 #include "ui/downloadfilemodel.h"
@@ -110,8 +110,8 @@ void MainWindow::setupForm()
     // Texts are shown as they are, never read as markup. (The labels that
     // show the recorder's names and the error lines are ElidingLabels, plain
     // by themselves.)
-    for (QLabel *label : {ui->labelStatus, ui->labelDetailDate, ui->labelDetailSize, ui->labelDetailFormat,
-                          ui->labelDetailMusicLength})
+    for (QLabel *label :
+         {ui->labelStatus, ui->labelDetailDate, ui->labelDetailSize, ui->labelDetailFormat, ui->labelDetailMusicLength})
         label->setTextFormat(Qt::PlainText);
     // Names keep their beginning and their ending when cut; the advice line
     // its beginning.

@@ -24,9 +24,8 @@ SettingDialog::SettingDialog(QWidget *parent)
     ui->radioButtonSaveRename->setText(tr("Create a new filename with \"(XXX)\" suffix"));
     ui->radioButtonSaveNoWrite->setText(tr("Leave old file, do not overwrite"));
     ui->labelVersionBox->setText(tr("\u25A0 Version Information"));
-    ui->labelVersion->setText(ApplicationName + QLatin1Char('\n')
-                              + QStringLiteral("Ver.") + ApplicationVersion + QStringLiteral(" build ")
-                              + ApplicationBuild + QLatin1Char('\n')
+    ui->labelVersion->setText(ApplicationName + QLatin1Char('\n') + QStringLiteral("Ver.") + ApplicationVersion
+                              + QStringLiteral(" build ") + ApplicationBuild + QLatin1Char('\n')
                               + tr("Copyright (C) PALVEN Corporation.") + QLatin1Char('\n')
                               + tr("All rights reserved."));
 

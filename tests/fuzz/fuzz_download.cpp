@@ -11,19 +11,20 @@
 #include <QtEndian>
 
 #include "base/downloadfileinfo.h"
-#include "protocol/zvfilelist.h"
-#include "recorder/zvdownloadqueue.h"
 #include "fuzzinputs.h"
 #include "fuzzsupport.h"
 #include "net/devicenetconnection.h"
 #include "protocol/zvcommand.h"
+#include "protocol/zvfilelist.h"
+#include "recorder/zvdownloadqueue.h"
 
 using namespace fuzz;
 
 namespace {
 
 // The checks a data packet passes, worked out from its bytes.
-struct PacketFacts {
+struct PacketFacts
+{
     bool lengthOk = false;
     bool offsetOk = false;
     bool checkOk = false;
@@ -135,8 +136,8 @@ private:
         facts.lengthField = qFromBigEndian<quint16>(packet.constData() + LENGTH_OFFSET);
         facts.lengthOk = facts.lengthField == facts.payload.size();
         facts.offsetOk = facts.offset == progress;
-        facts.checkOk = qFromBigEndian<quint16>(packet.constData() + CHECK_OFFSET)
-                        == quint16(byteSumComplement(facts.payload));
+        facts.checkOk
+            = qFromBigEndian<quint16>(packet.constData() + CHECK_OFFSET) == quint16(byteSumComplement(facts.payload));
         facts.end = qint64(facts.offset) + facts.lengthField;
         // A completed file with more targets costs a 200 ms pause: one per input.
         if (!current.isNull() && !refusing && facts.lengthOk && facts.offsetOk && facts.checkOk
@@ -173,7 +174,7 @@ private:
         check(!waiting.isEmpty() && fileList->findByIndex(waiting.first())->name == name,
               "a download of another entry than the first target", name);
         if (QFile::encodeName(name) == QFile::encodeName(finishedName))
-            finishedName = QString();   // the same file is written again
+            finishedName = QString(); // the same file is written again
         current = name;
         currentSize = qint64(size);
         progress = 0;
@@ -198,7 +199,7 @@ private:
         progress = f.end;
         accepted += f.payload;
         if (progress == currentSize) {
-            packetPhase = false;   // what follows is the next file's start
+            packetPhase = false; // what follows is the next file's start
             if (!waiting.isEmpty())
                 waiting.removeFirst();
             if (option != SaveRename) {
@@ -216,7 +217,7 @@ private:
 
     void failed(AppErrorCode code, int param, int param2)
     {
-        waiting.clear();   // every failure cancels the whole download
+        waiting.clear(); // every failure cancels the whole download
         if (!packetPhase) {
             refusing = true;
             if (code == DownloadTargetLost) {
@@ -257,19 +258,19 @@ private:
     }
 
     ScratchArea area;
-    DeviceNetConnection connection;   // never connected: requests go nowhere
+    DeviceNetConnection connection; // never connected: requests go nowhere
     ZVFileList *fileList = nullptr;
     int option = 0;
-    QString current;         // name of the file being received
+    QString current; // name of the file being received
     qint64 currentSize = 0;
     qint64 progress = 0;
     QByteArray accepted;
-    bool refusing = false;   // canceled: packets must be ignored
+    bool refusing = false; // canceled: packets must be ignored
     int pauses = 1;
-    QList<int> waiting;      // the targets as the queue should still hold them
+    QList<int> waiting; // the targets as the queue should still hold them
     const PacketFacts *inPacket = nullptr;
-    bool packetPhase = false;   // inside saveDownloadData, before the file completed
-    QString finishedName;    // completed in the last packet, to compare
+    bool packetPhase = false; // inside saveDownloadData, before the file completed
+    QString finishedName;     // completed in the last packet, to compare
     QByteArray finishedBytes;
 };
 

@@ -4,9 +4,9 @@
 // known format, error 9 with an unknown format, error 8 with any other size.
 #include <QtEndian>
 
-#include "recorder/zvcontroller.h"
 #include "fuzzsupport.h"
 #include "protocol/zvcommand.h"
+#include "recorder/zvcontroller.h"
 
 using namespace fuzz;
 
@@ -22,10 +22,9 @@ public:
                 [this](ZVFileFormat format, uint sample, uint bits, uint fs) {
                     outcomes << QList<quint32>{0xFFFF, quint32(format), sample, bits, fs};
                 });
-        connect(&controller, &ZVController::error, this,
-                [this](AppErrorCode code, int param, int param2) {
-                    outcomes << QList<quint32>{quint32(code), quint32(param), quint32(param2)};
-                });
+        connect(&controller, &ZVController::error, this, [this](AppErrorCode code, int param, int param2) {
+            outcomes << QList<quint32>{quint32(code), quint32(param), quint32(param2)};
+        });
         connect(&controller, &ZVController::networkConnected, this, [this] { connected = true; });
         controller.setSSID(peer.address());
         controller.doWork();

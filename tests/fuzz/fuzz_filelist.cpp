@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "base/downloadfileinfo.h"
-#include "protocol/zvfilelist.h"
 #include "fuzzinputs.h"
 #include "fuzzsupport.h"
 #include "protocol/zvcommand.h"
+#include "protocol/zvfilelist.h"
 
 using namespace fuzz;
 
@@ -59,8 +59,8 @@ public:
         for (int at = size - 1; at >= 0; --at) {
             const int nameStart = at + ENTRY_NAME_OFFSET;
             decodes[size_t(at)] = nameStart <= size && wholeAfter[size_t(nameStart)];
-            wholeAfter[size_t(at)] = wholeAfter[size_t(at) + 1]
-                || (isSeparator[size_t(at)] && decodes[size_t(at + separatorSize)]);
+            wholeAfter[size_t(at)]
+                = wholeAfter[size_t(at) + 1] || (isSeparator[size_t(at)] && decodes[size_t(at + separatorSize)]);
         }
     }
 

@@ -65,39 +65,42 @@ void exercise(ZVCommand *command, const QByteArray &packet, bool watchErrors)
 
     const int n = payload.size();
     const QList<int> headerIndexes{-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, INT_MAX, INT_MIN};
-    const QList<int> payloadIndexes{-1, 0, 1, n / 2, n - 4, n - 3, n - 2, n - 1, n, n + 1, INT_MAX - 1, INT_MAX, INT_MIN};
+    const QList<int> payloadIndexes{-1,    0, 1,     n / 2,       n - 4,   n - 3,  n - 2,
+                                    n - 1, n, n + 1, INT_MAX - 1, INT_MAX, INT_MIN};
     for (int width : {1, 2, 4}) {
         for (int index : headerIndexes) {
             const int before = errors;
-            const quint32 got = width == 1   ? command->headerByte(index)
-                                : width == 2 ? command->headerWord(index)
-                                             : command->headerLong(index);
+            const quint32 got = width == 1 ? command->headerByte(index)
+                : width == 2               ? command->headerWord(index)
+                                           : command->headerLong(index);
             const qint64 want = expectedRead(head, index, width);
             check(got == (want < 0 ? 0 : quint32(want)) && reported(before, want < 0), "header read",
                   QStringLiteral("width %1 index %2").arg(width).arg(index));
         }
         for (int index : payloadIndexes) {
             const int before = errors;
-            const quint32 got = width == 1   ? command->payloadByte(index)
-                                : width == 2 ? command->payloadWord(index)
-                                             : command->payloadLong(index);
+            const quint32 got = width == 1 ? command->payloadByte(index)
+                : width == 2               ? command->payloadWord(index)
+                                           : command->payloadLong(index);
             const qint64 want = expectedRead(payload, index, width);
             check(got == (want < 0 ? 0 : quint32(want)) && reported(before, want < 0), "payload read",
                   QStringLiteral("width %1 index %2 of %3").arg(width).arg(index).arg(n));
         }
     }
-    const QList<QPair<int, int>> ranges{{0, n}, {1, n - 1}, {n, 0}, {n, 1}, {-1, 2}, {0, -1}, {n / 2, n - n / 2},
-                                        {INT_MAX, 1}, {1, INT_MAX}, {INT_MAX, INT_MAX}, {INT_MIN, 2}};
+    const QList<QPair<int, int>> ranges{{0, n},      {1, n - 1},         {n, 0},       {n, 1},       {-1, 2},
+                                        {0, -1},     {n / 2, n - n / 2}, {INT_MAX, 1}, {1, INT_MAX}, {INT_MAX, INT_MAX},
+                                        {INT_MIN, 2}};
     for (const auto &range : ranges) {
         const int before = errors;
         const QString got = command->payloadString(range.first, range.second);
         const qint64 end = qint64(range.first) + range.second;
         const bool inside = range.first >= 0 && range.second >= 0 && end <= n;
-        check(got == expectedString(payload, range.first, range.second) && reported(before, !inside),
-              "payload string", QStringLiteral("offset %1 length %2 of %3").arg(range.first).arg(range.second).arg(n));
+        check(got == expectedString(payload, range.first, range.second) && reported(before, !inside), "payload string",
+              QStringLiteral("offset %1 length %2 of %3").arg(range.first).arg(range.second).arg(n));
     }
     for (int from : {-3, 0, 1, n - 1, n, n + 1}) {
-        const QByteArray pattern = payload.mid(n / 3, 2).isEmpty() ? QByteArray::fromHex("000d") : payload.mid(n / 3, 2);
+        const QByteArray pattern
+            = payload.mid(n / 3, 2).isEmpty() ? QByteArray::fromHex("000d") : payload.mid(n / 3, 2);
         const int at = command->payloadIndexOf(pattern, from);
         check(at == -1 || payload.mid(at, pattern.size()) == pattern, "pattern search found no pattern");
     }
@@ -157,7 +160,7 @@ public:
               QStringLiteral("%1 queued, %2 kept").arg(connection.commandCount()).arg(kept.size()));
         while (!connection.isCommandQueueEmpty())
             takeOldest();
-        connection.removeFirstCommand();   // on an empty queue: nothing
+        connection.removeFirstCommand(); // on an empty queue: nothing
     }
 
 private:
@@ -178,7 +181,7 @@ private:
             break;
         case DrainBySend:
             exercise(connection.firstCommand(), kept.first(), ++exercised % 2);
-            connection.sendPacket(QByteArray(HEADER_SIZE - 1, 'Z'));   // too short: not sent, queue kept
+            connection.sendPacket(QByteArray(HEADER_SIZE - 1, 'Z')); // too short: not sent, queue kept
             check(connection.commandCount() == kept.size(), "a refused send emptied the queue");
             connection.sendPacket(header(KIND_COMMAND, CODE_FILE_LIST));
             check(connection.isCommandQueueEmpty(), "a send left commands queued");
@@ -214,8 +217,8 @@ private:
     DeviceNetConnection connection;
     QTcpSocket *linkSocket = nullptr;
     FramingDrain drain = DrainEach;
-    QList<QByteArray> expected;   // framed by the model, not yet seen from the link
-    QList<QByteArray> kept;       // left in the queue, oldest first
+    QList<QByteArray> expected; // framed by the model, not yet seen from the link
+    QList<QByteArray> kept;     // left in the queue, oldest first
     int received = 0;
     int exercised = 0;
 };

@@ -9,10 +9,10 @@
 #include <QtEndian>
 
 #include "base/downloadfileinfo.h"
-#include "recorder/zvcontroller.h"
 #include "fuzzinputs.h"
 #include "fuzzsupport.h"
 #include "protocol/zvcommand.h"
+#include "recorder/zvcontroller.h"
 
 using namespace fuzz;
 
@@ -155,7 +155,7 @@ private:
     {
         sync();
         QMetaObject::invokeMethod(controller, request, Qt::BlockingQueuedConnection);
-        dirty = true;   // its signals are still on their way
+        dirty = true; // its signals are still on their way
     }
 
     // Waits until the controller handled everything sent: a record-mode
@@ -200,7 +200,8 @@ private:
                 continue;
             if (code == CODE_LIST_INVALIDATED || code == CODE_FILE_DETAIL)
                 ++longCost;
-            if (code == CODE_LIST_INVALIDATED || (code == CODE_FILE_LIST && quint8(packet.at(SEQUENCE_OFFSET)) != number))
+            if (code == CODE_LIST_INVALIDATED
+                || (code == CODE_FILE_LIST && quint8(packet.at(SEQUENCE_OFFSET)) != number))
                 number = 0;
             else if (code == CODE_FILE_LIST)
                 ++number;
@@ -213,7 +214,7 @@ private:
                 || qFromBigEndian<quint16>(packet.constData() + CHECK_OFFSET) != quint16(byteSumComplement(payload)))
                 continue;
             if (!known) {
-                ++cost;   // the file after a completed one: size unknown here
+                ++cost; // the file after a completed one: size unknown here
             } else if (offset == at && offset + qint64(length) <= currentSize) {
                 at = offset + length;
                 if (at == currentSize && currentSize > 0) {
@@ -286,12 +287,12 @@ private:
     bool dirty = true;
     int modeSignals = 0;
     int statusSent = 0;
-    quint8 sequence = 0;     // the listing packet number the controller expects
-    QString current;         // the file being received, as last announced
+    quint8 sequence = 0; // the listing packet number the controller expects
+    QString current;     // the file being received, as last announced
     qint64 currentSize = 0;
     qint64 progress = 0;
-    int pauses = 1;          // completed files with more to come: 200 ms each
-    int longPauses = 0;      // 0x12 and 0x21: 1 s each
+    int pauses = 1;     // completed files with more to come: 200 ms each
+    int longPauses = 0; // 0x12 and 0x21: 1 s each
 };
 
 } // namespace

@@ -33,10 +33,10 @@ constexpr quint8 ListNoMutex = 0x04;
 //   [same-size mask] [target count] [target row] * count, then operations
 //   until the end: [op] ... with op % 8:
 enum DownloadOp : quint8 {
-    DownloadData = 0,    // 0..4: data packet (DataFields)
-    DownloadStart = 5,   // startDownload()
-    DownloadCancel = 6,  // cancel()
-    DownloadRaw = 7,     // [u16 size] [packet bytes], parsed as they are
+    DownloadData = 0,   // 0..4: data packet (DataFields)
+    DownloadStart = 5,  // startDownload()
+    DownloadCancel = 6, // cancel()
+    DownloadRaw = 7,    // [u16 size] [packet bytes], parsed as they are
 };
 //   A target row byte of 0xFF is followed by a raw u16 entry index.
 constexpr quint8 RawTargetIndex = 0xFF;
@@ -52,21 +52,21 @@ constexpr quint8 DataOwnLength = 0x04;
 // fuzz_session: operations until the end, [op] ... with op % 15, except
 // that the op byte 0xFF alone gives a pause notice:
 enum SessionOp : quint8 {
-    SessionListing = 0,      // [own sequence flag] [sequence if flag & 1] [u16 total] [u16 size] [payload]
-    SessionData = 1,         // DataFields
-    SessionDetail = 2,       // [u16 size] [payload] as code 0x23
-    SessionStatus = 3,       // [u16 item] [u16 value]
-    SessionCanceled = 4,     // code 0x31
-    SessionRaw = 5,          // [u16 size] [bytes], then zeros up to a packet boundary
-    SessionOtherCode = 6,    // [code] [u16 size] [payload]; 0x12 and 0x21 become 0x7E
-    SessionReadList = 7,     // getFileCount and getFileInfo of every row and one beyond
-    SessionSetTargets = 8,   // [count] [row] * count (0xFF: raw u16 index follows)
-    SessionSetOption = 9,    // [same-name option % 4]
-    SessionDownload = 10,    // requestDownloadFiles
-    SessionCancel = 11,      // cancelDownload
-    SessionRelist = 12,      // requestNewFileList
-    SessionRequest = 13,     // [which % 3: detail, move folder, record mode] [u16 index]
-    SessionBarrier = 14,     // wait until the controller handled everything sent
+    SessionListing = 0,    // [own sequence flag] [sequence if flag & 1] [u16 total] [u16 size] [payload]
+    SessionData = 1,       // DataFields
+    SessionDetail = 2,     // [u16 size] [payload] as code 0x23
+    SessionStatus = 3,     // [u16 item] [u16 value]
+    SessionCanceled = 4,   // code 0x31
+    SessionRaw = 5,        // [u16 size] [bytes], then zeros up to a packet boundary
+    SessionOtherCode = 6,  // [code] [u16 size] [payload]; 0x12 and 0x21 become 0x7E
+    SessionReadList = 7,   // getFileCount and getFileInfo of every row and one beyond
+    SessionSetTargets = 8, // [count] [row] * count (0xFF: raw u16 index follows)
+    SessionSetOption = 9,  // [same-name option % 4]
+    SessionDownload = 10,  // requestDownloadFiles
+    SessionCancel = 11,    // cancelDownload
+    SessionRelist = 12,    // requestNewFileList
+    SessionRequest = 13,   // [which % 3: detail, move folder, record mode] [u16 index]
+    SessionBarrier = 14,   // wait until the controller handled everything sent
 };
 // [which: even 0x12, odd 0x21]. The controller sleeps 1 s on either, so a
 // 0x12 or 0x21 packet (from any op) is sent only in inputs whose hash lets
@@ -76,7 +76,7 @@ enum SessionOp : quint8 {
 constexpr quint8 SessionPauseNotice = 0xFF;
 inline bool sessionLongPauseAllowed(const unsigned char *data, size_t size)
 {
-    quint32 hash = 2166136261u;   // FNV-1a
+    quint32 hash = 2166136261u; // FNV-1a
     for (size_t i = 0; i < size; ++i)
         hash = (hash ^ data[i]) * 16777619u;
     return hash % 16 == 0;

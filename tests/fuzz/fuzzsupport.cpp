@@ -16,8 +16,8 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 
-#include "recorder/zvcontroller.h"
 #include "protocol/zvcommand.h"
+#include "recorder/zvcontroller.h"
 
 namespace fuzz {
 
@@ -219,8 +219,8 @@ void LoopbackPeer::waitTaken(QTcpSocket *reader)
     clock.start();
     for (;;) {
         socket->flush();
-        if (socket->bytesToWrite() == 0 && socketQueue(socket, SIOCOUTQNSD) == 0
-            && socketQueue(reader, FIONREAD) == 0 && reader->bytesAvailable() == 0)
+        if (socket->bytesToWrite() == 0 && socketQueue(socket, SIOCOUTQNSD) == 0 && socketQueue(reader, FIONREAD) == 0
+            && reader->bytesAvailable() == 0)
             return;
         if (clock.elapsed() > 10000)
             fail("hang: the program's socket does not take the bytes");

@@ -42,13 +42,17 @@ void waitFor(const std::function<bool()> &done, const char *what, int timeoutMs 
 class Reader
 {
 public:
-    Reader(const uint8_t *data, size_t size) : p(data), left(size) {}
+    Reader(const uint8_t *data, size_t size)
+        : p(data)
+        , left(size)
+    {
+    }
     bool atEnd() const { return left == 0; }
     size_t remaining() const { return left; }
     quint8 u8();
     quint16 u16();
     quint32 u32();
-    QByteArray bytes(size_t count);   // at most what is left
+    QByteArray bytes(size_t count); // at most what is left
     QByteArray rest() { return bytes(left); }
 
 private:
@@ -57,8 +61,7 @@ private:
 };
 
 // Packet builders in the recorder's layout (big-endian fields).
-QByteArray header(quint8 kind, quint8 code, quint8 sequence = 0, quint32 at6 = 0, quint16 at10 = 0,
-                  quint16 length = 0);
+QByteArray header(quint8 kind, quint8 code, quint8 sequence = 0, quint32 at6 = 0, quint16 at10 = 0, quint16 length = 0);
 QByteArray commandPacket(quint8 code, const QByteArray &payload, quint8 sequence = 0, quint16 count = 0);
 QByteArray statusPacket(quint16 item, quint16 value);
 QByteArray dataPacket(quint32 offset, quint16 check, quint16 length, const QByteArray &payload);

@@ -65,7 +65,8 @@ int main(int argc, char **argv)
         const auto start = std::chrono::steady_clock::now();
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
         const auto spent = std::chrono::steady_clock::now() - start;
-        std::printf(" %lld ms\n", static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(spent).count()));
+        std::printf(" %lld ms\n",
+                    static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(spent).count()));
     }
     std::printf("%zu inputs replayed, none failed\n", inputs.size());
     std::fflush(stdout);

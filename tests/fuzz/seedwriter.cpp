@@ -15,12 +15,12 @@
 #include <cstdio>
 
 #include "base/downloadfileinfo.h"
-#include "protocol/zvfilelist.h"
 #include "base/samenameoption.h"
 #include "fuzzinputs.h"
 #include "fuzzsupport.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
+#include "protocol/zvfilelist.h"
 #include "sim/recordersimulator.h"
 
 using namespace fuzz;
@@ -30,10 +30,18 @@ namespace {
 class Writer
 {
 public:
-    Writer &u8(int v) { out.append(char(v)); return *this; }
+    Writer &u8(int v)
+    {
+        out.append(char(v));
+        return *this;
+    }
     Writer &u16(int v) { return u8(v >> 8).u8(v); }
     Writer &u32(quint32 v) { return u16(int(v >> 16)).u16(int(v & 0xFFFF)); }
-    Writer &bytes(const QByteArray &b) { out.append(b); return *this; }
+    Writer &bytes(const QByteArray &b)
+    {
+        out.append(b);
+        return *this;
+    }
     Writer &sized(const QByteArray &b) { return u16(b.size()).bytes(b); }
     QByteArray out;
 };
@@ -47,7 +55,8 @@ QByteArray joined(const QList<QByteArray> &pieces)
 }
 
 // The packets of one listing, with the rows and indexes of its names.
-struct Listing {
+struct Listing
+{
     QList<QByteArray> packets;
     QByteArray payload() const
     {
@@ -153,7 +162,10 @@ public:
 class Corpus
 {
 public:
-    explicit Corpus(const QString &root) : root(root) {}
+    explicit Corpus(const QString &root)
+        : root(root)
+    {
+    }
     void add(const char *target, const char *name, const QByteArray &bytes)
     {
         const QString folder = root + QLatin1Char('/') + QLatin1String(target);
@@ -170,7 +182,7 @@ QByteArray listingSeed(const Listing &listing, quint8 flags = 0, const QByteArra
 {
     QList<QByteArray> payloads = listing.payloads();
     while (payloads.size() > 4)
-        payloads[payloads.size() - 2] += payloads.takeLast();   // whole entries: joining keeps them whole
+        payloads[payloads.size() - 2] += payloads.takeLast(); // whole entries: joining keeps them whole
     Writer w;
     w.u8(flags | (payloads.size() - 1) << 3);
     if ((flags & 3) == ListOwnSeparator)
@@ -281,9 +293,10 @@ int main(int argc, char **argv)
           "the simulator answered otherwise than expected");
 
     // fuzz_framing: [plan][chunk sizes][stream]
-    const auto framing = [&corpus](const char *name, FramingDrain drain, const QByteArray &sizes, const QByteArray &stream) {
-        corpus.add("framing", name, Writer().u8(drain | sizes.size() << 2).bytes(sizes).bytes(stream).out);
-    };
+    const auto framing
+        = [&corpus](const char *name, FramingDrain drain, const QByteArray &sizes, const QByteArray &stream) {
+              corpus.add("framing", name, Writer().u8(drain | sizes.size() << 2).bytes(sizes).bytes(stream).out);
+          };
     const QByteArray rootStream = joined(rootList.packets);
     QByteArray badMagic = rootStream;
     badMagic[rootList.packets.first().size() + 1] = 'X';
@@ -304,7 +317,8 @@ int main(int argc, char **argv)
     corpus.add("filelist", "root", listingSeed(rootList));
     corpus.add("filelist", "root-no-mutex", listingSeed(rootList, ListNoMutex));
     corpus.add("filelist", "root-own-separator", listingSeed(rootList, ListOwnSeparator, QByteArray::fromHex("000d")));
-    corpus.add("filelist", "root-one-byte-separator", listingSeed(rootList, ListOwnSeparator | ListNoMutex, QByteArray(1, 0)));
+    corpus.add("filelist", "root-one-byte-separator",
+               listingSeed(rootList, ListOwnSeparator | ListNoMutex, QByteArray(1, 0)));
     corpus.add("filelist", "mtr", listingSeed(mtrList));
     corpus.add("filelist", "umlaut", listingSeed(umlautList));
     corpus.add("filelist", "japanese", listingSeed(japaneseList));
@@ -376,7 +390,8 @@ int main(int argc, char **argv)
     // fuzz_session: a script of recorder packets and window calls
     const auto session = [&corpus](const char *name, Writer &w, bool notice = false) {
         // A seed with a 0x12 or 0x21 is padded until its hash lets the pause through.
-        while (notice && !sessionLongPauseAllowed(reinterpret_cast<const uchar *>(w.out.constData()), size_t(w.out.size())))
+        while (notice
+               && !sessionLongPauseAllowed(reinterpret_cast<const uchar *>(w.out.constData()), size_t(w.out.size())))
             w.u8(SessionBarrier);
         corpus.add("session", name, w.out);
     };

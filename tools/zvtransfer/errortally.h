@@ -14,7 +14,8 @@ class ErrorTally
 public:
     static constexpr int MaxDistinct = 32;
 
-    struct Item {
+    struct Item
+    {
         AppErrorCode code = NetworkSocketError;
         int param1 = 0;
         int param2 = 0;

@@ -113,13 +113,20 @@ void RecorderSession::noteError(AppErrorCode code, int param1, int param2)
 QString RecorderSession::socketErrorText(int error)
 {
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError: return QStringLiteral("connection refused");
-    case QAbstractSocket::RemoteHostClosedError: return QStringLiteral("the recorder closed the connection");
-    case QAbstractSocket::HostNotFoundError: return QStringLiteral("no such host name");
-    case QAbstractSocket::SocketAccessError: return QStringLiteral("permission denied");
-    case QAbstractSocket::SocketTimeoutError: return QStringLiteral("timed out");
-    case QAbstractSocket::NetworkError: return QStringLiteral("network unreachable");
-    default: return QStringLiteral("socket error %1").arg(error);
+    case QAbstractSocket::ConnectionRefusedError:
+        return QStringLiteral("connection refused");
+    case QAbstractSocket::RemoteHostClosedError:
+        return QStringLiteral("the recorder closed the connection");
+    case QAbstractSocket::HostNotFoundError:
+        return QStringLiteral("no such host name");
+    case QAbstractSocket::SocketAccessError:
+        return QStringLiteral("permission denied");
+    case QAbstractSocket::SocketTimeoutError:
+        return QStringLiteral("timed out");
+    case QAbstractSocket::NetworkError:
+        return QStringLiteral("network unreachable");
+    default:
+        return QStringLiteral("socket error %1").arg(error);
     }
 }
 
@@ -193,8 +200,10 @@ RecorderSession::OpenResult RecorderSession::open(const QString &host)
         }
         if (found.error() != QHostInfo::NoError || found.addresses().isEmpty()) {
             failure = QStringLiteral("cannot reach %1: %2")
-                          .arg(target, found.error() == QHostInfo::HostNotFound ? socketErrorText(QAbstractSocket::HostNotFoundError)
-                                                                                : found.errorString());
+                          .arg(target,
+                               found.error() == QHostInfo::HostNotFound
+                                   ? socketErrorText(QAbstractSocket::HostNotFoundError)
+                                   : found.errorString());
             return OpenResult::Unreachable;
         }
     }
@@ -279,8 +288,10 @@ void RecorderSession::setMinimumRate(qint64 bytesPerSecond, int windowMs)
 }
 
 // One download run's state, shared by the steps below.
-struct RecorderSession::Run {
-    struct Sample {
+struct RecorderSession::Run
+{
+    struct Sample
+    {
         qint64 at;
         qint64 bytes;
     };
@@ -411,9 +422,11 @@ void RecorderSession::cancelAndConfirm(Run &run)
     confirm.start();
     QElapsedTimer bound;
     bound.start();
-    waitUntil([&] {
-        return run.cancels > before
-            || confirm.elapsed() > (saved ? InterruptConfirmTimeoutMs : CancelConfirmTimeoutMs);
-    }, bound);
+    waitUntil(
+        [&] {
+            return run.cancels > before
+                || confirm.elapsed() > (saved ? InterruptConfirmTimeoutMs : CancelConfirmTimeoutMs);
+        },
+        bound);
     signalNumber = saved;
 }

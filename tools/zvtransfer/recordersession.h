@@ -9,9 +9,9 @@
 
 #include "base/apperrorcode.h"
 #include "base/downloadfileinfo.h"
+#include "base/samenameoption.h"
 #include "base/zvfileformat.h"
 #include "base/zvrecordmode.h"
-#include "base/samenameoption.h"
 #include "errortally.h"
 
 class ControllerHost;
@@ -26,21 +26,24 @@ class RecorderSession : public QObject
 {
     Q_OBJECT
 public:
-    struct Entry {
+    struct Entry
+    {
         bool isFolder = false;
         QString name;
         QDateTime dateTime;
         qint64 size = 0;
         int index = 0;
     };
-    struct Detail {
+    struct Detail
+    {
         ZVFileFormat format = FormatWAV;
         uint sampleRate = 0;
         uint bits = 0;
         uint samples = 0;
     };
     // What one download run reports, file by file.
-    struct DownloadObserver {
+    struct DownloadObserver
+    {
         std::function<void(const QString &name, qulonglong size)> started;
         std::function<void(qulonglong bytes)> progress;
         std::function<void(const QString &name)> skipped;
@@ -68,11 +71,11 @@ public:
     void setMinimumRate(qint64 bytesPerSecond, int windowMs = DefaultRateWindowMs);
 
     enum class DownloadEnd {
-        Finished,     // the engine went through every target
-        Failed,       // an error ended it (and the engine cancelled)
-        Lost,         // the link broke, or nothing came for the answer timeout
-        TooSlow,      // below the minimum rate; cancelled
-        Interrupted,  // a signal came; cancelled
+        Finished,    // the engine went through every target
+        Failed,      // an error ended it (and the engine cancelled)
+        Lost,        // the link broke, or nothing came for the answer timeout
+        TooSlow,     // below the minimum rate; cancelled
+        Interrupted, // a signal came; cancelled
     };
     DownloadEnd download(const QString &directory, const QList<int> &indexes, SameNameOption rule,
                          const DownloadObserver &observer);
@@ -126,7 +129,7 @@ private:
     ErrorTally::Item endingError;
     bool connected = false;
     bool opening = false;
-    int connectError = -1;      // socket error while opening
+    int connectError = -1; // socket error while opening
     int listings = 0;
     int details = 0;
     int detailErrors = 0;
