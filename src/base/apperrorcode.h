@@ -28,4 +28,22 @@ enum AppErrorCode {
 };
 Q_DECLARE_METATYPE(AppErrorCode)
 
+// Errors after which the download queue gives up the download and cancels it.
+inline bool endsDownload(AppErrorCode code)
+{
+    switch (code) {
+    case DownloadFileNotOpen:
+    case DownloadPacketLengthError:
+    case DownloadIllegalOffset:
+    case DownloadPacketCrcError:
+    case DownloadIllegalFileName:
+    case DownloadSizeExceeded:
+    case DownloadFileWriteError:
+    case DownloadNoSpace:
+        return true;
+    default:
+        return false;
+    }
+}
+
 #endif // APPERRORCODE_H

@@ -33,24 +33,6 @@ const QString DownloadIconPressed = QStringLiteral(":/images/resource/ZV_05_01_3
 const QString ReturnIconNormal = QStringLiteral(":/images/resource/ZV_02_02_2.png");
 const QString ReturnIconPressed = QStringLiteral(":/images/resource/ZV_02_02_3.png");
 
-// Errors after which the download queue gives up the download and cancels it.
-bool endsDownload(AppErrorCode code)
-{
-    switch (code) {
-    case DownloadFileNotOpen:
-    case DownloadPacketLengthError:
-    case DownloadIllegalOffset:
-    case DownloadPacketCrcError:
-    case DownloadIllegalFileName:
-    case DownloadSizeExceeded:
-    case DownloadFileWriteError:
-    case DownloadNoSpace:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool isDetailError(AppErrorCode code)
 {
     return code == FileDetailIllegalPacketSize || code == FileDetailUnknownFileFormat;

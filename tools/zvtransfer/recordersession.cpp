@@ -72,23 +72,6 @@ void RecorderSession::interrupt(int signal)
         signalNumber = signal;
 }
 
-bool RecorderSession::endsDownload(AppErrorCode code)
-{
-    switch (code) {
-    case DownloadFileNotOpen:
-    case DownloadPacketLengthError:
-    case DownloadIllegalOffset:
-    case DownloadPacketCrcError:
-    case DownloadIllegalFileName:
-    case DownloadSizeExceeded:
-    case DownloadFileWriteError:
-    case DownloadNoSpace:
-        return true;
-    default:
-        return false;
-    }
-}
-
 void RecorderSession::noteError(AppErrorCode code, int param1, int param2)
 {
     if (code == NetworkSocketError) {

@@ -118,7 +118,6 @@ private:
     void cancelAndConfirm(Run &run);
     void readListing();
     void noteError(AppErrorCode code, int param1, int param2);
-    static bool endsDownload(AppErrorCode code);
     static QString socketErrorText(int error);
 
     const int answerTimeoutMs;
