@@ -781,6 +781,26 @@ QImage render(const Picture &picture)
     return image.convertToFormat(QImage::Format_ARGB32);
 }
 
+// The application icon for desktop menus: <folder>/hicolor/NxN/apps/<id>.png
+// at every size the icon theme lists, each drawn at its size (not scaled down
+// from a large one) so the small ones stay crisp.
+bool drawThemeIcons(const QString &folder, QTextStream &out, QTextStream &err)
+{
+    const QString iconName = QStringLiteral("org.zvtransfer.ZVFileTransfer.png");
+    for (int side : {16, 24, 32, 48, 64, 128, 256}) {
+        const QString sizeName = QStringLiteral("%1x%1").arg(side);
+        const QString dir = folder + QStringLiteral("/hicolor/") + sizeName + QStringLiteral("/apps");
+        const QString path = dir + QLatin1Char('/') + iconName;
+        const QImage image = render({iconName, QSize(side, side), drawAppIcon});
+        if (!QDir().mkpath(dir) || !image.save(path, "PNG")) {
+            err << "zv-draw-pictures: cannot write " << path << "\n";
+            return false;
+        }
+        out << "hicolor/" << sizeName << "/apps/" << iconName << "\n";
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -811,6 +831,10 @@ int main(int argc, char *argv[])
         err << "zv-draw-pictures: cannot create " << outDir << "\n";
         return 1;
     }
+
+    // Beside the output folder: resources/icons/hicolor/... for resources/images.
+    if (!drawThemeIcons(QDir::cleanPath(QDir(outDir).absoluteFilePath(QStringLiteral("../icons"))), out, err))
+        return 1;
 
     const QDir dir(outDir);
     for (const Picture &picture : allPictures()) {
