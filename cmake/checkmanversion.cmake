@@ -1,6 +1,11 @@
-# Run as a test: cmake -DVERSION=x.yy -DDOCS=dir -P checkmanversion.cmake
-# Fails when the title line of a manual page in DOCS names another version
-# than the project's.
+# Run as a test: cmake -DVERSION=x.yy -DDOCS=dir [-DPAGES=a.1;b.1] -P checkmanversion.cmake
+# Fails when a page named in PAGES is missing from DOCS, or when the title
+# line of a manual page in DOCS names another version than the project's.
+foreach(name IN LISTS PAGES)
+    if(NOT EXISTS "${DOCS}/${name}")
+        message(FATAL_ERROR "${DOCS}/${name}: missing (every installed program has a manual page)")
+    endif()
+endforeach()
 file(GLOB pages "${DOCS}/*.[1-8]")
 if(NOT pages)
     message(FATAL_ERROR "no manual page in ${DOCS}")

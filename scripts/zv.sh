@@ -25,6 +25,7 @@ packages=(
 cmake_args=()
 if [ "$action" = test ]; then
     cmake_args+=(-DZV_BUILD_BENCH=ON -DZV_BUILD_PICTURE_TOOL=ON)
+    packages+=(dpkg-dev file desktop-file-utils appstream lintian) # the package check
     if [ -n "${CI:-}" ]; then
         packages+=(clang-format-14)
         cmake_args+=(-DZV_WERROR=ON)
