@@ -122,8 +122,8 @@ void tst_Translation::textsInBothLanguages_data()
                                     << "2 files completed.";
     QTest::addRow("files-started") << " 1 / 3 Dateien"
                                    << " 1 / 3 files";
-    QTest::addRow("lost-one") << "1 Datei nicht heruntergeladen.(" + lostCode + ")"
-                              << "1 files not downloaded.(" + lostCode + ")";
+    QTest::addRow("lost-one") << QString("1 Datei nicht heruntergeladen.(" + lostCode + ")")
+                              << QString("1 files not downloaded.(" + lostCode + ")");
     QTest::addRow("name-with-percent") << "A%2%1.WAV - 5 Byte"
                                        << "A%2%1.WAV - 5 bytes";
     QTest::addRow("bytes") << "1024 / 4096 Byte heruntergeladen"
