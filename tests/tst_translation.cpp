@@ -38,6 +38,15 @@ QString dialogText(const char *name)
     return dialog.findChild<QWidget *>(QLatin1String(name))->property("text").toString();
 }
 
+// Pictures of the German window for a look by eye, in screenshots/ beside
+// this executable.
+void shoot(QWidget *widget, const QString &name)
+{
+    const QDir output(QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots"));
+    QVERIFY(output.mkpath(QStringLiteral(".")));
+    QVERIFY(widget->grab().save(output.filePath(name + QStringLiteral(".png"))));
+}
+
 // The texts the rows below compare, each as the window makes it.
 QString produce(const QString &key)
 {
@@ -191,6 +200,11 @@ void tst_Translation::germanWindowAgainstTheRecorder()
     QCOMPARE(text("labelDetailSize"), German.toString(size) + QStringLiteral(" Byte"));
     QTRY_VERIFY_WITH_TIMEOUT(!text("labelDetailFormat").isEmpty() && text("labelStatus").isEmpty(), ExchangeTimeoutMs);
     QVERIFY(text("labelDetailFormat").startsWith(QStringLiteral("WAV  ")));
+    shoot(&window, QStringLiteral("german-window"));
+    SettingDialog settings(&window);
+    settings.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&settings));
+    shoot(&settings, QStringLiteral("german-settings"));
 
     // Qt's own buttons speak German too where Qt's translation is installed.
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
