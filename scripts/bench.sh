@@ -35,6 +35,7 @@ export QT_LOGGING_RULES="zv.*.debug=false"
 # shellcheck source=aptinstall.sh
 source "$root/scripts/aptinstall.sh"
 install_missing build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools \
+    qttools5-dev qttools5-dev-tools \
     fonts-dejavu-core nginx curl python3 diffutils
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 

@@ -18,7 +18,7 @@ targets=(framing filelist filedetail download session)
 action=${1:-build}
 shift || true
 
-packages=(clang libclang-rt-14-dev cmake ninja-build qtbase5-dev qtbase5-dev-tools)
+packages=(clang libclang-rt-14-dev cmake ninja-build qtbase5-dev qtbase5-dev-tools qttools5-dev qttools5-dev-tools)
 
 # shellcheck source=aptinstall.sh
 source "$here/aptinstall.sh"

@@ -7,13 +7,14 @@
 
 #include "base/downloadfileinfo.h"
 #include "ui/filetypepicture.h"
+#include "ui/translationloader.h"
 
 namespace {
-const QString HeaderTexts[DownloadFileModel::ColumnCount] = {
-    QString(),
-    QStringLiteral("Name"),
-    QStringLiteral("Date"),
-    QStringLiteral("Size"),
+const char *const HeaderTexts[DownloadFileModel::ColumnCount] = {
+    "",
+    QT_TRANSLATE_NOOP("DownloadFileModel", "Name"),
+    QT_TRANSLATE_NOOP("DownloadFileModel", "Date"),
+    QT_TRANSLATE_NOOP("DownloadFileModel", "Size"),
 };
 constexpr int HeaderWidths[DownloadFileModel::ColumnCount] = {32, 300, 140, 100};
 constexpr int HeaderHeight = 24;
@@ -84,8 +85,8 @@ QString DownloadFileModel::sizeText(qint64 size)
         return QStringLiteral("0");
     const qint64 kib = size / BytesPerKiB;
     if (kib == 0)
-        return QStringLiteral("1 KB");
-    return QLocale(QLocale::English, QLocale::AnyCountry).toString(kib) + QStringLiteral(" KB");
+        return tr("%1 KB").arg(1);
+    return tr("%1 KB").arg(TranslationLoader::sizeLocale().toString(kib));
 }
 
 QVariant DownloadFileModel::data(const QModelIndex &index, int role) const
@@ -131,7 +132,7 @@ QVariant DownloadFileModel::headerData(int section, Qt::Orientation orientation,
     if (role == Qt::SizeHintRole)
         return QSize(HeaderWidths[section], HeaderHeight);
     if (role == Qt::DisplayRole && orientation == Qt::Horizontal)
-        return HeaderTexts[section];
+        return section == ColumnCheck ? QString() : tr(HeaderTexts[section]);
     return QVariant();
 }
 

@@ -21,6 +21,7 @@
 #include "ui/filetypepicture.h"
 #include "ui/progresstext.h"
 #include "ui/settingdialog.h"
+#include "ui/translationloader.h"
 #include "ui_mainwindow.h"
 
 const QString MainWindow::MusicMtrModelPrefix = QStringLiteral("ZV-61KT");
@@ -263,7 +264,7 @@ void MainWindow::networkConnected()
     listingAwaited = true;
     standbyState();
     ui->labelTarget->setText(settings->getSSID());
-    ui->labelInfo->setText(QStringLiteral("Standby."));
+    ui->labelInfo->setText(tr("Standby."));
     uiTimer->start();
 }
 
@@ -335,7 +336,8 @@ void MainWindow::discardFileList()
 
 void MainWindow::getFileDetailFinished(ZVFileFormat format, uint sampleRate, uint bitrate, uint fs)
 {
-    ui->labelDetailFormat->setText(DetailText::formatText(format, sampleRate, bitrate));
+    const bool known = format == FormatMP3 || format == FormatWAV || format == FormatBWF;
+    ui->labelDetailFormat->setText(known ? DetailText::formatText(format, sampleRate, bitrate) : tr("unknown"));
     ui->labelDetailMusicLength->setText(DetailText::lengthText(fs, sampleRate));
     detailAwaited = false;
     standbyState();
@@ -498,7 +500,7 @@ void MainWindow::on_filelistTableView_clicked(QModelIndex index)
     ui->labelDetailName->setText(name);
     ui->labelTypeIcon->setPixmap(FileTypePicture::detailPicture(name));
     ui->labelDetailDate->setText(DetailText::dateText(model->fileDateTime(index)));
-    ui->labelDetailSize->setText(DetailText::sizeText(model->fileSize(index)));
+    ui->labelDetailSize->setText(tr("%1 bytes").arg(TranslationLoader::sizeLocale().toString(model->fileSize(index))));
     ui->labelDetailFormat->setText(QString());
     ui->labelDetailMusicLength->setText(QString());
     emit requestFileDetail(model->fileIndex(index));

@@ -11,17 +11,18 @@ QString codeText(AppErrorCode code, int param1, int param2)
 
 QString ProgressText::filesText(int filesStarted, int fileCount)
 {
-    return QStringLiteral(" %1 / %2 files").arg(filesStarted).arg(fileCount);
+    return tr(" %1 / %n files", nullptr, fileCount).arg(filesStarted);
 }
 
 QString ProgressText::fileText(const QString &name, qulonglong size)
 {
-    return name + QStringLiteral(" - ") + QString::number(size) + QStringLiteral(" bytes");
+    // One pass over both: a "%2" inside the name stays as it is.
+    return tr("%1 - %2 bytes").arg(name, QString::number(size));
 }
 
 QString ProgressText::bytesText(quint64 done, quint64 total)
 {
-    return QStringLiteral("download %1 / %2").arg(done).arg(total);
+    return tr("download %1 / %2").arg(QString::number(done), QString::number(total));
 }
 
 int ProgressText::barValue(quint64 done, quint64 total, int scale)
@@ -33,12 +34,12 @@ int ProgressText::barValue(quint64 done, quint64 total, int scale)
 
 QString ProgressText::completedText(int fileCount, int targetsLost)
 {
-    return QString::number(qMax(0, fileCount - targetsLost)) + tr(" files completed.");
+    return tr("%n files completed.", nullptr, qMax(0, fileCount - targetsLost));
 }
 
 QString ProgressText::lostText(int targetsLost)
 {
-    return QString::number(targetsLost) + tr(" files not downloaded.") + codeText(DownloadTargetLost, targetsLost, 0);
+    return tr("%n files not downloaded.", nullptr, targetsLost) + codeText(DownloadTargetLost, targetsLost, 0);
 }
 
 QString ProgressText::errorText(AppErrorCode code, int param1, int param2)

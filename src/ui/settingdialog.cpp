@@ -24,10 +24,9 @@ SettingDialog::SettingDialog(QWidget *parent)
     ui->radioButtonSaveRename->setText(tr("Create a new filename with \"(XXX)\" suffix"));
     ui->radioButtonSaveNoWrite->setText(tr("Leave old file, do not overwrite"));
     ui->labelVersionBox->setText(tr("\u25A0 Version Information"));
-    ui->labelVersion->setText(ApplicationName + QLatin1Char('\n') + QStringLiteral("Ver.") + ApplicationVersion
-                              + QStringLiteral(" build ") + ApplicationBuild + QLatin1Char('\n')
-                              + tr("Copyright (C) PALVEN Corporation.") + QLatin1Char('\n')
-                              + tr("All rights reserved."));
+    ui->labelVersion->setText(
+        ApplicationName + QLatin1Char('\n') + tr("Ver.%1 build %2").arg(ApplicationVersion, ApplicationBuild)
+        + QLatin1Char('\n') + tr("Copyright (C) PALVEN Corporation.") + QLatin1Char('\n') + tr("All rights reserved."));
 
     setSameFileOption(SaveNewer);
 }
