@@ -20,7 +20,7 @@ shift || true
 packages=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
-    fonts-dejavu-core xvfb xauth x11-utils imagemagick
+    fonts-dejavu-core fonts-ipafont-gothic xvfb xauth x11-utils imagemagick
 )
 cmake_args=()
 if [ "$action" = test ]; then
