@@ -25,14 +25,6 @@ QPixmap HiDpiPicture::pixmap(const QString &path, qreal ratio)
     return QPixmap(path);
 }
 
-QIcon HiDpiPicture::icon(std::initializer_list<IconFile> files)
-{
-    QIcon icon;
-    for (const IconFile &file : files)
-        icon.addPixmap(pixmap(file.path), file.mode, file.state);
-    return icon;
-}
-
 QString HiDpiPicture::doubleSizePath(const QString &path)
 {
     const int dot = path.lastIndexOf(QLatin1Char('.'));

@@ -36,15 +36,6 @@ const QString DownloadIconNormal = QStringLiteral(":/images/resource/ZV_05_01_2.
 const QString DownloadIconPressed = QStringLiteral(":/images/resource/ZV_05_01_3.png");
 const QString ReturnIconNormal = QStringLiteral(":/images/resource/ZV_02_02_2.png");
 const QString ReturnIconPressed = QStringLiteral(":/images/resource/ZV_02_02_3.png");
-const QString ReturnIconDisabled = QStringLiteral(":/images/resource/ZV_02_02_1.png");
-const QString DownloadIconDisabled = QStringLiteral(":/images/resource/ZV_05_01_1.png");
-const QString SettingIconDisabled = QStringLiteral(":/images/resource/ZV_05_02_1.png");
-const QString CancelIconNormal = QStringLiteral(":/images/resource/ZV_04_01_1.png");
-const QString CancelIconOn = QStringLiteral(":/images/resource/ZV_04_01_2.png");
-const QString MusicIconOff = QStringLiteral(":/images/resource/ZV_02_03_2_1.png");
-const QString MusicIconOn = QStringLiteral(":/images/resource/ZV_02_03_5_1.png");
-const QString MtrIconOff = QStringLiteral(":/images/resource/ZV_02_03_2_2.png");
-const QString MtrIconOn = QStringLiteral(":/images/resource/ZV_02_03_6_2.png");
 const QString LogoPicture = QStringLiteral(":/images/resource/ZV_01_logo.png");
 
 bool isDetailError(AppErrorCode code)
@@ -116,37 +107,6 @@ void MainWindow::setupForm()
     // its beginning.
     ui->labelDetail->setElideMode(Qt::ElideRight);
     ui->label_2->setPixmap(HiDpiPicture::pixmap(LogoPicture));
-    setButtonIcons();
-}
-
-// The form's pictures again, each as one file drawn for the screen: an icon
-// made from the form's file names would, where both sizes exist, pick the
-// larger picture on a 1x screen too for the cancel and Music/MTR buttons
-// (their icon size exceeds the picture) and scale it down.
-void MainWindow::setButtonIcons()
-{
-    using Icon = HiDpiPicture;
-    ui->cancelButton->setIcon(
-        Icon::icon({{CancelIconNormal, QIcon::Normal, QIcon::Off}, {CancelIconOn, QIcon::Normal, QIcon::On}}));
-    ui->downloadButton->setIcon(Icon::icon({{DownloadIconNormal, QIcon::Normal, QIcon::Off},
-                                            {DownloadIconPressed, QIcon::Normal, QIcon::On},
-                                            {DownloadIconDisabled, QIcon::Disabled, QIcon::Off}}));
-    ui->settingButton->setIcon(Icon::icon({{SettingIconNormal, QIcon::Normal, QIcon::Off},
-                                           {SettingIconPressed, QIcon::Normal, QIcon::On},
-                                           {SettingIconDisabled, QIcon::Disabled, QIcon::Off},
-                                           {SettingIconNormal, QIcon::Active, QIcon::Off},
-                                           {SettingIconPressed, QIcon::Active, QIcon::On}}));
-    ui->pushButtonReturn->setIcon(Icon::icon({{ReturnIconNormal, QIcon::Normal, QIcon::Off},
-                                              {ReturnIconPressed, QIcon::Normal, QIcon::On},
-                                              {ReturnIconDisabled, QIcon::Disabled, QIcon::Off}}));
-    ui->pushButtonMusic->setIcon(Icon::icon({{MusicIconOff, QIcon::Normal, QIcon::Off},
-                                             {MusicIconOn, QIcon::Normal, QIcon::On},
-                                             {MusicIconOn, QIcon::Selected, QIcon::Off},
-                                             {MusicIconOn, QIcon::Selected, QIcon::On}}));
-    ui->pushButtonMTR->setIcon(Icon::icon({{MtrIconOff, QIcon::Normal, QIcon::Off},
-                                           {MtrIconOn, QIcon::Normal, QIcon::On},
-                                           {MtrIconOn, QIcon::Selected, QIcon::Off},
-                                           {MtrIconOn, QIcon::Selected, QIcon::On}}));
 }
 
 void MainWindow::setupTable()

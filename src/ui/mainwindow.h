@@ -118,7 +118,6 @@ private:
     bool isMusicMtrModel() const;
     void placeConnectOffWidget();
     void clearModel();
-    void setButtonIcons();
     void downloadEnded(const QString &outcome);
 
     Ui_MainWindow *ui;
