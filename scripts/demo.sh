@@ -20,7 +20,7 @@
 #     xvfb-run for a few seconds and the script saves a screenshot of the window.
 #
 # Environment: ZV_DEMO_ADDRESS (default 127.0.0.100), ZV_DEMO_SECONDS (headless run
-# time, default 8).
+# time, default 8); QT_SCALE_FACTOR (e.g. 2) also enlarges the virtual screen.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -152,7 +152,9 @@ seconds=${ZV_DEMO_SECONDS:-8}
 picture="${TMPDIR:-/tmp}/zv-demo-window.png"
 echo "demo: running it on a virtual screen for $seconds s instead; the window ends up in $picture."
 export ZV_DEMO_APP="$app" ZV_DEMO_PICTURE="$picture" ZV_DEMO_SECONDS_INNER="$seconds"
-run_app xvfb-run -a -s "-screen 0 1024x700x24" bash -c '
+# The virtual screen grows with QT_SCALE_FACTOR, so a scaled window fits.
+screen=$(awk -v s="${QT_SCALE_FACTOR:-1}" 'BEGIN { if (s + 0 < 1) s = 1; printf "%dx%d", 1024 * s, 700 * s }')
+run_app xvfb-run -a -s "-screen 0 ${screen}x24" bash -c '
     "$ZV_DEMO_APP" & app=$!
     sleep "$ZV_DEMO_SECONDS_INNER"
     import -window root "$ZV_DEMO_PICTURE"

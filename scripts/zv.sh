@@ -21,7 +21,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
     qttools5-dev qttools5-dev-tools qttranslations5-l10n
-    fonts-dejavu-core xvfb xauth x11-utils imagemagick
+    fonts-dejavu-core fonts-ipafont-gothic xvfb xauth x11-utils imagemagick
 )
 cmake_args=()
 if [ "$action" = test ]; then

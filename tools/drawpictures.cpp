@@ -770,12 +770,14 @@ std::vector<Picture> allPictures()
     return list;
 }
 
-QImage render(const Picture &picture)
+// The picture drawn `scale` times as large (the same drawing, finer).
+QImage render(const Picture &picture, int scale = 1)
 {
-    QImage image(picture.size, QImage::Format_ARGB32_Premultiplied);
+    QImage image(picture.size * scale, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
+    p.scale(scale, scale);
     picture.draw(p, picture.size);
     p.end();
     return image.convertToFormat(QImage::Format_ARGB32);
@@ -836,15 +838,25 @@ int main(int argc, char *argv[])
     if (!drawThemeIcons(QDir::cleanPath(QDir(outDir).absoluteFilePath(QStringLiteral("../icons"))), out, err))
         return 1;
 
+    // Each window picture also at twice the size, "NAME@2x.png", which Qt
+    // uses on a 2x screen; the application icon has sizes of its own.
     const QDir dir(outDir);
     for (const Picture &picture : allPictures()) {
-        const QImage image = render(picture);
-        const QString path = dir.filePath(picture.fileName);
-        if (!image.save(path, "PNG")) {
-            err << "zv-draw-pictures: cannot write " << path << "\n";
-            return 1;
+        const bool doubled = !picture.fileName.startsWith(QLatin1String("appicon"));
+        for (int scale : {1, 2}) {
+            if (scale == 2 && !doubled)
+                continue;
+            const QImage image = render(picture, scale);
+            const QString fileName = scale == 1
+                ? picture.fileName
+                : QString(picture.fileName).replace(QLatin1String(".png"), QLatin1String("@2x.png"));
+            const QString path = dir.filePath(fileName);
+            if (!image.save(path, "PNG")) {
+                err << "zv-draw-pictures: cannot write " << path << "\n";
+                return 1;
+            }
+            out << fileName << "  " << image.width() << "x" << image.height() << "\n";
         }
-        out << picture.fileName << "  " << image.width() << "x" << image.height() << "\n";
     }
     return 0;
 }

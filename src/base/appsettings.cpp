@@ -8,6 +8,7 @@ const QString SettingsApplicationName = QStringLiteral("ZV_FILE_TRANSFER");
 const QString KeySSID = QStringLiteral("main/SSID");
 const QString KeySaveDirectory = QStringLiteral("main/savedirectory");
 const QString KeySameOption = QStringLiteral("main/sameoption");
+const QString KeyWindowGeometry = QStringLiteral("Window/geometry");
 constexpr int SameOptionLimit = 4; // one past the last SameNameOption
 
 QString keyName(AppSettings::Key key)
@@ -66,6 +67,16 @@ void AppSettings::setSaveDirectory(const QString &directory)
 void AppSettings::setSameOption(SameNameOption option)
 {
     settings->setValue(KeySameOption, int(option));
+}
+
+QByteArray AppSettings::getWindowGeometry() const
+{
+    return settings->value(KeyWindowGeometry).toByteArray();
+}
+
+void AppSettings::setWindowGeometry(const QByteArray &geometry)
+{
+    settings->setValue(KeyWindowGeometry, geometry);
 }
 
 void AppSettings::setStoredValue(Key key, const QVariant &value)

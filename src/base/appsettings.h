@@ -1,6 +1,7 @@
 #ifndef APPSETTINGS_H
 #define APPSETTINGS_H
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QVariant>
@@ -31,6 +32,11 @@ public:
     void setSSID(const QString &ssid);
     void setSaveDirectory(const QString &directory);
     void setSameOption(SameNameOption option);
+
+    // The window's place and size as QWidget::saveGeometry() gives them, in
+    // a group of its own beside the user's settings; empty on a first run.
+    QByteArray getWindowGeometry() const;
+    void setWindowGeometry(const QByteArray &geometry);
 
     // Stores `value` as it stands, past the setters' types (a rule of 7, a
     // word): what another program or an older version may have left.

@@ -7,6 +7,8 @@
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
+#include "ui/hidpipicture.h"
+
 namespace {
 constexpr int ShadeAlpha = 116;
 constexpr int TopGap = 120;
@@ -26,11 +28,11 @@ ConnectOffWidget::ConnectOffWidget(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
 
     auto *searching = new QLabel(this);
-    searching->setPixmap(QPixmap(SearchingPicture));
+    searching->setPixmap(HiDpiPicture::pixmap(SearchingPicture));
     searching->setAlignment(Qt::AlignCenter);
 
     auto *instruction = new QLabel(this);
-    instruction->setPixmap(QPixmap(InstructionPicture));
+    instruction->setPixmap(HiDpiPicture::pixmap(InstructionPicture));
     instruction->setAlignment(Qt::AlignCenter);
 
     layout->addSpacerItem(new QSpacerItem(0, TopGap, QSizePolicy::Fixed, QSizePolicy::Fixed));

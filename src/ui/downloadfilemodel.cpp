@@ -7,6 +7,7 @@
 
 #include "base/downloadfileinfo.h"
 #include "ui/filetypepicture.h"
+#include "ui/hidpipicture.h"
 #include "ui/translationloader.h"
 
 namespace {
@@ -107,7 +108,7 @@ QVariant DownloadFileModel::data(const QModelIndex &index, int role) const
         if (column != ColumnName)
             return QVariant();
         if (info->isFolder)
-            return QPixmap(FolderIcon);
+            return HiDpiPicture::pixmap(FolderIcon);
         return iconOrNothing(FileTypePicture::tableIcon(info->name));
     case Qt::DisplayRole:
         switch (column) {

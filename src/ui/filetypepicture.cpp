@@ -1,5 +1,7 @@
 #include "ui/filetypepicture.h"
 
+#include "ui/hidpipicture.h"
+
 namespace {
 struct TypePictures
 {
@@ -22,7 +24,7 @@ QPixmap FileTypePicture::tableIcon(const QString &name)
     const QString lower = name.toLower();
     for (const TypePictures &type : Types) {
         if (lower.endsWith(QLatin1String(type.suffix), Qt::CaseSensitive))
-            return QPixmap(QString::fromLatin1(type.icon));
+            return HiDpiPicture::pixmap(QString::fromLatin1(type.icon));
     }
     return QPixmap();
 }
@@ -31,7 +33,7 @@ QPixmap FileTypePicture::detailPicture(const QString &name)
 {
     for (const TypePictures &type : Types) {
         if (name.endsWith(QLatin1Char('.') + QLatin1String(type.suffix), Qt::CaseSensitive))
-            return QPixmap(QString::fromLatin1(type.picture));
+            return HiDpiPicture::pixmap(QString::fromLatin1(type.picture));
     }
     return QPixmap();
 }

@@ -1,7 +1,9 @@
 #include "ui/mainwindow.h"
 
+#include <QCloseEvent>
 #include <QFileDialog>
 #include <QIcon>
+#include <QMessageBox>
 #include <QMetaType>
 #include <QPixmap>
 #include <QTimer>
@@ -17,8 +19,10 @@
 #include "recorder/zvcontroller.h"
 #include "ui/checkboxdelegate.h"
 #include "ui/connectoffwidget.h"
+#include "ui/desktopnotifier.h"
 #include "ui/downloadfilemodel.h"
 #include "ui/filetypepicture.h"
+#include "ui/hidpipicture.h"
 #include "ui/progresstext.h"
 #include "ui/settingdialog.h"
 #include "ui/translationloader.h"
@@ -33,6 +37,7 @@ const QString DownloadIconNormal = QStringLiteral(":/images/resource/ZV_05_01_2.
 const QString DownloadIconPressed = QStringLiteral(":/images/resource/ZV_05_01_3.png");
 const QString ReturnIconNormal = QStringLiteral(":/images/resource/ZV_02_02_2.png");
 const QString ReturnIconPressed = QStringLiteral(":/images/resource/ZV_02_02_3.png");
+const QString LogoPicture = QStringLiteral(":/images/resource/ZV_01_logo.png");
 
 bool isDetailError(AppErrorCode code)
 {
@@ -49,6 +54,9 @@ MainWindow::MainWindow(QWidget *parent)
 
     settings = new AppSettings(this);
     model = new DownloadFileModel;
+    // Nothing stored on a first run: the form's own size.
+    restoreGeometry(settings->getWindowGeometry());
+    notifier = new DesktopNotifier(ApplicationName, this);
 
     connectOffWidget = new ConnectOffWidget(this);
     connectOffWidget->setHidden(true);
@@ -99,6 +107,7 @@ void MainWindow::setupForm()
     // Names keep their beginning and their ending when cut; the advice line
     // its beginning.
     ui->labelDetail->setElideMode(Qt::ElideRight);
+    ui->label_2->setPixmap(HiDpiPicture::pixmap(LogoPicture));
 }
 
 void MainWindow::setupTable()
@@ -272,6 +281,9 @@ void MainWindow::networkClosed()
 {
     if (connectOffWidget->property("visible").toBool())
         return;
+    // The link went with the download: what it last showed is the outcome.
+    if (downloading)
+        downloadEnded(ui->labelInfo->text());
     clearModel();
     emit model->layoutChanged();
     searchingState();
@@ -375,6 +387,7 @@ void MainWindow::downloadFinished()
     targetsLost = 0;
     if (totalBytes == 0)
         ui->progressBar->setValue(ProgressScale);
+    downloadEnded(ui->labelInfo->text());
 }
 
 void MainWindow::downloadCanceled()
@@ -390,6 +403,42 @@ void MainWindow::downloadCanceled()
     }
     targetsLost = 0;
     ui->progressBar->setValue(0);
+    downloadEnded(ui->labelInfo->text());
+}
+
+// A long download that ends while the user looks elsewhere is announced
+// with the line the window shows about its end.
+void MainWindow::downloadEnded(const QString &outcome)
+{
+    if (downloadClock.isValid() && downloadClock.elapsed() >= longDownloadMs && !isActiveWindow())
+        notifyDesktop(outcome);
+    downloadClock.invalidate();
+}
+
+void MainWindow::notifyDesktop(const QString &body)
+{
+    notifier->notify(windowTitle(), body);
+}
+
+bool MainWindow::confirmStopDownload()
+{
+    return QMessageBox::question(this, windowTitle(), tr("A download is running. Stop it and quit?"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (downloading) {
+        if (!confirmStopDownload()) {
+            event->ignore();
+            return;
+        }
+        // The worker closes the file as it stands, under its ".part" name.
+        emit cancelDownload();
+    }
+    settings->setWindowGeometry(saveGeometry());
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::setRecodeMode(ZVRecordMode mode)
@@ -428,6 +477,7 @@ void MainWindow::on_downloadButton_clicked()
     downloadFailed = false;
     targetsLost = 0;
     downloading = true;
+    downloadClock.start();
 
     downloadingState();
     controller->setDownloadFiles(directory, indexes);
@@ -520,30 +570,30 @@ void MainWindow::on_filelistTableView_doubleClicked(QModelIndex index)
 
 void MainWindow::on_settingButton_pressed()
 {
-    ui->settingButton->setIcon(QIcon(QPixmap(SettingIconPressed)));
+    ui->settingButton->setIcon(QIcon(HiDpiPicture::pixmap(SettingIconPressed)));
 }
 
 void MainWindow::on_settingButton_released()
 {
-    ui->settingButton->setIcon(QIcon(QPixmap(SettingIconNormal)));
+    ui->settingButton->setIcon(QIcon(HiDpiPicture::pixmap(SettingIconNormal)));
 }
 
 void MainWindow::on_downloadButton_pressed()
 {
-    ui->downloadButton->setIcon(QIcon(QPixmap(DownloadIconPressed)));
+    ui->downloadButton->setIcon(QIcon(HiDpiPicture::pixmap(DownloadIconPressed)));
 }
 
 void MainWindow::on_downloadButton_released()
 {
-    ui->downloadButton->setIcon(QIcon(QPixmap(DownloadIconNormal)));
+    ui->downloadButton->setIcon(QIcon(HiDpiPicture::pixmap(DownloadIconNormal)));
 }
 
 void MainWindow::on_pushButtonReturn_pressed()
 {
-    ui->pushButtonReturn->setIcon(QIcon(QPixmap(ReturnIconPressed)));
+    ui->pushButtonReturn->setIcon(QIcon(HiDpiPicture::pixmap(ReturnIconPressed)));
 }
 
 void MainWindow::on_pushButtonReturn_released()
 {
-    ui->pushButtonReturn->setIcon(QIcon(QPixmap(ReturnIconNormal)));
+    ui->pushButtonReturn->setIcon(QIcon(HiDpiPicture::pixmap(ReturnIconNormal)));
 }

@@ -1,6 +1,7 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QModelIndex>
 #include <QString>
@@ -13,6 +14,7 @@
 class AppSettings;
 class ConnectOffWidget;
 class ControllerHost;
+class DesktopNotifier;
 class DownloadFileModel;
 class ProgressRelay;
 class QThread;
@@ -41,6 +43,11 @@ public:
     static constexpr int WatchdogMs = 30000;
     // Recorders whose network name begins with this offer the Music/MTR trees.
     static const QString MusicMtrModelPrefix;
+    // A download that took at least this long and ends while the window is
+    // not active is announced on the desktop.
+    static constexpr int LongDownloadMs = 10000;
+
+    void setLongDownloadMs(int milliseconds) { longDownloadMs = milliseconds; }
 
 signals:
     void cancelDownload();
@@ -89,6 +96,13 @@ protected:
     // Asks the user for the folder to download into, starting in
     // `startDirectory`; empty when the user cancels.
     virtual QString chooseSaveDirectory(const QString &startDirectory);
+    // Asks whether to stop the running download and quit; true for yes.
+    virtual bool confirmStopDownload();
+    // Shows `body` on the desktop, outside the window.
+    virtual void notifyDesktop(const QString &body);
+    // Closing while a download runs asks first; the window's place and size
+    // are kept for the next run.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void searchingState();
@@ -104,6 +118,7 @@ private:
     bool isMusicMtrModel() const;
     void placeConnectOffWidget();
     void clearModel();
+    void downloadEnded(const QString &outcome);
 
     Ui_MainWindow *ui;
     ControlStates controls;
@@ -135,6 +150,10 @@ private:
     bool listingAwaited = false;
     // A file's details were requested and have not arrived.
     bool detailAwaited = false;
+    // Since the download button, for the announcement of a long download.
+    QElapsedTimer downloadClock;
+    int longDownloadMs = LongDownloadMs;
+    DesktopNotifier *notifier;
 };
 
 #endif // MAINWINDOW_H
