@@ -135,6 +135,10 @@
         <source>download canceled.</source>
         <translation>Download abgebrochen.</translation>
     </message>
+    <message>
+        <source>A download is running. Stop it and quit?</source>
+        <translation>Ein Download läuft. Abbrechen und beenden?</translation>
+    </message>
 </context>
 <context>
     <name>SettingDialog</name>
