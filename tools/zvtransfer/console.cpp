@@ -5,6 +5,8 @@
 #include "base/errortranslator.h"
 
 namespace {
+Console::Verbosity level = Console::Verbosity::Normal;
+
 QString explanation(AppErrorCode code)
 {
     switch (code) {
@@ -50,6 +52,16 @@ bool isDeceptive(ushort u)
         || u == 0x2029 || (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
 }
 } // namespace
+
+void Console::setVerbosity(Verbosity verbosity)
+{
+    level = verbosity;
+}
+
+Console::Verbosity Console::verbosity()
+{
+    return level;
+}
 
 void Console::out(const QString &text)
 {
@@ -121,10 +133,12 @@ QString Console::terminalSafeJson(const QString &json)
 
 QString Console::humanBytes(double bytes)
 {
-    const char *units[] = {"B", "KB", "MB", "GB", "TB"};
+    constexpr double Step = 1024;
+    const char *units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
     int unit = 0;
-    while (bytes >= 1000 && unit < 4) {
-        bytes /= 1000;
+    // 1023.96 KiB would round to "1024.0 KiB": the next unit reads better.
+    while (unit < 4 && (unit == 0 ? bytes >= Step : bytes >= Step - 0.05)) {
+        bytes /= Step;
         ++unit;
     }
     return QStringLiteral("%1 %2").arg(bytes, 0, 'f', unit == 0 ? 0 : 1).arg(QLatin1String(units[unit]));

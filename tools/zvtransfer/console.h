@@ -11,6 +11,13 @@
 class Console
 {
 public:
+    // How much a run tells: -q errors only, -v each file's detail, -vv also
+    // the protocol's packets.
+    enum class Verbosity { Quiet, Normal, Detail, Protocol };
+    static void setVerbosity(Verbosity level);
+    static Verbosity verbosity();
+    static bool atLeast(Verbosity level) { return verbosity() >= level; }
+
     // Writes `text` as it is to standard output, at once.
     static void out(const QString &text);
     // Writes `text` as one line to standard error.
@@ -31,6 +38,8 @@ public:
     // them.
     static QString terminalSafeJson(const QString &json);
 
+    // Sizes as people read them, in powers of 1024: "512 B", "9.8 KiB",
+    // "1.2 MiB", "3.0 GiB".
     static QString humanBytes(double bytes);
     // Minutes and seconds, "m:ss".
     static QString clockText(qint64 seconds);
