@@ -15,6 +15,7 @@
 #include "base/appsettings.h"
 #include "controllerfixture.h"
 #include "sim/recordersimulator.h"
+#include "sim/wavwriter.h"
 
 namespace {
 const QString Address = QStringLiteral(ZV_TEST_ADDRESS);
@@ -42,7 +43,8 @@ private slots:
     void init();
     void cleanup();
 
-    void listAsTableAndJson();
+    void printed_data();
+    void printed();
     void namesCannotTrickTheTerminal();
     void getAllDownloadsExactly();
     void rules_data();
@@ -56,6 +58,7 @@ private slots:
     void noRecorderToTalkTo();
     void exitCodes_data();
     void exitCodes();
+    void plainProgressAcrossFolders();
 
 private:
     static QStringList oddNames()
@@ -75,6 +78,8 @@ private:
             const std::function<void(QProcess &)> &during = nullptr);
 
     QTemporaryDir tree;
+    QByteArray takeWav; // TAKES/T1.WAV, a real WAV for its details
+    QProcessEnvironment environment;
     QTemporaryDir *dest = nullptr;
     RecorderSimulator *sim = nullptr;
     QByteArray output;
@@ -88,7 +93,12 @@ void tst_ZVTransfer::initTestCase()
     QVERIFY(writeFile(tree.filePath("music/A.WAV"), pattern(10000, 1)));
     QVERIFY(writeFile(tree.filePath("music/B.WAV"), pattern(100000, 2))); // more than one data packet
     QVERIFY(writeFile(tree.filePath("music/C.WAV"), pattern(5000, 3)));
-    QVERIFY(writeFile(tree.filePath("music/TAKES/T1.WAV"), pattern(2000, 4)));
+    QVERIFY(QDir(tree.path()).mkpath("music/NONE"));
+    WavWriter::Format format;
+    format.sampleRate = 44100;
+    format.bits = 24;
+    takeWav = WavWriter::file(format, 4410, 440); // 0.1 s
+    QVERIFY(writeFile(tree.filePath("music/TAKES/T1.WAV"), takeWav));
     // Names that would set the terminal's title, clear it, forge a row or
     // turn the text around if printed as they are.
     QVERIFY(QDir(tree.path()).mkpath("music/ODD"));
@@ -105,6 +115,8 @@ void tst_ZVTransfer::init()
     sim->setMtrRoot(tree.filePath("mtr"));
     QVERIFY(sim->listen(QHostAddress(Address), 8010));
     dest = new QTemporaryDir;
+    environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("ZV_HOST");
 }
 
 void tst_ZVTransfer::cleanup()
@@ -117,6 +129,7 @@ void tst_ZVTransfer::cleanup()
 int tst_ZVTransfer::run(const QStringList &arguments, int timeoutMs, const std::function<void(QProcess &)> &during)
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.start(QStringLiteral(ZV_TRANSFER_BIN), arguments);
     if (!process.waitForStarted(5000))
         return -1;
@@ -137,19 +150,71 @@ int tst_ZVTransfer::run(const QStringList &arguments, int timeoutMs, const std::
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-void tst_ZVTransfer::listAsTableAndJson()
+void tst_ZVTransfer::printed_data()
 {
-    QCOMPARE(run({"--host", Address, "list"}), 0);
-    const QString table = QString::fromUtf8(output);
-    QVERIFY2(table.contains(QRegularExpression("folder .* TAKES\\n")), qPrintable(table));
-    QVERIFY2(table.contains(QRegularExpression("file .* 100000  B\\.WAV\\n")), qPrintable(table));
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("zvHost"); // ZV_HOST, empty: unset
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("out"); // a pattern standard output matches
+    QTest::addColumn<QString>("notOut");
+    QTest::addColumn<QString>("err"); // a pattern standard error matches
 
-    QCOMPARE(run({"--host", Address, "list", "--json", "TAKES"}), 0);
-    const QJsonArray entries = QJsonDocument::fromJson(output).array();
-    QCOMPARE(entries.size(), 1);
-    QCOMPARE(entries.at(0).toObject().value("name").toString(), QString("T1.WAV"));
-    QCOMPARE(entries.at(0).toObject().value("size").toInt(), 2000);
-    QCOMPARE(entries.at(0).toObject().value("folder").toBool(), false);
+    const QStringList host{"--host", Address};
+    const QString any;
+    QTest::addRow("list-human-sizes") << host + QStringList{"list"} << any << 0
+                                      << "file .*  9\\.8 KiB  A\\.WAV\\n.*  97\\.7 KiB  B\\.WAV\\n"
+                                      << "100000" << any;
+    QTest::addRow("list-bytes") << host + QStringList{"list", "--bytes"} << any << 0 << " 100000  B\\.WAV\\n"
+                                << "KiB" << any;
+    QTest::addRow("list-json-without-row-index")
+        << host + QStringList{"list", "--json", "TAKES"} << any << 0 << "\"name\": \"T1\\.WAV\""
+        << "\"index\"" << any;
+    QTest::addRow("info-path-name-json")
+        << host + QStringList{"info", "--json", "TAKES/T1.WAV"} << any << 0
+        << "^\\{\\s*\"bits\": 24,\\s*\"date\": \"[-0-9T:]+\",\\s*\"format\": \"WAV\",\\s*\"name\": \"T1\\.WAV\",\\s*"
+           "\"sampleRate\": 44100,\\s*\"samples\": 4410,\\s*\"seconds\": 0\\.1,\\s*\"size\": 26504\\s*\\}\\s*$"
+        << "\"index\"" << any;
+    // The stored name is a bogus one: ZV_HOST comes before it, --host first.
+    QTest::addRow("host-from-zv-host") << QStringList{"list"} << Address << 0 << "B\\.WAV" << any << any;
+    QTest::addRow("host-option-over-zv-host")
+        << host + QStringList{"list"} << "no-such-recorder.invalid" << 0 << "B\\.WAV" << any << any;
+    const QStringList getA = host + QStringList{"get", "A.WAV", "--dest"};
+    QTest::addRow("quiet-prints-nothing") << QStringList{"-q"} + getA << any << 0 << "^$" << any << "^$";
+    QTest::addRow("quiet-names-failure") << QStringList{"-q"} + getA + QStringList{"NOPE.WAV"} << any << 1 << "^$"
+                                         << any << "^zv-transfer: NOPE\\.WAV: no such recording\\n$";
+    QTest::addRow("normal-line-per-file") << getA << any << 0
+                                          << "^A\\.WAV  9\\.8 KiB  done\\ndownloaded 1, skipped 0, failed 0, "
+                                             "10000 bytes in [0-9.]+ s\\n$"
+                                          << any << "^$";
+    QTest::addRow("verbose-where-and-how-fast")
+        << QStringList{"-v"} + getA << any << 0
+        << "^A\\.WAV  9\\.8 KiB  done  -> DEST/A\\.WAV, [0-9.]+ s, [0-9.]+ [KM]?i?B/s\\ndownloaded 1, " << any << "^$";
+    QTest::addRow("very-verbose-hex") << QStringList{"-vv"} + getA << any << 0 << "done" << any
+                                      << "net: Send command: \"5a 56 40 41 ";
+}
+
+void tst_ZVTransfer::printed()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, zvHost);
+    QFETCH(int, code);
+    QFETCH(QString, out);
+    QFETCH(QString, notOut);
+    QFETCH(QString, err);
+
+    AppSettings().setSSID("no-such-recorder.invalid");
+    if (!zvHost.isEmpty())
+        environment.insert("ZV_HOST", zvHost);
+    const int dash = arguments.indexOf("--dest");
+    if (dash >= 0)
+        arguments.insert(dash + 1, dest->path());
+    QCOMPARE(run(arguments), code);
+    const QString stdOut = QString::fromUtf8(output).replace(dest->path(), "DEST");
+    QVERIFY2(stdOut.contains(QRegularExpression(out)), qPrintable(stdOut));
+    if (!notOut.isEmpty())
+        QVERIFY2(!stdOut.contains(notOut), qPrintable(stdOut));
+    if (!err.isEmpty())
+        QVERIFY2(QString::fromUtf8(errors).contains(QRegularExpression(err)), errors.constData());
 }
 
 void tst_ZVTransfer::namesCannotTrickTheTerminal()
@@ -192,7 +257,7 @@ void tst_ZVTransfer::getAllDownloadsExactly()
     QVERIFY2(output.contains("downloaded 3, skipped 0, failed 0, 115000 bytes"), output.constData());
 
     QCOMPARE(run({"--host", Address, "get", "TAKES", "T1.WAV", "--dest", dest->path()}), 0);
-    QVERIFY(readAll(dest->filePath("T1.WAV")) == pattern(2000, 4));
+    QVERIFY(readAll(dest->filePath("T1.WAV")) == takeWav);
 }
 
 void tst_ZVTransfer::rules_data()
@@ -212,9 +277,11 @@ void tst_ZVTransfer::rules_data()
     QTest::addRow("overwrite") << "overwrite"
                                << "" << true << "A.WAV"
                                << "downloaded 1, skipped 0";
+    // The name written is told, on the file's line and after the summary.
     QTest::addRow("rename") << "rename"
                             << "" << true << "A(1).WAV"
-                            << "downloaded 1, skipped 0";
+                            << "A\\.WAV  9\\.8 KiB  done as A\\(1\\)\\.WAV\ndownloaded 1, skipped 0, .*\n"
+                               "renamed: A\\.WAV written as A\\(1\\)\\.WAV\n";
     QTest::addRow("skip") << "skip"
                           << "" << false << ""
                           << "downloaded 0, skipped 1";
@@ -254,7 +321,7 @@ void tst_ZVTransfer::rules()
     if (!rule.isEmpty())
         arguments << "--rule" << rule;
     QCOMPARE(run(arguments), 0);
-    QVERIFY2(output.contains(summary.toUtf8()), output.constData());
+    QVERIFY2(QString::fromUtf8(output).contains(QRegularExpression(summary)), output.constData());
     if (!writtenAs.isEmpty())
         QVERIFY(readAll(dest->filePath(writtenAs)) == pattern(10000, 1));
     if (writtenAs != QLatin1String("A.WAV"))
@@ -347,9 +414,9 @@ void tst_ZVTransfer::slowDownloadEnds()
     QCOMPARE(exit, code);
     QVERIFY(sinceB.isValid());
     QVERIFY2(sinceB.elapsed() < 3500, qPrintable(QString::number(sinceB.elapsed())));
-    QVERIFY2(output.contains("A.WAV  10.0 KB  done"), output.constData());
-    QVERIFY2(output.contains("B.WAV  100.0 KB  " + status.toUtf8()), output.constData());
-    QVERIFY2(output.contains("C.WAV  5.0 KB  FAILED (not started"), output.constData());
+    QVERIFY2(output.contains("A.WAV  9.8 KiB  done"), output.constData());
+    QVERIFY2(output.contains("B.WAV  97.7 KiB  " + status.toUtf8()), output.constData());
+    QVERIFY2(output.contains("C.WAV  4.9 KiB  FAILED (not started"), output.constData());
     QVERIFY2(output.contains("downloaded 1, skipped 0, failed 2"), output.constData());
 }
 
@@ -431,20 +498,48 @@ void tst_ZVTransfer::exitCodes_data()
     QTest::addColumn<int>("code");
 
     QTest::addRow("no-command") << QStringList{"--host", Address} << 2;
+    QTest::addRow("big-v-is-version") << QStringList{"-V"} << 0;
+    QTest::addRow("small-v-is-not-version") << QStringList{"-v"} << 2;
+    QTest::addRow("quiet-and-verbose") << QStringList{"--host", Address, "-q", "-v", "list"} << 2;
     QTest::addRow("unknown-command") << QStringList{"--host", Address, "push"} << 2;
     QTest::addRow("get-without-dest") << QStringList{"--host", Address, "get", "--all"} << 2;
     QTest::addRow("unknown-rule") << QStringList{"--host", Address, "get", "--all", "--dest", "/tmp", "--rule", "x"}
                                   << 2;
     QTest::addRow("no-host-anywhere") << QStringList{"list"} << 2;
-    QTest::addRow("missing-folder") << QStringList{"--host", Address, "list", "NOPE"} << 2;
-    QTest::addRow("missing-file-info") << QStringList{"--host", Address, "info", "TAKES/NOPE.WAV"} << 1;
+    // Nothing matched: a folder, a name, every name, or nothing to get.
+    QTest::addRow("missing-folder") << QStringList{"--host", Address, "list", "NOPE"} << 4;
+    QTest::addRow("missing-file-info") << QStringList{"--host", Address, "info", "TAKES/NOPE.WAV"} << 4;
+    QTest::addRow("get-no-name-matched") << QStringList{"--host",         Address,      "get",    "NOPE.WAV",
+                                                        "TAKES/NOPE.WAV", "NOPE/A.WAV", "--dest", "DEST"}
+                                         << 4;
+    QTest::addRow("get-all-of-empty-folder")
+        << QStringList{"--host", Address, "get", "--all", "NONE", "--dest", "DEST"} << 4;
+    QTest::addRow("get-some-matched") << QStringList{"--host", Address, "get", "NOPE.WAV", "C.WAV", "--dest", "DEST"}
+                                      << 1;
 }
 
 void tst_ZVTransfer::exitCodes()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, code);
+    arguments.replaceInStrings(QRegularExpression("^DEST$"), dest->path());
     QCOMPARE(run(arguments), code);
+    QCOMPARE(QFile::exists(dest->filePath("C.WAV")), code == 1);
+}
+
+void tst_ZVTransfer::plainProgressAcrossFolders()
+{
+    // Off a terminal: plain lines every second of a long file, counting
+    // files and bytes over both folders, and never a carriage return.
+    sim->setThrottle(30000); // B.WAV takes 3.3 s
+    sim->setChunkSize(4096); // and its count moves 7 times a second
+    QCOMPARE(run({"--host", Address, "get", "TAKES/T1.WAV", "B.WAV", "--stats", "1", "--dest", dest->path()}), 0);
+    QVERIFY(readAll(dest->filePath("T1.WAV")) == takeWav);
+    QVERIFY(readAll(dest->filePath("B.WAV")) == pattern(100000, 2));
+    QVERIFY(!output.contains('\r'));
+    const QRegularExpression line("\nB\\.WAV: [0-9.]+ KiB of 97\\.7 KiB \\(\\d+%\\), file 2 of 2, total [0-9.]+ KiB of "
+                                  "123\\.5 KiB, [^\n]+/s, ETA [-0-9:]+\n");
+    QVERIFY2(QString::fromUtf8(output).count(line) >= 2, output.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_ZVTransfer)

@@ -57,7 +57,7 @@ int GetCommand::run(const QStringList &names, bool all, const QString &dest)
 
     // First every folder named is looked at, so that the progress knows the
     // whole run; then each one's recordings are fetched.
-    QList<Group> groups = groupByFolder(names);
+    QList<Group> groups = groupByFolder(names, session.entries());
     QStringList here;
     int found = 0;
     for (Group &group : groups) {
@@ -103,13 +103,18 @@ int GetCommand::run(const QStringList &names, bool all, const QString &dest)
 }
 
 // The names in order of their folders' first mention; "." and ".." are
-// resolved, so "A/../B/X.WAV" is in B.
-QList<GetCommand::Group> GetCommand::groupByFolder(const QStringList &names)
+// resolved, so "A/../B/X.WAV" is in B. A name listed in the current folder
+// as it stands is that recording, slashes and all: the engine names it as
+// refused rather than looking for it elsewhere.
+QList<GetCommand::Group> GetCommand::groupByFolder(const QStringList &names,
+                                                   const QList<RecorderSession::Entry> &entries)
 {
     QList<Group> groups;
     for (const QString &name : names) {
         QStringList path;
-        const QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        const bool listed = std::any_of(entries.cbegin(), entries.cend(),
+                                        [&name](const auto &e) { return !e.isFolder && e.name == name; });
+        const QStringList parts = listed ? QStringList{name} : name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
         for (int i = 0; i + 1 < parts.size(); ++i) {
             if (parts.at(i) == QLatin1String(".."))
                 path.isEmpty() || path.last() == QLatin1String("..") ? path.append(parts.at(i)) : path.removeLast();

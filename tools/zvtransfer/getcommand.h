@@ -81,7 +81,7 @@ private:
         QList<RecorderSession::Entry> found;
     };
 
-    static QList<Group> groupByFolder(const QStringList &names);
+    static QList<Group> groupByFolder(const QStringList &names, const QList<RecorderSession::Entry> &entries);
     bool enterGroup(const QStringList &path, const QStringList &names, QStringList *here);
     // Asks for every target still pending in one download; false when no
     // further download is to follow.
