@@ -37,10 +37,13 @@ GetCommand::GetCommand(RecorderSession &session, SameNameOption rule, int plainI
 
 int GetCommand::run(const QStringList &names, bool all, const QString &dest)
 {
-    if (!QDir().mkpath(dest)) {
+    // The folder is made only once there is something to put in it.
+    const auto cannotCreate = [&dest] {
+        if (QDir().mkpath(dest))
+            return false;
         Console::err(QStringLiteral("zv-transfer: cannot create %1").arg(dest));
-        return ExitUsage;
-    }
+        return true;
+    };
     if (all) {
         QList<RecorderSession::Entry> files;
         for (const auto &e : session.entries()) {
@@ -51,6 +54,8 @@ int GetCommand::run(const QStringList &names, bool all, const QString &dest)
             Console::err(QStringLiteral("zv-transfer: no recordings in this folder"));
             return ExitNothingMatched;
         }
+        if (cannotCreate())
+            return ExitUsage;
         fetch(files, dest);
         return summary();
     }
@@ -76,6 +81,8 @@ int GetCommand::run(const QStringList &names, bool all, const QString &dest)
     }
     if (found == 0 || session.interruption())
         return session.interruption() ? summary() : ExitNothingMatched;
+    if (cannotCreate())
+        return ExitUsage;
 
     RunTotals totals;
     totals.filesTotal = found;
