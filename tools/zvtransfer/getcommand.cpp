@@ -68,8 +68,8 @@ int GetCommand::run(const QStringList &names, bool all, const QString &dest)
     for (Group &group : groups) {
         if (!enterGroup(group.path, group.names, &here))
             continue;
+        const auto entries = session.entries();
         for (const QString &name : qAsConst(group.names)) {
-            const auto entries = session.entries();
             const auto entry = std::find_if(entries.cbegin(), entries.cend(),
                                             [&name](const auto &e) { return !e.isFolder && e.name == name; });
             if (entry == entries.cend())
