@@ -58,7 +58,8 @@ private slots:
     void noRecorderToTalkTo();
     void exitCodes_data();
     void exitCodes();
-    void plainProgressAcrossFolders();
+    void progress_data();
+    void progress();
 
 private:
     static QStringList oddNames()
@@ -73,13 +74,17 @@ private:
 
     // Runs zv-transfer while this thread's event loop keeps serving the
     // simulator; returns the exit code, -1 when it did not end in time.
-    // `during` is called while it runs, about every 20 ms.
+    // `during` is called while it runs, about every 20 ms. With
+    // terminalColumns set, its standard output is a pseudo-terminal of no
+    // size (by script(1)), which leaves the width to $COLUMNS; its standard
+    // error is dropped.
     int run(const QStringList &arguments, int timeoutMs = 30000,
             const std::function<void(QProcess &)> &during = nullptr);
 
     QTemporaryDir tree;
     QByteArray takeWav; // TAKES/T1.WAV, a real WAV for its details
     QProcessEnvironment environment;
+    int terminalColumns = 0;
     QTemporaryDir *dest = nullptr;
     RecorderSimulator *sim = nullptr;
     QByteArray output;
@@ -117,6 +122,7 @@ void tst_ZVTransfer::init()
     dest = new QTemporaryDir;
     environment = QProcessEnvironment::systemEnvironment();
     environment.remove("ZV_HOST");
+    terminalColumns = 0;
 }
 
 void tst_ZVTransfer::cleanup()
@@ -130,7 +136,19 @@ int tst_ZVTransfer::run(const QStringList &arguments, int timeoutMs, const std::
 {
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(ZV_TRANSFER_BIN), arguments);
+    if (terminalColumns > 0) {
+        QString command = QStringLiteral(ZV_TRANSFER_BIN);
+        for (QString argument : arguments)
+            command += " '" + argument.replace("'", "'\\''") + "'";
+        QProcessEnvironment sized = environment;
+        sized.insert("COLUMNS", QString::number(terminalColumns));
+        process.setProcessEnvironment(sized);
+        process.setStandardInputFile(QProcess::nullDevice());
+        // Standard error would share the terminal with the line drawn in place.
+        process.start("script", {"-qec", command + " 2>/dev/null", "/dev/null"});
+    } else {
+        process.start(QStringLiteral(ZV_TRANSFER_BIN), arguments);
+    }
     if (!process.waitForStarted(5000))
         return -1;
     QElapsedTimer clock;
@@ -527,20 +545,56 @@ void tst_ZVTransfer::exitCodes()
     QCOMPARE(QFile::exists(dest->filePath("C.WAV")), code == 1);
 }
 
-void tst_ZVTransfer::plainProgressAcrossFolders()
+void tst_ZVTransfer::progress_data()
 {
-    // Off a terminal: plain lines every second of a long file, counting
-    // files and bytes over both folders, and never a carriage return.
-    sim->setThrottle(30000); // B.WAV takes 3.3 s
-    sim->setChunkSize(4096); // and its count moves 7 times a second
+    QTest::addColumn<int>("columns");  // 0: a pipe
+    QTest::addColumn<QString>("line"); // every progress line of B.WAV
+    QTest::addColumn<int>("atLeast");
+
+    // Off a terminal: a plain line every second (--stats 1), never a
+    // carriage return. Files and bytes count over both folders from the
+    // first file.
+    QTest::addRow("pipe") << 0
+                          << "^B\\.WAV: [0-9.]+ KiB of 97\\.7 KiB \\(\\d+%\\), file 1 of 2, total [0-9.]+ KiB of "
+                             "123\\.5 KiB, [0-9.]+ KiB/s, ETA [-:0-9]+$"
+                          << 2;
+    // On a terminal, one line redrawn in place that fits the width: rate
+    // and time left go first, then the bar, then the run's bytes.
+    QTest::addRow("terminal-wide")
+        << 150
+        << "^B\\.WAV \\[#*\\.*\\]  +\\d+%  1/2  total [0-9.]+ KiB/123\\.5 KiB  [0-9.]+ KiB/s  "
+           "ETA [-:0-9]+$"
+        << 3;
+    QTest::addRow("terminal-narrow") << 40 << "^B\\.WAV  +\\d+%  1/2$" << 3;
+}
+
+void tst_ZVTransfer::progress()
+{
+    QFETCH(int, columns);
+    QFETCH(QString, line);
+    QFETCH(int, atLeast);
+
+    terminalColumns = columns;
+    sim->setThrottle(columns ? 100000 : 30000); // B.WAV takes 1 s or 3.3 s
+    sim->setChunkSize(4096);                    // and its count moves often
     QCOMPARE(run({"--host", Address, "get", "B.WAV", "TAKES/T1.WAV", "--stats", "1", "--dest", dest->path()}), 0);
-    QVERIFY(readAll(dest->filePath("T1.WAV")) == takeWav);
     QVERIFY(readAll(dest->filePath("B.WAV")) == pattern(100000, 2));
-    QVERIFY(!output.contains('\r'));
-    const QRegularExpression line(
-        "(?m)^B\\.WAV: [0-9.]+ KiB of 97\\.7 KiB \\(\\d+%\\), file 1 of 2, total [0-9.]+ KiB of "
-        "123\\.5 KiB, [^\n]+/s, ETA [-0-9:]+$");
-    QVERIFY2(QString::fromUtf8(output).count(line) >= 2, output.constData());
+    QVERIFY(readAll(dest->filePath("T1.WAV")) == takeWav);
+
+    const QString text = QString::fromUtf8(output);
+    QCOMPARE(text.contains('\r'), columns > 0);
+    int lines = 0;
+    const QStringList pieces = columns ? text.split('\r') : text.split('\n');
+    for (QString piece : pieces) {
+        piece.remove("\x1b[K");
+        if (!piece.startsWith("B.WAV") || piece.contains("  done"))
+            continue;
+        QVERIFY2(piece.contains(QRegularExpression(line)), qPrintable(piece));
+        if (columns)
+            QVERIFY2(piece.size() < columns, qPrintable(piece));
+        ++lines;
+    }
+    QVERIFY2(lines >= atLeast, qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(tst_ZVTransfer)
