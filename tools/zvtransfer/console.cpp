@@ -1,11 +1,28 @@
 #include "console.h"
 
+#include <QMutex>
 #include <cstdio>
 
 #include "base/errortranslator.h"
 
 namespace {
 Console::Verbosity level = Console::Verbosity::Normal;
+
+// Guards the line drawn in place: the worker thread's log lines erase it.
+QBasicMutex inPlaceMutex;
+bool lineInPlace = false;
+
+const char EraseLine[] = "\r\033[K";
+
+// With inPlaceMutex held.
+void eraseLocked()
+{
+    if (!lineInPlace)
+        return;
+    std::fputs(EraseLine, stdout);
+    std::fflush(stdout);
+    lineInPlace = false;
+}
 
 QString explanation(AppErrorCode code)
 {
@@ -71,7 +88,30 @@ void Console::out(const QString &text)
 
 void Console::err(const QString &text)
 {
-    std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), stderr);
+    const QByteArray line = (text + QLatin1Char('\n')).toUtf8();
+    printAbove([&line] { std::fputs(line.constData(), stderr); });
+}
+
+void Console::drawInPlace(const QString &text)
+{
+    const QByteArray line = EraseLine + text.toUtf8();
+    QMutexLocker locker(&inPlaceMutex);
+    std::fputs(line.constData(), stdout);
+    std::fflush(stdout);
+    lineInPlace = true;
+}
+
+void Console::eraseInPlace()
+{
+    QMutexLocker locker(&inPlaceMutex);
+    eraseLocked();
+}
+
+void Console::printAbove(const std::function<void()> &print)
+{
+    QMutexLocker locker(&inPlaceMutex);
+    eraseLocked();
+    print();
 }
 
 QString Console::codeText(const ErrorTally::Item &item)

@@ -2,6 +2,7 @@
 #define CONSOLE_H
 
 #include <QString>
+#include <functional>
 
 #include "errortally.h"
 
@@ -22,6 +23,16 @@ public:
     static void out(const QString &text);
     // Writes `text` as one line to standard error.
     static void err(const QString &text);
+
+    // Draws `text` as the one line redrawn in place on the terminal (a
+    // progress bar), replacing the one before.
+    static void drawInPlace(const QString &text);
+    // Erases the line drawn in place, if any.
+    static void eraseInPlace();
+    // Runs `print`, which writes whole lines, with the line drawn in place
+    // erased first and none drawn meanwhile, from any thread: errors and
+    // log lines never run into the bar. The next count draws it again.
+    static void printAbove(const std::function<void()> &print);
 
     // An error's code as the window shows it.
     static QString codeText(const ErrorTally::Item &item);

@@ -60,8 +60,7 @@ void ProgressLine::show(const State &state)
         if (now - lastShownMs < DrawIntervalMs)
             return;
         lastShownMs = now;
-        Console::out(QStringLiteral("\r\033[K") + barText(state, terminalWidth()));
-        drawn = true;
+        Console::drawInPlace(barText(state, terminalWidth()));
         return;
     }
     if (plainIntervalMs <= 0 || now - lastShownMs < plainIntervalMs)
@@ -72,9 +71,7 @@ void ProgressLine::show(const State &state)
 
 void ProgressLine::clear()
 {
-    if (drawn)
-        Console::out(QStringLiteral("\r\033[K"));
-    drawn = false;
+    Console::eraseInPlace();
 }
 
 int ProgressLine::terminalWidth()

@@ -47,7 +47,6 @@ private:
     const int plainIntervalMs;
     qint64 fileStartMs = 0;
     qint64 lastShownMs = 0;
-    bool drawn = false;
 };
 
 #endif // PROGRESSLINE_H
