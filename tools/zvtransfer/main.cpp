@@ -239,9 +239,21 @@ int run(const QStringList &arguments)
 }
 } // namespace
 
+namespace {
+QtMessageHandler printLogLine = nullptr;
+
+// The layers' log lines (from the worker thread too) never run into the
+// progress bar.
+void logAboveProgress(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    Console::printAbove([&] { printLogLine(type, context, message); });
+}
+} // namespace
+
 int main(int argc, char **argv)
 {
     setupMessageLog();
+    printLogLine = qInstallMessageHandler(logAboveProgress);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zv-transfer"));
     QCoreApplication::setApplicationVersion(ApplicationVersion);
