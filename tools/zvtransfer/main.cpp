@@ -237,9 +237,7 @@ int run(const QStringList &arguments)
     }
     return code;
 }
-} // namespace
 
-namespace {
 QtMessageHandler printLogLine = nullptr;
 
 // The layers' log lines (from the worker thread too) never run into the
