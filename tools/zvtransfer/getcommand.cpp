@@ -35,6 +35,17 @@ int GetCommand::run(const QStringList &names, bool all)
     return summary();
 }
 
+bool GetCommand::fetch(const QList<RecorderSession::Entry> &files, const QString &folderLabel, const Settled &settled)
+{
+    label = folderLabel;
+    onSettled = settled;
+    for (const auto &e : files)
+        targets.append({e});
+    total.start();
+    while (downloadPending()) { }
+    return !broken;
+}
+
 bool GetCommand::chooseTargets(const QStringList &names, bool all)
 {
     const auto entries = session.entries();
@@ -42,6 +53,8 @@ bool GetCommand::chooseTargets(const QStringList &names, bool all)
         for (const auto &e : entries) {
             if (!e.isFolder)
                 targets.append({e});
+            else
+                foldersLeftOut << Console::visibleName(e.name);
         }
         return true;
     }
@@ -145,6 +158,7 @@ void GetCommand::closeCurrent()
 
 bool GetCommand::settleEnd(RecorderSession::DownloadEnd end, const ErrorTally::Item &ending)
 {
+    broken = end != RecorderSession::DownloadEnd::Finished && end != RecorderSession::DownloadEnd::Failed;
     switch (end) {
     case RecorderSession::DownloadEnd::Finished:
         closeCurrent();
@@ -199,6 +213,7 @@ bool GetCommand::settleFailure(const ErrorTally::Item &ending)
         // refused again.
         failRest(Console::codeText(ending));
         stop = true;
+        broken = true;
     } else {
         settle(current >= 0 ? current : batch.first(), Target::Failed, Console::codeText(ending));
     }
@@ -213,6 +228,12 @@ void GetCommand::settle(int position, Target::State state, const QString &why, q
     if (target.state != Target::Pending)
         return;
     target.state = state;
+    if (onSettled) {
+        onSettled(target.entry,
+                  state == Target::Written    ? Result::Written
+                      : state == Target::Kept ? Result::Kept
+                                              : Result::Failed);
+    }
     QString status;
     switch (state) {
     case Target::Written:
@@ -231,9 +252,9 @@ void GetCommand::settle(int position, Target::State state, const QString &why, q
     }
     if (terminal)
         Console::out(QStringLiteral("\r\033[K"));
-    Console::out(
-        QStringLiteral("%1  %2  %3\n")
-            .arg(Console::visibleName(target.entry.name), Console::humanBytes(double(target.entry.size)), status));
+    Console::out(QStringLiteral("%1  %2  %3\n")
+                     .arg(label + Console::visibleName(target.entry.name),
+                          Console::humanBytes(double(target.entry.size)), status));
 }
 
 // Every target of this download not settled yet fails with `why`.
@@ -252,6 +273,13 @@ int GetCommand::summary()
                      .arg(failed)
                      .arg(bytes)
                      .arg(seconds, 0, 'f', 1));
+    // Folders are never left out without a word.
+    if (!foldersLeftOut.isEmpty()) {
+        Console::out(QStringLiteral("left out %1 %2 (get -r takes them): %3\n")
+                         .arg(foldersLeftOut.size())
+                         .arg(foldersLeftOut.size() == 1 ? QStringLiteral("folder") : QStringLiteral("folders"),
+                              foldersLeftOut.join(QStringLiteral(", "))));
+    }
     if (session.interruption())
         return ExitBySignal + session.interruption();
     return failed ? ExitSomeFailed : ExitDone;

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include "base/samenameoption.h"
 #include "errortally.h"
@@ -21,6 +22,15 @@ public:
 
     // Downloads `names`, or every recording of the folder; the exit code.
     int run(const QStringList &names, bool all);
+
+    // What became of one recording of fetch().
+    enum class Result { Written, Kept, Failed };
+    using Settled = std::function<void(const RecorderSession::Entry &entry, Result result)>;
+    // Downloads `files` of the current folder for a caller that keeps its own
+    // account: each file is handed to `settled` as it is settled (before its
+    // line, which starts with `label`), and no summary is printed. False when
+    // the run cannot go on (link lost, too slow, no space, a signal).
+    bool fetch(const QList<RecorderSession::Entry> &files, const QString &label, const Settled &settled);
 
 private:
     // One requested recording and what became of it.
@@ -51,6 +61,10 @@ private:
     const SameNameOption rule;
     const bool terminal;
     QList<Target> targets;
+    QStringList foldersLeftOut; // get --all: folders of the folder, not taken
+    QString label;
+    Settled onSettled;
+    bool broken = false; // fetch(): no further download can follow
     int downloaded = 0;
     int skipped = 0;
     int failed = 0;

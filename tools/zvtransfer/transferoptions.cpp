@@ -16,13 +16,18 @@ const char Description[] = "Lists, inspects and downloads the recordings of a re
                            "  list [PATH]                         the entries of a folder\n"
                            "  get [PATH] (--all | NAME...) [--dest DIR]\n"
                            "                                      download recordings\n"
-                           "  info PATH/NAME                      the details of one recording\n\n"
+                           "  get -r [PATH] [--dest DIR]          download a folder and everything below it\n"
+                           "  info PATH/NAME                      the details of one recording\n"
+                           "  sync [--dest DIR] [--watch]         download what is new on the recorder; --watch\n"
+                           "                                      does so each time the recorder appears\n\n"
                            "PATH is a folder path relative to the recorder's current folder\n"
                            "(its top folder after it starts), separated by \"/\".\n"
                            "Names are printed with control and text-direction characters escaped\n"
                            "(\\x1b, \\n, \\u202e; a backslash as \\\\).\n\n"
                            "Exit codes: 0 all done, 1 some files failed, 2 usage, 3 no recorder\n"
-                           "reachable or it does not answer, 128+N ended by signal N (130 Ctrl-C).";
+                           "reachable or it does not answer, 4 nothing matched (get -r: no recording\n"
+                           "in the tree), 128+N ended by signal N (130 Ctrl-C; sync --watch ends\n"
+                           "with 0 when the signal comes between two syncs).";
 
 bool usage(const QString &why)
 {
@@ -50,7 +55,8 @@ bool TransferOptions::parse(const QStringList &arguments)
         return false;
     // The settings as the window reads them: same keys, same rules.
     const AppSettings settings;
-    return readRule(parser, settings) && readArguments(parser, rest, settings) && readHost(parser, settings);
+    return readRule(parser, settings) && readTreeOptions(parser, rest) && readArguments(parser, rest, settings)
+        && readHost(parser, settings);
 }
 
 void TransferOptions::declare(QCommandLineParser &parser)
@@ -69,6 +75,13 @@ void TransferOptions::declare(QCommandLineParser &parser)
         option({"host"}, "The recorder's network name (default: the one in the program's settings).", "NAME"),
         option({"mtr"}, "Use the multitrack tree."),
         option({"music"}, "Use the music tree."),
+        option({"both"}, "get -r, sync: both trees, into the subfolders MUSIC and MTR (sync's default)."),
+        option({"r", "recursive"}, "get: the folder and everything below it."),
+        option({"n", "dry-run"}, "get, sync: print what would be fetched; write nothing."),
+        option({"again"}, "sync: also fetch recordings taken before and since deleted or moved here."),
+        option({"watch"},
+               "sync: wait for the recorder, sync, let it go, wait for it to leave and come back; "
+               "until SIGINT or SIGTERM."),
         option({"json"}, "list: print JSON."),
         option({"all"}, "get: every recording of the folder."),
         option({"dest"}, "get: the folder to save into (default: the program's save folder setting).", "DIR"),
@@ -88,7 +101,7 @@ void TransferOptions::declare(QCommandLineParser &parser)
                QString::number(RecorderSession::DefaultRateWindowMs / 1000)),
         option({"v", "verbose"}, "-vv: also the per-packet protocol log (warnings are always shown)."),
     });
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, get or info"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, get, info or sync"));
     parser.addPositionalArgument(QStringLiteral("args"), QStringLiteral("PATH, NAME..."), QStringLiteral("[args...]"));
 }
 
@@ -105,12 +118,14 @@ bool TransferOptions::readCommand(const QCommandLineParser &parser, QStringList 
 {
     *arguments = parser.positionalArguments();
     command = arguments->isEmpty() ? QString() : arguments->takeFirst();
-    if (command != QLatin1String("list") && command != QLatin1String("get") && command != QLatin1String("info"))
+    if (command != QLatin1String("list") && command != QLatin1String("get") && command != QLatin1String("info")
+        && command != QLatin1String("sync"))
         return usage(command.isEmpty() ? QStringLiteral("no command") : QStringLiteral("unknown command ") + command);
     mtr = parser.isSet(QStringLiteral("mtr"));
     music = parser.isSet(QStringLiteral("music"));
-    if (mtr && music)
-        return usage(QStringLiteral("--mtr and --music exclude each other"));
+    both = parser.isSet(QStringLiteral("both"));
+    if (int(mtr) + int(music) + int(both) > 1)
+        return usage(QStringLiteral("--mtr, --music and --both exclude each other"));
     json = parser.isSet(QStringLiteral("json"));
     all = parser.isSet(QStringLiteral("all"));
     return true;
@@ -169,16 +184,45 @@ bool TransferOptions::readArguments(const QCommandLineParser &parser, const QStr
         name = arguments.first().mid(slash + 1);
     } else {
         if (dest.isEmpty())
-            return usage(QStringLiteral("get needs --dest DIR (no save folder in the settings)"));
-        if (all && arguments.size() > 1)
+            return usage(command + QStringLiteral(" needs --dest DIR (no save folder in the settings)"));
+        if (command == QLatin1String("sync"))
+            return true;
+        if ((all || recursive) && arguments.size() > 1)
             return usage(QStringLiteral("get --all takes one PATH"));
-        if (!all && arguments.isEmpty())
-            return usage(QStringLiteral("get needs --all or NAME..."));
-        if (all)
+        if (!all && !recursive && arguments.isEmpty())
+            return usage(QStringLiteral("get needs --all, -r or NAME..."));
+        if (all || recursive)
             path = arguments.value(0);
         else
             names = arguments;
     }
+    return true;
+}
+
+// The options of whole trees and sync, each with the commands it fits.
+bool TransferOptions::readTreeOptions(const QCommandLineParser &parser, const QStringList &arguments)
+{
+    recursive = parser.isSet(QStringLiteral("recursive"));
+    again = parser.isSet(QStringLiteral("again"));
+    watch = parser.isSet(QStringLiteral("watch"));
+    dryRun = parser.isSet(QStringLiteral("dry-run"));
+    const bool sync = command == QLatin1String("sync");
+    const bool get = command == QLatin1String("get");
+    if (recursive && !get)
+        return usage(QStringLiteral("-r is for get"));
+    if (both && !recursive && !sync)
+        return usage(QStringLiteral("--both is for get -r and sync"));
+    if ((again || watch) && !sync)
+        return usage(QStringLiteral("--again and --watch are for sync"));
+    if (dryRun && !get && !sync)
+        return usage(QStringLiteral("--dry-run is for get and sync"));
+    if (dryRun && watch)
+        return usage(QStringLiteral("--dry-run and --watch exclude each other"));
+    if (sync && !arguments.isEmpty())
+        return usage(QStringLiteral("sync takes no PATH: it mirrors whole trees"));
+    // sync always knows its trees: both unless one is named.
+    if (sync && !mtr && !music)
+        both = true;
     return true;
 }
 

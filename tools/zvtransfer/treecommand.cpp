@@ -1,0 +1,317 @@
+#include "treecommand.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <algorithm>
+
+#include "console.h"
+#include "exitcode.h"
+#include "recorder/samenamerule.h"
+
+namespace {
+QString recordedText(const RecorderSession::Entry &file)
+{
+    return file.dateTime.isValid() ? file.dateTime.toString(Qt::ISODate) : QString();
+}
+
+QString plural(int count, const char *one, const char *many)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+} // namespace
+
+TreeCommand::TreeCommand(RecorderSession &session, const TransferOptions &options)
+    : session(session)
+    , options(options)
+    , sync(options.command == QLatin1String("sync"))
+{
+    clock.start();
+}
+
+bool TreeCommand::takes(const TransferOptions &options)
+{
+    return options.command == QLatin1String("sync") || (options.command == QLatin1String("get") && options.recursive);
+}
+
+QList<TreeCommand::Tree> TreeCommand::trees() const
+{
+    const Tree music{QStringLiteral("music"), QStringLiteral("MUSIC"), RecordModeMusic, true};
+    const Tree mtr{QStringLiteral("mtr"), QStringLiteral("MTR"), RecordModeMTR, true};
+    if (options.both)
+        return {music, mtr};
+    // One tree named on the command line: the session is in it already and
+    // get -r writes straight into the destination; sync keeps the tree's
+    // subfolder, so that its record reads the same whichever trees a run takes.
+    Tree one = options.mtr ? mtr : music;
+    one.switchTo = false;
+    if (!sync) {
+        one.subfolder.clear();
+        if (!options.mtr && !options.music)
+            one.name.clear();
+    }
+    return {one};
+}
+
+int TreeCommand::run()
+{
+    if (sync && !openManifest())
+        return ExitSomeFailed;
+    for (const Tree &tree : trees()) {
+        if (!runTree(tree))
+            break;
+    }
+    return summary();
+}
+
+bool TreeCommand::runTree(const Tree &tree)
+{
+    if (tree.switchTo && !session.changeRecordMode(tree.mode)) {
+        stopReason = QStringLiteral("the recorder did not switch to its %1 tree").arg(tree.name);
+        return false;
+    }
+    QString missing;
+    if (!options.path.isEmpty() && !session.enterPath(options.path, &missing)) {
+        stopReason = QStringLiteral("no folder \"%1\" on the recorder").arg(Console::visibleName(missing));
+        stopCode = ExitUsage;
+        return false;
+    }
+    const QDir base(tree.subfolder.isEmpty() ? options.dest : QDir(options.dest).filePath(tree.subfolder));
+    TreeWalk walk(session, base);
+    const bool through = walk.walk([&](const QString &path, const QList<RecorderSession::Entry> &files) {
+        return visit(tree, base, path, files);
+    });
+    const QString label = tree.subfolder.isEmpty() ? QString() : tree.subfolder + QLatin1Char('/');
+    for (const auto &refusal : walk.refused())
+        notes << QStringLiteral("%1%2: %3").arg(label, refusal.path, refusal.why);
+    if (!through && stopReason.isEmpty())
+        stopReason = walk.failure();
+    return through;
+}
+
+bool TreeCommand::visit(const Tree &tree, const QDir &base, const QString &path,
+                        const QList<RecorderSession::Entry> &files)
+{
+    seen += files.size();
+    const QString label = (tree.subfolder.isEmpty() ? QString() : tree.subfolder + QLatin1Char('/')) + path;
+    const QDir folder(base.filePath(path.isEmpty() ? QStringLiteral(".") : path));
+    QList<RecorderSession::Entry> wanted;
+    for (const auto &file : files) {
+        switch (sync ? need(tree, path, file) : Need::Fetch) {
+        case Need::Fetch:
+            wanted << file;
+            break;
+        case Need::UpToDate:
+            ++upToDate;
+            break;
+        case Need::Gone:
+            gone << label + Console::visibleName(file.name);
+            break;
+        }
+    }
+    if (options.dryRun) {
+        showPlan(folder, label, wanted);
+        return true;
+    }
+    // get -r mirrors empty folders too; sync makes only what it fills.
+    if (wanted.isEmpty() && sync)
+        return true;
+    if (!QDir().mkpath(folder.path()) || !insideDestination(folder)) {
+        notes << QStringLiteral("%1: not written, %2 cannot be made a folder inside %3")
+                     .arg(label.isEmpty() ? QStringLiteral(".") : label, folder.path(), options.dest);
+        failed += wanted.size();
+        return true;
+    }
+    return wanted.isEmpty() || fetch(tree, folder, path, label, wanted);
+}
+
+TreeCommand::Need TreeCommand::need(const Tree &tree, const QString &path, const RecorderSession::Entry &file) const
+{
+    const SyncManifest::Record *taken = manifest->find(tree.name, path + file.name);
+    // Not taken before, or changed on the recorder since.
+    if (!taken || taken->size != file.size || taken->recorded != recordedText(file))
+        return Need::Fetch;
+    if (QFileInfo::exists(QDir(options.dest).filePath(taken->local)))
+        return Need::UpToDate;
+    return options.again ? Need::Fetch : Need::Gone;
+}
+
+// What a download of `files` into `folder` would do, by the same rules.
+void TreeCommand::showPlan(const QDir &folder, const QString &label, const QList<RecorderSession::Entry> &files)
+{
+    const SameNameRule rule(options.rule);
+    for (const auto &file : files) {
+        QString what;
+        QString path = SameNameRule::filePathIn(folder, file.name);
+        if (!SameNameRule::isSafeFileName(file.name, folder)) {
+            what = QStringLiteral("would be refused (%1)")
+                       .arg(Console::codeText({DownloadIllegalFileName, file.index, 0, 1}));
+        } else {
+            switch (rule.apply(&path, file.size)) {
+            case SameNameRule::Action::Write:
+                ++wouldFetch;
+                wouldBytes += qulonglong(file.size);
+                what = QFileInfo(path).fileName() == file.name
+                    ? QStringLiteral("would fetch")
+                    : QStringLiteral("would fetch as %1").arg(Console::visibleName(QFileInfo(path).fileName()));
+                break;
+            case SameNameRule::Action::Skip:
+                ++wouldKeep;
+                what = QStringLiteral("would skip (exists)");
+                break;
+            case SameNameRule::Action::Refuse:
+                what = QStringLiteral("would fail (a folder holds the name)");
+                break;
+            }
+        }
+        Console::out(QStringLiteral("%1  %2  %3\n")
+                         .arg(label + Console::visibleName(file.name), Console::humanBytes(double(file.size)), what));
+    }
+}
+
+bool TreeCommand::fetch(const Tree &tree, const QDir &folder, const QString &path, const QString &label,
+                        const QList<RecorderSession::Entry> &files)
+{
+    // Where each recording will be written, by the rule the engine applies
+    // (a counted name under the rename rule); sync records it.
+    QHash<int, QString> writtenAs;
+    const SameNameRule rule(options.rule);
+    for (const auto &file : files) {
+        QString target = SameNameRule::filePathIn(folder, file.name);
+        rule.apply(&target, file.size);
+        writtenAs.insert(file.index, QFileInfo(target).fileName());
+    }
+    GetCommand get(session, folder.path(), options.rule);
+    return get.fetch(files, label, [&](const RecorderSession::Entry &file, GetCommand::Result result) {
+        switch (result) {
+        case GetCommand::Result::Written:
+            ++downloaded;
+            bytes += qulonglong(file.size);
+            if (sync)
+                record(tree, path, file, writtenAs.value(file.index, file.name));
+            break;
+        case GetCommand::Result::Kept:
+            ++kept;
+            if (sync)
+                record(tree, path, file, file.name);
+            break;
+        case GetCommand::Result::Failed:
+            ++failed;
+            break;
+        }
+    });
+}
+
+// Notes a recording as taken, at once on disk: a run that ends after this
+// file starts with the next one.
+void TreeCommand::record(const Tree &tree, const QString &path, const RecorderSession::Entry &file,
+                         const QString &written)
+{
+    SyncManifest::Record r;
+    r.tree = tree.name;
+    r.path = path + file.name;
+    r.size = file.size;
+    r.recorded = recordedText(file);
+    r.local = tree.subfolder + QLatin1Char('/') + path + written;
+    r.when = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    manifest->put(r);
+    if (!manifest->save() && !manifestTrouble) {
+        manifestTrouble = true;
+        Console::err(QStringLiteral("zv-transfer: cannot write the sync record %1: %2")
+                         .arg(manifest->filePath(), manifest->problem()));
+    }
+}
+
+bool TreeCommand::openManifest()
+{
+    manifest = std::make_unique<SyncManifest>(options.dest);
+    switch (manifest->load(options.dryRun)) {
+    case SyncManifest::Load::Fresh:
+    case SyncManifest::Load::Loaded:
+        return true;
+    case SyncManifest::Load::SetAside:
+        Console::err(QStringLiteral("zv-transfer: the sync record %1 is damaged (%2); %3")
+                         .arg(manifest->filePath(), manifest->problem(),
+                              options.dryRun
+                                  ? QStringLiteral("a run would set it aside and start afresh")
+                                  : QStringLiteral("set aside as %1, starting afresh").arg(manifest->setAsidePath())));
+        return true;
+    case SyncManifest::Load::Unreadable:
+        break;
+    }
+    Console::err(QStringLiteral("zv-transfer: the sync record %1 is damaged (%2) and cannot be set aside")
+                     .arg(manifest->filePath(), manifest->problem()));
+    return false;
+}
+
+bool TreeCommand::insideDestination(const QDir &folder) const
+{
+    const QString top = QFileInfo(options.dest).canonicalFilePath();
+    const QString here = QFileInfo(folder.path()).canonicalFilePath();
+    return !top.isEmpty() && (here == top || here.startsWith(top + QLatin1Char('/')));
+}
+
+int TreeCommand::preview(const QStringList &names, bool all)
+{
+    QList<RecorderSession::Entry> files;
+    QStringList leftOut;
+    const auto entries = session.entries();
+    for (const auto &e : entries) {
+        if (e.isFolder) {
+            if (all)
+                leftOut << Console::visibleName(e.name);
+        } else if (all || names.contains(e.name)) {
+            files << e;
+        }
+    }
+    for (const QString &name : names) {
+        if (std::none_of(files.cbegin(), files.cend(),
+                         [&](const RecorderSession::Entry &e) { return e.name == name; })) {
+            Console::err(QStringLiteral("zv-transfer: no file named \"%1\" here").arg(Console::visibleName(name)));
+            return ExitUsage;
+        }
+    }
+    seen = files.size();
+    showPlan(QDir(options.dest), QString(), files);
+    if (!leftOut.isEmpty()) {
+        Console::out(QStringLiteral("left out %1 (get -r takes them): %2\n")
+                         .arg(plural(leftOut.size(), "folder", "folders"), leftOut.join(QStringLiteral(", "))));
+    }
+    return summary();
+}
+
+int TreeCommand::summary()
+{
+    if (options.dryRun) {
+        Console::out(QStringLiteral("dry run: would download %1 (%2 bytes), skip %3; nothing written\n")
+                         .arg(wouldFetch)
+                         .arg(wouldBytes)
+                         .arg(wouldKeep));
+    } else {
+        Console::out(QStringLiteral("downloaded %1, skipped %2, failed %3, %4 bytes in %5 s\n")
+                         .arg(downloaded)
+                         .arg(kept)
+                         .arg(failed)
+                         .arg(bytes)
+                         .arg(clock.elapsed() / 1000.0, 0, 'f', 1));
+    }
+    if (sync && upToDate > 0)
+        Console::out(QStringLiteral("up to date: %1 taken before\n").arg(plural(upToDate, "recording", "recordings")));
+    if (!gone.isEmpty()) {
+        Console::out(
+            QStringLiteral("not fetched again: %1 taken before and no longer in %2 (--again fetches them): "
+                           "%3\n")
+                .arg(plural(gone.size(), "recording", "recordings"), options.dest, gone.join(QStringLiteral(", "))));
+    }
+    for (const QString &note : qAsConst(notes))
+        Console::out(QStringLiteral("skipped %1\n").arg(note));
+    Console::printErrors(session.errors());
+    if (session.interruption())
+        return ExitBySignal + session.interruption();
+    if (!stopReason.isEmpty()) {
+        Console::err(QStringLiteral("zv-transfer: ") + stopReason);
+        return stopCode;
+    }
+    if (failed > 0 || !notes.isEmpty() || manifestTrouble)
+        return ExitSomeFailed;
+    return seen == 0 && !sync ? ExitNothingMatched : ExitDone;
+}
