@@ -115,7 +115,7 @@ bool TreeCommand::visit(const Tree &tree, const QDir &base, const QString &path,
     // get -r mirrors empty folders too; sync makes only what it fills.
     if (wanted.isEmpty() && sync)
         return true;
-    if (!QDir().mkpath(folder.path()) || !insideDestination(folder)) {
+    if (!insideDestination(folder) || !QDir().mkpath(folder.path()) || !insideDestination(folder)) {
         notes << QStringLiteral("%1: not written, %2 cannot be made a folder inside %3")
                      .arg(label.isEmpty() ? QStringLiteral(".") : label, folder.path(), options.dest);
         failed += wanted.size();
@@ -243,11 +243,16 @@ bool TreeCommand::openManifest()
     return false;
 }
 
+// Checked before the folder is made (by its path) and after (by where its
+// links lead).
 bool TreeCommand::insideDestination(const QDir &folder) const
 {
-    const QString top = QFileInfo(options.dest).canonicalFilePath();
-    const QString here = QFileInfo(folder.path()).canonicalFilePath();
-    return !top.isEmpty() && (here == top || here.startsWith(top + QLatin1Char('/')));
+    const auto inside = [](const QString &top, const QString &here) {
+        return !top.isEmpty() && (here == top || here.startsWith(top + QLatin1Char('/')));
+    };
+    if (!folder.exists())
+        return inside(QDir::cleanPath(QDir(options.dest).absolutePath()), QDir::cleanPath(folder.absolutePath()));
+    return inside(QFileInfo(options.dest).canonicalFilePath(), folder.canonicalPath());
 }
 
 int TreeCommand::preview(const QStringList &names, bool all)

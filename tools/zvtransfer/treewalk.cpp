@@ -39,14 +39,27 @@ bool TreeWalk::walkFolder(const QString &path, int depth, const Visit &visit)
             continue;
         }
         QString missing;
+        if (!climb())
+            return false;
         if (!session.enterPath(folder.name, &missing)) {
             why = QStringLiteral("the recorder did not open the folder %1").arg(shown);
             return false;
         }
         if (!walkFolder(path + folder.name + QLatin1Char('/'), depth + 1, visit))
             return false;
+        // Back up only when another folder is to be entered: each move costs
+        // the recorder's pause, and the last ones lead nowhere.
+        ++pendingClimbs;
+    }
+    return true;
+}
+
+bool TreeWalk::climb()
+{
+    QString missing;
+    for (; pendingClimbs > 0; --pendingClimbs) {
         if (!session.enterPath(QStringLiteral(".."), &missing)) {
-            why = QStringLiteral("the recorder did not go back up from %1").arg(shown);
+            why = QStringLiteral("the recorder did not go back up a folder");
             return false;
         }
     }

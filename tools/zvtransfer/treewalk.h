@@ -9,7 +9,8 @@
 #include "recordersession.h"
 
 // Walks the recorder's current folder and every folder below it, depth
-// first, entering each in turn and coming back up. A folder whose name could
+// first, entering each in turn and coming back up when a sibling follows (the
+// recorder is left in the last folder walked). A folder whose name could
 // not be a folder of ours on disk (a separator, "..", a hidden name, control
 // characters: the rule the download engine applies to file names) is not
 // entered, nor is one nested deeper than MaxDepth; each such folder is noted
@@ -44,11 +45,14 @@ public:
 
 private:
     bool walkFolder(const QString &path, int depth, const Visit &visit);
+    // Goes up the folders left since the last move down.
+    bool climb();
 
     RecorderSession &session;
     const QDir local;
     QList<Refusal> refusals;
     QString why;
+    int pendingClimbs = 0;
 };
 
 #endif // TREEWALK_H

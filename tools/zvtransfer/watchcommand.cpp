@@ -135,8 +135,14 @@ bool WatchCommand::syncOnce(int *code)
     const RecorderSession::OpenResult opened = link.open(options.host);
     bool synced = false;
     if (opened == RecorderSession::OpenResult::Opened) {
-        *code = TreeCommand(link, options).run();
-        synced = true;
+        // One tree named: switch to it, as a single sync does on opening.
+        if ((options.mtr || options.music) && !link.changeRecordMode(options.mtr ? RecordModeMTR : RecordModeMusic)) {
+            if (signalNumber == 0)
+                event(QStringLiteral("could not sync: the recorder did not switch its folder tree"));
+        } else {
+            *code = TreeCommand(link, options).run();
+            synced = true;
+        }
     } else if (opened != RecorderSession::OpenResult::Interrupted) {
         event(QStringLiteral("could not sync: %1").arg(link.openFailure()));
     }
