@@ -67,6 +67,8 @@ private slots:
     void damagedRecordIsSetAside();
     void watchSyncsEachTimeTheRecorderComes();
     void hostileFolderStaysOutside();
+    void getAllNamesTheFoldersItLeavesOut_data();
+    void getAllNamesTheFoldersItLeavesOut();
 
 private:
     // Runs zv-transfer while this thread's event loop serves the simulator;
@@ -179,15 +181,24 @@ void tst_ZVSync::syncTakesOnlyWhatIsNew()
     QCOMPARE(run(sync({"--again"})), 0);
     QCOMPARE(readAll(dest->filePath("MUSIC/A.WAV")), pattern(3000, 1));
 
-    // Changed on the recorder: taken again under the rule (newer: the size
-    // differs, so overwritten); a new recording is taken too.
-    QVERIFY(writeFile(tree.filePath("music/F/C.WAV"), pattern(6000, 4)));
+    // Changed on the recorder: taken again under the rule (newer): C's size
+    // (overwritten), A's time only (the same size: kept); D is new.
+    const auto setTime = [](const QString &path, const QDateTime &time) {
+        QFile file(path);
+        return file.open(QIODevice::ReadWrite) && file.setFileTime(time, QFileDevice::FileModificationTime);
+    };
+    const QString a = tree.filePath("music/A.WAV");
+    const QString c = tree.filePath("music/F/C.WAV");
+    const QDateTime aTime = QFileInfo(a).lastModified();
+    const QDateTime cTime = QFileInfo(c).lastModified();
+    QVERIFY(writeFile(c, pattern(6000, 4)) && setTime(c, cTime));
+    QVERIFY(setTime(a, aTime.addSecs(3600)));
     QVERIFY(writeFile(tree.filePath("music/F/D.WAV"), pattern(700, 5)));
     QCOMPARE(run(sync({"--rule", "newer"})), 0);
-    QVERIFY2(output.contains("downloaded 2, skipped 0, failed 0"), output.constData());
+    QVERIFY2(output.contains("downloaded 2, skipped 1, failed 0"), output.constData());
     QCOMPARE(readAll(dest->filePath("MUSIC/F/C.WAV")), pattern(6000, 4));
     QVERIFY(QFile::remove(tree.filePath("music/F/D.WAV")));
-    QVERIFY(writeFile(tree.filePath("music/F/C.WAV"), pattern(5000, 3)));
+    QVERIFY(writeFile(c, pattern(5000, 3)) && setTime(c, cTime) && setTime(a, aTime));
 }
 
 // The record is written after every file: a run killed outright goes on
@@ -318,20 +329,39 @@ void tst_ZVSync::watchSyncsEachTimeTheRecorderComes()
 
 // The simulator's hostile entries include a folder "../up" at the top.
 // Existing files named like the two harmless entries are kept, so that no
-// download request goes out.
+// download request goes out. A link in the destination named like a
+// recorder's folder does not lead the files elsewhere either.
 void tst_ZVSync::hostileFolderStaysOutside()
 {
     QVERIFY(startSimulator(true));
     const QString inner = dest->filePath("inner");
     QVERIFY(QDir(inner).mkpath("."));
+    QVERIFY(QDir(dest->path()).mkpath("elsewhere"));
+    QVERIFY(QFile::link(dest->filePath("elsewhere"), inner + "/F"));
     QVERIFY(writeFile(inner + "/cut", "1"));
     QVERIFY(writeFile(inner + "/wav", "2"));
     QCOMPARE(run({"--host", Address, "get", "-r", "--rule", "skip", "--dest", inner}), 1);
     QVERIFY2(output.contains("skipped ../up/: refused, the name cannot be used safely (code : E10-"),
              output.constData());
+    QVERIFY2(output.contains("skipped F/: not written"), output.constData());
     QCOMPARE(QDir(dest->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             QStringList{"inner"});
-    QCOMPARE(readAll(inner + "/F/C.WAV"), pattern(5000, 3));
+             QStringList({"elsewhere", "inner"}));
+    QVERIFY(QDir(dest->filePath("elsewhere")).isEmpty());
+    QCOMPARE(readAll(inner + "/B.WAV"), pattern(100000, 2));
+}
+
+void tst_ZVSync::getAllNamesTheFoldersItLeavesOut_data()
+{
+    QTest::addColumn<QStringList>("more");
+    QTest::addRow("get") << QStringList();
+    QTest::addRow("dry-run") << QStringList{"-n"};
+}
+
+void tst_ZVSync::getAllNamesTheFoldersItLeavesOut()
+{
+    QFETCH(QStringList, more);
+    QCOMPARE(run(QStringList{"--host", Address, "get", "--all", "--dest", dest->path()} + more), 0);
+    QVERIFY2(output.contains("left out 1 folder (get -r takes them): F\n"), output.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_ZVSync)
