@@ -14,7 +14,9 @@
 
 #include "base/appsettings.h"
 #include "controllerfixture.h"
+#include "protocol/zvcommand.h"
 #include "sim/recordersimulator.h"
+#include "sim/wavwriter.h"
 
 namespace {
 const QString Address = QStringLiteral(ZV_TEST_ADDRESS);
@@ -42,7 +44,8 @@ private slots:
     void init();
     void cleanup();
 
-    void listAsTableAndJson();
+    void printed_data();
+    void printed();
     void namesCannotTrickTheTerminal();
     void getAllDownloadsExactly();
     void rules_data();
@@ -56,6 +59,8 @@ private slots:
     void noRecorderToTalkTo();
     void exitCodes_data();
     void exitCodes();
+    void progress_data();
+    void progress();
 
 private:
     static QStringList oddNames()
@@ -70,11 +75,17 @@ private:
 
     // Runs zv-transfer while this thread's event loop keeps serving the
     // simulator; returns the exit code, -1 when it did not end in time.
-    // `during` is called while it runs, about every 20 ms.
+    // `during` is called while it runs, about every 20 ms. With
+    // terminalColumns set, its output goes to a pseudo-terminal of no size
+    // (by script(1)), which leaves the width to $COLUMNS; standard error
+    // shares it, as on a user's terminal.
     int run(const QStringList &arguments, int timeoutMs = 30000,
             const std::function<void(QProcess &)> &during = nullptr);
 
     QTemporaryDir tree;
+    QByteArray takeWav; // TAKES/T1.WAV, a real WAV for its details
+    QProcessEnvironment environment;
+    int terminalColumns = 0;
     QTemporaryDir *dest = nullptr;
     RecorderSimulator *sim = nullptr;
     QByteArray output;
@@ -88,7 +99,12 @@ void tst_ZVTransfer::initTestCase()
     QVERIFY(writeFile(tree.filePath("music/A.WAV"), pattern(10000, 1)));
     QVERIFY(writeFile(tree.filePath("music/B.WAV"), pattern(100000, 2))); // more than one data packet
     QVERIFY(writeFile(tree.filePath("music/C.WAV"), pattern(5000, 3)));
-    QVERIFY(writeFile(tree.filePath("music/TAKES/T1.WAV"), pattern(2000, 4)));
+    QVERIFY(QDir(tree.path()).mkpath("music/NONE"));
+    WavWriter::Format format;
+    format.sampleRate = 44100;
+    format.bits = 24;
+    takeWav = WavWriter::file(format, 4410, 440); // 0.1 s
+    QVERIFY(writeFile(tree.filePath("music/TAKES/T1.WAV"), takeWav));
     // Names that would set the terminal's title, clear it, forge a row or
     // turn the text around if printed as they are.
     QVERIFY(QDir(tree.path()).mkpath("music/ODD"));
@@ -105,6 +121,9 @@ void tst_ZVTransfer::init()
     sim->setMtrRoot(tree.filePath("mtr"));
     QVERIFY(sim->listen(QHostAddress(Address), 8010));
     dest = new QTemporaryDir;
+    environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("ZV_HOST");
+    terminalColumns = 0;
 }
 
 void tst_ZVTransfer::cleanup()
@@ -117,7 +136,19 @@ void tst_ZVTransfer::cleanup()
 int tst_ZVTransfer::run(const QStringList &arguments, int timeoutMs, const std::function<void(QProcess &)> &during)
 {
     QProcess process;
-    process.start(QStringLiteral(ZV_TRANSFER_BIN), arguments);
+    process.setProcessEnvironment(environment);
+    if (terminalColumns > 0) {
+        QString command = QStringLiteral(ZV_TRANSFER_BIN);
+        for (QString argument : arguments)
+            command += " '" + argument.replace("'", "'\\''") + "'";
+        QProcessEnvironment sized = environment;
+        sized.insert("COLUMNS", QString::number(terminalColumns));
+        process.setProcessEnvironment(sized);
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.start("script", {"-qec", command, "/dev/null"});
+    } else {
+        process.start(QStringLiteral(ZV_TRANSFER_BIN), arguments);
+    }
     if (!process.waitForStarted(5000))
         return -1;
     QElapsedTimer clock;
@@ -137,19 +168,71 @@ int tst_ZVTransfer::run(const QStringList &arguments, int timeoutMs, const std::
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-void tst_ZVTransfer::listAsTableAndJson()
+void tst_ZVTransfer::printed_data()
 {
-    QCOMPARE(run({"--host", Address, "list"}), 0);
-    const QString table = QString::fromUtf8(output);
-    QVERIFY2(table.contains(QRegularExpression("folder .* TAKES\\n")), qPrintable(table));
-    QVERIFY2(table.contains(QRegularExpression("file .* 100000  B\\.WAV\\n")), qPrintable(table));
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("zvHost"); // ZV_HOST, empty: unset
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("out"); // a pattern standard output matches
+    QTest::addColumn<QString>("notOut");
+    QTest::addColumn<QString>("err"); // a pattern standard error matches
 
-    QCOMPARE(run({"--host", Address, "list", "--json", "TAKES"}), 0);
-    const QJsonArray entries = QJsonDocument::fromJson(output).array();
-    QCOMPARE(entries.size(), 1);
-    QCOMPARE(entries.at(0).toObject().value("name").toString(), QString("T1.WAV"));
-    QCOMPARE(entries.at(0).toObject().value("size").toInt(), 2000);
-    QCOMPARE(entries.at(0).toObject().value("folder").toBool(), false);
+    const QStringList host{"--host", Address};
+    const QString any;
+    QTest::addRow("list-human-sizes") << host + QStringList{"list"} << any << 0
+                                      << "file .*  9\\.8 KiB  A\\.WAV\\n.*  97\\.7 KiB  B\\.WAV\\n"
+                                      << "100000" << any;
+    QTest::addRow("list-bytes") << host + QStringList{"list", "--bytes"} << any << 0 << " 100000  B\\.WAV\\n"
+                                << "KiB" << any;
+    QTest::addRow("list-json-without-row-index")
+        << host + QStringList{"list", "--json", "TAKES"} << any << 0 << "\"name\": \"T1\\.WAV\""
+        << "\"index\"" << any;
+    QTest::addRow("info-path-name-json")
+        << host + QStringList{"info", "--json", "TAKES/T1.WAV"} << any << 0
+        << "^\\{\\s*\"bits\": 24,\\s*\"date\": \"[-0-9T:]+\",\\s*\"format\": \"WAV\",\\s*\"name\": \"T1\\.WAV\",\\s*"
+           "\"sampleRate\": 44100,\\s*\"samples\": 4410,\\s*\"seconds\": 0\\.1,\\s*\"size\": 26504\\s*\\}\\s*$"
+        << "\"index\"" << any;
+    // The stored name is a bogus one: ZV_HOST comes before it, --host first.
+    QTest::addRow("host-from-zv-host") << QStringList{"list"} << Address << 0 << "B\\.WAV" << any << any;
+    QTest::addRow("host-option-over-zv-host")
+        << host + QStringList{"list"} << "no-such-recorder.invalid" << 0 << "B\\.WAV" << any << any;
+    const QStringList getA = host + QStringList{"get", "A.WAV", "--dest"};
+    QTest::addRow("quiet-prints-nothing") << QStringList{"-q"} + getA << any << 0 << "^$" << any << "^$";
+    QTest::addRow("quiet-names-failure") << QStringList{"-q"} + getA + QStringList{"NOPE.WAV"} << any << 1 << "^$"
+                                         << any << "^zv-transfer: NOPE\\.WAV: no such recording\\n$";
+    QTest::addRow("normal-line-per-file") << getA << any << 0
+                                          << "^A\\.WAV  9\\.8 KiB  done\\ndownloaded 1, skipped 0, failed 0, "
+                                             "10000 bytes in [0-9.]+ s\\n$"
+                                          << any << any;
+    QTest::addRow("verbose-where-and-how-fast")
+        << QStringList{"-v"} + getA << any << 0
+        << "^A\\.WAV  9\\.8 KiB  done  -> DEST/A\\.WAV, [0-9.]+ s, [0-9.]+ [KM]?i?B/s\\ndownloaded 1, " << any << any;
+    QTest::addRow("very-verbose-hex") << QStringList{"-vv"} + getA << any << 0 << "done" << any
+                                      << "net: Send command: \"5a 56 40 41 ";
+}
+
+void tst_ZVTransfer::printed()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, zvHost);
+    QFETCH(int, code);
+    QFETCH(QString, out);
+    QFETCH(QString, notOut);
+    QFETCH(QString, err);
+
+    AppSettings().setSSID("no-such-recorder.invalid");
+    if (!zvHost.isEmpty())
+        environment.insert("ZV_HOST", zvHost);
+    const int dash = arguments.indexOf("--dest");
+    if (dash >= 0)
+        arguments.insert(dash + 1, dest->path());
+    QCOMPARE(run(arguments), code);
+    const QString stdOut = QString::fromUtf8(output).replace(dest->path(), "DEST");
+    QVERIFY2(stdOut.contains(QRegularExpression(out)), qPrintable(stdOut));
+    if (!notOut.isEmpty())
+        QVERIFY2(!stdOut.contains(notOut), qPrintable(stdOut));
+    if (!err.isEmpty())
+        QVERIFY2(QString::fromUtf8(errors).contains(QRegularExpression(err)), errors.constData());
 }
 
 void tst_ZVTransfer::namesCannotTrickTheTerminal()
@@ -192,7 +275,7 @@ void tst_ZVTransfer::getAllDownloadsExactly()
     QVERIFY2(output.contains("downloaded 3, skipped 0, failed 0, 115000 bytes"), output.constData());
 
     QCOMPARE(run({"--host", Address, "get", "TAKES", "T1.WAV", "--dest", dest->path()}), 0);
-    QVERIFY(readAll(dest->filePath("T1.WAV")) == pattern(2000, 4));
+    QVERIFY(readAll(dest->filePath("T1.WAV")) == takeWav);
 }
 
 void tst_ZVTransfer::rules_data()
@@ -212,9 +295,11 @@ void tst_ZVTransfer::rules_data()
     QTest::addRow("overwrite") << "overwrite"
                                << "" << true << "A.WAV"
                                << "downloaded 1, skipped 0";
+    // The name written is told, on the file's line and after the summary.
     QTest::addRow("rename") << "rename"
                             << "" << true << "A(1).WAV"
-                            << "downloaded 1, skipped 0";
+                            << "A\\.WAV  9\\.8 KiB  done as A\\(1\\)\\.WAV\ndownloaded 1, skipped 0, .*\n"
+                               "renamed: A\\.WAV written as A\\(1\\)\\.WAV\n";
     QTest::addRow("skip") << "skip"
                           << "" << false << ""
                           << "downloaded 0, skipped 1";
@@ -254,7 +339,7 @@ void tst_ZVTransfer::rules()
     if (!rule.isEmpty())
         arguments << "--rule" << rule;
     QCOMPARE(run(arguments), 0);
-    QVERIFY2(output.contains(summary.toUtf8()), output.constData());
+    QVERIFY2(QString::fromUtf8(output).contains(QRegularExpression(summary)), output.constData());
     if (!writtenAs.isEmpty())
         QVERIFY(readAll(dest->filePath(writtenAs)) == pattern(10000, 1));
     if (writtenAs != QLatin1String("A.WAV"))
@@ -347,9 +432,9 @@ void tst_ZVTransfer::slowDownloadEnds()
     QCOMPARE(exit, code);
     QVERIFY(sinceB.isValid());
     QVERIFY2(sinceB.elapsed() < 3500, qPrintable(QString::number(sinceB.elapsed())));
-    QVERIFY2(output.contains("A.WAV  10.0 KB  done"), output.constData());
-    QVERIFY2(output.contains("B.WAV  100.0 KB  " + status.toUtf8()), output.constData());
-    QVERIFY2(output.contains("C.WAV  5.0 KB  FAILED (not started"), output.constData());
+    QVERIFY2(output.contains("A.WAV  9.8 KiB  done"), output.constData());
+    QVERIFY2(output.contains("B.WAV  97.7 KiB  " + status.toUtf8()), output.constData());
+    QVERIFY2(output.contains("C.WAV  4.9 KiB  FAILED (not started"), output.constData());
     QVERIFY2(output.contains("downloaded 1, skipped 0, failed 2"), output.constData());
 }
 
@@ -431,20 +516,105 @@ void tst_ZVTransfer::exitCodes_data()
     QTest::addColumn<int>("code");
 
     QTest::addRow("no-command") << QStringList{"--host", Address} << 2;
+    QTest::addRow("big-v-is-version") << QStringList{"-V"} << 0;
+    QTest::addRow("small-v-is-not-version") << QStringList{"-v"} << 2;
+    QTest::addRow("quiet-and-verbose") << QStringList{"--host", Address, "-q", "-v", "list"} << 2;
     QTest::addRow("unknown-command") << QStringList{"--host", Address, "push"} << 2;
     QTest::addRow("get-without-dest") << QStringList{"--host", Address, "get", "--all"} << 2;
     QTest::addRow("unknown-rule") << QStringList{"--host", Address, "get", "--all", "--dest", "/tmp", "--rule", "x"}
                                   << 2;
     QTest::addRow("no-host-anywhere") << QStringList{"list"} << 2;
-    QTest::addRow("missing-folder") << QStringList{"--host", Address, "list", "NOPE"} << 2;
-    QTest::addRow("missing-file-info") << QStringList{"--host", Address, "info", "TAKES/NOPE.WAV"} << 1;
+    // Nothing matched: a folder, a name, every name, or nothing to get.
+    QTest::addRow("missing-folder") << QStringList{"--host", Address, "list", "NOPE"} << 4;
+    QTest::addRow("missing-file-info") << QStringList{"--host", Address, "info", "TAKES/NOPE.WAV"} << 4;
+    QTest::addRow("get-no-name-matched") << QStringList{"--host",         Address,      "get",    "NOPE.WAV",
+                                                        "TAKES/NOPE.WAV", "NOPE/A.WAV", "--dest", "DEST"}
+                                         << 4;
+    QTest::addRow("get-all-of-empty-folder")
+        << QStringList{"--host", Address, "get", "--all", "NONE", "--dest", "DEST"} << 4;
+    QTest::addRow("get-some-matched") << QStringList{"--host", Address, "get", "NOPE.WAV", "C.WAV", "--dest", "DEST"}
+                                      << 1;
 }
 
 void tst_ZVTransfer::exitCodes()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, code);
+    arguments.replaceInStrings(QRegularExpression("^DEST$"), dest->path());
     QCOMPARE(run(arguments), code);
+    QCOMPARE(QFile::exists(dest->filePath("C.WAV")), code == 1);
+}
+
+void tst_ZVTransfer::progress_data()
+{
+    QTest::addColumn<int>("columns");  // 0: a pipe
+    QTest::addColumn<QString>("line"); // every progress line of B.WAV
+    QTest::addColumn<int>("atLeast");
+
+    // Off a terminal: a plain line every second (--stats 1), never a
+    // carriage return. Files and bytes count over both folders from the
+    // first file.
+    QTest::addRow("pipe") << 0
+                          << "^B\\.WAV: [0-9.]+ KiB of 97\\.7 KiB \\(\\d+%\\), file 1 of 2, total [0-9.]+ KiB of "
+                             "123\\.5 KiB, [0-9.]+ KiB/s, ETA [-:0-9]+$"
+                          << 2;
+    // On a terminal, one line redrawn in place that fits the width: rate
+    // and time left go first, then the bar, then the run's bytes.
+    QTest::addRow("terminal-wide")
+        << 150
+        << "^B\\.WAV \\[#*\\.*\\]  +\\d+%  1/2  total [0-9.]+ KiB/123\\.5 KiB  [0-9.]+ KiB/s  "
+           "ETA [-:0-9]+$"
+        << 3;
+    QTest::addRow("terminal-narrow") << 40 << "^B\\.WAV  +\\d+%  1/2$" << 3;
+}
+
+void tst_ZVTransfer::progress()
+{
+    QFETCH(int, columns);
+    QFETCH(QString, line);
+    QFETCH(int, atLeast);
+
+    terminalColumns = columns;
+    sim->setThrottle(columns ? 100000 : 30000); // B.WAV takes 1 s or 3.3 s
+    sim->setChunkSize(4096);                    // and its count moves often
+    // A packet without the "ZV" mark in the middle of B.WAV: its log line
+    // and error must not run into the bar.
+    QElapsedTimer sinceB;
+    connect(sim, &RecorderSimulator::downloadStarted, this, [&](const QString &name) {
+        if (name == QLatin1String("B.WAV"))
+            sinceB.start();
+    });
+    QByteArray unmarked(HEADER_SIZE, '\0');
+    unmarked[0] = 'X';
+    unmarked[1] = 'X';
+    unmarked[KIND_OFFSET] = char(KIND_COMMAND);
+    const auto inject = [&](QProcess &) {
+        if (sinceB.isValid() && sinceB.elapsed() > 400 && !unmarked.isEmpty()) {
+            sim->sendToClient(unmarked);
+            unmarked.clear();
+        }
+    };
+    QCOMPARE(
+        run({"--host", Address, "get", "B.WAV", "TAKES/T1.WAV", "--stats", "1", "--dest", dest->path()}, 30000, inject),
+        0);
+    QVERIFY2(errors.contains("code : E2-") || output.contains("code : E2-"), output.constData());
+    QVERIFY(readAll(dest->filePath("B.WAV")) == pattern(100000, 2));
+    QVERIFY(readAll(dest->filePath("T1.WAV")) == takeWav);
+
+    const QString text = QString::fromUtf8(output);
+    QCOMPARE(text.contains('\r'), columns > 0);
+    int lines = 0;
+    const QStringList pieces = columns ? text.split('\r') : text.split('\n');
+    for (QString piece : pieces) {
+        piece.remove("\x1b[K");
+        if (!piece.startsWith("B.WAV") || piece.contains("  done"))
+            continue;
+        QVERIFY2(piece.contains(QRegularExpression(line)), qPrintable(piece));
+        if (columns)
+            QVERIFY2(piece.size() < columns, qPrintable(piece));
+        ++lines;
+    }
+    QVERIFY2(lines >= atLeast, qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(tst_ZVTransfer)

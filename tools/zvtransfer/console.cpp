@@ -1,10 +1,29 @@
 #include "console.h"
 
+#include <QMutex>
 #include <cstdio>
 
 #include "base/errortranslator.h"
 
 namespace {
+Console::Verbosity level = Console::Verbosity::Normal;
+
+// Guards the line drawn in place: the worker thread's log lines erase it.
+QBasicMutex inPlaceMutex;
+bool lineInPlace = false;
+
+const char EraseLine[] = "\r\033[K";
+
+// With inPlaceMutex held.
+void eraseLocked()
+{
+    if (!lineInPlace)
+        return;
+    std::fputs(EraseLine, stdout);
+    std::fflush(stdout);
+    lineInPlace = false;
+}
+
 QString explanation(AppErrorCode code)
 {
     switch (code) {
@@ -51,6 +70,16 @@ bool isDeceptive(ushort u)
 }
 } // namespace
 
+void Console::setVerbosity(Verbosity verbosity)
+{
+    level = verbosity;
+}
+
+Console::Verbosity Console::verbosity()
+{
+    return level;
+}
+
 void Console::out(const QString &text)
 {
     std::fputs(text.toUtf8().constData(), stdout);
@@ -59,7 +88,30 @@ void Console::out(const QString &text)
 
 void Console::err(const QString &text)
 {
-    std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), stderr);
+    const QByteArray line = (text + QLatin1Char('\n')).toUtf8();
+    printAbove([&line] { std::fputs(line.constData(), stderr); });
+}
+
+void Console::drawInPlace(const QString &text)
+{
+    const QByteArray line = EraseLine + text.toUtf8();
+    QMutexLocker locker(&inPlaceMutex);
+    std::fputs(line.constData(), stdout);
+    std::fflush(stdout);
+    lineInPlace = true;
+}
+
+void Console::eraseInPlace()
+{
+    QMutexLocker locker(&inPlaceMutex);
+    eraseLocked();
+}
+
+void Console::printAbove(const std::function<void()> &print)
+{
+    QMutexLocker locker(&inPlaceMutex);
+    eraseLocked();
+    print();
 }
 
 QString Console::codeText(const ErrorTally::Item &item)
@@ -121,10 +173,12 @@ QString Console::terminalSafeJson(const QString &json)
 
 QString Console::humanBytes(double bytes)
 {
-    const char *units[] = {"B", "KB", "MB", "GB", "TB"};
+    constexpr double Step = 1024;
+    const char *units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
     int unit = 0;
-    while (bytes >= 1000 && unit < 4) {
-        bytes /= 1000;
+    // 1023.96 KiB would round to "1024.0 KiB": the next unit reads better.
+    while (unit < 4 && (unit == 0 ? bytes >= Step : bytes >= Step - 0.05)) {
+        bytes /= Step;
         ++unit;
     }
     return QStringLiteral("%1 %2").arg(bytes, 0, 'f', unit == 0 ? 0 : 1).arg(QLatin1String(units[unit]));

@@ -2,6 +2,7 @@
 #define CONSOLE_H
 
 #include <QString>
+#include <functional>
 
 #include "errortally.h"
 
@@ -11,10 +12,27 @@
 class Console
 {
 public:
+    // How much a run tells: -q errors only, -v each file's detail, -vv also
+    // the protocol's packets.
+    enum class Verbosity { Quiet, Normal, Detail, Protocol };
+    static void setVerbosity(Verbosity level);
+    static Verbosity verbosity();
+    static bool atLeast(Verbosity level) { return verbosity() >= level; }
+
     // Writes `text` as it is to standard output, at once.
     static void out(const QString &text);
     // Writes `text` as one line to standard error.
     static void err(const QString &text);
+
+    // Draws `text` as the one line redrawn in place on the terminal (a
+    // progress bar), replacing the one before.
+    static void drawInPlace(const QString &text);
+    // Erases the line drawn in place, if any.
+    static void eraseInPlace();
+    // Runs `print`, which writes whole lines, with the line drawn in place
+    // erased first and none drawn meanwhile, from any thread: errors and
+    // log lines never run into the bar. The next count draws it again.
+    static void printAbove(const std::function<void()> &print);
 
     // An error's code as the window shows it.
     static QString codeText(const ErrorTally::Item &item);
@@ -31,6 +49,8 @@ public:
     // them.
     static QString terminalSafeJson(const QString &json);
 
+    // Sizes as people read them, in powers of 1024: "512 B", "9.8 KiB",
+    // "1.2 MiB", "3.0 GiB".
     static QString humanBytes(double bytes);
     // Minutes and seconds, "m:ss".
     static QString clockText(qint64 seconds);

@@ -1,74 +1,219 @@
 #include "getcommand.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QSet>
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
 #include "console.h"
 #include "exitcode.h"
+#include "recorder/samenamerule.h"
 
 namespace {
-// The progress line is drawn at most this often.
-constexpr qint64 DrawIntervalMs = 100;
-constexpr int BarWidth = 30;
+// The highest count of a counted name, as the download engine counts.
+constexpr int MaxNameCount = 29999;
+
+// Whether standard output is a terminal a progress bar can be redrawn on.
+bool drawsInPlace()
+{
+    return isatty(fileno(stdout)) && Console::atLeast(Console::Verbosity::Normal);
+}
+
+QString joinedPath(const QStringList &path)
+{
+    return path.isEmpty() ? QStringLiteral(".") : path.join(QLatin1Char('/'));
+}
 } // namespace
 
-GetCommand::GetCommand(RecorderSession &session, const QString &dest, SameNameOption rule)
+GetCommand::GetCommand(RecorderSession &session, SameNameOption rule, int plainIntervalMs)
     : session(session)
-    , dest(dest)
     , rule(rule)
-    , terminal(isatty(fileno(stdout)))
+    , progress(drawsInPlace(), Console::atLeast(Console::Verbosity::Normal) ? plainIntervalMs : 0)
 {
+    total.start();
 }
 
-int GetCommand::run(const QStringList &names, bool all)
+int GetCommand::run(const QStringList &names, bool all, const QString &dest)
 {
-    if (!chooseTargets(names, all))
-        return ExitUsage;
-    if (!QDir().mkpath(dest)) {
+    // The folder is made only once there is something to put in it.
+    const auto cannotCreate = [&dest] {
+        if (QDir().mkpath(dest))
+            return false;
         Console::err(QStringLiteral("zv-transfer: cannot create %1").arg(dest));
-        return ExitUsage;
-    }
-    total.start();
-    while (downloadPending()) { }
-    return summary();
-}
-
-bool GetCommand::fetch(const QList<RecorderSession::Entry> &files, const QString &folderLabel, const Settled &settled)
-{
-    label = folderLabel;
-    onSettled = settled;
-    for (const auto &e : files)
-        targets.append({e});
-    total.start();
-    while (downloadPending()) { }
-    return !broken;
-}
-
-bool GetCommand::chooseTargets(const QStringList &names, bool all)
-{
-    const auto entries = session.entries();
+        return true;
+    };
     if (all) {
-        for (const auto &e : entries) {
+        QList<RecorderSession::Entry> files;
+        for (const auto &e : session.entries()) {
             if (!e.isFolder)
-                targets.append({e});
+                files << e;
             else
                 foldersLeftOut << Console::visibleName(e.name);
         }
+        if (files.isEmpty()) {
+            Console::err(QStringLiteral("zv-transfer: no recordings in this folder%1")
+                             .arg(foldersLeftOut.isEmpty() ? QString()
+                                                           : QStringLiteral(", only folders (get -r takes them): ")
+                                          + foldersLeftOut.join(QStringLiteral(", "))));
+            return ExitNothingMatched;
+        }
+        if (cannotCreate())
+            return ExitUsage;
+        fetch(files, dest);
+        return summary();
+    }
+
+    // First every folder named is looked at, so that the progress knows the
+    // whole run; then each one's recordings are fetched.
+    QList<Group> groups = groupByFolder(names, session.entries());
+    QStringList here;
+    int found = 0;
+    for (Group &group : groups) {
+        if (!enterGroup(group.path, group.names, &here))
+            continue;
+        const auto entries = session.entries();
+        for (const QString &name : qAsConst(group.names)) {
+            const auto entry = std::find_if(entries.cbegin(), entries.cend(),
+                                            [&name](const auto &e) { return !e.isFolder && e.name == name; });
+            if (entry == entries.cend())
+                notFound(joinedPath(group.path + QStringList{name}), QStringLiteral("no such recording"));
+            else
+                group.found << *entry;
+        }
+        found += group.found.size();
+    }
+    if (found == 0 || session.interruption())
+        return session.interruption() ? summary() : ExitNothingMatched;
+    if (cannotCreate())
+        return ExitUsage;
+
+    RunTotals totals;
+    totals.filesTotal = found;
+    for (const Group &group : qAsConst(groups)) {
+        for (const auto &e : group.found)
+            totals.bytesTotal += qulonglong(e.size);
+    }
+    for (const Group &group : qAsConst(groups)) {
+        if (group.found.isEmpty())
+            continue;
+        QStringList wanted;
+        for (const auto &e : group.found)
+            wanted << e.name;
+        if (groups.size() > 1 && !enterGroup(group.path, wanted, &here))
+            continue;
+        setRunTotals(totals);
+        const int before = settledFiles;
+        const qulonglong bytesBefore = settledBytes;
+        if (!fetch(group.found, dest))
+            break;
+        totals.filesBefore += settledFiles - before;
+        totals.bytesBefore += settledBytes - bytesBefore;
+    }
+    return summary();
+}
+
+// The names in order of their folders' first mention; "." and ".." are
+// resolved, so "A/../B/X.WAV" is in B. A name listed in the current folder
+// as it stands is that recording, slashes and all: the engine names it as
+// refused rather than looking for it elsewhere.
+QList<GetCommand::Group> GetCommand::groupByFolder(const QStringList &names,
+                                                   const QList<RecorderSession::Entry> &entries)
+{
+    QList<Group> groups;
+    for (const QString &name : names) {
+        QStringList path;
+        const bool listed = std::any_of(entries.cbegin(), entries.cend(),
+                                        [&name](const auto &e) { return !e.isFolder && e.name == name; });
+        const QStringList parts = listed ? QStringList{name} : name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        for (int i = 0; i + 1 < parts.size(); ++i) {
+            if (parts.at(i) == QLatin1String(".."))
+                path.isEmpty() || path.last() == QLatin1String("..") ? path.append(parts.at(i)) : path.removeLast();
+            else if (parts.at(i) != QLatin1String("."))
+                path << parts.at(i);
+        }
+        const QString base = parts.isEmpty() ? name : parts.last();
+        auto group = std::find_if(groups.begin(), groups.end(), [&path](const Group &g) { return g.path == path; });
+        if (group == groups.end())
+            group = groups.insert(groups.end(), Group{path, {}, {}});
+        group->names << base;
+    }
+    return groups;
+}
+
+// Moves from the folder `here` (relative to the starting one) into the
+// group's, one folder at a time; when a step fails, the group's names are
+// reported as not found.
+bool GetCommand::enterGroup(const QStringList &path, const QStringList &names, QStringList *here)
+{
+    int common = 0;
+    while (common < here->size() && common < path.size() && here->at(common) == path.at(common))
+        ++common;
+    QString why;
+    QString missing;
+    while (why.isEmpty() && here->size() > common) {
+        // Up from above the starting folder, the way back down is unknown.
+        if (here->last() == QLatin1String(".."))
+            why = QStringLiteral("its folder cannot be reached from the one before");
+        else if (session.enterPath(QStringLiteral(".."), &missing))
+            here->removeLast();
+        else
+            why = QStringLiteral("cannot leave folder \"%1\"").arg(Console::visibleName(here->last()));
+    }
+    for (int i = common; why.isEmpty() && i < path.size(); ++i) {
+        if (session.enterPath(path.at(i), &missing))
+            *here << path.at(i);
+        else
+            why = QStringLiteral("no folder \"%1\" on the recorder").arg(Console::visibleName(path.at(i)));
+    }
+    if (why.isEmpty())
+        return true;
+    if (session.interruption())
+        return false;
+    Console::printErrors(session.errors());
+    for (const QString &name : names)
+        notFound(joinedPath(path + QStringList{name}), why);
+    return false;
+}
+
+void GetCommand::setRunTotals(const RunTotals &totals)
+{
+    runTotals = totals;
+}
+
+bool GetCommand::fetch(const QList<RecorderSession::Entry> &entries, const QString &folder)
+{
+    dest = folder;
+    fetchFirstFile = settledFiles;
+    fetchFirstBytes = settledBytes;
+    const int first = targets.size();
+    for (const auto &e : entries) {
+        if (!e.isFolder) {
+            targets.append({e, Target::Pending, QString()});
+            targetBytes += qulonglong(e.size);
+        }
+    }
+    if (!QDir().mkpath(dest)) {
+        batch.clear();
+        for (int i = first; i < targets.size(); ++i)
+            batch << i;
+        failRest(QStringLiteral("cannot create %1").arg(dest));
         return true;
     }
-    for (const QString &name : names) {
-        const auto found = std::find_if(entries.cbegin(), entries.cend(), [&name](const RecorderSession::Entry &e) {
-            return !e.isFolder && e.name == name;
-        });
-        if (found == entries.cend()) {
-            Console::err(QStringLiteral("zv-transfer: no file named \"%1\" here").arg(name));
-            return false;
-        }
-        targets.append({*found});
-    }
-    return true;
+    stopped = false;
+    while (downloadPending()) { }
+    return !stopped;
+}
+
+void GetCommand::notFound(const QString &name, const QString &why)
+{
+    RecorderSession::Entry entry;
+    entry.name = name;
+    targets.append({entry, Target::Failed, QString()});
+    Console::err(QStringLiteral("zv-transfer: %1: %2").arg(Console::visibleName(name), why));
+    ++tally.failed;
+    ++settledFiles;
 }
 
 bool GetCommand::downloadPending()
@@ -88,17 +233,39 @@ bool GetCommand::downloadPending()
     currentBytes = 0;
     currentSkipped = false;
     pendingSkip = false;
-    const int settledBefore = downloaded + skipped + failed;
+    if (rule == SaveRename)
+        foreseeRenames();
+    const int settledBefore = settledFiles;
     const auto end = session.download(dest, indexes, rule, observer());
     const ErrorTally::Item ending = session.lastEndingError();
     bool stop = settleEnd(end, ending);
     // A download that settled nothing would only be asked for again.
-    if (!stop && downloaded + skipped + failed == settledBefore) {
+    if (!stop && settledFiles == settledBefore) {
         failRest(Console::codeText(ending));
         stop = true;
     }
+    progress.clear();
     Console::printErrors(session.errors());
     return !stop;
+}
+
+// The names the rename rule will write under, worked out as the engine does
+// it: each target in turn takes the first counted name that is free, and
+// every target before it in the download is written by then (one that fails
+// ends the download).
+void GetCommand::foreseeRenames()
+{
+    const QDir folder(dest);
+    QSet<QString> taken;
+    for (int position : qAsConst(batch)) {
+        Target &target = targets[position];
+        const QString path = SameNameRule::filePathIn(folder, target.entry.name);
+        QString written = path;
+        for (int count = 1; count <= MaxNameCount && (QFileInfo::exists(written) || taken.contains(written)); ++count)
+            written = SameNameRule::makeCountFileName(count, path);
+        taken.insert(written);
+        target.writtenAs = written == path ? QString() : QFileInfo(written).fileName();
+    }
 }
 
 RecorderSession::DownloadObserver GetCommand::observer()
@@ -108,7 +275,7 @@ RecorderSession::DownloadObserver GetCommand::observer()
     observer.started = [this](const QString &name, qulonglong) { fileStarted(name); };
     observer.progress = [this](qulonglong received) {
         currentBytes = received;
-        drawProgress(received);
+        showProgress(received);
     };
     return observer;
 }
@@ -126,25 +293,30 @@ void GetCommand::fileStarted(const QString &name)
     currentSkipped = pendingSkip;
     pendingSkip = false;
     fileClock.start();
-    lastDraw = -DrawIntervalMs; // the first count draws at once
+    progress.restart();
 }
 
-void GetCommand::drawProgress(qulonglong received)
+void GetCommand::showProgress(qulonglong received)
 {
-    if (current < 0 || currentSkipped || !terminal || fileClock.elapsed() - lastDraw < DrawIntervalMs)
+    if (current < 0 || currentSkipped)
         return;
-    const qulonglong size = qulonglong(targets.at(current).entry.size);
-    lastDraw = fileClock.elapsed();
-    const double seconds = qMax<double>(fileClock.elapsed() / 1000.0, 0.001);
-    const double rate = received / seconds;
-    const int percent = size ? int(qMin(received, size) * 100 / size) : 100;
-    const int filled = percent * BarWidth / 100;
-    const qint64 eta = rate > 0 && size > received ? qint64((size - received) / rate) : 0;
-    Console::out(QStringLiteral("\r\033[K[%1%2] %3%  %4/s  ETA %5  %6")
-                     .arg(QString(filled, QLatin1Char('#')), QString(BarWidth - filled, QLatin1Char('.')))
-                     .arg(percent, 3)
-                     .arg(Console::humanBytes(rate), Console::clockText(eta),
-                          Console::visibleName(targets.at(current).entry.name)));
+    ProgressLine::State state;
+    state.name = label + Console::visibleName(targets.at(current).entry.name);
+    state.fileBytes = received;
+    state.fileSize = qulonglong(targets.at(current).entry.size);
+    if (runTotals.filesTotal > 0) {
+        state.file = runTotals.filesBefore + settledFiles - fetchFirstFile + 1;
+        state.files = runTotals.filesTotal;
+        state.runBytes = runTotals.bytesBefore + settledBytes - fetchFirstBytes + received;
+        state.runSize = runTotals.bytesTotal;
+    } else {
+        state.file = settledFiles + 1;
+        state.files = targets.size();
+        state.runBytes = settledBytes + received;
+        state.runSize = targetBytes;
+    }
+    state.rate = received / qMax<double>(fileClock.elapsed() / 1000.0, 0.001);
+    progress.show(state);
 }
 
 // The file before the next one started (or the download finished) went
@@ -158,7 +330,6 @@ void GetCommand::closeCurrent()
 
 bool GetCommand::settleEnd(RecorderSession::DownloadEnd end, const ErrorTally::Item &ending)
 {
-    broken = end != RecorderSession::DownloadEnd::Finished && end != RecorderSession::DownloadEnd::Failed;
     switch (end) {
     case RecorderSession::DownloadEnd::Finished:
         closeCurrent();
@@ -172,6 +343,7 @@ bool GetCommand::settleEnd(RecorderSession::DownloadEnd end, const ErrorTally::I
         if (current >= 0)
             settle(current, Target::Failed, QStringLiteral("the recorder stopped sending"));
         failRest(QStringLiteral("not started: the recorder stopped answering"));
+        stopped = true;
         return true;
     case RecorderSession::DownloadEnd::TooSlow:
         if (current >= 0) {
@@ -179,6 +351,7 @@ bool GetCommand::settleEnd(RecorderSession::DownloadEnd end, const ErrorTally::I
                    QStringLiteral("too slow: %1 bytes/s, below --min-rate").arg(session.lastRate()));
         }
         failRest(QStringLiteral("not started: the recorder is too slow"));
+        stopped = true;
         return true;
     case RecorderSession::DownloadEnd::Interrupted:
         if (current >= 0) {
@@ -188,6 +361,7 @@ bool GetCommand::settleEnd(RecorderSession::DownloadEnd end, const ErrorTally::I
                        .arg(targets.at(current).entry.size));
         }
         failRest(QStringLiteral("not started: interrupted"));
+        stopped = true;
         return true;
     }
     return true;
@@ -213,7 +387,7 @@ bool GetCommand::settleFailure(const ErrorTally::Item &ending)
         // refused again.
         failRest(Console::codeText(ending));
         stop = true;
-        broken = true;
+        stopped = true;
     } else {
         settle(current >= 0 ? current : batch.first(), Target::Failed, Console::codeText(ending));
     }
@@ -232,29 +406,65 @@ void GetCommand::settle(int position, Target::State state, const QString &why, q
         onSettled(target.entry,
                   state == Target::Written    ? Result::Written
                       : state == Target::Kept ? Result::Kept
-                                              : Result::Failed);
+                                              : Result::Failed,
+                  target.writtenAs.isEmpty() ? target.entry.name : target.writtenAs);
     }
-    QString status;
+    ++settledFiles;
+    settledBytes += qulonglong(target.entry.size);
     switch (state) {
     case Target::Written:
-        ++downloaded;
-        bytes += received;
-        status = QStringLiteral("done");
+        ++tally.downloaded;
+        tally.bytes += received;
         break;
     case Target::Kept:
-        ++skipped;
-        status = QStringLiteral("skipped (exists)");
+        ++tally.skipped;
         break;
     default:
-        ++failed;
+        ++tally.failed;
+        break;
+    }
+    printSettled(target, why, received);
+}
+
+// "NAME  SIZE  done", "done as NAME(1).EXT", "skipped (exists)" or
+// "FAILED (why)"; -v adds where it went and how fast, -q only tells failures
+// (on standard error).
+void GetCommand::printSettled(const Target &target, const QString &why, qulonglong received)
+{
+    progress.clear();
+    const QString name = label + Console::visibleName(target.entry.name);
+    if (!Console::atLeast(Console::Verbosity::Normal)) {
+        if (target.state == Target::Failed)
+            Console::err(QStringLiteral("zv-transfer: %1: FAILED (%2)").arg(name, why));
+        return;
+    }
+    const QString path = QDir(dest).filePath(target.writtenAs.isEmpty() ? target.entry.name : target.writtenAs);
+    QString status;
+    QString detail;
+    switch (target.state) {
+    case Target::Written: {
+        status = target.writtenAs.isEmpty() ? QStringLiteral("done")
+                                            : QStringLiteral("done as ") + Console::visibleName(target.writtenAs);
+        const double seconds = qMax<double>(fileClock.elapsed() / 1000.0, 0.001);
+        detail = QStringLiteral("-> %1, %2 s, %3/s")
+                     .arg(Console::visibleName(path))
+                     .arg(seconds, 0, 'f', 1)
+                     .arg(Console::humanBytes(received / seconds));
+        break;
+    }
+    case Target::Kept:
+        status = QStringLiteral("skipped (exists)");
+        detail = QStringLiteral("kept %1").arg(Console::visibleName(path));
+        break;
+    default:
         status = QStringLiteral("FAILED (%1)").arg(why);
         break;
     }
-    if (terminal)
-        Console::out(QStringLiteral("\r\033[K"));
-    Console::out(QStringLiteral("%1  %2  %3\n")
-                     .arg(label + Console::visibleName(target.entry.name),
-                          Console::humanBytes(double(target.entry.size)), status));
+    if (!Console::atLeast(Console::Verbosity::Detail) || detail.isEmpty())
+        Console::out(QStringLiteral("%1  %2  %3\n").arg(name, Console::humanBytes(double(target.entry.size)), status));
+    else
+        Console::out(QStringLiteral("%1  %2  %3  %4\n")
+                         .arg(name, Console::humanBytes(double(target.entry.size)), status, detail));
 }
 
 // Every target of this download not settled yet fails with `why`.
@@ -266,21 +476,29 @@ void GetCommand::failRest(const QString &why)
 
 int GetCommand::summary()
 {
-    const double seconds = total.elapsed() / 1000.0;
-    Console::out(QStringLiteral("downloaded %1, skipped %2, failed %3, %4 bytes in %5 s\n")
-                     .arg(downloaded)
-                     .arg(skipped)
-                     .arg(failed)
-                     .arg(bytes)
-                     .arg(seconds, 0, 'f', 1));
-    // Folders are never left out without a word.
-    if (!foldersLeftOut.isEmpty()) {
-        Console::out(QStringLiteral("left out %1 %2 (get -r takes them): %3\n")
-                         .arg(foldersLeftOut.size())
-                         .arg(foldersLeftOut.size() == 1 ? QStringLiteral("folder") : QStringLiteral("folders"),
-                              foldersLeftOut.join(QStringLiteral(", "))));
+    progress.clear();
+    if (Console::atLeast(Console::Verbosity::Normal)) {
+        const double seconds = total.elapsed() / 1000.0;
+        Console::out(QStringLiteral("downloaded %1, skipped %2, failed %3, %4 bytes in %5 s\n")
+                         .arg(tally.downloaded)
+                         .arg(tally.skipped)
+                         .arg(tally.failed)
+                         .arg(tally.bytes)
+                         .arg(seconds, 0, 'f', 1));
+        for (const Target &target : qAsConst(targets)) {
+            if (target.state == Target::Written && !target.writtenAs.isEmpty())
+                Console::out(QStringLiteral("renamed: %1 written as %2\n")
+                                 .arg(Console::visibleName(target.entry.name), Console::visibleName(target.writtenAs)));
+        }
+        // Folders are never left out without a word.
+        if (!foldersLeftOut.isEmpty()) {
+            Console::out(QStringLiteral("left out %1 %2 (get -r takes them): %3\n")
+                             .arg(foldersLeftOut.size())
+                             .arg(foldersLeftOut.size() == 1 ? QStringLiteral("folder") : QStringLiteral("folders"),
+                                  foldersLeftOut.join(QStringLiteral(", "))));
+        }
     }
     if (session.interruption())
         return ExitBySignal + session.interruption();
-    return failed ? ExitSomeFailed : ExitDone;
+    return tally.failed ? ExitSomeFailed : ExitDone;
 }

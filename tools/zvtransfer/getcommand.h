@@ -9,28 +9,69 @@
 
 #include "base/samenameoption.h"
 #include "errortally.h"
+#include "progressline.h"
 #include "recordersession.h"
 
-// "get": downloads recordings of the current folder. Each one gets its line
-// once it is settled (written, kept by the same-name rule, or failed), a
-// terminal also a progress line while it arrives, and the run a summary. A
-// download that one file ends early goes on with the others in a new one.
+// "get": downloads recordings. Each one gets its line once it is settled
+// (written, kept by the same-name rule, or failed), the run a progress line
+// while a file arrives and a summary at the end. A download that one file
+// ends early goes on with the others in a new one.
+//
+// For a single command line, run() does it all. A caller that goes over
+// several folders (a tree) keeps one GetCommand for the whole run: for each
+// folder it enters the folder, says where the run stands with
+// setRunTotals(), calls fetch(), and at the end summary().
 class GetCommand
 {
 public:
-    GetCommand(RecorderSession &session, const QString &dest, SameNameOption rule);
+    // Where one fetch() stands in the run, for the progress line: file n of
+    // N and the run's bytes. When filesTotal is 0 (never set) the command's
+    // own targets make the run.
+    struct RunTotals
+    {
+        int filesBefore = 0;        // files of the run settled before this fetch
+        int filesTotal = 0;         // files of the whole run
+        qulonglong bytesBefore = 0; // listed bytes of those settled files
+        qulonglong bytesTotal = 0;  // listed bytes of the whole run
+    };
+    struct Counts
+    {
+        int downloaded = 0;
+        int skipped = 0;
+        int failed = 0;
+        qulonglong bytes = 0; // bytes written
+    };
 
-    // Downloads `names`, or every recording of the folder; the exit code.
-    int run(const QStringList &names, bool all);
+    // `plainIntervalMs`: how often a plain progress line is printed when the
+    // output is not a terminal (0: never).
+    GetCommand(RecorderSession &session, SameNameOption rule,
+               int plainIntervalMs = ProgressLine::DefaultPlainIntervalSeconds * 1000);
 
-    // What became of one recording of fetch().
+    // Downloads `names` ("NAME" or "PATH/NAME", PATH relative to the current
+    // folder), or every recording of the current folder, into `dest`; prints
+    // the summary and gives the exit code.
+    int run(const QStringList &names, bool all, const QString &dest);
+
+    void setRunTotals(const RunTotals &totals);
+    // Downloads `entries` of the recorder's current folder into `dest`
+    // (created when missing); folders among them are left out. False when
+    // the run should stop: interrupted, too slow, the recorder lost, or no
+    // room for any of them.
+    bool fetch(const QList<RecorderSession::Entry> &entries, const QString &dest);
+    // Names a requested recording that could not be found as failed.
+    void notFound(const QString &name, const QString &why);
+    const Counts &counts() const { return tally; }
+    // Prints the run's summary, naming each file written under a new name;
+    // the exit code.
+    int summary();
+
+    // What became of one file, for a caller that keeps its own account:
+    // `localName` is its name in the folder (counted under the rename rule).
     enum class Result { Written, Kept, Failed };
-    using Settled = std::function<void(const RecorderSession::Entry &entry, Result result)>;
-    // Downloads `files` of the current folder for a caller that keeps its own
-    // account: each file is handed to `settled` as it is settled (before its
-    // line, which starts with `label`), and no summary is printed. False when
-    // the run cannot go on (link lost, too slow, no space, a signal).
-    bool fetch(const QList<RecorderSession::Entry> &files, const QString &label, const Settled &settled);
+    using Settled = std::function<void(const RecorderSession::Entry &entry, Result result, const QString &localName)>;
+    void setSettled(const Settled &settled) { onSettled = settled; }
+    // Printed before each file's name (a tree's folder path).
+    void setLabel(const QString &text) { label = text; }
 
 private:
     // One requested recording and what became of it.
@@ -39,36 +80,49 @@ private:
         enum State { Pending, Written, Kept, Failed };
         RecorderSession::Entry entry;
         State state = Pending;
+        QString writtenAs; // the counted name the rename rule chose
+    };
+    // The requested names of one folder.
+    struct Group
+    {
+        QStringList path; // folders below the starting one
+        QStringList names;
+        QList<RecorderSession::Entry> found;
     };
 
-    bool chooseTargets(const QStringList &names, bool all);
+    static QList<Group> groupByFolder(const QStringList &names, const QList<RecorderSession::Entry> &entries);
+    bool enterGroup(const QStringList &path, const QStringList &names, QStringList *here);
     // Asks for every target still pending in one download; false when no
     // further download is to follow.
     bool downloadPending();
+    void foreseeRenames();
     RecorderSession::DownloadObserver observer();
     void fileStarted(const QString &name);
-    void drawProgress(qulonglong received);
+    void showProgress(qulonglong received);
     void closeCurrent();
     // Settles what the end of a download decides; true when it ends the run.
     bool settleEnd(RecorderSession::DownloadEnd end, const ErrorTally::Item &ending);
     bool settleFailure(const ErrorTally::Item &ending);
     void settle(int position, Target::State state, const QString &why, qulonglong received = 0);
+    void printSettled(const Target &target, const QString &why, qulonglong received);
     void failRest(const QString &why);
-    int summary();
 
     RecorderSession &session;
-    const QString dest;
     const SameNameOption rule;
-    const bool terminal;
+    ProgressLine progress;
+    QString dest; // of the fetch under way
     QList<Target> targets;
-    QStringList foldersLeftOut; // get --all: folders of the folder, not taken
-    QString label;
+    QStringList foldersLeftOut; // get --all: the folder's folders, not taken
     Settled onSettled;
-    bool broken = false; // fetch(): no further download can follow
-    int downloaded = 0;
-    int skipped = 0;
-    int failed = 0;
-    qulonglong bytes = 0;
+    QString label;
+    Counts tally;
+    int settledFiles = 0;
+    qulonglong settledBytes = 0; // listed sizes of the settled targets
+    qulonglong targetBytes = 0;  // listed sizes of all targets
+    RunTotals runTotals;
+    int fetchFirstFile = 0; // settledFiles when the fetch began
+    qulonglong fetchFirstBytes = 0;
+    bool stopped = false;
     QElapsedTimer total;
 
     // The download under way.
@@ -78,7 +132,6 @@ private:
     bool currentSkipped = false;
     bool pendingSkip = false;
     QElapsedTimer fileClock;
-    qint64 lastDraw = 0;
 };
 
 #endif // GETCOMMAND_H

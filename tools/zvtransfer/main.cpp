@@ -23,46 +23,80 @@
 #include "watchcommand.h"
 
 namespace {
+void printJson(const QJsonDocument &document)
+{
+    Console::out(Console::terminalSafeJson(QString::fromUtf8(document.toJson(QJsonDocument::Indented))));
+}
+
+QString isoDate(const QDateTime &dateTime)
+{
+    return dateTime.isValid() ? dateTime.toString(Qt::ISODate) : QString();
+}
+
+// The recorder's own row numbers stay out of the JSON: they change with
+// every listing and no other command takes them.
 void listAsJson(const QList<RecorderSession::Entry> &entries)
 {
     QJsonArray array;
     for (const auto &e : entries) {
-        array.append(QJsonObject{{"name", e.name},
-                                 {"folder", e.isFolder},
-                                 {"size", double(e.size)},
-                                 {"date", e.dateTime.isValid() ? e.dateTime.toString(Qt::ISODate) : QString()},
-                                 {"index", e.index}});
+        array.append(QJsonObject{
+            {"name", e.name}, {"folder", e.isFolder}, {"size", double(e.size)}, {"date", isoDate(e.dateTime)}});
     }
-    Console::out(Console::terminalSafeJson(QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented))));
+    printJson(QJsonDocument(array));
 }
 
-int listCommand(RecorderSession &session, bool json)
+int listCommand(RecorderSession &session, const TransferOptions &options)
 {
     const auto entries = session.entries();
-    if (json) {
+    if (options.json) {
         listAsJson(entries);
         return ExitDone;
     }
-    Console::out(QStringLiteral("%1  %2  %3  %4\n").arg("TYPE", -6).arg("DATE", -19).arg("SIZE", 14).arg("NAME"));
+    const int sizeWidth = options.bytes ? 14 : 10;
+    Console::out(
+        QStringLiteral("%1  %2  %3  %4\n").arg("TYPE", -6).arg("DATE", -19).arg("SIZE", sizeWidth).arg("NAME"));
     for (const auto &e : entries) {
+        const QString size = e.isFolder ? QString()
+            : options.bytes             ? QString::number(e.size)
+                                        : Console::humanBytes(double(e.size));
         Console::out(QStringLiteral("%1  %2  %3  %4\n")
                          .arg(e.isFolder ? QStringLiteral("folder") : QStringLiteral("file"), -6)
                          .arg(e.dateTime.isValid() ? DetailText::dateText(e.dateTime) : QStringLiteral("-"), -19)
-                         .arg(e.isFolder ? QString() : QString::number(e.size), 14)
+                         .arg(size, sizeWidth)
                          .arg(Console::visibleName(e.name)));
     }
     return ExitDone;
 }
 
-int infoCommand(RecorderSession &session, const QString &name)
+QJsonObject detailAsJson(const RecorderSession::Entry &e, const RecorderSession::Detail &detail)
+{
+    QJsonObject object{{"name", e.name},
+                       {"date", isoDate(e.dateTime)},
+                       {"size", double(e.size)},
+                       {"format",
+                        detail.format == FormatMP3       ? "MP3"
+                            : detail.format == FormatBWF ? "BWF"
+                                                         : "WAV"},
+                       {"sampleRate", double(detail.sampleRate)},
+                       {"samples", double(detail.samples)}};
+    // An MP3's "bits" is its bit rate.
+    object.insert(detail.format == FormatMP3 ? QStringLiteral("bitRate") : QStringLiteral("bits"), double(detail.bits));
+    object.insert(QStringLiteral("seconds"),
+                  detail.sampleRate ? QJsonValue(double(detail.samples) / detail.sampleRate) : QJsonValue());
+    return object;
+}
+
+int infoCommand(RecorderSession &session, const TransferOptions &options)
 {
     for (const auto &e : session.entries()) {
-        if (e.isFolder || e.name != name)
+        if (e.isFolder || e.name != options.name)
             continue;
         RecorderSession::Detail detail;
-        Console::out(
-            QStringLiteral("%1\n%2\n%3\n")
-                .arg(Console::visibleName(e.name), DetailText::dateText(e.dateTime), DetailText::sizeText(e.size)));
+        if (!options.json) {
+            Console::out(
+                QStringLiteral("%1\n%2\n%3\n")
+                    .arg(Console::visibleName(e.name), DetailText::dateText(e.dateTime), DetailText::sizeText(e.size)));
+        }
         const bool answered = session.fileDetail(e.index, &detail);
         const bool hadErrors = !session.errors().isEmpty();
         Console::printErrors(session.errors());
@@ -71,13 +105,17 @@ int infoCommand(RecorderSession &session, const QString &name)
                 Console::err(QStringLiteral("zv-transfer: the recorder did not answer the detail request"));
             return ExitSomeFailed;
         }
+        if (options.json) {
+            printJson(QJsonDocument(detailAsJson(e, detail)));
+            return ExitDone;
+        }
         Console::out(QStringLiteral("%1\n%2\n")
                          .arg(DetailText::formatText(detail.format, detail.sampleRate, detail.bits),
                               DetailText::lengthText(detail.samples, detail.sampleRate)));
         return ExitDone;
     }
-    Console::err(QStringLiteral("zv-transfer: no file named \"%1\" here").arg(name));
-    return ExitSomeFailed;
+    Console::err(QStringLiteral("zv-transfer: no file named \"%1\" here").arg(Console::visibleName(options.name)));
+    return ExitNothingMatched;
 }
 
 #ifdef Q_OS_UNIX
@@ -141,11 +179,13 @@ std::optional<int> open(RecorderSession &session, const TransferOptions &options
 // Enters the folder the command works in; the exit code when it is not there.
 std::optional<int> enterFolder(RecorderSession &session, TransferOptions &options)
 {
-    // "get FOLDER NAME...": a leading folder of the listing is the path.
+    // "get FOLDER NAME...": a leading folder of the listing holds the names.
     if (options.command == QLatin1String("get") && options.names.size() >= 2) {
         for (const auto &e : session.entries()) {
             if (e.isFolder && e.name == options.names.first()) {
-                options.path = options.names.takeFirst();
+                const QString folder = options.names.takeFirst();
+                for (QString &name : options.names)
+                    name = folder + QLatin1Char('/') + name;
                 break;
             }
         }
@@ -156,8 +196,8 @@ std::optional<int> enterFolder(RecorderSession &session, TransferOptions &option
     if (session.interruption())
         return interrupted(session);
     Console::printErrors(session.errors());
-    Console::err(QStringLiteral("zv-transfer: no folder \"%1\" on the recorder").arg(missing));
-    return ExitUsage;
+    Console::err(QStringLiteral("zv-transfer: no folder \"%1\" on the recorder").arg(Console::visibleName(missing)));
+    return ExitNothingMatched;
 }
 
 int runCommand(RecorderSession &session, TransferOptions &options)
@@ -174,11 +214,12 @@ int runCommand(RecorderSession &session, TransferOptions &options)
     else if (options.dryRun)
         result = TreeCommand(session, options).preview(options.names, options.all);
     else if (options.command == QLatin1String("list"))
-        result = listCommand(session, options.json);
+        result = listCommand(session, options);
     else if (options.command == QLatin1String("info"))
-        result = infoCommand(session, options.name);
+        result = infoCommand(session, options);
     else
-        result = GetCommand(session, options.dest, options.rule).run(options.names, options.all);
+        result = GetCommand(session, options.rule, options.statsSeconds * 1000)
+                     .run(options.names, options.all, options.dest);
     if (session.interruption() && result < ExitBySignal)
         return interrupted(session);
     return result;
@@ -206,11 +247,21 @@ int run(const QStringList &arguments)
     }
     return code;
 }
+
+QtMessageHandler printLogLine = nullptr;
+
+// The layers' log lines (from the worker thread too) never run into the
+// progress bar.
+void logAboveProgress(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    Console::printAbove([&] { printLogLine(type, context, message); });
+}
 } // namespace
 
 int main(int argc, char **argv)
 {
     setupMessageLog();
+    printLogLine = qInstallMessageHandler(logAboveProgress);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zv-transfer"));
     QCoreApplication::setApplicationVersion(ApplicationVersion);

@@ -8,26 +8,36 @@
 #include "base/appsettings.h"
 #include "console.h"
 #include "exitcode.h"
+#include "progressline.h"
 #include "recordersession.h"
 
 namespace {
 const char Description[] = "Lists, inspects and downloads the recordings of a recorder on its Wi-Fi.\n\n"
                            "Commands:\n"
                            "  list [PATH]                         the entries of a folder\n"
-                           "  get [PATH] (--all | NAME...) [--dest DIR]\n"
+                           "  get (PATH/NAME... | [PATH] --all) [--dest DIR]\n"
                            "                                      download recordings\n"
-                           "  get -r [PATH] [--dest DIR]          download a folder and everything below it\n"
                            "  info PATH/NAME                      the details of one recording\n"
+                           "  get -r [PATH] [--dest DIR]          download a folder and everything below it\n"
                            "  sync [--dest DIR] [--watch]         download what is new on the recorder; --watch\n"
                            "                                      does so each time the recorder appears\n\n"
                            "PATH is a folder path relative to the recorder's current folder\n"
-                           "(its top folder after it starts), separated by \"/\".\n"
+                           "(its top folder after it starts), separated by \"/\"; \"..\" goes up.\n"
+                           "The recorder is the one named by --host, else by $ZV_HOST, else by the\n"
+                           "program's settings.\n"
+                           "Sizes are in bytes below 1 KiB, else in KiB, MiB, GiB (powers of 1024)\n"
+                           "with one decimal; --bytes prints list's sizes in bytes.\n"
                            "Names are printed with control and text-direction characters escaped\n"
                            "(\\x1b, \\n, \\u202e; a backslash as \\\\).\n\n"
-                           "Exit codes: 0 all done, 1 some files failed, 2 usage, 3 no recorder\n"
-                           "reachable or it does not answer, 4 nothing matched (get -r: no recording\n"
-                           "in the tree), 128+N ended by signal N (130 Ctrl-C; sync --watch ends\n"
-                           "with 0 when the signal comes between two syncs).";
+                           "Exit codes, the same for every command:\n"
+                           "  0    all done\n"
+                           "  1    some failed (a file, a detail, the tree switch)\n"
+                           "  2    usage: unknown command or option, bad value, no --dest\n"
+                           "  3    recorder unreachable, or it does not answer\n"
+                           "  4    nothing matched: no such folder or name, nothing to get\n"
+                           "       (get -r: no recording in the tree)\n"
+                           "  128+N  ended by signal N (130 Ctrl-C, 143 SIGTERM); sync --watch ends\n"
+                           "       with 0 on a signal between two syncs";
 
 bool usage(const QString &why)
 {
@@ -48,10 +58,8 @@ bool TransferOptions::parse(const QStringList &arguments)
         parser.showHelp(ExitDone);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
-    setVerbosity(parser);
-
     QStringList rest;
-    if (!readCommand(parser, &rest) || !readNumbers(parser))
+    if (!setVerbosity(parser) || !readCommand(parser, &rest) || !readNumbers(parser))
         return false;
     // The settings as the window reads them: same keys, same rules.
     const AppSettings settings;
@@ -72,7 +80,10 @@ void TransferOptions::declare(QCommandLineParser &parser)
     };
     parser.addOptions({
         option({"V", "version"}, "Displays version information."),
-        option({"host"}, "The recorder's network name (default: the one in the program's settings).", "NAME"),
+        option({"q", "quiet"}, "Print errors only (and what list and info are asked for)."),
+        option({"v", "verbose"}, "get: each file's path, time and rate; -vv: also the protocol's packets."),
+        option({"host"}, "The recorder's network name (default: $ZV_HOST, else the one in the program's settings).",
+               "NAME"),
         option({"mtr"}, "Use the multitrack tree."),
         option({"music"}, "Use the music tree."),
         option({"both"}, "get -r, sync: both trees, into the subfolders MUSIC and MTR (sync's default)."),
@@ -82,7 +93,8 @@ void TransferOptions::declare(QCommandLineParser &parser)
         option({"watch"},
                "sync: wait for the recorder, sync, let it go, wait for it to leave and come back; "
                "until SIGINT or SIGTERM."),
-        option({"json"}, "list: print JSON."),
+        option({"json"}, "list, info: print JSON."),
+        option({"bytes"}, "list: sizes in bytes."),
         option({"all"}, "get: every recording of the folder."),
         option({"dest"}, "get: the folder to save into (default: the program's save folder setting).", "DIR"),
         option({"rule"},
@@ -99,19 +111,35 @@ void TransferOptions::declare(QCommandLineParser &parser)
                "BYTES"),
         option({"rate-window"}, "get: the window of --min-rate (default 60).", "SECONDS",
                QString::number(RecorderSession::DefaultRateWindowMs / 1000)),
-        option({"v", "verbose"}, "-vv: also the per-packet protocol log (warnings are always shown)."),
+        option({"stats"},
+               "get: when the output is not a terminal, a progress line every SECONDS while a file arrives "
+               "(default 5; 0: none).",
+               "SECONDS", QString::number(ProgressLine::DefaultPlainIntervalSeconds)),
     });
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, get, info or sync"));
-    parser.addPositionalArgument(QStringLiteral("args"), QStringLiteral("PATH, NAME..."), QStringLiteral("[args...]"));
+    parser.addPositionalArgument(QStringLiteral("args"), QStringLiteral("PATH, PATH/NAME..."),
+                                 QStringLiteral("[args...]"));
 }
 
-// -v once adds nothing yet; -vv (or --verbose) adds the debug lines.
-void TransferOptions::setVerbosity(const QCommandLineParser &parser)
+// -q: errors only; -v: each file's detail; -vv: also the protocol log. The
+// layers' warnings repeat what the errors say, so -q leaves them out too.
+bool TransferOptions::setVerbosity(const QCommandLineParser &parser)
 {
-    const int verbosity
-        = parser.optionNames().count(QStringLiteral("v")) + 2 * parser.optionNames().count(QStringLiteral("verbose"));
-    QLoggingCategory::setFilterRules(verbosity >= 2 ? QStringLiteral("zv.*.debug=true")
-                                                    : QStringLiteral("zv.*.debug=false"));
+    const int verbose
+        = parser.optionNames().count(QStringLiteral("v")) + parser.optionNames().count(QStringLiteral("verbose"));
+    const bool quiet = parser.isSet(QStringLiteral("q"));
+    if (quiet && verbose)
+        return usage(QStringLiteral("-q and -v exclude each other"));
+    const auto level = quiet ? Console::Verbosity::Quiet
+        : verbose == 0       ? Console::Verbosity::Normal
+        : verbose == 1       ? Console::Verbosity::Detail
+                             : Console::Verbosity::Protocol;
+    Console::setVerbosity(level);
+    QLoggingCategory::setFilterRules(level == Console::Verbosity::Protocol ? QStringLiteral("zv.*.debug=true")
+                                         : level == Console::Verbosity::Quiet
+                                         ? QStringLiteral("zv.*.debug=false\nzv.*.warning=false")
+                                         : QStringLiteral("zv.*.debug=false"));
+    return true;
 }
 
 bool TransferOptions::readCommand(const QCommandLineParser &parser, QStringList *arguments)
@@ -127,6 +155,7 @@ bool TransferOptions::readCommand(const QCommandLineParser &parser, QStringList 
     if (int(mtr) + int(music) + int(both) > 1)
         return usage(QStringLiteral("--mtr, --music and --both exclude each other"));
     json = parser.isSet(QStringLiteral("json"));
+    bytes = parser.isSet(QStringLiteral("bytes"));
     all = parser.isSet(QStringLiteral("all"));
     return true;
 }
@@ -146,6 +175,9 @@ bool TransferOptions::readNumbers(const QCommandLineParser &parser)
     rateWindowSeconds = parser.value(QStringLiteral("rate-window")).toInt(&ok);
     if (!ok || rateWindowSeconds <= 0 || rateWindowSeconds > INT_MAX / 1000)
         return usage(QStringLiteral("--rate-window wants a number of seconds"));
+    statsSeconds = parser.value(QStringLiteral("stats")).toInt(&ok);
+    if (!ok || statsSeconds < 0 || statsSeconds > INT_MAX / 1000)
+        return usage(QStringLiteral("--stats wants a number of seconds"));
     return true;
 }
 
@@ -195,6 +227,10 @@ bool TransferOptions::readArguments(const QCommandLineParser &parser, const QStr
             path = arguments.value(0);
         else
             names = arguments;
+        for (const QString &name : qAsConst(names)) {
+            if (name.endsWith(QLatin1Char('/')))
+                return usage(QStringLiteral("get wants names of recordings, not folders: ") + name);
+        }
     }
     return true;
 }
@@ -228,8 +264,13 @@ bool TransferOptions::readTreeOptions(const QCommandLineParser &parser, const QS
 
 bool TransferOptions::readHost(const QCommandLineParser &parser, const AppSettings &settings)
 {
-    host = parser.isSet(QStringLiteral("host")) ? parser.value(QStringLiteral("host")) : settings.getSSID();
+    if (parser.isSet(QStringLiteral("host")))
+        host = parser.value(QStringLiteral("host"));
+    else if (qEnvironmentVariableIsSet("ZV_HOST"))
+        host = qEnvironmentVariable("ZV_HOST");
+    else
+        host = settings.getSSID();
     if (host.isEmpty())
-        return usage(QStringLiteral("no --host given and no network name in the settings"));
+        return usage(QStringLiteral("no --host given, no ZV_HOST and no network name in the settings"));
     return true;
 }

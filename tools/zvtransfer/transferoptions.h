@@ -23,9 +23,10 @@ public:
     QString command;   // "list", "get", "info" or "sync"
     QString path;      // the folder to enter first, "/"-separated
     QString name;      // info: the recording
-    QStringList names; // get: the recordings, unless all
+    QStringList names; // get: the recordings ("NAME" or "PATH/NAME"), unless all
     bool all = false;
     bool json = false;
+    bool bytes = false; // list: sizes in bytes
     bool mtr = false;
     bool music = false;
     bool both = false;      // get -r, sync: both trees, one subfolder each
@@ -39,10 +40,11 @@ public:
     int timeoutSeconds = DefaultTimeoutSeconds;
     qint64 minRate = 0; // bytes a second, 0: no minimum
     int rateWindowSeconds = 0;
+    int statsSeconds = 0; // get: a plain progress line this often off a terminal
 
 private:
     static void declare(QCommandLineParser &parser);
-    static void setVerbosity(const QCommandLineParser &parser);
+    static bool setVerbosity(const QCommandLineParser &parser);
     bool readCommand(const QCommandLineParser &parser, QStringList *arguments);
     bool readNumbers(const QCommandLineParser &parser);
     bool readRule(const QCommandLineParser &parser, const AppSettings &settings);

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <algorithm>
+#include <optional>
 
 #include "console.h"
 #include "exitcode.h"
@@ -24,6 +25,7 @@ TreeCommand::TreeCommand(RecorderSession &session, const TransferOptions &option
     : session(session)
     , options(options)
     , sync(options.command == QLatin1String("sync"))
+    , get(session, options.rule, options.statsSeconds * 1000)
 {
     clock.start();
 }
@@ -171,34 +173,15 @@ void TreeCommand::showPlan(const QDir &folder, const QString &label, const QList
 bool TreeCommand::fetch(const Tree &tree, const QDir &folder, const QString &path, const QString &label,
                         const QList<RecorderSession::Entry> &files)
 {
-    // Where each recording will be written, by the rule the engine applies
-    // (a counted name under the rename rule); sync records it.
-    QHash<int, QString> writtenAs;
-    const SameNameRule rule(options.rule);
-    for (const auto &file : files) {
-        QString target = SameNameRule::filePathIn(folder, file.name);
-        rule.apply(&target, file.size);
-        writtenAs.insert(file.index, QFileInfo(target).fileName());
-    }
-    GetCommand get(session, folder.path(), options.rule);
-    return get.fetch(files, label, [&](const RecorderSession::Entry &file, GetCommand::Result result) {
-        switch (result) {
-        case GetCommand::Result::Written:
-            ++downloaded;
-            bytes += qulonglong(file.size);
-            if (sync)
-                record(tree, path, file, writtenAs.value(file.index, file.name));
-            break;
-        case GetCommand::Result::Kept:
-            ++kept;
-            if (sync)
-                record(tree, path, file, file.name);
-            break;
-        case GetCommand::Result::Failed:
-            ++failed;
-            break;
-        }
+    get.setLabel(label);
+    get.setSettled([&](const RecorderSession::Entry &file, GetCommand::Result result, const QString &localName) {
+        // Kept by the rule counts as taken: the file is there.
+        if (sync && result != GetCommand::Result::Failed)
+            record(tree, path, file, localName);
     });
+    const bool goOn = get.fetch(files, folder.path());
+    get.setSettled(nullptr);
+    return goOn;
 }
 
 // Notes a recording as taken, at once on disk: a run that ends after this
@@ -261,54 +244,91 @@ int TreeCommand::preview(const QStringList &names, bool all)
     QStringList leftOut;
     const auto entries = session.entries();
     for (const auto &e : entries) {
-        if (e.isFolder) {
-            if (all)
-                leftOut << Console::visibleName(e.name);
-        } else if (all || names.contains(e.name)) {
+        if (e.isFolder && all)
+            leftOut << Console::visibleName(e.name);
+        else if (!e.isFolder && all)
             files << e;
-        }
-    }
-    for (const QString &name : names) {
-        if (std::none_of(files.cbegin(), files.cend(),
-                         [&](const RecorderSession::Entry &e) { return e.name == name; })) {
-            Console::err(QStringLiteral("zv-transfer: no file named \"%1\" here").arg(Console::visibleName(name)));
-            return ExitUsage;
-        }
     }
     seen = files.size();
     showPlan(QDir(options.dest), QString(), files);
+    // Named ones, each in its folder ("PATH/NAME"); a name listed as it
+    // stands is that recording, slashes and all.
+    int missing = 0;
+    for (const QString &name : names) {
+        const auto here = [&](const QString &wanted) {
+            const auto listed = session.entries();
+            const auto found = std::find_if(listed.cbegin(), listed.cend(), [&](const RecorderSession::Entry &e) {
+                return !e.isFolder && e.name == wanted;
+            });
+            return found == listed.cend() ? std::optional<RecorderSession::Entry>() : *found;
+        };
+        std::optional<RecorderSession::Entry> file = here(name);
+        const int slash = name.lastIndexOf(QLatin1Char('/'));
+        const QStringList steps = name.left(qMax(slash, 0)).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        const bool plainSteps = !steps.contains(QStringLiteral("..")) && !steps.contains(QStringLiteral("."));
+        QString label;
+        if (!file && slash >= 0 && plainSteps) {
+            QString notThere;
+            int entered = 0;
+            for (const QString &step : steps) {
+                if (!session.enterPath(step, &notThere))
+                    break;
+                ++entered;
+            }
+            if (entered == steps.size()) {
+                file = here(name.mid(slash + 1));
+                label = name.left(slash + 1);
+            }
+            for (; entered > 0; --entered)
+                session.enterPath(QStringLiteral(".."), &notThere);
+        }
+        if (!file) {
+            Console::err(QStringLiteral("zv-transfer: %1: no such recording").arg(Console::visibleName(name)));
+            ++missing;
+            continue;
+        }
+        ++seen;
+        QDir folder(options.dest);
+        showPlan(folder, Console::visibleName(label), {*file});
+    }
     if (!leftOut.isEmpty()) {
         Console::out(QStringLiteral("left out %1 (get -r takes them): %2\n")
                          .arg(plural(leftOut.size(), "folder", "folders"), leftOut.join(QStringLiteral(", "))));
     }
-    return summary();
+    const int code = summary();
+    if (code == ExitDone && missing > 0)
+        return seen == 0 ? ExitNothingMatched : ExitSomeFailed;
+    return seen == 0 ? ExitNothingMatched : code;
+}
+
+void TreeCommand::note(const QString &line, bool trouble)
+{
+    if (Console::atLeast(Console::Verbosity::Normal))
+        Console::out(line + QLatin1Char('\n'));
+    else if (trouble)
+        Console::err(QStringLiteral("zv-transfer: ") + line);
 }
 
 int TreeCommand::summary()
 {
+    int code = ExitDone;
     if (options.dryRun) {
         Console::out(QStringLiteral("dry run: would download %1 (%2 bytes), skip %3; nothing written\n")
                          .arg(wouldFetch)
                          .arg(wouldBytes)
                          .arg(wouldKeep));
     } else {
-        Console::out(QStringLiteral("downloaded %1, skipped %2, failed %3, %4 bytes in %5 s\n")
-                         .arg(downloaded)
-                         .arg(kept)
-                         .arg(failed)
-                         .arg(bytes)
-                         .arg(clock.elapsed() / 1000.0, 0, 'f', 1));
+        code = get.summary();
     }
     if (sync && upToDate > 0)
-        Console::out(QStringLiteral("up to date: %1 taken before\n").arg(plural(upToDate, "recording", "recordings")));
+        note(QStringLiteral("up to date: %1 taken before").arg(plural(upToDate, "recording", "recordings")), false);
     if (!gone.isEmpty()) {
-        Console::out(
-            QStringLiteral("not fetched again: %1 taken before and no longer in %2 (--again fetches them): "
-                           "%3\n")
-                .arg(plural(gone.size(), "recording", "recordings"), options.dest, gone.join(QStringLiteral(", "))));
+        note(QStringLiteral("not fetched again: %1 taken before and no longer in %2 (--again fetches them): %3")
+                 .arg(plural(gone.size(), "recording", "recordings"), options.dest, gone.join(QStringLiteral(", "))),
+             false);
     }
-    for (const QString &note : qAsConst(notes))
-        Console::out(QStringLiteral("skipped %1\n").arg(note));
+    for (const QString &line : qAsConst(notes))
+        note(QStringLiteral("skipped ") + line, true);
     Console::printErrors(session.errors());
     if (session.interruption())
         return ExitBySignal + session.interruption();
@@ -316,7 +336,7 @@ int TreeCommand::summary()
         Console::err(QStringLiteral("zv-transfer: ") + stopReason);
         return stopCode;
     }
-    if (failed > 0 || !notes.isEmpty() || manifestTrouble)
+    if (code != ExitDone || failed > 0 || !notes.isEmpty() || manifestTrouble)
         return ExitSomeFailed;
     return seen == 0 && !sync ? ExitNothingMatched : ExitDone;
 }

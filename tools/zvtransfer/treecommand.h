@@ -54,6 +54,9 @@ private:
     void showPlan(const QDir &folder, const QString &label, const QList<RecorderSession::Entry> &files);
     bool fetch(const Tree &tree, const QDir &folder, const QString &path, const QString &label,
                const QList<RecorderSession::Entry> &files);
+    // A line of the summary: standard output, or standard error under -q
+    // when it tells of something not taken.
+    static void note(const QString &line, bool trouble);
     void record(const Tree &tree, const QString &path, const RecorderSession::Entry &file, const QString &written);
     bool openManifest();
     // Whether `folder` (created) still lies inside the destination.
@@ -68,11 +71,9 @@ private:
     QString stopReason;            // why the run ended early
     int stopCode = ExitSomeFailed; // its exit code
 
-    int seen = 0; // recordings listed in the trees walked
-    int downloaded = 0;
-    int kept = 0;
-    int failed = 0;
-    qulonglong bytes = 0;
+    GetCommand get;
+    int seen = 0;   // recordings listed in the trees walked
+    int failed = 0; // not handed to get: their folder could not be made
     int upToDate = 0;
     QStringList gone;          // sync: taken before, no longer here
     QStringList notes;         // folders not taken, each with why

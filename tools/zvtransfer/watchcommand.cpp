@@ -65,6 +65,8 @@ void WatchCommand::onSignal(int signal)
 
 void WatchCommand::event(const QString &text)
 {
+    if (!Console::atLeast(Console::Verbosity::Normal))
+        return;
     Console::out(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss  ")) + text
                  + QLatin1Char('\n'));
 }
