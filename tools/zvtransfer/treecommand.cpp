@@ -27,7 +27,6 @@ TreeCommand::TreeCommand(RecorderSession &session, const TransferOptions &option
     , sync(options.command == QLatin1String("sync"))
     , get(session, options.rule, options.statsSeconds * 1000)
 {
-    clock.start();
 }
 
 bool TreeCommand::takes(const TransferOptions &options)

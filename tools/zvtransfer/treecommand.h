@@ -67,7 +67,6 @@ private:
     const TransferOptions &options;
     const bool sync;
     std::unique_ptr<SyncManifest> manifest;
-    QElapsedTimer clock;
     QString stopReason;            // why the run ended early
     int stopCode = ExitSomeFailed; // its exit code
 
