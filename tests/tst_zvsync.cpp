@@ -279,7 +279,9 @@ void tst_ZVSync::damagedRecordIsSetAside()
         = QDir(dest->filePath("inner")).entryList({RecordName + ".damaged-*"}, QDir::Files | QDir::Hidden);
     QCOMPARE(aside.size(), 1);
     QCOMPARE(readAll(dest->filePath("inner/" + aside.first())), record);
-    // The new record is one the next run trusts.
+    // The new record is one the next run trusts (once is enough).
+    if (QTest::currentDataTag() != QByteArray("not-json"))
+        return;
     QCOMPARE(run(args), 0);
     QVERIFY2(output.contains("up to date: 3") && errors.isEmpty(), output.constData());
 }
