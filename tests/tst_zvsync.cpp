@@ -3,6 +3,7 @@
 // remembers it across runs, interruptions and damage, --dry-run writes
 // nothing, --watch follows a recorder that comes and goes, and folder names
 // cannot lead outside the destination.
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
