@@ -190,7 +190,7 @@ bool GetCommand::fetch(const QList<RecorderSession::Entry> &entries, const QStri
     const int first = targets.size();
     for (const auto &e : entries) {
         if (!e.isFolder) {
-            targets.append({e, Target::Pending, QString()});
+            targets.append({e, Target::Pending, QString(), label});
             targetBytes += qulonglong(e.size);
         }
     }
@@ -210,7 +210,7 @@ void GetCommand::notFound(const QString &name, const QString &why)
 {
     RecorderSession::Entry entry;
     entry.name = name;
-    targets.append({entry, Target::Failed, QString()});
+    targets.append({entry, Target::Failed, QString(), QString()});
     Console::err(QStringLiteral("zv-transfer: %1: %2").arg(Console::visibleName(name), why));
     ++tally.failed;
     ++settledFiles;
@@ -301,7 +301,7 @@ void GetCommand::showProgress(qulonglong received)
     if (current < 0 || currentSkipped)
         return;
     ProgressLine::State state;
-    state.name = label + Console::visibleName(targets.at(current).entry.name);
+    state.name = targets.at(current).label + Console::visibleName(targets.at(current).entry.name);
     state.fileBytes = received;
     state.fileSize = qulonglong(targets.at(current).entry.size);
     if (runTotals.filesTotal > 0) {
@@ -432,7 +432,7 @@ void GetCommand::settle(int position, Target::State state, const QString &why, q
 void GetCommand::printSettled(const Target &target, const QString &why, qulonglong received)
 {
     progress.clear();
-    const QString name = label + Console::visibleName(target.entry.name);
+    const QString name = target.label + Console::visibleName(target.entry.name);
     if (!Console::atLeast(Console::Verbosity::Normal)) {
         if (target.state == Target::Failed)
             Console::err(QStringLiteral("zv-transfer: %1: FAILED (%2)").arg(name, why));
@@ -488,7 +488,8 @@ int GetCommand::summary()
         for (const Target &target : qAsConst(targets)) {
             if (target.state == Target::Written && !target.writtenAs.isEmpty())
                 Console::out(QStringLiteral("renamed: %1 written as %2\n")
-                                 .arg(Console::visibleName(target.entry.name), Console::visibleName(target.writtenAs)));
+                                 .arg(target.label + Console::visibleName(target.entry.name),
+                                      Console::visibleName(target.writtenAs)));
         }
         // Folders are never left out without a word.
         if (!foldersLeftOut.isEmpty()) {

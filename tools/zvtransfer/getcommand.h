@@ -81,6 +81,7 @@ private:
         RecorderSession::Entry entry;
         State state = Pending;
         QString writtenAs; // the counted name the rename rule chose
+        QString label;     // printed before the name (setLabel())
     };
     // The requested names of one folder.
     struct Group
