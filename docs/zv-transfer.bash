@@ -10,8 +10,7 @@ _zv_transfer()
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     local words=("${COMP_WORDS[@]}") cword=$COMP_CWORD
 
-    local commands="list get info"
-    # The tree commands add themselves here.
+    local commands="list get info sync"
     local global="-h --help -V --version -q --quiet -v --verbose -vv --host --mtr --music --timeout"
 
     case $prev in
@@ -48,9 +47,9 @@ _zv_transfer()
     local options=$global
     case $command in
         list) options+=" --json --bytes" ;;
-        get) options+=" --all --dest --rule --min-rate --rate-window --stats" ;;
+        get) options+=" --all --dest --rule --min-rate --rate-window --stats -r --recursive --both -n --dry-run" ;;
         info) options+=" --json" ;;
-        # The tree commands' options go here.
+        sync) options+=" --dest --rule --min-rate --rate-window --stats --both --again --watch -n --dry-run" ;;
         "")
             if [[ $cur != -* ]]; then
                 COMPREPLY=($(compgen -W "$commands" -- "$cur"))

@@ -49,9 +49,14 @@ int GetCommand::run(const QStringList &names, bool all, const QString &dest)
         for (const auto &e : session.entries()) {
             if (!e.isFolder)
                 files << e;
+            else
+                foldersLeftOut << Console::visibleName(e.name);
         }
         if (files.isEmpty()) {
-            Console::err(QStringLiteral("zv-transfer: no recordings in this folder"));
+            Console::err(QStringLiteral("zv-transfer: no recordings in this folder%1")
+                             .arg(foldersLeftOut.isEmpty() ? QString()
+                                                           : QStringLiteral(", only folders (get -r takes them): ")
+                                          + foldersLeftOut.join(QStringLiteral(", "))));
             return ExitNothingMatched;
         }
         if (cannotCreate())
@@ -185,7 +190,7 @@ bool GetCommand::fetch(const QList<RecorderSession::Entry> &entries, const QStri
     const int first = targets.size();
     for (const auto &e : entries) {
         if (!e.isFolder) {
-            targets.append({e, Target::Pending, QString()});
+            targets.append({e, Target::Pending, QString(), label});
             targetBytes += qulonglong(e.size);
         }
     }
@@ -205,7 +210,7 @@ void GetCommand::notFound(const QString &name, const QString &why)
 {
     RecorderSession::Entry entry;
     entry.name = name;
-    targets.append({entry, Target::Failed, QString()});
+    targets.append({entry, Target::Failed, QString(), QString()});
     Console::err(QStringLiteral("zv-transfer: %1: %2").arg(Console::visibleName(name), why));
     ++tally.failed;
     ++settledFiles;
@@ -296,7 +301,7 @@ void GetCommand::showProgress(qulonglong received)
     if (current < 0 || currentSkipped)
         return;
     ProgressLine::State state;
-    state.name = Console::visibleName(targets.at(current).entry.name);
+    state.name = targets.at(current).label + Console::visibleName(targets.at(current).entry.name);
     state.fileBytes = received;
     state.fileSize = qulonglong(targets.at(current).entry.size);
     if (runTotals.filesTotal > 0) {
@@ -397,6 +402,13 @@ void GetCommand::settle(int position, Target::State state, const QString &why, q
     if (target.state != Target::Pending)
         return;
     target.state = state;
+    if (onSettled) {
+        onSettled(target.entry,
+                  state == Target::Written    ? Result::Written
+                      : state == Target::Kept ? Result::Kept
+                                              : Result::Failed,
+                  target.writtenAs.isEmpty() ? target.entry.name : target.writtenAs);
+    }
     ++settledFiles;
     settledBytes += qulonglong(target.entry.size);
     switch (state) {
@@ -420,7 +432,7 @@ void GetCommand::settle(int position, Target::State state, const QString &why, q
 void GetCommand::printSettled(const Target &target, const QString &why, qulonglong received)
 {
     progress.clear();
-    const QString name = Console::visibleName(target.entry.name);
+    const QString name = target.label + Console::visibleName(target.entry.name);
     if (!Console::atLeast(Console::Verbosity::Normal)) {
         if (target.state == Target::Failed)
             Console::err(QStringLiteral("zv-transfer: %1: FAILED (%2)").arg(name, why));
@@ -476,7 +488,15 @@ int GetCommand::summary()
         for (const Target &target : qAsConst(targets)) {
             if (target.state == Target::Written && !target.writtenAs.isEmpty())
                 Console::out(QStringLiteral("renamed: %1 written as %2\n")
-                                 .arg(Console::visibleName(target.entry.name), Console::visibleName(target.writtenAs)));
+                                 .arg(target.label + Console::visibleName(target.entry.name),
+                                      Console::visibleName(target.writtenAs)));
+        }
+        // Folders are never left out without a word.
+        if (!foldersLeftOut.isEmpty()) {
+            Console::out(QStringLiteral("left out %1 %2 (get -r takes them): %3\n")
+                             .arg(foldersLeftOut.size())
+                             .arg(foldersLeftOut.size() == 1 ? QStringLiteral("folder") : QStringLiteral("folders"),
+                                  foldersLeftOut.join(QStringLiteral(", "))));
         }
     }
     if (session.interruption())

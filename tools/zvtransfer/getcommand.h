@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include "base/samenameoption.h"
 #include "errortally.h"
@@ -64,6 +65,14 @@ public:
     // the exit code.
     int summary();
 
+    // What became of one file, for a caller that keeps its own account:
+    // `localName` is its name in the folder (counted under the rename rule).
+    enum class Result { Written, Kept, Failed };
+    using Settled = std::function<void(const RecorderSession::Entry &entry, Result result, const QString &localName)>;
+    void setSettled(const Settled &settled) { onSettled = settled; }
+    // Printed before each file's name (a tree's folder path).
+    void setLabel(const QString &text) { label = text; }
+
 private:
     // One requested recording and what became of it.
     struct Target
@@ -72,6 +81,7 @@ private:
         RecorderSession::Entry entry;
         State state = Pending;
         QString writtenAs; // the counted name the rename rule chose
+        QString label;     // printed before the name (setLabel())
     };
     // The requested names of one folder.
     struct Group
@@ -103,6 +113,9 @@ private:
     ProgressLine progress;
     QString dest; // of the fetch under way
     QList<Target> targets;
+    QStringList foldersLeftOut; // get --all: the folder's folders, not taken
+    Settled onSettled;
+    QString label;
     Counts tally;
     int settledFiles = 0;
     qulonglong settledBytes = 0; // listed sizes of the settled targets

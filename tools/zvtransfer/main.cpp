@@ -19,6 +19,8 @@
 #include "getcommand.h"
 #include "recordersession.h"
 #include "transferoptions.h"
+#include "treecommand.h"
+#include "watchcommand.h"
 
 namespace {
 void printJson(const QJsonDocument &document)
@@ -202,10 +204,16 @@ int runCommand(RecorderSession &session, TransferOptions &options)
 {
     if (const auto early = open(session, options))
         return *early;
-    if (const auto early = enterFolder(session, options))
+    // Whole trees enter their folder in each tree themselves.
+    const bool tree = TreeCommand::takes(options);
+    if (const auto early = tree ? std::nullopt : enterFolder(session, options))
         return *early;
     int result = ExitDone;
-    if (options.command == QLatin1String("list"))
+    if (tree)
+        result = TreeCommand(session, options).run();
+    else if (options.dryRun)
+        result = TreeCommand(session, options).preview(options.names, options.all);
+    else if (options.command == QLatin1String("list"))
         result = listCommand(session, options);
     else if (options.command == QLatin1String("info"))
         result = infoCommand(session, options);
@@ -222,6 +230,8 @@ int run(const QStringList &arguments)
     TransferOptions options;
     if (!options.parse(arguments))
         return ExitUsage;
+    if (options.watch)
+        return WatchCommand(options).run();
     RecorderSession session(options.timeoutSeconds * 1000);
     session.setMinimumRate(options.minRate, options.rateWindowSeconds * 1000);
 #ifdef Q_OS_UNIX

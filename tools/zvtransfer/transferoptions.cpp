@@ -18,8 +18,9 @@ const char Description[] = "Lists, inspects and downloads the recordings of a re
                            "  get (PATH/NAME... | [PATH] --all) [--dest DIR]\n"
                            "                                      download recordings\n"
                            "  info PATH/NAME                      the details of one recording\n"
-                           // The tree commands go here.
-                           "\n"
+                           "  get -r [PATH] [--dest DIR]          download a folder and everything below it\n"
+                           "  sync [--dest DIR] [--watch]         download what is new on the recorder; --watch\n"
+                           "                                      does so each time the recorder appears\n\n"
                            "PATH is a folder path relative to the recorder's current folder\n"
                            "(its top folder after it starts), separated by \"/\"; \"..\" goes up.\n"
                            "The recorder is the one named by --host, else by $ZV_HOST, else by the\n"
@@ -34,7 +35,9 @@ const char Description[] = "Lists, inspects and downloads the recordings of a re
                            "  2    usage: unknown command or option, bad value, no --dest\n"
                            "  3    recorder unreachable, or it does not answer\n"
                            "  4    nothing matched: no such folder or name, nothing to get\n"
-                           "  128+N  ended by signal N (130 Ctrl-C, 143 SIGTERM)";
+                           "       (get -r: no recording in the tree)\n"
+                           "  128+N  ended by signal N (130 Ctrl-C, 143 SIGTERM); sync --watch ends\n"
+                           "       with 0 on a signal between two syncs";
 
 bool usage(const QString &why)
 {
@@ -60,7 +63,8 @@ bool TransferOptions::parse(const QStringList &arguments)
         return false;
     // The settings as the window reads them: same keys, same rules.
     const AppSettings settings;
-    return readRule(parser, settings) && readArguments(parser, rest, settings) && readHost(parser, settings);
+    return readRule(parser, settings) && readTreeOptions(parser, rest) && readArguments(parser, rest, settings)
+        && readHost(parser, settings);
 }
 
 void TransferOptions::declare(QCommandLineParser &parser)
@@ -82,6 +86,13 @@ void TransferOptions::declare(QCommandLineParser &parser)
                "NAME"),
         option({"mtr"}, "Use the multitrack tree."),
         option({"music"}, "Use the music tree."),
+        option({"both"}, "get -r, sync: both trees, into the subfolders MUSIC and MTR (sync's default)."),
+        option({"r", "recursive"}, "get: the folder and everything below it."),
+        option({"n", "dry-run"}, "get, sync: print what would be fetched; write nothing."),
+        option({"again"}, "sync: also fetch recordings taken before and since deleted or moved here."),
+        option({"watch"},
+               "sync: wait for the recorder, sync, let it go, wait for it to leave and come back; "
+               "until SIGINT or SIGTERM."),
         option({"json"}, "list, info: print JSON."),
         option({"bytes"}, "list: sizes in bytes."),
         option({"all"}, "get: every recording of the folder."),
@@ -105,7 +116,7 @@ void TransferOptions::declare(QCommandLineParser &parser)
                "(default 5; 0: none).",
                "SECONDS", QString::number(ProgressLine::DefaultPlainIntervalSeconds)),
     });
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, get or info"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, get, info or sync"));
     parser.addPositionalArgument(QStringLiteral("args"), QStringLiteral("PATH, PATH/NAME..."),
                                  QStringLiteral("[args...]"));
 }
@@ -135,12 +146,14 @@ bool TransferOptions::readCommand(const QCommandLineParser &parser, QStringList 
 {
     *arguments = parser.positionalArguments();
     command = arguments->isEmpty() ? QString() : arguments->takeFirst();
-    if (command != QLatin1String("list") && command != QLatin1String("get") && command != QLatin1String("info"))
+    if (command != QLatin1String("list") && command != QLatin1String("get") && command != QLatin1String("info")
+        && command != QLatin1String("sync"))
         return usage(command.isEmpty() ? QStringLiteral("no command") : QStringLiteral("unknown command ") + command);
     mtr = parser.isSet(QStringLiteral("mtr"));
     music = parser.isSet(QStringLiteral("music"));
-    if (mtr && music)
-        return usage(QStringLiteral("--mtr and --music exclude each other"));
+    both = parser.isSet(QStringLiteral("both"));
+    if (int(mtr) + int(music) + int(both) > 1)
+        return usage(QStringLiteral("--mtr, --music and --both exclude each other"));
     json = parser.isSet(QStringLiteral("json"));
     bytes = parser.isSet(QStringLiteral("bytes"));
     all = parser.isSet(QStringLiteral("all"));
@@ -203,12 +216,14 @@ bool TransferOptions::readArguments(const QCommandLineParser &parser, const QStr
         name = arguments.first().mid(slash + 1);
     } else {
         if (dest.isEmpty())
-            return usage(QStringLiteral("get needs --dest DIR (no save folder in the settings)"));
-        if (all && arguments.size() > 1)
+            return usage(command + QStringLiteral(" needs --dest DIR (no save folder in the settings)"));
+        if (command == QLatin1String("sync"))
+            return true;
+        if ((all || recursive) && arguments.size() > 1)
             return usage(QStringLiteral("get --all takes one PATH"));
-        if (!all && arguments.isEmpty())
-            return usage(QStringLiteral("get needs --all or NAME..."));
-        if (all)
+        if (!all && !recursive && arguments.isEmpty())
+            return usage(QStringLiteral("get needs --all, -r or NAME..."));
+        if (all || recursive)
             path = arguments.value(0);
         else
             names = arguments;
@@ -217,6 +232,33 @@ bool TransferOptions::readArguments(const QCommandLineParser &parser, const QStr
                 return usage(QStringLiteral("get wants names of recordings, not folders: ") + name);
         }
     }
+    return true;
+}
+
+// The options of whole trees and sync, each with the commands it fits.
+bool TransferOptions::readTreeOptions(const QCommandLineParser &parser, const QStringList &arguments)
+{
+    recursive = parser.isSet(QStringLiteral("recursive"));
+    again = parser.isSet(QStringLiteral("again"));
+    watch = parser.isSet(QStringLiteral("watch"));
+    dryRun = parser.isSet(QStringLiteral("dry-run"));
+    const bool sync = command == QLatin1String("sync");
+    const bool get = command == QLatin1String("get");
+    if (recursive && !get)
+        return usage(QStringLiteral("-r is for get"));
+    if (both && !recursive && !sync)
+        return usage(QStringLiteral("--both is for get -r and sync"));
+    if ((again || watch) && !sync)
+        return usage(QStringLiteral("--again and --watch are for sync"));
+    if (dryRun && !get && !sync)
+        return usage(QStringLiteral("--dry-run is for get and sync"));
+    if (dryRun && watch)
+        return usage(QStringLiteral("--dry-run and --watch exclude each other"));
+    if (sync && !arguments.isEmpty())
+        return usage(QStringLiteral("sync takes no PATH: it mirrors whole trees"));
+    // sync always knows its trees: both unless one is named.
+    if (sync && !mtr && !music)
+        both = true;
     return true;
 }
 

@@ -20,7 +20,7 @@ public:
     // a usage error is printed and gives false.
     bool parse(const QStringList &arguments);
 
-    QString command;   // "list", "get" or "info"
+    QString command;   // "list", "get", "info" or "sync"
     QString path;      // the folder to enter first, "/"-separated
     QString name;      // info: the recording
     QStringList names; // get: the recordings ("NAME" or "PATH/NAME"), unless all
@@ -29,6 +29,11 @@ public:
     bool bytes = false; // list: sizes in bytes
     bool mtr = false;
     bool music = false;
+    bool both = false;      // get -r, sync: both trees, one subfolder each
+    bool recursive = false; // get -r
+    bool again = false;     // sync: fetch what was deleted here too
+    bool watch = false;     // sync --watch
+    bool dryRun = false;
     QString dest;
     SameNameOption rule = SaveNewer;
     QString host;
@@ -45,6 +50,7 @@ private:
     bool readRule(const QCommandLineParser &parser, const AppSettings &settings);
     bool readArguments(const QCommandLineParser &parser, const QStringList &arguments, const AppSettings &settings);
     bool readHost(const QCommandLineParser &parser, const AppSettings &settings);
+    bool readTreeOptions(const QCommandLineParser &parser, const QStringList &arguments);
 };
 
 #endif // TRANSFEROPTIONS_H

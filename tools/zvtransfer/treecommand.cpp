@@ -1,0 +1,341 @@
+#include "treecommand.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <algorithm>
+#include <optional>
+
+#include "console.h"
+#include "exitcode.h"
+#include "recorder/samenamerule.h"
+
+namespace {
+QString recordedText(const RecorderSession::Entry &file)
+{
+    return file.dateTime.isValid() ? file.dateTime.toString(Qt::ISODate) : QString();
+}
+
+QString plural(int count, const char *one, const char *many)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+} // namespace
+
+TreeCommand::TreeCommand(RecorderSession &session, const TransferOptions &options)
+    : session(session)
+    , options(options)
+    , sync(options.command == QLatin1String("sync"))
+    , get(session, options.rule, options.statsSeconds * 1000)
+{
+}
+
+bool TreeCommand::takes(const TransferOptions &options)
+{
+    return options.command == QLatin1String("sync") || (options.command == QLatin1String("get") && options.recursive);
+}
+
+QList<TreeCommand::Tree> TreeCommand::trees() const
+{
+    const Tree music{QStringLiteral("music"), QStringLiteral("MUSIC"), RecordModeMusic, true};
+    const Tree mtr{QStringLiteral("mtr"), QStringLiteral("MTR"), RecordModeMTR, true};
+    if (options.both)
+        return {music, mtr};
+    // One tree named on the command line: the session is in it already and
+    // get -r writes straight into the destination; sync keeps the tree's
+    // subfolder, so that its record reads the same whichever trees a run takes.
+    Tree one = options.mtr ? mtr : music;
+    one.switchTo = false;
+    if (!sync) {
+        one.subfolder.clear();
+        if (!options.mtr && !options.music)
+            one.name.clear();
+    }
+    return {one};
+}
+
+int TreeCommand::run()
+{
+    if (sync && !openManifest())
+        return ExitSomeFailed;
+    for (const Tree &tree : trees()) {
+        if (!runTree(tree))
+            break;
+    }
+    return summary();
+}
+
+bool TreeCommand::runTree(const Tree &tree)
+{
+    if (tree.switchTo && !session.changeRecordMode(tree.mode)) {
+        stopReason = QStringLiteral("the recorder did not switch to its %1 tree").arg(tree.name);
+        return false;
+    }
+    QString missing;
+    if (!options.path.isEmpty() && !session.enterPath(options.path, &missing)) {
+        stopReason = QStringLiteral("no folder \"%1\" on the recorder").arg(Console::visibleName(missing));
+        stopCode = ExitUsage;
+        return false;
+    }
+    const QDir base(tree.subfolder.isEmpty() ? options.dest : QDir(options.dest).filePath(tree.subfolder));
+    TreeWalk walk(session, base);
+    const bool through = walk.walk([&](const QString &path, const QList<RecorderSession::Entry> &files) {
+        return visit(tree, base, path, files);
+    });
+    const QString label = tree.subfolder.isEmpty() ? QString() : tree.subfolder + QLatin1Char('/');
+    for (const auto &refusal : walk.refused())
+        notes << QStringLiteral("%1%2: %3").arg(label, refusal.path, refusal.why);
+    if (!through && stopReason.isEmpty())
+        stopReason = walk.failure();
+    return through;
+}
+
+bool TreeCommand::visit(const Tree &tree, const QDir &base, const QString &path,
+                        const QList<RecorderSession::Entry> &files)
+{
+    seen += files.size();
+    const QString label = (tree.subfolder.isEmpty() ? QString() : tree.subfolder + QLatin1Char('/')) + path;
+    const QDir folder(base.filePath(path.isEmpty() ? QStringLiteral(".") : path));
+    QList<RecorderSession::Entry> wanted;
+    for (const auto &file : files) {
+        switch (sync ? need(tree, path, file) : Need::Fetch) {
+        case Need::Fetch:
+            wanted << file;
+            break;
+        case Need::UpToDate:
+            ++upToDate;
+            break;
+        case Need::Gone:
+            gone << label + Console::visibleName(file.name);
+            break;
+        }
+    }
+    if (options.dryRun) {
+        showPlan(folder, label, wanted);
+        return true;
+    }
+    // get -r mirrors empty folders too; sync makes only what it fills.
+    if (wanted.isEmpty() && sync)
+        return true;
+    if (!insideDestination(folder) || !QDir().mkpath(folder.path()) || !insideDestination(folder)) {
+        notes << QStringLiteral("%1: not written, %2 cannot be made a folder inside %3")
+                     .arg(label.isEmpty() ? QStringLiteral(".") : label, folder.path(), options.dest);
+        failed += wanted.size();
+        return true;
+    }
+    return wanted.isEmpty() || fetch(tree, folder, path, label, wanted);
+}
+
+TreeCommand::Need TreeCommand::need(const Tree &tree, const QString &path, const RecorderSession::Entry &file) const
+{
+    const SyncManifest::Record *taken = manifest->find(tree.name, path + file.name);
+    // Not taken before, or changed on the recorder since.
+    if (!taken || taken->size != file.size || taken->recorded != recordedText(file))
+        return Need::Fetch;
+    if (QFileInfo::exists(QDir(options.dest).filePath(taken->local)))
+        return Need::UpToDate;
+    return options.again ? Need::Fetch : Need::Gone;
+}
+
+// What a download of `files` into `folder` would do, by the same rules.
+void TreeCommand::showPlan(const QDir &folder, const QString &label, const QList<RecorderSession::Entry> &files)
+{
+    const SameNameRule rule(options.rule);
+    for (const auto &file : files) {
+        QString what;
+        QString path = SameNameRule::filePathIn(folder, file.name);
+        if (!SameNameRule::isSafeFileName(file.name, folder)) {
+            what = QStringLiteral("would be refused (%1)")
+                       .arg(Console::codeText({DownloadIllegalFileName, file.index, 0, 1}));
+        } else {
+            switch (rule.apply(&path, file.size)) {
+            case SameNameRule::Action::Write:
+                ++wouldFetch;
+                wouldBytes += qulonglong(file.size);
+                what = QFileInfo(path).fileName() == file.name
+                    ? QStringLiteral("would fetch")
+                    : QStringLiteral("would fetch as %1").arg(Console::visibleName(QFileInfo(path).fileName()));
+                break;
+            case SameNameRule::Action::Skip:
+                ++wouldKeep;
+                what = QStringLiteral("would skip (exists)");
+                break;
+            case SameNameRule::Action::Refuse:
+                what = QStringLiteral("would fail (a folder holds the name)");
+                break;
+            }
+        }
+        Console::out(QStringLiteral("%1  %2  %3\n")
+                         .arg(label + Console::visibleName(file.name), Console::humanBytes(double(file.size)), what));
+    }
+}
+
+bool TreeCommand::fetch(const Tree &tree, const QDir &folder, const QString &path, const QString &label,
+                        const QList<RecorderSession::Entry> &files)
+{
+    get.setLabel(label);
+    get.setSettled([&](const RecorderSession::Entry &file, GetCommand::Result result, const QString &localName) {
+        // Kept by the rule counts as taken: the file is there.
+        if (sync && result != GetCommand::Result::Failed)
+            record(tree, path, file, localName);
+    });
+    const bool goOn = get.fetch(files, folder.path());
+    get.setSettled(nullptr);
+    return goOn;
+}
+
+// Notes a recording as taken, at once on disk: a run that ends after this
+// file starts with the next one.
+void TreeCommand::record(const Tree &tree, const QString &path, const RecorderSession::Entry &file,
+                         const QString &written)
+{
+    SyncManifest::Record r;
+    r.tree = tree.name;
+    r.path = path + file.name;
+    r.size = file.size;
+    r.recorded = recordedText(file);
+    r.local = tree.subfolder + QLatin1Char('/') + path + written;
+    r.when = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    manifest->put(r);
+    if (!manifest->save() && !manifestTrouble) {
+        manifestTrouble = true;
+        Console::err(QStringLiteral("zv-transfer: cannot write the sync record %1: %2")
+                         .arg(manifest->filePath(), manifest->problem()));
+    }
+}
+
+bool TreeCommand::openManifest()
+{
+    manifest = std::make_unique<SyncManifest>(options.dest);
+    switch (manifest->load(options.dryRun)) {
+    case SyncManifest::Load::Fresh:
+    case SyncManifest::Load::Loaded:
+        return true;
+    case SyncManifest::Load::SetAside:
+        Console::err(QStringLiteral("zv-transfer: the sync record %1 is damaged (%2); %3")
+                         .arg(manifest->filePath(), manifest->problem(),
+                              options.dryRun
+                                  ? QStringLiteral("a run would set it aside and start afresh")
+                                  : QStringLiteral("set aside as %1, starting afresh").arg(manifest->setAsidePath())));
+        return true;
+    case SyncManifest::Load::Unreadable:
+        break;
+    }
+    Console::err(QStringLiteral("zv-transfer: the sync record %1 is damaged (%2) and cannot be set aside")
+                     .arg(manifest->filePath(), manifest->problem()));
+    return false;
+}
+
+// Checked before the folder is made (by its path) and after (by where its
+// links lead).
+bool TreeCommand::insideDestination(const QDir &folder) const
+{
+    const auto inside = [](const QString &top, const QString &here) {
+        return !top.isEmpty() && (here == top || here.startsWith(top + QLatin1Char('/')));
+    };
+    if (!folder.exists())
+        return inside(QDir::cleanPath(QDir(options.dest).absolutePath()), QDir::cleanPath(folder.absolutePath()));
+    return inside(QFileInfo(options.dest).canonicalFilePath(), folder.canonicalPath());
+}
+
+int TreeCommand::preview(const QStringList &names, bool all)
+{
+    QList<RecorderSession::Entry> files;
+    QStringList leftOut;
+    const auto entries = session.entries();
+    for (const auto &e : entries) {
+        if (e.isFolder && all)
+            leftOut << Console::visibleName(e.name);
+        else if (!e.isFolder && all)
+            files << e;
+    }
+    seen = files.size();
+    showPlan(QDir(options.dest), QString(), files);
+    // Named ones, each in its folder ("PATH/NAME"); a name listed as it
+    // stands is that recording, slashes and all.
+    int missing = 0;
+    for (const QString &name : names) {
+        const auto here = [&](const QString &wanted) {
+            const auto listed = session.entries();
+            const auto found = std::find_if(listed.cbegin(), listed.cend(), [&](const RecorderSession::Entry &e) {
+                return !e.isFolder && e.name == wanted;
+            });
+            return found == listed.cend() ? std::optional<RecorderSession::Entry>() : *found;
+        };
+        std::optional<RecorderSession::Entry> file = here(name);
+        const int slash = name.lastIndexOf(QLatin1Char('/'));
+        const QStringList steps = name.left(qMax(slash, 0)).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        const bool plainSteps = !steps.contains(QStringLiteral("..")) && !steps.contains(QStringLiteral("."));
+        QString label;
+        if (!file && slash >= 0 && plainSteps) {
+            QString notThere;
+            int entered = 0;
+            for (const QString &step : steps) {
+                if (!session.enterPath(step, &notThere))
+                    break;
+                ++entered;
+            }
+            if (entered == steps.size()) {
+                file = here(name.mid(slash + 1));
+                label = name.left(slash + 1);
+            }
+            for (; entered > 0; --entered)
+                session.enterPath(QStringLiteral(".."), &notThere);
+        }
+        if (!file) {
+            Console::err(QStringLiteral("zv-transfer: %1: no such recording").arg(Console::visibleName(name)));
+            ++missing;
+            continue;
+        }
+        ++seen;
+        QDir folder(options.dest);
+        showPlan(folder, Console::visibleName(label), {*file});
+    }
+    if (!leftOut.isEmpty()) {
+        Console::out(QStringLiteral("left out %1 (get -r takes them): %2\n")
+                         .arg(plural(leftOut.size(), "folder", "folders"), leftOut.join(QStringLiteral(", "))));
+    }
+    const int code = summary();
+    if (code == ExitDone && missing > 0)
+        return seen == 0 ? ExitNothingMatched : ExitSomeFailed;
+    return seen == 0 ? ExitNothingMatched : code;
+}
+
+void TreeCommand::note(const QString &line, bool trouble)
+{
+    if (Console::atLeast(Console::Verbosity::Normal))
+        Console::out(line + QLatin1Char('\n'));
+    else if (trouble)
+        Console::err(QStringLiteral("zv-transfer: ") + line);
+}
+
+int TreeCommand::summary()
+{
+    int code = ExitDone;
+    if (options.dryRun) {
+        Console::out(QStringLiteral("dry run: would download %1 (%2 bytes), skip %3; nothing written\n")
+                         .arg(wouldFetch)
+                         .arg(wouldBytes)
+                         .arg(wouldKeep));
+    } else {
+        code = get.summary();
+    }
+    if (sync && upToDate > 0)
+        note(QStringLiteral("up to date: %1 taken before").arg(plural(upToDate, "recording", "recordings")), false);
+    if (!gone.isEmpty()) {
+        note(QStringLiteral("not fetched again: %1 taken before and no longer in %2 (--again fetches them): %3")
+                 .arg(plural(gone.size(), "recording", "recordings"), options.dest, gone.join(QStringLiteral(", "))),
+             false);
+    }
+    for (const QString &line : qAsConst(notes))
+        note(QStringLiteral("skipped ") + line, true);
+    Console::printErrors(session.errors());
+    if (session.interruption())
+        return ExitBySignal + session.interruption();
+    if (!stopReason.isEmpty()) {
+        Console::err(QStringLiteral("zv-transfer: ") + stopReason);
+        return stopCode;
+    }
+    if (code != ExitDone || failed > 0 || !notes.isEmpty() || manifestTrouble)
+        return ExitSomeFailed;
+    return seen == 0 && !sync ? ExitNothingMatched : ExitDone;
+}
