@@ -66,14 +66,12 @@ expected=(
     usr/share/man/man1/zv-recorder-sim.1.gz
     "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml"
     usr/share/doc/zv-file-transfer/copyright usr/share/doc/zv-file-transfer/changelog.gz
+    usr/share/bash-completion/completions/zv-transfer
+    usr/share/doc/zv-file-transfer/examples/zv-transfer-sync.service
 )
 for side in 16 24 32 48 64 128 256; do
     expected+=("usr/share/icons/hicolor/${side}x${side}/apps/$app_id.png")
 done
-# The completion is installed once its source is in the tree.
-if [ -f "$source_dir/docs/zv-transfer.bash" ]; then
-    expected+=(usr/share/bash-completion/completions/zv-transfer)
-fi
 for path in "${expected[@]}"; do
     [ -s "$root/$path" ] || fail "missing or empty: /$path"
 done
