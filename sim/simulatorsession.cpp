@@ -551,7 +551,7 @@ void SimulatorSession::readPayload(char *out, qint64 offset, int length)
 {
     if (downloadFile.pos() != offset)
         downloadFile.seek(offset);
-    const qint64 want = qBound<qint64>(0, fileBytes - offset, length);
+    const qint64 want = qBound(qint64(0), fileBytes - offset, qint64(length));
     const qint64 got = want > 0 ? qMax<qint64>(0, downloadFile.read(out, want)) : 0;
     if (got < want && !shortReadReported) {
         qCWarning(lcSim).noquote() << "sim:" << downloadName << "is shorter than listed; sending zeros for the rest";

@@ -647,7 +647,7 @@ void tst_Simulator::hostileNames()
     QByteArray wire(4 + 2 * name.size(), '\0');
     qToBigEndian<quint32>(folder ? 0 : 108, wire.data());
     qToLittleEndian<quint16>(name.utf16(), name.size(), wire.data() + 4);
-    const int pos = payload.indexOf(wire + NameSeparator);
+    const int pos = payload.indexOf(QByteArray(wire + NameSeparator));
     QVERIFY2(pos >= 6, "name not on the wire as it is");
     const quint16 index = word(payload, pos - 6);
     QCOMPARE((index & FOLDER_INDEX_BIT) != 0, folder);

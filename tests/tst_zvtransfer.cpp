@@ -433,7 +433,7 @@ void tst_ZVTransfer::slowDownloadEnds()
     QVERIFY(sinceB.isValid());
     QVERIFY2(sinceB.elapsed() < 3500, qPrintable(QString::number(sinceB.elapsed())));
     QVERIFY2(output.contains("A.WAV  9.8 KiB  done"), output.constData());
-    QVERIFY2(output.contains("B.WAV  97.7 KiB  " + status.toUtf8()), output.constData());
+    QVERIFY2(output.contains(QByteArray("B.WAV  97.7 KiB  " + status.toUtf8())), output.constData());
     QVERIFY2(output.contains("C.WAV  4.9 KiB  FAILED (not started"), output.constData());
     QVERIFY2(output.contains("downloaded 1, skipped 0, failed 2"), output.constData());
 }
@@ -502,7 +502,7 @@ void tst_ZVTransfer::noRecorderToTalkTo()
         QCOMPARE(code, 3);
     QVERIFY2(elapsed < limitMs, qPrintable(QString::number(elapsed)));
     if (!line.isEmpty()) {
-        QVERIFY2(errors.contains("zv-transfer: " + line.toUtf8()), errors.constData());
+        QVERIFY2(errors.contains(QByteArray("zv-transfer: " + line.toUtf8())), errors.constData());
         // One clear line; a flood of faults is counted, not repeated.
         QVERIFY2(ownLines(errors) <= (fault == QLatin1String("flood") ? 3 : 1), errors.right(2000).constData());
     }

@@ -30,6 +30,13 @@ AppSettings::AppSettings(QObject *parent)
     , settings(
           new QSettings(QSettings::IniFormat, QSettings::UserScope, OrganizationName, SettingsApplicationName, this))
 {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 reads and writes the file as UTF-8 text; Qt 5 would read those
+    // bytes as Latin-1 and turn a save folder outside ASCII into another
+    // folder. Both builds share the file, so Qt 5 uses UTF-8 too (it still
+    // reads the \x escapes it wrote before).
+    settings->setIniCodec("UTF-8");
+#endif
 }
 
 AppSettings::~AppSettings()
