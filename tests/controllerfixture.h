@@ -17,6 +17,7 @@
 
 #include "base/downloadfileinfo.h"
 #include "base/waituntil.h"
+#include "datarows.h"
 #include "protocol/zvcommand.h"
 #include "recorder/controllerhost.h"
 #include "recorder/zvcontroller.h"
@@ -39,7 +40,24 @@ struct ErrorEvent
     AppErrorCode code;
     int param1;
     int param2;
+    bool operator==(const ErrorEvent &other) const
+    {
+        return code == other.code && param1 == other.param1 && param2 == other.param2;
+    }
 };
+
+QT_BEGIN_NAMESPACE
+namespace QTest {
+template<>
+inline char *toString(const ErrorEvent &event)
+{
+    return qstrdup(QStringLiteral("E%1-%2-%3").arg(int(event.code)).arg(event.param1).arg(event.param2).toUtf8());
+}
+} // namespace QTest
+QT_END_NAMESPACE
+
+Q_DECLARE_METATYPE(ErrorEvent)
+using Errors = QList<ErrorEvent>;
 
 // Collects the controller's signals on the test thread (queued), so the test
 // reads them without racing the worker.

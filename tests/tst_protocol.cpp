@@ -1,15 +1,40 @@
-// Packet parsing, bounds-checked reads, the check value and the request
-// builders.
+// Packet parsing, bounds-checked reads, the check value, the request builders
+// and the decoding of file-list packets into entries.
+#include <QMutex>
 #include <QSignalSpy>
+#include <QtEndian>
 #include <QtTest>
 
+#include "datarows.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
+#include "protocol/zvfilelist.h"
 
 namespace {
 QByteArray packet(const char *hex)
 {
     return QByteArray::fromHex(hex);
+}
+
+const QByteArray Separator = QByteArray::fromHex("000d");
+
+QByteArray utf16le(const QString &text)
+{
+    QByteArray bytes(2 * text.size(), '\0');
+    qToLittleEndian<quint16>(text.utf16(), text.size(), bytes.data());
+    return bytes;
+}
+
+QByteArray entry(quint16 index, quint32 size, const QByteArray &name, bool separator = true, quint16 time = 0)
+{
+    // 2024-05-17 as a FAT date word.
+    constexpr quint16 May17 = ((2024 - 1980) << 9) | (5 << 5) | 17;
+    QByteArray bytes(10, '\0');
+    qToBigEndian(index, bytes.data());
+    qToBigEndian(May17, bytes.data() + 2);
+    qToBigEndian(time, bytes.data() + 4);
+    qToBigEndian(size, bytes.data() + 6);
+    return bytes + name + (separator ? Separator : QByteArray());
 }
 } // namespace
 
@@ -19,7 +44,6 @@ class tst_Protocol : public QObject
 private slots:
     void parse_data();
     void parse();
-    void reparseFailureClearsEarlierPacket();
     void rangedReads_data();
     void rangedReads();
     void kind_data();
@@ -28,71 +52,47 @@ private slots:
     void crc();
     void payloadString_data();
     void payloadString();
-    void payloadIndexOfIsBytewise();
     void builders_data();
     void builders();
+    void decodeListing_data();
+    void decodeListing();
+    void makeDateTime_data();
+    void makeDateTime();
 };
+
+using ParseRow = std::tuple<QByteArray, bool>;
 
 void tst_Protocol::parse_data()
 {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<int>("payloadSize");
-    QTest::addColumn<QString>("debug");
-
-    QTest::addRow("bare-header") << packet("5a56000000000000000000000000") << true << 0 << QString();
-    QTest::addRow("13-bytes") << packet("5a560000000000000000000000") << false << 0
-                              << "command: parse error: size too short";
-    QTest::addRow("bad-magic") << packet("5a580000000000000000000000000000000000000000") << false << 0
-                               << "command: parse error: Illegal command header";
-    QTest::addRow("length-field-ignored")
-        << packet("5a56404110000000000000000000010203040506") << true << 6 << QString();
-    QTest::addRow("foreign-kind-parses") << packet("5a56774100000000000000000000") << true << 0 << QString();
+    addColumns<ParseRow>();
+    QTest::addRow("bare-header") << packet("5a56000000000000000000000000") << true;
+    QTest::addRow("13-bytes") << packet("5a560000000000000000000000") << false;
+    QTest::addRow("bad-magic") << packet("5a580000000000000000000000000000000000000000") << false;
+    QTest::addRow("length-field-ignored") << packet("5a56404110000000000000000000010203040506") << true;
+    QTest::addRow("foreign-kind-parses") << packet("5a56774100000000000000000000") << true;
 }
 
+// Parsed into a command that held a packet before: a failure leaves nothing
+// of the earlier one behind.
 void tst_Protocol::parse()
 {
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, ok);
-    QFETCH(int, payloadSize);
-    QFETCH(QString, debug);
-
-    if (!debug.isEmpty())
-        QTest::ignoreMessage(QtDebugMsg, debug.toLatin1().constData());
+    const auto [bytes, ok] = fetchRow<ParseRow>();
     ZVCommand command;
+    const QByteArray earlier = packet("5a564041320000000000000000020102");
+    QVERIFY(command.parse(&earlier));
     QCOMPARE(command.parse(&bytes), ok);
     QCOMPARE(command.isValid(), ok);
-    QCOMPARE(command.payload().size(), payloadSize);
-    if (ok) {
-        QCOMPARE(command.header(), bytes.left(HEADER_SIZE));
-        QCOMPARE(command.payload(), bytes.mid(HEADER_SIZE));
-    } else {
-        QVERIFY(command.header().isEmpty());
-    }
+    QCOMPARE(command.header(), ok ? bytes.left(HEADER_SIZE) : QByteArray());
+    QCOMPARE(command.payload(), ok ? bytes.mid(HEADER_SIZE) : QByteArray());
+    if (!ok)
+        QCOMPARE(command.kind(), quint8(0));
 }
 
-void tst_Protocol::reparseFailureClearsEarlierPacket()
-{
-    ZVCommand command;
-    const QByteArray good = packet("5a564041320000000000000000020102");
-    QVERIFY(command.parse(&good));
-    QCOMPARE(command.payload().size(), 2);
-
-    const QByteArray shortOne = packet("5a5640");
-    QTest::ignoreMessage(QtDebugMsg, "command: parse error: size too short");
-    QVERIFY(!command.parse(&shortOne));
-    QVERIFY(command.header().isEmpty());
-    QVERIFY(command.payload().isEmpty());
-    QCOMPARE(command.kind(), quint8(0));
-}
+using ReadRow = std::tuple<QString, int, quint32, bool>;
 
 void tst_Protocol::rangedReads_data()
 {
-    QTest::addColumn<QString>("read");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<quint32>("expected");
-    QTest::addColumn<bool>("outOfRange");
-
+    addColumns<ReadRow>(); // the read, the index, the value, whether out of range
     // Header 5a 56 40 41 10 02 a1 b2 c3 d4 e5 f6 07 08, payload 01 02 03.
     QTest::addRow("headerByte-13") << "headerByte" << 13 << 0x08u << false;
     QTest::addRow("headerByte-14") << "headerByte" << 14 << 0u << true;
@@ -111,37 +111,26 @@ void tst_Protocol::rangedReads_data()
 
 void tst_Protocol::rangedReads()
 {
-    QFETCH(QString, read);
-    QFETCH(int, index);
-    QFETCH(quint32, expected);
-    QFETCH(bool, outOfRange);
-
+    const auto [read, index, expected, outOfRange] = fetchRow<ReadRow>();
     ZVCommand command;
     const QByteArray bytes = packet("5a56404110 02a1b2c3d4e5f60708 010203");
     QVERIFY(command.parse(&bytes));
     QSignalSpy errors(&command, &ZVCommand::error);
-
-    quint32 value = 0xdeadbeef;
-    if (read == "headerByte")
-        value = command.headerByte(index);
-    else if (read == "headerWord")
-        value = command.headerWord(index);
-    else if (read == "headerLong")
-        value = command.headerLong(index);
-    else if (read == "payloadByte")
-        value = command.payloadByte(index);
-    else if (read == "payloadWord")
-        value = command.payloadWord(index);
-    else if (read == "payloadLong")
-        value = command.payloadLong(index);
-    QCOMPARE(value, expected);
+    const QMap<QString, std::function<quint32(int)>> reads{
+        {"headerByte", [&](int at) { return command.headerByte(at); }},
+        {"headerWord", [&](int at) { return command.headerWord(at); }},
+        {"headerLong", [&](int at) { return command.headerLong(at); }},
+        {"payloadByte", [&](int at) { return command.payloadByte(at); }},
+        {"payloadWord", [&](int at) { return command.payloadWord(at); }},
+        {"payloadLong", [&](int at) { return command.payloadLong(at); }},
+    };
+    QCOMPARE(reads.value(read)(index), expected);
     QCOMPARE(errors.count(), outOfRange ? 1 : 0);
 }
 
 void tst_Protocol::kind_data()
 {
-    QTest::addColumn<int>("kindByte");
-    QTest::addColumn<int>("expected");
+    addColumns<std::tuple<int, int>>(); // the kind byte, what kind() says
     for (int known : {0x10, 0x20, 0x30, 0x40, 0xF0})
         QTest::addRow("known-%02x", known) << known << known;
     for (int unknown : {0x00, 0x41, 0x31, 0xFF})
@@ -150,8 +139,7 @@ void tst_Protocol::kind_data()
 
 void tst_Protocol::kind()
 {
-    QFETCH(int, kindByte);
-    QFETCH(int, expected);
+    const auto [kindByte, expected] = fetchRow<std::tuple<int, int>>();
     QByteArray bytes = packet("5a56000000000000000000000000");
     bytes[KIND_OFFSET] = static_cast<char>(kindByte);
     ZVCommand command;
@@ -162,9 +150,7 @@ void tst_Protocol::kind()
 
 void tst_Protocol::crc_data()
 {
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<quint32>("expected");
-
+    addColumns<std::tuple<QByteArray, quint32>>();
     QTest::addRow("empty") << QByteArray() << 0xFFFFFFFFu;
     QTest::addRow("abc") << QByteArray("abc") << 0xFFFFFED9u;
     // Long payloads go through the unrolled loop and its tail.
@@ -180,22 +166,18 @@ void tst_Protocol::crc_data()
 
 void tst_Protocol::crc()
 {
-    QFETCH(QByteArray, payload);
-    QFETCH(quint32, expected);
+    const auto [payload, expected] = fetchRow<std::tuple<QByteArray, quint32>>();
     const QByteArray bytes = packet("5a5640413200000000000000") + QByteArray(2, '\0') + payload;
     ZVCommand command;
     QVERIFY(command.parse(&bytes));
     QCOMPARE(command.crc(), expected);
 }
 
+using StringRow = std::tuple<QByteArray, int, int, QString, bool>;
+
 void tst_Protocol::payloadString_data()
 {
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<int>("length");
-    QTest::addColumn<QString>("expected");
-    QTest::addColumn<bool>("outOfRange");
-
+    addColumns<StringRow>(); // payload, offset, length, the text, whether out of range
     QTest::addRow("ascii") << packet("41004200") << 0 << 4 << "AB" << false;
     QTest::addRow("odd-byte-dropped") << packet("410042") << 0 << 3 << "A" << false;
     QTest::addRow("non-ascii") << packet("e900df006b30") << 0 << 6 << (QString::fromUtf8("éß") + QChar(0x306B))
@@ -207,12 +189,7 @@ void tst_Protocol::payloadString_data()
 
 void tst_Protocol::payloadString()
 {
-    QFETCH(QByteArray, payload);
-    QFETCH(int, offset);
-    QFETCH(int, length);
-    QFETCH(QString, expected);
-    QFETCH(bool, outOfRange);
-
+    const auto [payload, offset, length, expected, outOfRange] = fetchRow<StringRow>();
     const QByteArray bytes = packet("5a564041100000000000000000") + QByteArray(1, '\0') + payload;
     ZVCommand command;
     QVERIFY(command.parse(&bytes));
@@ -221,23 +198,9 @@ void tst_Protocol::payloadString()
     QCOMPARE(errors.count(), outOfRange ? 1 : 0);
 }
 
-void tst_Protocol::payloadIndexOfIsBytewise()
-{
-    // 41 00 0d 01 00 0d: the first 00 0d pair sits at the odd position 1.
-    const QByteArray bytes = packet("5a5640411000000000000000000641000d01000d");
-    ZVCommand command;
-    QVERIFY(command.parse(&bytes));
-    const QByteArray separator = QByteArray::fromHex("000d");
-    QCOMPARE(command.payloadIndexOf(separator, 0), 1);
-    QCOMPARE(command.payloadIndexOf(separator, 2), 4);
-    QCOMPARE(command.payloadIndexOf(separator, 5), -1);
-}
-
 void tst_Protocol::builders_data()
 {
-    QTest::addColumn<QByteArray>("built");
-    QTest::addColumn<QByteArray>("expected");
-
+    addColumns<std::tuple<QByteArray, QByteArray>>(); // built, expected
     QTest::addRow("file-list") << ZVCommandFactory::createFileListRequest() << packet("5a564041100000000000000000 00");
     QTest::addRow("move-parent") << ZVCommandFactory::createMoveFolderRequest(qint16(PARENT_FOLDER_INDEX))
                                  << packet("5a564041200080000000000000 00");
@@ -262,10 +225,117 @@ void tst_Protocol::builders_data()
 
 void tst_Protocol::builders()
 {
-    QFETCH(QByteArray, built);
-    QFETCH(QByteArray, expected);
-    QCOMPARE(built.size(), HEADER_SIZE);
+    const auto [built, expected] = fetchRow<std::tuple<QByteArray, QByteArray>>();
     QCOMPARE(built.toHex(' '), expected.toHex(' '));
+}
+
+void tst_Protocol::decodeListing_data()
+{
+    // The payload; each entry decoded as "index name size", a folder's with a
+    // trailing "/".
+    addColumns<std::tuple<QByteArray, QStringList>>();
+    const QString evening = QString::fromUtf8("Večer.wav");
+    QTest::addRow("empty-payload") << QByteArray() << QStringList();
+    // Size unsigned, folder index sign-extended with bit 15 marking a folder.
+    QTest::addRow("file-and-folder") << entry(1, 0xFFFFFFF0u, utf16le("AB")) + entry(0x8002, 0, utf16le("D1"))
+                                     << QStringList{"1 AB 4294967280", "-32766 D1/ 0"};
+    // A name of an odd byte count has no separator on the code-unit grid: the
+    // first pair at any offset ends it (here after one byte) and the bytes
+    // after it start the next entry.
+    QTest::addRow("separator-at-odd-offset") << entry(1, 5, QByteArray::fromHex("41000d01"), false)
+            + QByteArray::fromHex("020000000000000000") + utf16le("X")
+            + Separator << QStringList{"1  5", "258 X 0"};
+    // "eč" is 65 00 0d 01: the pair inside a name, off the code-unit grid,
+    // does not end it.
+    QTest::addRow("pair-inside-utf16-name")
+        << entry(1, 5, utf16le(evening)) + entry(2, 5, utf16le("B")) << QStringList{"1 " + evening + " 5", "2 B 5"};
+    QTest::addRow("last-entry-without-separator")
+        << entry(1, 5, utf16le("one")) + entry(2, 5, utf16le("two"), false) << QStringList{"1 one 5"};
+    QTest::addRow("truncated-fields") << entry(1, 5, utf16le("one")) + packet("0002") << QStringList{"1 one 5"};
+    // An odd name's separator is off the grid; the first pair on the grid
+    // lies in the next header (size 00 00 0D 00, or a time ending in 00 before
+    // a size 0D ...) and would merge the two entries.
+    const QByteArray oddName = entry(1, 5, utf16le("AB") + 'C');
+    QTest::addRow("odd-name-byte-dropped") << oddName << QStringList{"1 AB 5"};
+    QTest::addRow("odd-name-then-size-0d00")
+        << oddName + entry(2, 0x0D00, utf16le("B")) << QStringList{"1 AB 5", "2 B 3328"};
+    QTest::addRow("odd-name-then-time-00-size-0d")
+        << oddName + entry(2, 0x0D000000, utf16le("B"), true, 0x0800) << QStringList{"1 AB 5", "2 B 218103808"};
+    QTest::addRow("utf16-pair-odd-name-and-size-0d00") << entry(2, 5, utf16le(evening)) + oddName
+            + entry(3, 0x0D00, utf16le("C")) << QStringList{"2 " + evening + " 5", "1 AB 5", "3 C 3328"};
+    // Names beyond 255 code units are kept shortened, marked with "…".
+    QTest::addRow("255-units-kept") << entry(1, 5, utf16le(QString(255, 'n')))
+                                    << QStringList{"1 " + QString(255, 'n') + " 5"};
+    QTest::addRow("256-units-shortened") << entry(1, 5, utf16le(QString(256, 'n')))
+                                         << QStringList{"1 " + QString(255, 'n') + QChar(0x2026) + " 5"};
+    // The same index twice (the recorder's 15 bits wrap in a large folder):
+    // both rows stay, and a lookup by index finds the later one.
+    QTest::addRow("duplicate-index") << entry(7, 1, utf16le("first")) + entry(8, 1, utf16le("other"))
+            + entry(7, 2, utf16le("second"))
+                                     << QStringList{"7 first 1", "8 other 1", "7 second 2"};
+}
+
+void tst_Protocol::decodeListing()
+{
+    const auto [payload, expected] = fetchRow<std::tuple<QByteArray, QStringList>>();
+    QByteArray bytes = packet("5a564041100000000000000000 00") + payload;
+    qToBigEndian(quint16(payload.size()), bytes.data() + LENGTH_OFFSET);
+    ZVCommand command;
+    QVERIFY(command.parse(&bytes));
+    ZVFileList list;
+    QMutex mutex;
+    list.parseFileList(&command, Separator, &mutex);
+    QVERIFY(mutex.tryLock());
+    mutex.unlock();
+
+    QStringList decoded;
+    QMap<int, const DownloadFileInfo *> lastOfIndex;
+    for (int row = 0; row < list.count(); ++row) {
+        const DownloadFileInfo *info = list.at(row);
+        decoded
+            << QStringLiteral("%1 %2%3 %4").arg(info->index).arg(info->name, info->isFolder ? "/" : "").arg(info->size);
+        QVERIFY(!info->checked);
+        lastOfIndex.insert(info->index, info);
+    }
+    QCOMPARE(decoded, expected);
+    for (auto it = lastOfIndex.cbegin(); it != lastOfIndex.cend(); ++it)
+        QCOMPARE(list.findByIndex(it.key()), it.value());
+    list.clear();
+    QCOMPARE(list.count(), 0);
+    for (int index : lastOfIndex.keys())
+        QVERIFY(!list.containsIndex(index));
+}
+
+using DateRow = std::tuple<int, int, QDateTime>;
+
+void tst_Protocol::makeDateTime_data()
+{
+    addColumns<DateRow>(); // the FAT date and time words, the local time they make
+    const auto local = [](int y, int mo, int d, int h, int mi, int s) {
+        return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::LocalTime);
+    };
+    const int may17 = ((2024 - 1980) << 9) | (5 << 5) | 17;
+    QTest::addRow("zero-date") << 0 << 0 << QDateTime();
+    QTest::addRow("afternoon") << may17 << ((13 << 11) | (45 << 5) | (30 / 2)) << local(2024, 5, 17, 13, 45, 30);
+    QTest::addRow("last-second-of-day") << may17 << 0xBF7D << local(2024, 5, 17, 23, 59, 58);
+    QTest::addRow("fat-epoch") << ((0 << 9) | (1 << 5) | 1) << 0 << local(1980, 1, 1, 0, 0, 0);
+    QTest::addRow("last-fat-year") << ((127 << 9) | (12 << 5) | 31) << 0 << local(2107, 12, 31, 0, 0, 0);
+    QTest::addRow("leap-day") << (((2024 - 1980) << 9) | (2 << 5) | 29) << 0 << local(2024, 2, 29, 0, 0, 0);
+    QTest::addRow("no-leap-day") << (((2023 - 1980) << 9) | (2 << 5) | 29) << 0 << QDateTime();
+    QTest::addRow("month-13") << (((2023 - 1980) << 9) | (13 << 5) | 1) << 0 << QDateTime();
+    // A bad time on a good day must not turn into midnight.
+    QTest::addRow("hour-24") << may17 << (24 << 11) << QDateTime();
+    QTest::addRow("minute-60") << may17 << (60 << 5) << QDateTime();
+    QTest::addRow("second-62") << may17 << 31 << QDateTime();
+}
+
+void tst_Protocol::makeDateTime()
+{
+    const auto [date, time, expected] = fetchRow<DateRow>();
+    const QDateTime decoded = ZVFileList::makeDateTime(date, time);
+    QCOMPARE(decoded, expected);
+    if (expected.isValid())
+        QCOMPARE(decoded.timeSpec(), Qt::LocalTime);
 }
 
 QTEST_GUILESS_MAIN(tst_Protocol)

@@ -46,7 +46,6 @@ private slots:
     void multiPacketListingSettles();
     void burstOfNoticesCostsOnePause_data();
     void burstOfNoticesCostsOnePause();
-    void outOfSequenceListingStartsOver();
     void listInvalidatedDiscardsAndRelists();
     void navigationAndEmptyFolder();
     void recordModeChange();
@@ -112,48 +111,50 @@ void tst_ZVController::connectsAfterPauseAndLists()
     QVERIFY(indexOf("ZV_0001.WAV") >= 0);
 }
 
+using HostRow = std::tuple<QString, Errors>;
+
 void tst_ZVController::failedConnectShownUnlessHostNotFound_data()
 {
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<int>("shown"); // the socket error the user sees; -1: none
+    addColumns<HostRow>(); // the host, what the user is told
     // An empty name fails the lookup at once, without asking any name server.
-    QTest::addRow("host-not-found") << QString() << -1;
-    QTest::addRow("refused") << QStringLiteral(ZV_TEST_ADDRESS) << int(QAbstractSocket::ConnectionRefusedError);
+    QTest::addRow("host-not-found") << QString() << Errors();
+    QTest::addRow("refused") << QStringLiteral(ZV_TEST_ADDRESS)
+                             << Errors{{NetworkSocketError, int(QAbstractSocket::ConnectionRefusedError), 0}};
 }
 
 void tst_ZVController::failedConnectShownUnlessHostNotFound()
 {
-    QFETCH(QString, host);
-    QFETCH(int, shown);
+    const auto [host, shown] = fetchRow<HostRow>();
     sim->close();
     startController(host);
     QTRY_COMPARE(events->closed.size(), 1);
     QTest::qWait(300);
     QVERIFY(events->connected.isEmpty());
-    QTRY_COMPARE(events->errors.size(), shown < 0 ? 0 : 1);
-    if (shown >= 0) {
-        QCOMPARE(events->errors.first().code, NetworkSocketError);
-        QCOMPARE(events->errors.first().param1, shown);
-        QCOMPARE(events->errors.first().param2, 0);
-    }
+    QTRY_COMPARE(events->errors, shown);
 }
+
+using ListingRow = std::tuple<int, bool, int>;
 
 void tst_ZVController::multiPacketListingSettles_data()
 {
-    QTest::addColumn<int>("surplus");
-    QTest::addRow("as-announced") << 0;
+    addColumns<ListingRow>(); // entries beyond the total, first listing numbered from 1, list requests
+    QTest::addRow("as-announced") << 0 << false << 1;
     // Entries beyond the announced total neither grow the list nor restart it.
-    QTest::addRow("two-more-than-announced") << 2;
+    QTest::addRow("two-more-than-announced") << 2 << false << 1;
+    // Out of sequence: the listing starts over, without a word to the user.
+    QTest::addRow("out-of-sequence-starts-over") << 0 << true << 2;
 }
 
 void tst_ZVController::multiPacketListingSettles()
 {
-    QFETCH(int, surplus);
+    const auto [surplus, sequenceFault, listRequests] = fetchRow<ListingRow>();
     sim->setMaxListPayload(1); // one entry per packet
     sim->setListSurplus(surplus);
+    sim->setListSequenceFault(sequenceFault);
     startAndList();
     QTest::qWait(300);
-    QCOMPARE(requestsWithCode(CODE_FILE_LIST), 1);
+    QCOMPARE(requestsWithCode(CODE_FILE_LIST), listRequests);
+    QVERIFY(events->errors.isEmpty());
     QCOMPARE(events->listed.size(), 1);
     const int entries = QDir(sim->musicRoot()).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot).size();
     QCOMPARE(events->names.size(), entries - surplus);
@@ -191,15 +192,6 @@ void tst_ZVController::burstOfNoticesCostsOnePause()
     QTest::qWait(int(pauseMs) + 200);
     QCOMPARE(requestsWithCode(quint8(followUp)), 1);
     QCOMPARE(events->discarded.size(), notice == CODE_LIST_INVALIDATED ? 1 : 0);
-}
-
-void tst_ZVController::outOfSequenceListingStartsOver()
-{
-    sim->setListSequenceFault(true);
-    startAndList();
-    QCOMPARE(requestsWithCode(CODE_FILE_LIST), 2);
-    QVERIFY(events->names.contains("ZV_0001.WAV"));
-    QVERIFY(events->errors.isEmpty());
 }
 
 void tst_ZVController::listInvalidatedDiscardsAndRelists()
@@ -255,33 +247,28 @@ void tst_ZVController::recordModeChange()
     QVERIFY(events->names.contains("ZV_0001.WAV"));
 }
 
+using DetailRow = std::tuple<QByteArray, Errors>;
+
 void tst_ZVController::malformedDetailReplies_data()
 {
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("param");
-
-    QTest::addRow("15-bytes") << QByteArray(15, '\0') << int(FileDetailIllegalPacketSize) << 15;
-    QTest::addRow("17-bytes") << QByteArray(17, '\0') << int(FileDetailIllegalPacketSize) << 17;
-    QTest::addRow("empty") << QByteArray() << int(FileDetailIllegalPacketSize) << 0;
+    addColumns<DetailRow>();
+    QTest::addRow("15-bytes") << QByteArray(15, '\0') << Errors{{FileDetailIllegalPacketSize, 15, 0}};
+    QTest::addRow("17-bytes") << QByteArray(17, '\0') << Errors{{FileDetailIllegalPacketSize, 17, 0}};
+    QTest::addRow("empty") << QByteArray() << Errors{{FileDetailIllegalPacketSize, 0, 0}};
     QTest::addRow("format-0") << QByteArray::fromHex("00000000 0000bb80 00000018 00057e40")
-                              << int(FileDetailUnknownFileFormat) << 0;
+                              << Errors{{FileDetailUnknownFileFormat, 0, 0}};
     QTest::addRow("format-4") << QByteArray::fromHex("00000004 0000bb80 00000018 00057e40")
-                              << int(FileDetailUnknownFileFormat) << 4;
+                              << Errors{{FileDetailUnknownFileFormat, 4, 0}};
 }
 
 // The simulator only sends well-formed details: the reply under test is
 // written to the link as it is.
 void tst_ZVController::malformedDetailReplies()
 {
-    QFETCH(QByteArray, payload);
-    QFETCH(int, code);
-    QFETCH(int, param);
+    const auto [payload, expected] = fetchRow<DetailRow>();
     startAndList();
     sim->sendToClient(ReplyBuilder::command(CODE_FILE_DETAIL_DATA, payload));
-    QTRY_COMPARE(events->errors.size(), 1);
-    QCOMPARE(int(events->errors.first().code), code);
-    QCOMPARE(events->errors.first().param1, param);
+    QTRY_COMPARE(events->errors, expected);
     QVERIFY(events->details.isEmpty());
 }
 
