@@ -51,7 +51,8 @@ namespace QTest {
 template<>
 inline char *toString(const ErrorEvent &event)
 {
-    return qstrdup(QStringLiteral("E%1-%2-%3").arg(int(event.code)).arg(event.param1).arg(event.param2).toUtf8());
+    return qstrdup(
+        QStringLiteral("E%1-%2-%3").arg(int(event.code)).arg(event.param1).arg(event.param2).toUtf8().constData());
 }
 } // namespace QTest
 QT_END_NAMESPACE
