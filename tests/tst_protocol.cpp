@@ -1,10 +1,12 @@
-// Packet parsing, bounds-checked reads, the check value, the request builders
-// and the decoding of file-list packets into entries.
+// Packet parsing, bounds-checked reads, the check value, the request builders,
+// the decoding of file-list packets into entries and the texts of a detail
+// answer.
 #include <QMutex>
 #include <QSignalSpy>
 #include <QtEndian>
 #include <QtTest>
 
+#include "base/detailtext.h"
 #include "datarows.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
@@ -58,6 +60,8 @@ private slots:
     void decodeListing();
     void makeDateTime_data();
     void makeDateTime();
+    void detailTexts_data();
+    void detailTexts();
 };
 
 using ParseRow = std::tuple<QByteArray, bool>;
@@ -336,6 +340,27 @@ void tst_Protocol::makeDateTime()
     QCOMPARE(decoded, expected);
     if (expected.isValid())
         QCOMPARE(decoded.timeSpec(), Qt::LocalTime);
+}
+
+using DetailTextRow = std::tuple<int, uint, uint, uint, QString, QString>;
+
+// Values the demo files never produce.
+void tst_Protocol::detailTexts_data()
+{
+    addColumns<DetailTextRow>(); // format, rate, bits, samples, the format and length texts
+    QTest::addRow("zero-rate-does-not-divide") << 2 << 0u << 16u << 96000u << "WAV  0Hz 16bit"
+                                               << "--:--:--";
+    QTest::addRow("mp3-bitrate-truncates") << 1 << 44100u << 127999u << 0u << "MP3  44100Hz 127kbps"
+                                           << "00:00:00";
+    QTest::addRow("hours-do-not-wrap") << 2 << 10u << 24u << 3600000u << "WAV  10Hz 24bit"
+                                       << "100:00:00";
+}
+
+void tst_Protocol::detailTexts()
+{
+    const auto [format, rate, bits, samples, formatText, lengthText] = fetchRow<DetailTextRow>();
+    QCOMPARE(DetailText::formatText(ZVFileFormat(format), rate, bits), formatText);
+    QCOMPARE(DetailText::lengthText(samples, rate), lengthText);
 }
 
 QTEST_GUILESS_MAIN(tst_Protocol)
