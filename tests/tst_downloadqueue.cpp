@@ -84,9 +84,7 @@ enum Expect { Refused, Downloads, Contained }; // Contained: may fail, but only 
 
 void tst_DownloadQueue::nameContainment_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("rule");
-    QTest::addColumn<int>("expect");
+    addColumns<std::tuple<QString, int, int>>(); // the name, the same-name rule, what is expected
 
     const QList<QPair<const char *, QString>> refusedNames{
         {"parent", "../x"},
@@ -160,9 +158,7 @@ void tst_DownloadQueue::nameContainment_data()
 
 void tst_DownloadQueue::nameContainment()
 {
-    QFETCH(QString, name);
-    QFETCH(int, rule);
-    QFETCH(int, expect);
+    const auto [name, rule, expect] = fetchRow<std::tuple<QString, int, int>>();
 
     // parent/chosen is the chosen folder; the rest of parent are sentinels.
     QTemporaryDir parent;

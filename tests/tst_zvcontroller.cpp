@@ -46,7 +46,6 @@ private slots:
     void multiPacketListingSettles();
     void burstOfNoticesCostsOnePause_data();
     void burstOfNoticesCostsOnePause();
-    void listInvalidatedDiscardsAndRelists();
     void navigationAndEmptyFolder();
     void recordModeChange();
     void malformedDetailReplies_data();
@@ -178,7 +177,10 @@ void tst_ZVController::burstOfNoticesCostsOnePause_data()
 void tst_ZVController::burstOfNoticesCostsOnePause()
 {
     const auto [notice, followUp, pauseMs] = fetchRow<BurstRow>();
+    const bool relist = notice == CODE_LIST_INVALIDATED;
     startAndList();
+    if (relist) // a new listing drops what was chosen in the old one
+        controller->setDownloadFiles(dest->path(), {indexOf("ZV_0001.WAV")});
     requests.clear();
     QElapsedTimer clock;
     clock.start();
@@ -190,25 +192,12 @@ void tst_ZVController::burstOfNoticesCostsOnePause()
     QVERIFY2(clock.elapsed() >= pauseMs, "follow-up before the pause");
     QTest::qWait(int(pauseMs) + 200);
     QCOMPARE(requestsWithCode(quint8(followUp)), 1);
-    QCOMPARE(events->discarded.size(), notice == CODE_LIST_INVALIDATED ? 1 : 0);
-}
-
-void tst_ZVController::listInvalidatedDiscardsAndRelists()
-{
-    startAndList();
-    const QStringList before = events->names;
-    controller->setDownloadFiles(dest->path(), {indexOf("ZV_0001.WAV")});
-    sim->notifyListingChanged();
-    QTRY_COMPARE(events->discarded.size(), 1);
-    waitForListing();
-    QVERIFY(events->listed.last() - events->discarded.last() >= qint64(ZVController::DiscardPauseMs) - 50);
-    QCOMPARE(events->names, before);
-    // The discard also dropped the download targets.
-    QTest::ignoreMessage(QtWarningMsg, "download: Illegal sequence. Download target is empty.");
-    QMetaObject::invokeMethod(controller, "requestDownloadFiles");
-    QTest::qWait(300);
-    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 0);
-    QVERIFY(events->started.isEmpty());
+    QCOMPARE(events->discarded.size(), relist ? 1 : 0);
+    if (relist) {
+        QMetaObject::invokeMethod(controller, "requestDownloadFiles");
+        QTest::qWait(300);
+        QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 0);
+    }
 }
 
 void tst_ZVController::navigationAndEmptyFolder()
