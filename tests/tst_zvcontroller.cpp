@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -63,10 +64,10 @@ private slots:
     void relistDuringDownloadLosesNoTargetSilently();
     void zeroLengthRecordingCompletesAtOnce();
     void folderInTheWayIsRefused();
-    void unopenableTargetReportsNotOpen();
+    void scratchFileSystemRefuses_data();
+    void scratchFileSystemRefuses();
     void linksAreReplacedNotWrittenThrough();
     void writeFailureIsReported();
-    void notEnoughSpaceRefusesBeforeWriting();
     void directCallsFromAnotherThreadDuringListings();
 
 private:
@@ -611,23 +612,41 @@ void tst_ZVController::folderInTheWayIsRefused()
     QVERIFY(QFileInfo(dest->filePath("ZV_0001.WAV")).isDir());
 }
 
-void tst_ZVController::unopenableTargetReportsNotOpen()
+using MountRow = std::tuple<bool, QString, QStringList, Errors, int>;
+
+void tst_ZVController::scratchFileSystemRefuses_data()
+{
+    // A scratch file system read-only or small, the files asked for, what
+    // the user is told, the downloads requested.
+    addColumns<MountRow>();
+    QTest::addRow("read-only-reports-not-open")
+        << true << "size=4m" << QStringList{"ZV_0001.WAV"} << Errors{{DownloadFileNotOpen, 0, 0}} << 1;
+    // 480 044 + 1 152 044 bytes need 2 MiB (rounded up); 1 MiB is free.
+    QTest::addRow("no-space-refuses-before-writing")
+        << false << "size=1m" << QStringList{"ZV_0001.WAV", "ZV_0002.WAV"} << Errors{{DownloadNoSpace, 2, 1}} << 0;
+}
+
+void tst_ZVController::scratchFileSystemRefuses()
 {
     if (!privateMounts)
         QSKIP("needs a mount namespace of its own (run as root)");
-    const QString readOnly = dest->filePath("ro");
-    QVERIFY(QDir().mkpath(readOnly));
-    QVERIFY2(mount("tmpfs", QFile::encodeName(readOnly).constData(), "tmpfs", MS_RDONLY, "size=4m") == 0,
+    const auto [readOnly, options, files, expected, downloads] = fetchRow<MountRow>();
+    const QString mounted = dest->filePath("mounted");
+    QVERIFY(QDir().mkpath(mounted));
+    QVERIFY2(mount("tmpfs", QFile::encodeName(mounted).constData(), "tmpfs", readOnly ? MS_RDONLY : 0,
+                   options.toLatin1().constData())
+                 == 0,
              strerror(errno));
+    auto unmount = qScopeGuard([&] { umount(QFile::encodeName(mounted).constData()); });
     startAndList();
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("download: File open error .*ro/ZV_0001.WAV"));
-    QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression("download: Illegal sequence. file not open .*ro/ZV_0001.WAV"));
-    requestDownload(readOnly, {indexOf("ZV_0001.WAV")});
-    QTRY_COMPARE(events->errors.size(), 1);
-    QCOMPARE(events->errors.first().code, DownloadFileNotOpen);
+    QList<int> indexes;
+    for (const QString &name : files)
+        indexes << indexOf(name);
+    requestDownload(mounted, indexes);
+    QTRY_COMPARE(events->errors, expected);
     QTRY_COMPARE(events->canceled, 1);
-    umount(QFile::encodeName(readOnly).constData());
+    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), downloads);
+    QVERIFY(QDir(mounted).isEmpty());
 }
 
 void tst_ZVController::linksAreReplacedNotWrittenThrough()
@@ -675,24 +694,6 @@ void tst_ZVController::writeFailureIsReported()
     QTRY_COMPARE(events->errors, (Errors{{DownloadFileWriteError, 32768, int(Limit - 3 * 32768)}}));
     QTRY_COMPARE(events->canceled, 1);
     QCOMPARE(events->progress.last(), qulonglong(3 * 32768));
-}
-
-void tst_ZVController::notEnoughSpaceRefusesBeforeWriting()
-{
-    if (!privateMounts)
-        QSKIP("needs a mount namespace of its own (run as root)");
-    const QString small = dest->filePath("small");
-    QVERIFY(QDir().mkpath(small));
-    QVERIFY2(mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=1m") == 0, strerror(errno));
-    startAndList();
-    requestDownload(small, {indexOf("ZV_0001.WAV"), indexOf("ZV_0002.WAV")});
-    // 480 044 + 1 152 044 bytes need 2 MiB (rounded up); 1 MiB is free.
-    QTRY_COMPARE(events->errors, (Errors{{DownloadNoSpace, 2, 1}}));
-    QTRY_COMPARE(events->canceled, 1);
-    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 0);
-    QVERIFY(events->started.isEmpty());
-    QVERIFY(QDir(small).isEmpty());
-    umount(QFile::encodeName(small).constData());
 }
 
 void tst_ZVController::directCallsFromAnotherThreadDuringListings()
