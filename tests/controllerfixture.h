@@ -35,6 +35,12 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// What a partial file must be: some, not all, of the recording, as it begins.
+inline bool isProperPrefix(const QByteArray &part, const QByteArray &whole)
+{
+    return !part.isEmpty() && part.size() < whole.size() && whole.startsWith(part);
+}
+
 struct ErrorEvent
 {
     AppErrorCode code;

@@ -76,9 +76,7 @@ void tst_Faults::droppedLinkRecovers()
             || events->errors.first().param1 == int(QAbstractSocket::NetworkError));
 
     if (duringTransfer) {
-        const QByteArray partial = readAll(dest->filePath("ZV_0002.WAV.part"));
-        QVERIFY(partial.size() > 0);
-        QVERIFY(partial == readAll(musicFile("ZV_0002.WAV")).left(partial.size()));
+        QVERIFY(isProperPrefix(readAll(dest->filePath("ZV_0002.WAV.part")), readAll(musicFile("ZV_0002.WAV"))));
         QCOMPARE(events->finished, 0);
     }
     const int listings = events->listed.size();
