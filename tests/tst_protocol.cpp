@@ -1,7 +1,7 @@
 // Packet parsing, bounds-checked reads, the check value, the request builders,
-// the decoding of file-list packets into entries and the texts of a detail
-// answer.
-#include <QMutex>
+// the listing's date words and the texts of a detail answer. How listing
+// packets decode into entries is checked by the file-list fuzz target's
+// corpus replay.
 #include <QSignalSpy>
 #include <QtEndian>
 #include <QtTest>
@@ -18,26 +18,6 @@ QByteArray packet(const char *hex)
     return QByteArray::fromHex(hex);
 }
 
-const QByteArray Separator = QByteArray::fromHex("000d");
-
-QByteArray utf16le(const QString &text)
-{
-    QByteArray bytes(2 * text.size(), '\0');
-    qToLittleEndian<quint16>(text.utf16(), text.size(), bytes.data());
-    return bytes;
-}
-
-QByteArray entry(quint16 index, quint32 size, const QByteArray &name, bool separator = true, quint16 time = 0)
-{
-    // 2024-05-17 as a FAT date word.
-    constexpr quint16 May17 = ((2024 - 1980) << 9) | (5 << 5) | 17;
-    QByteArray bytes(10, '\0');
-    qToBigEndian(index, bytes.data());
-    qToBigEndian(May17, bytes.data() + 2);
-    qToBigEndian(time, bytes.data() + 4);
-    qToBigEndian(size, bytes.data() + 6);
-    return bytes + name + (separator ? Separator : QByteArray());
-}
 } // namespace
 
 class tst_Protocol : public QObject
@@ -56,8 +36,6 @@ private slots:
     void payloadString();
     void builders_data();
     void builders();
-    void decodeListing_data();
-    void decodeListing();
     void makeDateTime_data();
     void makeDateTime();
     void detailTexts_data();
@@ -231,83 +209,6 @@ void tst_Protocol::builders()
 {
     const auto [built, expected] = fetchRow<std::tuple<QByteArray, QByteArray>>();
     QCOMPARE(built.toHex(' '), expected.toHex(' '));
-}
-
-void tst_Protocol::decodeListing_data()
-{
-    // The payload; each entry decoded as "index name size", a folder's with a
-    // trailing "/".
-    addColumns<std::tuple<QByteArray, QStringList>>();
-    const QString evening = QString::fromUtf8("Večer.wav");
-    QTest::addRow("empty-payload") << QByteArray() << QStringList();
-    // Size unsigned, folder index sign-extended with bit 15 marking a folder.
-    QTest::addRow("file-and-folder") << entry(1, 0xFFFFFFF0u, utf16le("AB")) + entry(0x8002, 0, utf16le("D1"))
-                                     << QStringList{"1 AB 4294967280", "-32766 D1/ 0"};
-    // A name of an odd byte count has no separator on the code-unit grid: the
-    // first pair at any offset ends it (here after one byte) and the bytes
-    // after it start the next entry.
-    QTest::addRow("separator-at-odd-offset") << entry(1, 5, QByteArray::fromHex("41000d01"), false)
-            + QByteArray::fromHex("020000000000000000") + utf16le("X")
-            + Separator << QStringList{"1  5", "258 X 0"};
-    // "eč" is 65 00 0d 01: the pair inside a name, off the code-unit grid,
-    // does not end it.
-    QTest::addRow("pair-inside-utf16-name")
-        << entry(1, 5, utf16le(evening)) + entry(2, 5, utf16le("B")) << QStringList{"1 " + evening + " 5", "2 B 5"};
-    QTest::addRow("last-entry-without-separator")
-        << entry(1, 5, utf16le("one")) + entry(2, 5, utf16le("two"), false) << QStringList{"1 one 5"};
-    QTest::addRow("truncated-fields") << entry(1, 5, utf16le("one")) + packet("0002") << QStringList{"1 one 5"};
-    // An odd name's separator is off the grid; the first pair on the grid
-    // lies in the next header (size 00 00 0D 00, or a time ending in 00 before
-    // a size 0D ...) and would merge the two entries.
-    const QByteArray oddName = entry(1, 5, utf16le("AB") + 'C');
-    QTest::addRow("odd-name-byte-dropped") << oddName << QStringList{"1 AB 5"};
-    QTest::addRow("odd-name-then-size-0d00")
-        << oddName + entry(2, 0x0D00, utf16le("B")) << QStringList{"1 AB 5", "2 B 3328"};
-    QTest::addRow("odd-name-then-time-00-size-0d")
-        << oddName + entry(2, 0x0D000000, utf16le("B"), true, 0x0800) << QStringList{"1 AB 5", "2 B 218103808"};
-    QTest::addRow("utf16-pair-odd-name-and-size-0d00") << entry(2, 5, utf16le(evening)) + oddName
-            + entry(3, 0x0D00, utf16le("C")) << QStringList{"2 " + evening + " 5", "1 AB 5", "3 C 3328"};
-    // Names beyond 255 code units are kept shortened, marked with "…".
-    QTest::addRow("255-units-kept") << entry(1, 5, utf16le(QString(255, 'n')))
-                                    << QStringList{"1 " + QString(255, 'n') + " 5"};
-    QTest::addRow("256-units-shortened") << entry(1, 5, utf16le(QString(256, 'n')))
-                                         << QStringList{"1 " + QString(255, 'n') + QChar(0x2026) + " 5"};
-    // The same index twice (the recorder's 15 bits wrap in a large folder):
-    // both rows stay, and a lookup by index finds the later one.
-    QTest::addRow("duplicate-index") << entry(7, 1, utf16le("first")) + entry(8, 1, utf16le("other"))
-            + entry(7, 2, utf16le("second"))
-                                     << QStringList{"7 first 1", "8 other 1", "7 second 2"};
-}
-
-void tst_Protocol::decodeListing()
-{
-    const auto [payload, expected] = fetchRow<std::tuple<QByteArray, QStringList>>();
-    QByteArray bytes = packet("5a564041100000000000000000 00") + payload;
-    qToBigEndian(quint16(payload.size()), bytes.data() + LENGTH_OFFSET);
-    ZVCommand command;
-    QVERIFY(command.parse(&bytes));
-    ZVFileList list;
-    QMutex mutex;
-    list.parseFileList(&command, Separator, &mutex);
-    QVERIFY(mutex.tryLock());
-    mutex.unlock();
-
-    QStringList decoded;
-    QMap<int, const DownloadFileInfo *> lastOfIndex;
-    for (int row = 0; row < list.count(); ++row) {
-        const DownloadFileInfo *info = list.at(row);
-        decoded
-            << QStringLiteral("%1 %2%3 %4").arg(info->index).arg(info->name, info->isFolder ? "/" : "").arg(info->size);
-        QVERIFY(!info->checked);
-        lastOfIndex.insert(info->index, info);
-    }
-    QCOMPARE(decoded, expected);
-    for (auto it = lastOfIndex.cbegin(); it != lastOfIndex.cend(); ++it)
-        QCOMPARE(list.findByIndex(it.key()), it.value());
-    list.clear();
-    QCOMPARE(list.count(), 0);
-    for (int index : lastOfIndex.keys())
-        QVERIFY(!list.containsIndex(index));
 }
 
 using DateRow = std::tuple<int, int, QDateTime>;

@@ -48,8 +48,6 @@ private slots:
     void burstOfNoticesCostsOnePause_data();
     void burstOfNoticesCostsOnePause();
     void browsesFoldersAndTrees();
-    void malformedDetailReplies_data();
-    void malformedDetailReplies();
     void downloadsSeveralFilesExactly();
     void sameNameRules_data();
     void sameNameRules();
@@ -221,31 +219,6 @@ void tst_ZVController::browsesFoldersAndTrees()
     QVERIFY(listed("requestChangeRecordMode", Q_ARG(ZVRecordMode, mtr)).contains("SONG0001"));
     QVERIFY(listed("requestChangeRecordMode", Q_ARG(ZVRecordMode, music)).contains("ZV_0001.WAV"));
     QCOMPARE(events->modes, (QList<ZVRecordMode>{RecordModeMTR, RecordModeMusic}));
-}
-
-using DetailRow = std::tuple<QByteArray, Errors>;
-
-void tst_ZVController::malformedDetailReplies_data()
-{
-    addColumns<DetailRow>();
-    QTest::addRow("15-bytes") << QByteArray(15, '\0') << Errors{{FileDetailIllegalPacketSize, 15, 0}};
-    QTest::addRow("17-bytes") << QByteArray(17, '\0') << Errors{{FileDetailIllegalPacketSize, 17, 0}};
-    QTest::addRow("empty") << QByteArray() << Errors{{FileDetailIllegalPacketSize, 0, 0}};
-    QTest::addRow("format-0") << QByteArray::fromHex("00000000 0000bb80 00000018 00057e40")
-                              << Errors{{FileDetailUnknownFileFormat, 0, 0}};
-    QTest::addRow("format-4") << QByteArray::fromHex("00000004 0000bb80 00000018 00057e40")
-                              << Errors{{FileDetailUnknownFileFormat, 4, 0}};
-}
-
-// The simulator only sends well-formed details: the reply under test is
-// written to the link as it is.
-void tst_ZVController::malformedDetailReplies()
-{
-    const auto [payload, expected] = fetchRow<DetailRow>();
-    startAndList();
-    sim->sendToClient(ReplyBuilder::command(CODE_FILE_DETAIL_DATA, payload));
-    QTRY_COMPARE(events->errors, expected);
-    QVERIFY(events->details.isEmpty());
 }
 
 void tst_ZVController::downloadsSeveralFilesExactly()
