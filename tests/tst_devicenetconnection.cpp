@@ -1,7 +1,6 @@
 // Framing of the received byte stream against a real TCP peer on a loopback
 // address of this test's own.
 #include <QHostAddress>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -53,20 +52,8 @@ struct Received
 {
     QByteArray header;
     QByteArray payload;
-    bool operator==(const Received &other) const { return header == other.header && payload == other.payload; }
 };
 } // namespace
-
-QT_BEGIN_NAMESPACE
-namespace QTest {
-template<>
-char *toString(const Received &r)
-{
-    const QByteArray text = r.header.toHex(' ') + " +" + QByteArray::number(r.payload.size());
-    return qstrdup(text.constData());
-}
-} // namespace QTest
-QT_END_NAMESPACE
 
 class tst_DeviceNetConnection : public QObject
 {
@@ -78,7 +65,6 @@ private slots:
 
     void framing_data();
     void framing();
-    void randomChunksMatchWholeStream();
     void emptyReadRerunsTooShortPath();
     void sendPacketDiscardsQueuedCommands();
     void floodYieldsToTheEventLoop();
@@ -217,38 +203,6 @@ void tst_DeviceNetConnection::framing()
     for (const Received &r : qAsConst(received))
         joined += r.header + r.payload;
     QVERIFY(joined == stream.mid(HEADER_SIZE * reports.filter("bad ").size()));
-}
-
-void tst_DeviceNetConnection::randomChunksMatchWholeStream()
-{
-    // A stream of every kind of packet, payload sizes up to the maximum.
-    QRandomGenerator random(20261206);
-    QByteArray stream;
-    const quint8 kinds[] = {KIND_COMMAND, KIND_COMMAND, KIND_STATUS, KIND_EXTENDED, 0x10, 0x20, 0x77};
-    for (int i = 0; i < 120; ++i) {
-        const quint8 kind = kinds[random.bounded(int(sizeof kinds))];
-        const bool carries = kind == KIND_COMMAND || kind == KIND_EXTENDED;
-        const int size = i % 40 == 7 ? 0xFFFF : random.bounded(3000);
-        stream += makePacket(kind, quint8(random.bounded(256)), quint16(size),
-                             carries ? payloadOf(size, i) : QByteArray());
-    }
-
-    QList<int> chunks;
-    for (int i = 0; i < 64; ++i)
-        chunks << 1 + random.bounded(i % 3 == 0 ? 20 : 9000);
-
-    connectPair();
-    sendInChunks(stream, chunks);
-    QTRY_COMPARE(received.size(), 120);
-    const QList<Received> split = received;
-
-    // The same stream in one write gives the same commands.
-    cleanup();
-    init();
-    connectPair();
-    sendInChunks(stream, {});
-    QTRY_COMPARE(received.size(), 120);
-    QCOMPARE(split, received);
 }
 
 void tst_DeviceNetConnection::emptyReadRerunsTooShortPath()
