@@ -1,7 +1,7 @@
-// Packet parsing, bounds-checked reads, the check value, the request builders,
-// the listing's date words and the texts of a detail answer. How listing
-// packets decode into entries is checked by the file-list fuzz target's
-// corpus replay.
+// Packet parsing, packet kinds, the request builders, the listing's date
+// words and the texts of a detail answer. The bounds-checked reads, the check
+// value and the decoding of listings into entries are checked by the framing
+// and file-list fuzz targets' corpus replays.
 #include <QSignalSpy>
 #include <QtEndian>
 #include <QtTest>
@@ -26,14 +26,8 @@ class tst_Protocol : public QObject
 private slots:
     void parse_data();
     void parse();
-    void rangedReads_data();
-    void rangedReads();
     void kind_data();
     void kind();
-    void crc_data();
-    void crc();
-    void payloadString_data();
-    void payloadString();
     void builders_data();
     void builders();
     void makeDateTime_data();
@@ -70,46 +64,6 @@ void tst_Protocol::parse()
         QCOMPARE(command.kind(), quint8(0));
 }
 
-using ReadRow = std::tuple<QString, int, quint32, bool>;
-
-void tst_Protocol::rangedReads_data()
-{
-    addColumns<ReadRow>(); // the read, the index, the value, whether out of range
-    // Header 5a 56 40 41 10 02 a1 b2 c3 d4 e5 f6 07 08, payload 01 02 03.
-    QTest::addRow("headerByte-13") << "headerByte" << 13 << 0x08u << false;
-    QTest::addRow("headerByte-14") << "headerByte" << 14 << 0u << true;
-    QTest::addRow("headerWord-12") << "headerWord" << 12 << 0x0708u << false;
-    QTest::addRow("headerWord-13") << "headerWord" << 13 << 0u << true;
-    QTest::addRow("headerWord-6") << "headerWord" << 6 << 0xa1b2u << false;
-    QTest::addRow("headerLong-10") << "headerLong" << 10 << 0xe5f60708u << false;
-    QTest::addRow("headerLong-11") << "headerLong" << 11 << 0u << true;
-    QTest::addRow("headerLong-6") << "headerLong" << 6 << 0xa1b2c3d4u << false;
-    QTest::addRow("payloadByte-2") << "payloadByte" << 2 << 0x03u << false;
-    QTest::addRow("payloadByte-3") << "payloadByte" << 3 << 0u << true;
-    QTest::addRow("payloadWord-1") << "payloadWord" << 1 << 0x0203u << false;
-    QTest::addRow("payloadWord-2") << "payloadWord" << 2 << 0u << true;
-    QTest::addRow("payloadLong-0-of-3") << "payloadLong" << 0 << 0u << true;
-}
-
-void tst_Protocol::rangedReads()
-{
-    const auto [read, index, expected, outOfRange] = fetchRow<ReadRow>();
-    ZVCommand command;
-    const QByteArray bytes = packet("5a56404110 02a1b2c3d4e5f60708 010203");
-    QVERIFY(command.parse(&bytes));
-    QSignalSpy errors(&command, &ZVCommand::error);
-    const QMap<QString, std::function<quint32(int)>> reads{
-        {"headerByte", [&](int at) { return command.headerByte(at); }},
-        {"headerWord", [&](int at) { return command.headerWord(at); }},
-        {"headerLong", [&](int at) { return command.headerLong(at); }},
-        {"payloadByte", [&](int at) { return command.payloadByte(at); }},
-        {"payloadWord", [&](int at) { return command.payloadWord(at); }},
-        {"payloadLong", [&](int at) { return command.payloadLong(at); }},
-    };
-    QCOMPARE(reads.value(read)(index), expected);
-    QCOMPARE(errors.count(), outOfRange ? 1 : 0);
-}
-
 void tst_Protocol::kind_data()
 {
     addColumns<std::tuple<int, int>>(); // the kind byte, what kind() says
@@ -128,56 +82,6 @@ void tst_Protocol::kind()
     QVERIFY(command.parse(&bytes));
     QCOMPARE(int(command.kind()), expected);
     QCOMPARE(ZVCommand::isKnownKind(quint8(kindByte)), expected != 0);
-}
-
-void tst_Protocol::crc_data()
-{
-    addColumns<std::tuple<QByteArray, quint32>>();
-    QTest::addRow("empty") << QByteArray() << 0xFFFFFFFFu;
-    QTest::addRow("abc") << QByteArray("abc") << 0xFFFFFED9u;
-    // Long payloads go through the unrolled loop and its tail.
-    QTest::addRow("65535-ff") << QByteArray(65535, '\xff') << ~quint32(65535u * 255u);
-    QByteArray mixed(1000, '\0');
-    quint32 sum = 0;
-    for (int i = 0; i < mixed.size(); ++i) {
-        mixed[i] = char((i * 37 + 11) & 0xFF);
-        sum += quint8(mixed[i]);
-    }
-    QTest::addRow("1000-mixed") << mixed << ~sum;
-}
-
-void tst_Protocol::crc()
-{
-    const auto [payload, expected] = fetchRow<std::tuple<QByteArray, quint32>>();
-    const QByteArray bytes = packet("5a5640413200000000000000") + QByteArray(2, '\0') + payload;
-    ZVCommand command;
-    QVERIFY(command.parse(&bytes));
-    QCOMPARE(command.crc(), expected);
-}
-
-using StringRow = std::tuple<QByteArray, int, int, QString, bool>;
-
-void tst_Protocol::payloadString_data()
-{
-    addColumns<StringRow>(); // payload, offset, length, the text, whether out of range
-    QTest::addRow("ascii") << packet("41004200") << 0 << 4 << "AB" << false;
-    QTest::addRow("odd-byte-dropped") << packet("410042") << 0 << 3 << "A" << false;
-    QTest::addRow("non-ascii") << packet("e900df006b30") << 0 << 6 << (QString::fromUtf8("éß") + QChar(0x306B))
-                               << false;
-    QTest::addRow("offset") << packet("ffff41004200") << 2 << 4 << "AB" << false;
-    QTest::addRow("empty") << packet("4100") << 2 << 0 << QString() << false;
-    QTest::addRow("past-end") << packet("41004200") << 2 << 4 << QString() << true;
-}
-
-void tst_Protocol::payloadString()
-{
-    const auto [payload, offset, length, expected, outOfRange] = fetchRow<StringRow>();
-    const QByteArray bytes = packet("5a564041100000000000000000") + QByteArray(1, '\0') + payload;
-    ZVCommand command;
-    QVERIFY(command.parse(&bytes));
-    QSignalSpy errors(&command, &ZVCommand::error);
-    QCOMPARE(command.payloadString(offset, length), expected);
-    QCOMPARE(errors.count(), outOfRange ? 1 : 0);
 }
 
 void tst_Protocol::builders_data()
