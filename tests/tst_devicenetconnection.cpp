@@ -66,7 +66,6 @@ private slots:
     void framing_data();
     void framing();
     void emptyReadRerunsTooShortPath();
-    void sendPacketDiscardsQueuedCommands();
     void floodYieldsToTheEventLoop();
     void garbageFloodLogsOneLineAndItsCount();
 
@@ -220,24 +219,6 @@ void tst_DeviceNetConnection::emptyReadRerunsTooShortPath()
     sendInChunks(bare.mid(10), {});
     QTRY_COMPARE(received.size(), 1);
     QCOMPARE(received.first().header, bare);
-}
-
-void tst_DeviceNetConnection::sendPacketDiscardsQueuedCommands()
-{
-    disconnect(connection, &DeviceNetConnection::newCommandRecieved, this, nullptr);
-    connectPair();
-    QSignalSpy queued(connection, &DeviceNetConnection::newCommandRecieved);
-    const QByteArray bare = makePacket(KIND_COMMAND, 0x12, 0);
-    sendInChunks(bare + bare, {});
-    QTRY_COMPARE(queued.count(), 2);
-    QCOMPARE(connection->commandCount(), 2);
-
-    const QByteArray request = ZVCommandFactory::createFileListRequest();
-    connection->sendPacket(request);
-    QCOMPARE(connection->commandCount(), 0);
-    QVERIFY(connection->isCommandQueueEmpty());
-    QTRY_COMPARE(peer->bytesAvailable(), qint64(HEADER_SIZE));
-    QCOMPARE(peer->readAll(), request);
 }
 
 // Twenty thousand notices in one write: a timer started at the first one
