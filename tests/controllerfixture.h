@@ -94,10 +94,6 @@ public:
         connect(controller, &ZVController::error, this, [this](AppErrorCode code, int p1, int p2) {
             errors.append({code, p1, p2});
         });
-        connect(controller, &ZVController::getFileDetailFinished, this,
-                [this](ZVFileFormat format, uint sample, uint bits, uint fs) {
-                    details.append(QList<uint>{uint(format), sample, bits, fs});
-                });
         connect(controller, &ZVController::downloadStarted, this, [this](const QString &name, qulonglong size) {
             started.append({name, size});
         });
@@ -115,7 +111,6 @@ public:
     QMap<QString, int> entries; // name -> entry index
     QMap<QString, QDateTime> dates;
     QList<ErrorEvent> errors;
-    QList<QList<uint>> details;
     QList<QPair<QString, qulonglong>> started;
     QList<qulonglong> progress;
     QList<ZVRecordMode> modes;
