@@ -1,6 +1,6 @@
-// Packet parsing, packet kinds, the request builders, the listing's date
+// Packet parsing, the request builders, the listing's date
 // words and the texts of a detail answer. The bounds-checked reads, the check
-// value and the decoding of listings into entries are checked by the framing
+// value, the packet kinds and the decoding of listings into entries are checked by the framing
 // and file-list fuzz targets' corpus replays.
 #include <QSignalSpy>
 #include <QtEndian>
@@ -26,8 +26,6 @@ class tst_Protocol : public QObject
 private slots:
     void parse_data();
     void parse();
-    void kind_data();
-    void kind();
     void builders_data();
     void builders();
     void makeDateTime_data();
@@ -62,26 +60,6 @@ void tst_Protocol::parse()
     QCOMPARE(command.payload(), ok ? bytes.mid(HEADER_SIZE) : QByteArray());
     if (!ok)
         QCOMPARE(command.kind(), quint8(0));
-}
-
-void tst_Protocol::kind_data()
-{
-    addColumns<std::tuple<int, int>>(); // the kind byte, what kind() says
-    for (int known : {0x10, 0x20, 0x30, 0x40, 0xF0})
-        QTest::addRow("known-%02x", known) << known << known;
-    for (int unknown : {0x00, 0x41, 0x31, 0xFF})
-        QTest::addRow("unknown-%02x", unknown) << unknown << 0;
-}
-
-void tst_Protocol::kind()
-{
-    const auto [kindByte, expected] = fetchRow<std::tuple<int, int>>();
-    QByteArray bytes = packet("5a56000000000000000000000000");
-    bytes[KIND_OFFSET] = static_cast<char>(kindByte);
-    ZVCommand command;
-    QVERIFY(command.parse(&bytes));
-    QCOMPARE(int(command.kind()), expected);
-    QCOMPARE(ZVCommand::isKnownKind(quint8(kindByte)), expected != 0);
 }
 
 void tst_Protocol::builders_data()
