@@ -1,7 +1,7 @@
-// Packet parsing, the request builders, the listing's date
-// words and the texts of a detail answer. The bounds-checked reads, the check
-// value, the packet kinds and the decoding of listings into entries are checked by the framing
-// and file-list fuzz targets' corpus replays.
+// Packet parsing, the request builders, the listing's date words and the
+// texts of a detail answer. The bounds-checked reads, the check value, the
+// packet kinds and the decoding of listings into entries are checked by the
+// framing and file-list fuzz targets' corpus replays.
 #include <QSignalSpy>
 #include <QtEndian>
 #include <QtTest>
