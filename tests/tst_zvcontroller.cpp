@@ -59,7 +59,7 @@ private slots:
     void interruptedDownloadLeavesOnlyThePart();
     void relistDuringDownloadLosesNoTargetSilently_data();
     void relistDuringDownloadLosesNoTargetSilently();
-    void zeroLengthRecordingCompletesAtOnce();
+    void emptyAndLongestNamedRecordingsComplete();
     void folderInTheWayIsRefused();
     void scratchFileSystemRefuses_data();
     void scratchFileSystemRefuses();
@@ -538,24 +538,28 @@ void tst_ZVController::relistDuringDownloadLosesNoTargetSilently()
         QVERIFY2(readAll(dest->filePath(name)) == readAll(tree.filePath(name)), qPrintable(name));
 }
 
-void tst_ZVController::zeroLengthRecordingCompletesAtOnce()
+// An empty recording completes at once, without a request; one whose name
+// is as long as the file system allows is written under a shortened partial
+// name first.
+void tst_ZVController::emptyAndLongestNamedRecordingsComplete()
 {
+    const QString longest = QString(251, QLatin1Char('T')) + QStringLiteral(".WAV");
     QTemporaryDir tree;
     QVERIFY(writeFile(tree.filePath("EMPTY.WAV"), QByteArray()));
-    QVERIFY(writeFile(tree.filePath("TAKE.WAV"), QByteArray(70000, 't')));
+    QVERIFY(writeFile(tree.filePath(longest), QByteArray(70000, 't')));
     sim->setMusicRoot(tree.path());
     // Reads that end inside a header are ordinary on a slow link: no error.
     sim->setPacketSplit(9, 0);
     startAndList();
     QVERIFY(writeFile(dest->filePath("EMPTY.WAV"), "stale")); // overwritten, as any other file
 
-    QVERIFY(download({indexOf("EMPTY.WAV"), indexOf("TAKE.WAV")}));
+    QVERIFY(download({indexOf("EMPTY.WAV"), indexOf(longest)}));
     QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1); // only the non-empty one is requested
     QCOMPARE(events->started.first(), qMakePair(QString("EMPTY.WAV"), qulonglong(0)));
     QCOMPARE(events->progress.first(), qulonglong(0));
     QVERIFY(QFileInfo::exists(dest->filePath("EMPTY.WAV")));
     QCOMPARE(QFileInfo(dest->filePath("EMPTY.WAV")).size(), qint64(0));
-    QCOMPARE(readAll(dest->filePath("TAKE.WAV")), QByteArray(70000, 't'));
+    QCOMPARE(readAll(dest->filePath(longest)), QByteArray(70000, 't'));
     QVERIFY(events->errors.isEmpty());
 }
 
