@@ -419,8 +419,7 @@ void SimulatorSession::produceBatch()
         produceMappedBatch();
         return;
     }
-    const bool foreign = settings->foreignPackets;
-    const int overhead = HEADER_SIZE + (foreign ? ReplyBuilder::ForeignPacketsSize : 0);
+    const int overhead = HEADER_SIZE + (settings->foreignPackets ? ReplyBuilder::ForeignPacketsSize : 0);
     const qint64 remaining = totalBytes - producedBytes;
     qint64 packets = 1;
     if (!settings->shapesTraffic())
@@ -431,9 +430,23 @@ void SimulatorSession::produceBatch()
     // Large packets of a file on disk are read straight into their place in
     // the batch; small ones (and virtual files) go through the stage.
     const bool direct = downloadFile.isOpen() && chunk >= DirectReadChunk;
-    if (!direct && stage.size() < payloadBytes)
+    if (!direct)
+        stagePayload(payloadBytes);
+    const qint64 batchSize = payloadBytes + packets * overhead;
+    if (batch.size() < batchSize)
+        batch.resize(int(batchSize));
+    const qint64 length = writeBatch(packets, direct);
+    output->send(batch.constData(), int(length), true);
+    finishIfAllSent();
+}
+
+// The next `payloadBytes` of the download into the stage. Missing file bytes
+// and the extra-bytes fault are zeros.
+void SimulatorSession::stagePayload(qint64 payloadBytes)
+{
+    if (stage.size() < payloadBytes)
         stage.resize(int(payloadBytes));
-    const qint64 fromFile = direct ? 0 : qBound<qint64>(0, fileBytes - producedBytes, payloadBytes);
+    const qint64 fromFile = qBound<qint64>(0, fileBytes - producedBytes, payloadBytes);
     qint64 got = 0;
     if (fromFile > 0) {
         if (downloadFile.isOpen()) {
@@ -450,18 +463,21 @@ void SimulatorSession::produceBatch()
             shortReadReported = true;
         }
     }
-    // Missing file bytes and the extra-bytes fault are zeros.
-    if (!direct && got < payloadBytes)
+    if (got < payloadBytes)
         std::memset(stage.data() + got, 0, size_t(payloadBytes - got));
+}
 
-    const qint64 batchSize = payloadBytes + packets * overhead;
-    if (batch.size() < batchSize)
-        batch.resize(int(batchSize));
+// Writes `packets` data packets from the produced position on into the batch,
+// their payload read directly from the file or taken from the stage; returns
+// the batch's length.
+qint64 SimulatorSession::writeBatch(qint64 packets, bool direct)
+{
+    const int chunk = settings->chunkSize;
     char *out = batch.data();
     const char *payload = stage.constData();
     qint64 offset = producedBytes;
     for (qint64 i = 0; i < packets; ++i) {
-        if (foreign) {
+        if (settings->foreignPackets) {
             ReplyBuilder::writeForeignPackets(out);
             out += ReplyBuilder::ForeignPacketsSize;
         }
@@ -478,8 +494,7 @@ void SimulatorSession::produceBatch()
         ++packetNumber;
     }
     producedBytes = offset;
-    output->send(batch.constData(), int(out - batch.constData()), true);
-    finishIfAllSent();
+    return out - batch.constData();
 }
 
 // Ends the download once its last packet has been handed to the output.

@@ -62,6 +62,8 @@ private:
     RecorderTree *currentTree() const;
     const FolderListing &currentListing();
     void produceBatch();
+    void stagePayload(qint64 payloadBytes);
+    qint64 writeBatch(qint64 packets, bool direct);
     void produceMappedBatch();
     void finishIfAllSent();
     void writeDataHeader(char *out, qint64 offset, const char *payload, int length);

@@ -17,6 +17,7 @@
 
 #include "base/downloadfileinfo.h"
 #include "base/waituntil.h"
+#include "datarows.h"
 #include "protocol/zvcommand.h"
 #include "recorder/controllerhost.h"
 #include "recorder/zvcontroller.h"
@@ -34,12 +35,36 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// What a partial file must be: some, not all, of the recording, as it begins.
+inline bool isProperPrefix(const QByteArray &part, const QByteArray &whole)
+{
+    return !part.isEmpty() && part.size() < whole.size() && whole.startsWith(part);
+}
+
 struct ErrorEvent
 {
     AppErrorCode code;
     int param1;
     int param2;
+    bool operator==(const ErrorEvent &other) const
+    {
+        return code == other.code && param1 == other.param1 && param2 == other.param2;
+    }
 };
+
+QT_BEGIN_NAMESPACE
+namespace QTest {
+template<>
+inline char *toString(const ErrorEvent &event)
+{
+    return qstrdup(
+        QStringLiteral("E%1-%2-%3").arg(int(event.code)).arg(event.param1).arg(event.param2).toUtf8().constData());
+}
+} // namespace QTest
+QT_END_NAMESPACE
+
+Q_DECLARE_METATYPE(ErrorEvent)
+using Errors = QList<ErrorEvent>;
 
 // Collects the controller's signals on the test thread (queued), so the test
 // reads them without racing the worker.
@@ -69,10 +94,6 @@ public:
         connect(controller, &ZVController::error, this, [this](AppErrorCode code, int p1, int p2) {
             errors.append({code, p1, p2});
         });
-        connect(controller, &ZVController::getFileDetailFinished, this,
-                [this](ZVFileFormat format, uint sample, uint bits, uint fs) {
-                    details.append(QList<uint>{uint(format), sample, bits, fs});
-                });
         connect(controller, &ZVController::downloadStarted, this, [this](const QString &name, qulonglong size) {
             started.append({name, size});
         });
@@ -90,7 +111,6 @@ public:
     QMap<QString, int> entries; // name -> entry index
     QMap<QString, QDateTime> dates;
     QList<ErrorEvent> errors;
-    QList<QList<uint>> details;
     QList<QPair<QString, qulonglong>> started;
     QList<qulonglong> progress;
     QList<ZVRecordMode> modes;

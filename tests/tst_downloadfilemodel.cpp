@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "base/downloadfileinfo.h"
+#include "datarows.h"
 #include "ui/downloadfilemodel.h"
 
 namespace {
@@ -55,13 +56,13 @@ private slots:
     void passesModelTester();
 };
 
+using CellRow = std::tuple<QString, bool, qint64, QString, QString>;
+
 void tst_DownloadFileModel::rowCells_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("isFolder");
-    QTest::addColumn<qint64>("size");
-    QTest::addColumn<QString>("sizeText"); // empty for a folder: no text
-    QTest::addColumn<QString>("icon");     // empty: no decoration
+    // Name, folder, size; the size text (empty for a folder: no text) and
+    // the picture (empty: no decoration).
+    addColumns<CellRow>();
     QTest::addRow("zero-is-not-rounded-up") << "A.WAV" << false << qint64(0) << "0"
                                             << "ZV_06_02_wav";
     QTest::addRow("one-byte-shows-1KB") << "take01wav" << false << qint64(1) << "1 KB"
@@ -81,11 +82,7 @@ void tst_DownloadFileModel::rowCells_data()
 
 void tst_DownloadFileModel::rowCells()
 {
-    QFETCH(QString, name);
-    QFETCH(bool, isFolder);
-    QFETCH(qint64, size);
-    QFETCH(QString, sizeText);
-    QFETCH(QString, icon);
+    const auto [name, isFolder, size, sizeText, icon] = fetchRow<CellRow>();
 
     Entries entries;
     entries.add(name, isFolder, size);
@@ -98,11 +95,11 @@ void tst_DownloadFileModel::rowCells()
         QCOMPARE(decoration.value<QPixmap>().toImage(), QPixmap(Icons + icon + ".png").toImage());
 }
 
+using SortRow = std::tuple<int, Qt::SortOrder, QStringList>;
+
 void tst_DownloadFileModel::sort_data()
 {
-    QTest::addColumn<int>("column");
-    QTest::addColumn<Qt::SortOrder>("order");
-    QTest::addColumn<QStringList>("expected");
+    addColumns<SortRow>();
 
     // Entries (see sort()): folders "b-dir" (size 9, day 5) and "A-dir"
     // (size 0, day 1); files "B.WAV" (300, day 2), "a.wav" (100, day 9),
@@ -123,9 +120,7 @@ void tst_DownloadFileModel::sort_data()
 
 void tst_DownloadFileModel::sort()
 {
-    QFETCH(int, column);
-    QFETCH(Qt::SortOrder, order);
-    QFETCH(QStringList, expected);
+    const auto [column, order, expected] = fetchRow<SortRow>();
 
     Entries entries;
     entries.add(QStringLiteral("B.WAV"), false, 300, 1, 2);
@@ -137,11 +132,11 @@ void tst_DownloadFileModel::sort()
     QCOMPARE(entries.names(), expected);
 }
 
+using CheckedRow = std::tuple<QList<int>, qint64, QList<int>>;
+
 void tst_DownloadFileModel::checkedTotalsAndIndexes_data()
 {
-    QTest::addColumn<QList<int>>("checkedRows"); // {-1}: check all
-    QTest::addColumn<qint64>("total");
-    QTest::addColumn<QList<int>>("indexes");
+    addColumns<CheckedRow>(); // the rows checked ({-1}: all), the total size, the indexes
 
     // Rows (see checkedTotalsAndIndexes): 0 folder of 50 bytes, 1 file 1000
     // (index 7), 2 file 0 bytes (index 3), 3 file 4 GiB - 1 (index 0x7FFF).
@@ -156,9 +151,7 @@ void tst_DownloadFileModel::checkedTotalsAndIndexes_data()
 
 void tst_DownloadFileModel::checkedTotalsAndIndexes()
 {
-    QFETCH(QList<int>, checkedRows);
-    QFETCH(qint64, total);
-    QFETCH(QList<int>, indexes);
+    const auto [checkedRows, total, indexes] = fetchRow<CheckedRow>();
 
     Entries entries;
     entries.add(QStringLiteral("DIR"), true, 50, -32760);

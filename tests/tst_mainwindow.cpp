@@ -29,6 +29,7 @@
 #include "base/downloadfileinfo.h"
 #include "base/threadjoin.h"
 #include "base/zvrecordmode.h"
+#include "datarows.h"
 #include "protocol/zvcommand.h"
 #include "sim/recordersimulator.h"
 #include "ui/connectoffwidget.h"
@@ -309,8 +310,6 @@ private slots:
     void folderDoubleClickRefillsTheTable();
     void fileClickShowsDetails_data();
     void fileClickShowsDetails();
-    void detailTexts_data();
-    void detailTexts();
     void musicMtrOnlyForZV61KT_data();
     void musicMtrOnlyForZV61KT();
     void sortingKeepsCheckBoxesWithTheirEntries();
@@ -420,14 +419,13 @@ void tst_MainWindow::folderDoubleClickRefillsTheTable()
     QCOMPARE(window.boxStates(), (QList<bool>{false, false}));
 }
 
+using DetailRow = std::tuple<QString, QString, QString, QString, QString, QString>;
+
 void tst_MainWindow::fileClickShowsDetails_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("format");
-    QTest::addColumn<QString>("length");
-    QTest::addColumn<QString>("picture");  // empty: no picture
-    QTest::addColumn<QString>("infoLine"); // the status lines once the answer is in
-    QTest::addColumn<QString>("detailLine");
+    // The name; the format, length and picture shown (empty: none); the
+    // status lines once the answer is in.
+    addColumns<DetailRow>();
     QTest::addRow("upper-case-wav-gets-no-picture") << "ZV_0001.WAV"
                                                     << "WAV  48000Hz 16bit"
                                                     << "00:00:02" << QString() << "Standby." << QString();
@@ -447,12 +445,7 @@ void tst_MainWindow::fileClickShowsDetails_data()
 
 void tst_MainWindow::fileClickShowsDetails()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, format);
-    QFETCH(QString, length);
-    QFETCH(QString, picture);
-    QFETCH(QString, infoLine);
-    QFETCH(QString, detailLine);
+    const auto [name, format, length, picture, infoLine, detailLine] = fetchRow<DetailRow>();
 
     Window window;
     QVERIFY(waitConnected(window));
@@ -479,44 +472,9 @@ void tst_MainWindow::fileClickShowsDetails()
         shoot(window.get(), QStringLiteral("standby"));
 }
 
-// The detail slot's texts, including values the demo files never produce.
-void tst_MainWindow::detailTexts_data()
-{
-    QTest::addColumn<int>("format");
-    QTest::addColumn<uint>("rate");
-    QTest::addColumn<uint>("bits");
-    QTest::addColumn<uint>("samples");
-    QTest::addColumn<QString>("formatText");
-    QTest::addColumn<QString>("lengthText");
-    QTest::addRow("zero-rate-does-not-divide") << 2 << 0u << 16u << 96000u << "WAV  0Hz 16bit"
-                                               << "--:--:--";
-    QTest::addRow("mp3-bitrate-truncates") << 1 << 44100u << 127999u << 0u << "MP3  44100Hz 127kbps"
-                                           << "00:00:00";
-    QTest::addRow("hours-do-not-wrap") << 2 << 10u << 24u << 3600000u << "WAV  10Hz 24bit"
-                                       << "100:00:00";
-}
-
-void tst_MainWindow::detailTexts()
-{
-    QFETCH(int, format);
-    QFETCH(uint, rate);
-    QFETCH(uint, bits);
-    QFETCH(uint, samples);
-    QFETCH(QString, formatText);
-    QFETCH(QString, lengthText);
-
-    storeSettings(QString());
-    Window window;
-    QVERIFY(QMetaObject::invokeMethod(window.get(), "getFileDetailFinished", Q_ARG(ZVFileFormat, ZVFileFormat(format)),
-                                      Q_ARG(uint, rate), Q_ARG(uint, bits), Q_ARG(uint, samples)));
-    QCOMPARE(window.text("labelDetailFormat"), formatText);
-    QCOMPARE(window.text("labelDetailMusicLength"), lengthText);
-}
-
 void tst_MainWindow::musicMtrOnlyForZV61KT_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("offered");
+    addColumns<std::tuple<QString, bool>>(); // the network name, whether both trees are offered
     QTest::addRow("model-prefix-offers-both") << "ZV-61KT-1234" << true;
     QTest::addRow("lower-case-prefix-does-not") << "zv-61kt" << false;
     QTest::addRow("leading-blank-does-not") << " ZV-61KT" << false;
@@ -528,8 +486,7 @@ void tst_MainWindow::musicMtrOnlyForZV61KT_data()
 // window goes, so the names are never looked up.
 void tst_MainWindow::musicMtrOnlyForZV61KT()
 {
-    QFETCH(QString, name);
-    QFETCH(bool, offered);
+    const auto [name, offered] = fetchRow<std::tuple<QString, bool>>();
 
     Window window;
     QVERIFY(waitConnected(window));
@@ -616,7 +573,7 @@ void tst_MainWindow::largeFolderShowsPaintsAndSorts()
 
 void tst_MainWindow::recorderTextsShowAsWrittenWithoutWideningTheWindow_data()
 {
-    QTest::addColumn<QString>("name");
+    addColumns<std::tuple<QString>>();
     QTest::addRow("markup-is-not-rendered") << "<font color=red size=6>All 12 files completed.";
     QTest::addRow("300-characters-do-not-widen") << QString(296, QLatin1Char('W')) + QStringLiteral(".WAV");
 }
@@ -625,7 +582,7 @@ void tst_MainWindow::recorderTextsShowAsWrittenWithoutWideningTheWindow_data()
 // error line: shown letter for letter, within the window's width.
 void tst_MainWindow::recorderTextsShowAsWrittenWithoutWideningTheWindow()
 {
-    QFETCH(QString, name);
+    const auto [name] = fetchRow<std::tuple<QString>>();
     storeSettings(QString());
     Window window;
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -654,14 +611,14 @@ void tst_MainWindow::recorderTextsShowAsWrittenWithoutWideningTheWindow()
 
 void tst_MainWindow::downloadShowsProgressPerFile_data()
 {
-    QTest::addColumn<QStringList>("files");
+    addColumns<std::tuple<QStringList>>();
     QTest::addRow("three-files") << QStringList{"ZV_0001.WAV", "ZV_0002.WAV", "ZV_0004.MP3"};
     QTest::addRow("zero-bytes-in-all-does-not-divide-and-fills-the-bar") << QStringList{"SILENT.WAV"};
 }
 
 void tst_MainWindow::downloadShowsProgressPerFile()
 {
-    QFETCH(QStringList, files);
+    const auto [files] = fetchRow<std::tuple<QStringList>>();
     QTemporaryDir target;
     simulator.setThrottle(1024 * 1024); // slow enough to see every file's texts
 
@@ -705,9 +662,8 @@ void tst_MainWindow::downloadEndsAsTheControllerReports_data()
     // Steps, each the controller's report to the window or the user's click:
     // "started", "error CODE PARAM1", "relisted" (the recorder dropped and
     // resent its listing), "finished", "canceled", "cancel-click".
-    QTest::addColumn<QStringList>("steps");
-    QTest::addColumn<QString>("info");
-    QTest::addColumn<QString>("detail");
+    // Then the two status lines.
+    addColumns<std::tuple<QStringList, QString, QString>>();
     QTest::addRow("framing-warning-keeps-no-line-through-a-cancel")
         << QStringList{"started", "error 2 -16", "canceled"} << "download canceled." << QString();
     QTest::addRow("user-cancel-says-so-whatever-came-before")
@@ -725,9 +681,7 @@ void tst_MainWindow::downloadEndsAsTheControllerReports_data()
 // request is cut off), and its reports are played to the window's slots.
 void tst_MainWindow::downloadEndsAsTheControllerReports()
 {
-    QFETCH(QStringList, steps);
-    QFETCH(QString, info);
-    QFETCH(QString, detail);
+    const auto [steps, info, detail] = fetchRow<std::tuple<QStringList, QString, QString>>();
     QTemporaryDir target;
     Window window;
     QVERIFY(waitConnected(window));
@@ -768,7 +722,7 @@ void tst_MainWindow::downloadEndsAsTheControllerReports()
 
 void tst_MainWindow::watchdogDropsASilentRecorder_data()
 {
-    QTest::addColumn<bool>("duringDownload");
+    addColumns<std::tuple<bool>>(); // during a download
     // It accepts the connection and never answers the list request: the
     // window stands by with an empty table.
     QTest::addRow("list-request-never-answered") << false;
@@ -780,7 +734,7 @@ void tst_MainWindow::watchdogDropsASilentRecorder_data()
 // connection, the last progress), and the next poll connects and lists again.
 void tst_MainWindow::watchdogDropsASilentRecorder()
 {
-    QFETCH(bool, duringDownload);
+    const auto [duringDownload] = fetchRow<std::tuple<bool>>();
     QTemporaryDir target;
     QVERIFY(target.isValid());
     const QString name = QStringLiteral("ZV_0002.WAV");

@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "base/threadjoin.h"
+#include "datarows.h"
 #include "recorder/progressrelay.h"
 
 // Stands in for the controller: emits a scripted download on its own thread.
@@ -48,13 +49,13 @@ private slots:
     void keepsOrderAndLastCounts();
 };
 
+using RelayRow = std::tuple<int, int, int, int, bool>;
+
 void TestProgressRelay::keepsOrderAndLastCounts_data()
 {
-    QTest::addColumn<int>("intervalMs");
-    QTest::addColumn<int>("files");
-    QTest::addColumn<int>("counts");
-    QTest::addColumn<int>("pauseEvery");
-    QTest::addColumn<bool>("endWithSignal");
+    // The relay's interval, files, counts per file, a pause after every N
+    // counts, whether a signal follows the last count.
+    addColumns<RelayRow>();
 
     QTest::newRow("burst, interval") << 20 << 3 << 20000 << 0 << true;
     QTest::newRow("burst, no interval") << 0 << 3 << 20000 << 0 << true;
@@ -68,11 +69,7 @@ void TestProgressRelay::keepsOrderAndLastCounts_data()
 
 void TestProgressRelay::keepsOrderAndLastCounts()
 {
-    QFETCH(int, intervalMs);
-    QFETCH(int, files);
-    QFETCH(int, counts);
-    QFETCH(int, pauseEvery);
-    QFETCH(bool, endWithSignal);
+    const auto [intervalMs, files, counts, pauseEvery, endWithSignal] = fetchRow<RelayRow>();
 
     QThread thread;
     ScriptedSender sender;

@@ -1,16 +1,23 @@
-// Packet parsing, bounds-checked reads, the check value and the request
-// builders.
+// Packet parsing, the request builders, the listing's date words and the
+// texts of a detail answer. The bounds-checked reads, the check value, the
+// packet kinds and the decoding of listings into entries are checked by the
+// framing and file-list fuzz targets' corpus replays.
 #include <QSignalSpy>
+#include <QtEndian>
 #include <QtTest>
 
+#include "base/detailtext.h"
+#include "datarows.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
+#include "protocol/zvfilelist.h"
 
 namespace {
 QByteArray packet(const char *hex)
 {
     return QByteArray::fromHex(hex);
 }
+
 } // namespace
 
 class tst_Protocol : public QObject
@@ -19,225 +26,45 @@ class tst_Protocol : public QObject
 private slots:
     void parse_data();
     void parse();
-    void reparseFailureClearsEarlierPacket();
-    void rangedReads_data();
-    void rangedReads();
-    void kind_data();
-    void kind();
-    void crc_data();
-    void crc();
-    void payloadString_data();
-    void payloadString();
-    void payloadIndexOfIsBytewise();
     void builders_data();
     void builders();
+    void makeDateTime_data();
+    void makeDateTime();
+    void detailTexts_data();
+    void detailTexts();
 };
+
+using ParseRow = std::tuple<QByteArray, bool>;
 
 void tst_Protocol::parse_data()
 {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<int>("payloadSize");
-    QTest::addColumn<QString>("debug");
-
-    QTest::addRow("bare-header") << packet("5a56000000000000000000000000") << true << 0 << QString();
-    QTest::addRow("13-bytes") << packet("5a560000000000000000000000") << false << 0
-                              << "command: parse error: size too short";
-    QTest::addRow("bad-magic") << packet("5a580000000000000000000000000000000000000000") << false << 0
-                               << "command: parse error: Illegal command header";
-    QTest::addRow("length-field-ignored")
-        << packet("5a56404110000000000000000000010203040506") << true << 6 << QString();
-    QTest::addRow("foreign-kind-parses") << packet("5a56774100000000000000000000") << true << 0 << QString();
+    addColumns<ParseRow>();
+    QTest::addRow("bare-header") << packet("5a56000000000000000000000000") << true;
+    QTest::addRow("13-bytes") << packet("5a560000000000000000000000") << false;
+    QTest::addRow("bad-magic") << packet("5a580000000000000000000000000000000000000000") << false;
+    QTest::addRow("length-field-ignored") << packet("5a56404110000000000000000000010203040506") << true;
+    QTest::addRow("foreign-kind-parses") << packet("5a56774100000000000000000000") << true;
 }
 
+// Parsed into a command that held a packet before: a failure leaves nothing
+// of the earlier one behind.
 void tst_Protocol::parse()
 {
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, ok);
-    QFETCH(int, payloadSize);
-    QFETCH(QString, debug);
-
-    if (!debug.isEmpty())
-        QTest::ignoreMessage(QtDebugMsg, debug.toLatin1().constData());
+    const auto [bytes, ok] = fetchRow<ParseRow>();
     ZVCommand command;
+    const QByteArray earlier = packet("5a564041320000000000000000020102");
+    QVERIFY(command.parse(&earlier));
     QCOMPARE(command.parse(&bytes), ok);
     QCOMPARE(command.isValid(), ok);
-    QCOMPARE(command.payload().size(), payloadSize);
-    if (ok) {
-        QCOMPARE(command.header(), bytes.left(HEADER_SIZE));
-        QCOMPARE(command.payload(), bytes.mid(HEADER_SIZE));
-    } else {
-        QVERIFY(command.header().isEmpty());
-    }
-}
-
-void tst_Protocol::reparseFailureClearsEarlierPacket()
-{
-    ZVCommand command;
-    const QByteArray good = packet("5a564041320000000000000000020102");
-    QVERIFY(command.parse(&good));
-    QCOMPARE(command.payload().size(), 2);
-
-    const QByteArray shortOne = packet("5a5640");
-    QTest::ignoreMessage(QtDebugMsg, "command: parse error: size too short");
-    QVERIFY(!command.parse(&shortOne));
-    QVERIFY(command.header().isEmpty());
-    QVERIFY(command.payload().isEmpty());
-    QCOMPARE(command.kind(), quint8(0));
-}
-
-void tst_Protocol::rangedReads_data()
-{
-    QTest::addColumn<QString>("read");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<quint32>("expected");
-    QTest::addColumn<bool>("outOfRange");
-
-    // Header 5a 56 40 41 10 02 a1 b2 c3 d4 e5 f6 07 08, payload 01 02 03.
-    QTest::addRow("headerByte-13") << "headerByte" << 13 << 0x08u << false;
-    QTest::addRow("headerByte-14") << "headerByte" << 14 << 0u << true;
-    QTest::addRow("headerWord-12") << "headerWord" << 12 << 0x0708u << false;
-    QTest::addRow("headerWord-13") << "headerWord" << 13 << 0u << true;
-    QTest::addRow("headerWord-6") << "headerWord" << 6 << 0xa1b2u << false;
-    QTest::addRow("headerLong-10") << "headerLong" << 10 << 0xe5f60708u << false;
-    QTest::addRow("headerLong-11") << "headerLong" << 11 << 0u << true;
-    QTest::addRow("headerLong-6") << "headerLong" << 6 << 0xa1b2c3d4u << false;
-    QTest::addRow("payloadByte-2") << "payloadByte" << 2 << 0x03u << false;
-    QTest::addRow("payloadByte-3") << "payloadByte" << 3 << 0u << true;
-    QTest::addRow("payloadWord-1") << "payloadWord" << 1 << 0x0203u << false;
-    QTest::addRow("payloadWord-2") << "payloadWord" << 2 << 0u << true;
-    QTest::addRow("payloadLong-0-of-3") << "payloadLong" << 0 << 0u << true;
-}
-
-void tst_Protocol::rangedReads()
-{
-    QFETCH(QString, read);
-    QFETCH(int, index);
-    QFETCH(quint32, expected);
-    QFETCH(bool, outOfRange);
-
-    ZVCommand command;
-    const QByteArray bytes = packet("5a56404110 02a1b2c3d4e5f60708 010203");
-    QVERIFY(command.parse(&bytes));
-    QSignalSpy errors(&command, &ZVCommand::error);
-
-    quint32 value = 0xdeadbeef;
-    if (read == "headerByte")
-        value = command.headerByte(index);
-    else if (read == "headerWord")
-        value = command.headerWord(index);
-    else if (read == "headerLong")
-        value = command.headerLong(index);
-    else if (read == "payloadByte")
-        value = command.payloadByte(index);
-    else if (read == "payloadWord")
-        value = command.payloadWord(index);
-    else if (read == "payloadLong")
-        value = command.payloadLong(index);
-    QCOMPARE(value, expected);
-    QCOMPARE(errors.count(), outOfRange ? 1 : 0);
-}
-
-void tst_Protocol::kind_data()
-{
-    QTest::addColumn<int>("kindByte");
-    QTest::addColumn<int>("expected");
-    for (int known : {0x10, 0x20, 0x30, 0x40, 0xF0})
-        QTest::addRow("known-%02x", known) << known << known;
-    for (int unknown : {0x00, 0x41, 0x31, 0xFF})
-        QTest::addRow("unknown-%02x", unknown) << unknown << 0;
-}
-
-void tst_Protocol::kind()
-{
-    QFETCH(int, kindByte);
-    QFETCH(int, expected);
-    QByteArray bytes = packet("5a56000000000000000000000000");
-    bytes[KIND_OFFSET] = static_cast<char>(kindByte);
-    ZVCommand command;
-    QVERIFY(command.parse(&bytes));
-    QCOMPARE(int(command.kind()), expected);
-    QCOMPARE(ZVCommand::isKnownKind(quint8(kindByte)), expected != 0);
-}
-
-void tst_Protocol::crc_data()
-{
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<quint32>("expected");
-
-    QTest::addRow("empty") << QByteArray() << 0xFFFFFFFFu;
-    QTest::addRow("abc") << QByteArray("abc") << 0xFFFFFED9u;
-    // Long payloads go through the unrolled loop and its tail.
-    QTest::addRow("65535-ff") << QByteArray(65535, '\xff') << ~quint32(65535u * 255u);
-    QByteArray mixed(1000, '\0');
-    quint32 sum = 0;
-    for (int i = 0; i < mixed.size(); ++i) {
-        mixed[i] = char((i * 37 + 11) & 0xFF);
-        sum += quint8(mixed[i]);
-    }
-    QTest::addRow("1000-mixed") << mixed << ~sum;
-}
-
-void tst_Protocol::crc()
-{
-    QFETCH(QByteArray, payload);
-    QFETCH(quint32, expected);
-    const QByteArray bytes = packet("5a5640413200000000000000") + QByteArray(2, '\0') + payload;
-    ZVCommand command;
-    QVERIFY(command.parse(&bytes));
-    QCOMPARE(command.crc(), expected);
-}
-
-void tst_Protocol::payloadString_data()
-{
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<int>("length");
-    QTest::addColumn<QString>("expected");
-    QTest::addColumn<bool>("outOfRange");
-
-    QTest::addRow("ascii") << packet("41004200") << 0 << 4 << "AB" << false;
-    QTest::addRow("odd-byte-dropped") << packet("410042") << 0 << 3 << "A" << false;
-    QTest::addRow("non-ascii") << packet("e900df006b30") << 0 << 6 << (QString::fromUtf8("éß") + QChar(0x306B))
-                               << false;
-    QTest::addRow("offset") << packet("ffff41004200") << 2 << 4 << "AB" << false;
-    QTest::addRow("empty") << packet("4100") << 2 << 0 << QString() << false;
-    QTest::addRow("past-end") << packet("41004200") << 2 << 4 << QString() << true;
-}
-
-void tst_Protocol::payloadString()
-{
-    QFETCH(QByteArray, payload);
-    QFETCH(int, offset);
-    QFETCH(int, length);
-    QFETCH(QString, expected);
-    QFETCH(bool, outOfRange);
-
-    const QByteArray bytes = packet("5a564041100000000000000000") + QByteArray(1, '\0') + payload;
-    ZVCommand command;
-    QVERIFY(command.parse(&bytes));
-    QSignalSpy errors(&command, &ZVCommand::error);
-    QCOMPARE(command.payloadString(offset, length), expected);
-    QCOMPARE(errors.count(), outOfRange ? 1 : 0);
-}
-
-void tst_Protocol::payloadIndexOfIsBytewise()
-{
-    // 41 00 0d 01 00 0d: the first 00 0d pair sits at the odd position 1.
-    const QByteArray bytes = packet("5a5640411000000000000000000641000d01000d");
-    ZVCommand command;
-    QVERIFY(command.parse(&bytes));
-    const QByteArray separator = QByteArray::fromHex("000d");
-    QCOMPARE(command.payloadIndexOf(separator, 0), 1);
-    QCOMPARE(command.payloadIndexOf(separator, 2), 4);
-    QCOMPARE(command.payloadIndexOf(separator, 5), -1);
+    QCOMPARE(command.header(), ok ? bytes.left(HEADER_SIZE) : QByteArray());
+    QCOMPARE(command.payload(), ok ? bytes.mid(HEADER_SIZE) : QByteArray());
+    if (!ok)
+        QCOMPARE(command.kind(), quint8(0));
 }
 
 void tst_Protocol::builders_data()
 {
-    QTest::addColumn<QByteArray>("built");
-    QTest::addColumn<QByteArray>("expected");
-
+    addColumns<std::tuple<QByteArray, QByteArray>>(); // built, expected
     QTest::addRow("file-list") << ZVCommandFactory::createFileListRequest() << packet("5a564041100000000000000000 00");
     QTest::addRow("move-parent") << ZVCommandFactory::createMoveFolderRequest(qint16(PARENT_FOLDER_INDEX))
                                  << packet("5a564041200080000000000000 00");
@@ -262,10 +89,61 @@ void tst_Protocol::builders_data()
 
 void tst_Protocol::builders()
 {
-    QFETCH(QByteArray, built);
-    QFETCH(QByteArray, expected);
-    QCOMPARE(built.size(), HEADER_SIZE);
+    const auto [built, expected] = fetchRow<std::tuple<QByteArray, QByteArray>>();
     QCOMPARE(built.toHex(' '), expected.toHex(' '));
+}
+
+using DateRow = std::tuple<int, int, QDateTime>;
+
+void tst_Protocol::makeDateTime_data()
+{
+    addColumns<DateRow>(); // the FAT date and time words, the local time they make
+    const auto local = [](int y, int mo, int d, int h, int mi, int s) {
+        return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::LocalTime);
+    };
+    const int may17 = ((2024 - 1980) << 9) | (5 << 5) | 17;
+    QTest::addRow("zero-date") << 0 << 0 << QDateTime();
+    QTest::addRow("afternoon") << may17 << ((13 << 11) | (45 << 5) | (30 / 2)) << local(2024, 5, 17, 13, 45, 30);
+    QTest::addRow("last-second-of-day") << may17 << 0xBF7D << local(2024, 5, 17, 23, 59, 58);
+    QTest::addRow("fat-epoch") << ((0 << 9) | (1 << 5) | 1) << 0 << local(1980, 1, 1, 0, 0, 0);
+    QTest::addRow("last-fat-year") << ((127 << 9) | (12 << 5) | 31) << 0 << local(2107, 12, 31, 0, 0, 0);
+    QTest::addRow("leap-day") << (((2024 - 1980) << 9) | (2 << 5) | 29) << 0 << local(2024, 2, 29, 0, 0, 0);
+    QTest::addRow("no-leap-day") << (((2023 - 1980) << 9) | (2 << 5) | 29) << 0 << QDateTime();
+    QTest::addRow("month-13") << (((2023 - 1980) << 9) | (13 << 5) | 1) << 0 << QDateTime();
+    // A bad time on a good day must not turn into midnight.
+    QTest::addRow("hour-24") << may17 << (24 << 11) << QDateTime();
+    QTest::addRow("minute-60") << may17 << (60 << 5) << QDateTime();
+    QTest::addRow("second-62") << may17 << 31 << QDateTime();
+}
+
+void tst_Protocol::makeDateTime()
+{
+    const auto [date, time, expected] = fetchRow<DateRow>();
+    const QDateTime decoded = ZVFileList::makeDateTime(date, time);
+    QCOMPARE(decoded, expected);
+    if (expected.isValid())
+        QCOMPARE(decoded.timeSpec(), Qt::LocalTime);
+}
+
+using DetailTextRow = std::tuple<int, uint, uint, uint, QString, QString>;
+
+// Values the demo files never produce.
+void tst_Protocol::detailTexts_data()
+{
+    addColumns<DetailTextRow>(); // format, rate, bits, samples, the format and length texts
+    QTest::addRow("zero-rate-does-not-divide") << 2 << 0u << 16u << 96000u << "WAV  0Hz 16bit"
+                                               << "--:--:--";
+    QTest::addRow("mp3-bitrate-truncates") << 1 << 44100u << 127999u << 0u << "MP3  44100Hz 127kbps"
+                                           << "00:00:00";
+    QTest::addRow("hours-do-not-wrap") << 2 << 10u << 24u << 3600000u << "WAV  10Hz 24bit"
+                                       << "100:00:00";
+}
+
+void tst_Protocol::detailTexts()
+{
+    const auto [format, rate, bits, samples, formatText, lengthText] = fetchRow<DetailTextRow>();
+    QCOMPARE(DetailText::formatText(ZVFileFormat(format), rate, bits), formatText);
+    QCOMPARE(DetailText::lengthText(samples, rate), lengthText);
 }
 
 QTEST_GUILESS_MAIN(tst_Protocol)

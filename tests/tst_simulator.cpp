@@ -294,12 +294,13 @@ void tst_Simulator::init()
     sim.setSendWindow(SimulatorSettings::DefaultSendWindow);
 }
 
+using ListingRow = std::tuple<QString, QByteArray, QString, int>;
+
 void tst_Simulator::listing_data()
 {
-    QTest::addColumn<QString>("enter");      // the tree and folders entered first
-    QTest::addColumn<QByteArray>("request"); // then a move or record-mode change, if any
-    QTest::addColumn<QString>("folder");     // where the recorder is then
-    QTest::addColumn<int>("maxPayload");
+    // The tree and folders entered first, then a move or record-mode change
+    // (if any), where the recorder is then, the payload limit.
+    addColumns<ListingRow>();
 
     const QByteArray none;
     const auto move = [](int index) { return ZVCommandFactory::createMoveFolderRequest(qint16(index)); };
@@ -333,10 +334,7 @@ void tst_Simulator::listing_data()
 // is longer.
 void tst_Simulator::listing()
 {
-    QFETCH(QString, enter);
-    QFETCH(QByteArray, request);
-    QFETCH(QString, folder);
-    QFETCH(int, maxPayload);
+    const auto [enter, request, folder, maxPayload] = fetchRow<ListingRow>();
 
     sim.setMaxListPayload(maxPayload);
     Client client;
@@ -403,8 +401,7 @@ void tst_Simulator::oneClientAtATime()
 
 void tst_Simulator::details_data()
 {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QByteArray>("expected");
+    addColumns<std::tuple<QString, QByteArray>>();
 
     QTest::addRow("wav") << "MUSIC/ZV_0001.WAV" << detailPayload(2, 48000, 16, 120000);
     QTest::addRow("wav-mono-24-bit") << "MTR/SONG0001/TRACK03.WAV" << detailPayload(2, 48000, 24, 96000);
@@ -418,8 +415,7 @@ void tst_Simulator::details_data()
 
 void tst_Simulator::details()
 {
-    QFETCH(QString, path);
-    QFETCH(QByteArray, expected);
+    const auto [path, expected] = fetchRow<std::tuple<QString, QByteArray>>();
 
     Client client;
     const DownloadFileInfo *entry = client.find(path);
@@ -429,9 +425,7 @@ void tst_Simulator::details()
 
 void tst_Simulator::downloads_data()
 {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("chunk");
-    QTest::addColumn<bool>("cancelMidway");
+    addColumns<std::tuple<QString, int, bool>>(); // the file, the chunk size, a cancel midway
 
     const int chunk = SimulatorSettings::DefaultChunkSize;
     for (QDirIterator it(base.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
@@ -451,9 +445,7 @@ void tst_Simulator::downloads_data()
 // there: whole packets, then the confirmation, nothing after it.
 void tst_Simulator::downloads()
 {
-    QFETCH(QString, path);
-    QFETCH(int, chunk);
-    QFETCH(bool, cancelMidway);
+    const auto [path, chunk, cancelMidway] = fetchRow<std::tuple<QString, int, bool>>();
 
     if (chunk > SimulatorSettings::MaxChunkSize)
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("chunk size .* clamped")));
@@ -482,9 +474,9 @@ void tst_Simulator::downloads()
 
 void tst_Simulator::faults_data()
 {
-    QTest::addColumn<QByteArray>("requests"); // none: the download of the MP3
-    QTest::addColumn<Fault>("fault");
-    QTest::addColumn<int>("minMs"); // how long the exchange takes at least
+    // The requests (none: the download of the MP3), the fault, how long the
+    // exchange takes at least.
+    addColumns<std::tuple<QByteArray, Fault, int>>();
 
     const QByteArray download;
     const QByteArray lists = ZVCommandFactory::createFileListRequest().repeated(2);
@@ -542,9 +534,7 @@ void tst_Simulator::faults_data()
 // exactly the named change.
 void tst_Simulator::faults()
 {
-    QFETCH(QByteArray, requests);
-    QFETCH(Fault, fault);
-    QFETCH(int, minMs);
+    auto [requests, fault, minMs] = fetchRow<std::tuple<QByteArray, Fault, int>>();
 
     sim.setChunkSize(FaultChunk);
     sim.setMaxListPayload(100);
@@ -582,10 +572,7 @@ void tst_Simulator::faults()
 
 void tst_Simulator::drops_data()
 {
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("bytes");
-    QTest::addColumn<bool>("everySession");
-    QTest::addColumn<int>("end");
+    addColumns<std::tuple<int, int, bool, int>>(); // drop mode, bytes before it, every session, the end seen
 
     QTest::addRow("reset-inside-header") << int(Sim::DropMode::Reset) << 9 << false << int(Client::Reset);
     QTest::addRow("reset-at-once-every-session") << int(Sim::DropMode::Reset) << 0 << true << int(Client::Reset);
@@ -598,10 +585,7 @@ void tst_Simulator::drops_data()
 // nothing more answered. Once, unless asked for every session.
 void tst_Simulator::drops()
 {
-    QFETCH(int, mode);
-    QFETCH(int, bytes);
-    QFETCH(bool, everySession);
-    QFETCH(int, end);
+    const auto [mode, bytes, everySession, end] = fetchRow<std::tuple<int, int, bool, int>>();
 
     constexpr int SilentMs = 50;
     sim.setDropAfter(bytes, Sim::DropMode(mode), everySession);
@@ -625,8 +609,7 @@ void tst_Simulator::drops()
 
 void tst_Simulator::hostileNames_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("folder");
+    addColumns<std::tuple<QString, bool>>();
 
     QTest::addRow("parent-relative") << "../evil.wav" << false;
     QTest::addRow("control-characters") << QString::fromLatin1("ctl\x01\x07\x1b\x7f.wav") << false;
@@ -638,8 +621,7 @@ void tst_Simulator::hostileNames_data()
 // files are served like any other.
 void tst_Simulator::hostileNames()
 {
-    QFETCH(QString, name);
-    QFETCH(bool, folder);
+    const auto [name, folder] = fetchRow<std::tuple<QString, bool>>();
 
     sim.setHostileNames(true);
     Client client;
