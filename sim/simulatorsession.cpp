@@ -446,7 +446,7 @@ void SimulatorSession::stagePayload(qint64 payloadBytes)
 {
     if (stage.size() < payloadBytes)
         stage.resize(int(payloadBytes));
-    const qint64 fromFile = qBound<qint64>(0, fileBytes - producedBytes, payloadBytes);
+    const qint64 fromFile = qBound(qint64(0), fileBytes - producedBytes, payloadBytes);
     qint64 got = 0;
     if (fromFile > 0) {
         if (downloadFile.isOpen()) {
@@ -454,7 +454,7 @@ void SimulatorSession::stagePayload(qint64 payloadBytes)
                 downloadFile.seek(producedBytes);
             got = qMax<qint64>(0, downloadFile.read(stage.data(), fromFile));
         } else {
-            got = qBound<qint64>(0, downloadContent.size() - producedBytes, fromFile);
+            got = qBound(qint64(0), qint64(downloadContent.size()) - producedBytes, fromFile);
             std::memcpy(stage.data(), downloadContent.constData() + producedBytes, size_t(got));
         }
         if (got < fromFile && !shortReadReported) {
