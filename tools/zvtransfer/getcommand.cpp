@@ -37,36 +37,44 @@ GetCommand::GetCommand(RecorderSession &session, SameNameOption rule, int plainI
 
 int GetCommand::run(const QStringList &names, bool all, const QString &dest)
 {
-    // The folder is made only once there is something to put in it.
-    const auto cannotCreate = [&dest] {
-        if (QDir().mkpath(dest))
-            return false;
-        Console::err(QStringLiteral("zv-transfer: cannot create %1").arg(dest));
-        return true;
-    };
-    if (all) {
-        QList<RecorderSession::Entry> files;
-        for (const auto &e : session.entries()) {
-            if (!e.isFolder)
-                files << e;
-            else
-                foldersLeftOut << Console::visibleName(e.name);
-        }
-        if (files.isEmpty()) {
-            Console::err(QStringLiteral("zv-transfer: no recordings in this folder%1")
-                             .arg(foldersLeftOut.isEmpty() ? QString()
-                                                           : QStringLiteral(", only folders (get -r takes them): ")
-                                          + foldersLeftOut.join(QStringLiteral(", "))));
-            return ExitNothingMatched;
-        }
-        if (cannotCreate())
-            return ExitUsage;
-        fetch(files, dest);
-        return summary();
-    }
+    return all ? runAll(dest) : runNamed(names, dest);
+}
 
-    // First every folder named is looked at, so that the progress knows the
-    // whole run; then each one's recordings are fetched.
+// The folder is made only once there is something to put in it.
+bool GetCommand::makeDest(const QString &dest)
+{
+    if (QDir().mkpath(dest))
+        return true;
+    Console::err(QStringLiteral("zv-transfer: cannot create %1").arg(dest));
+    return false;
+}
+
+int GetCommand::runAll(const QString &dest)
+{
+    QList<RecorderSession::Entry> files;
+    for (const auto &e : session.entries()) {
+        if (!e.isFolder)
+            files << e;
+        else
+            foldersLeftOut << Console::visibleName(e.name);
+    }
+    if (files.isEmpty()) {
+        Console::err(QStringLiteral("zv-transfer: no recordings in this folder%1")
+                         .arg(foldersLeftOut.isEmpty() ? QString()
+                                                       : QStringLiteral(", only folders (get -r takes them): ")
+                                      + foldersLeftOut.join(QStringLiteral(", "))));
+        return ExitNothingMatched;
+    }
+    if (!makeDest(dest))
+        return ExitUsage;
+    fetch(files, dest);
+    return summary();
+}
+
+// First every folder named is looked at, so that the progress knows the
+// whole run; then each one's recordings are fetched.
+int GetCommand::runNamed(const QStringList &names, const QString &dest)
+{
     QList<Group> groups = groupByFolder(names, session.entries());
     QStringList here;
     int found = 0;
@@ -86,22 +94,27 @@ int GetCommand::run(const QStringList &names, bool all, const QString &dest)
     }
     if (found == 0 || session.interruption())
         return session.interruption() ? summary() : ExitNothingMatched;
-    if (cannotCreate())
+    if (!makeDest(dest))
         return ExitUsage;
+    fetchGroups(groups, found, dest, &here);
+    return summary();
+}
 
+void GetCommand::fetchGroups(const QList<Group> &groups, int found, const QString &dest, QStringList *here)
+{
     RunTotals totals;
     totals.filesTotal = found;
-    for (const Group &group : qAsConst(groups)) {
+    for (const Group &group : groups) {
         for (const auto &e : group.found)
             totals.bytesTotal += qulonglong(e.size);
     }
-    for (const Group &group : qAsConst(groups)) {
+    for (const Group &group : groups) {
         if (group.found.isEmpty())
             continue;
         QStringList wanted;
         for (const auto &e : group.found)
             wanted << e.name;
-        if (groups.size() > 1 && !enterGroup(group.path, wanted, &here))
+        if (groups.size() > 1 && !enterGroup(group.path, wanted, here))
             continue;
         setRunTotals(totals);
         const int before = settledFiles;
@@ -111,7 +124,6 @@ int GetCommand::run(const QStringList &names, bool all, const QString &dest)
         totals.filesBefore += settledFiles - before;
         totals.bytesBefore += settledBytes - bytesBefore;
     }
-    return summary();
 }
 
 // The names in order of their folders' first mention; "." and ".." are

@@ -93,6 +93,10 @@ private:
 
     static QList<Group> groupByFolder(const QStringList &names, const QList<RecorderSession::Entry> &entries);
     bool enterGroup(const QStringList &path, const QStringList &names, QStringList *here);
+    static bool makeDest(const QString &dest);
+    int runAll(const QString &dest);
+    int runNamed(const QStringList &names, const QString &dest);
+    void fetchGroups(const QList<Group> &groups, int found, const QString &dest, QStringList *here);
     // Asks for every target still pending in one download; false when no
     // further download is to follow.
     bool downloadPending();
