@@ -161,6 +161,9 @@ bool writeFile(const QString &path, const QByteArray &bytes, const QDateTime &wh
         qCWarning(lcSim) << "sim: cannot write" << path << file.errorString();
         return false;
     }
+    // Flushed first: a small file's bytes would otherwise reach the disk at
+    // close and stamp it with the time of writing.
+    file.flush();
     file.setFileTime(when, QFileDevice::FileModificationTime);
     return true;
 }
