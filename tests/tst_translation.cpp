@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "base/appsettings.h"
+#include "datarows.h"
 #include "sim/recordersimulator.h"
 #include "ui/downloadfilemodel.h"
 #include "ui/mainwindow.h"
@@ -39,28 +40,21 @@ private slots:
 
 void tst_Translation::chosenLanguage_data()
 {
-    QTest::addColumn<QString>("locale");
-    QTest::addColumn<QString>("standby");
-    QTest::addRow("german") << "de_DE"
-                            << "Bereit.";
-    QTest::addRow("austrian-falls-back-to-german") << "de_AT"
-                                                   << "Bereit.";
-    QTest::addRow("english") << "en_US"
-                             << "Standby.";
-    QTest::addRow("c") << "C"
-                       << "Standby.";
-    QTest::addRow("french-not-there") << "fr_FR"
-                                      << "Standby.";
+    addColumns<std::tuple<QString, bool>>(); // the locale, whether it gets German
+    QTest::addRow("german") << "de_DE" << true;
+    QTest::addRow("austrian-falls-back-to-german") << "de_AT" << true;
+    QTest::addRow("english") << "en_US" << false;
+    QTest::addRow("c") << "C" << false;
+    QTest::addRow("french-not-there") << "fr_FR" << false;
 }
 
 void tst_Translation::chosenLanguage()
 {
-    QFETCH(QString, locale);
-    QFETCH(QString, standby);
+    const auto [locale, german] = fetchRow<std::tuple<QString, bool>>();
     // German first: each row also proves the earlier translation goes.
     TranslationLoader::install(*qApp, German);
     TranslationLoader::install(*qApp, QLocale(locale));
-    QCOMPARE(QCoreApplication::translate("MainWindow", "Standby."), standby);
+    QCOMPARE(QCoreApplication::translate("MainWindow", "Standby."), QLatin1String(german ? "Bereit." : "Standby."));
 }
 
 // German with the translation, and the English exactly as before without.
