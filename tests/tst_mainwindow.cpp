@@ -2,7 +2,7 @@
 // its widgets' object names as a user drives it: the settings dialog,
 // connecting, browsing, details, downloads with progress, cancel and errors,
 // the watchdog, the overlay and the window's size, sorting, a large folder,
-// recorder texts, closing (asked during a download, bounded with a busy
+// recorder texts, the window in German, closing (asked during a download, bounded with a busy
 // worker), the notice of a long download, the pictures for the screen, and
 // the built program's command line. Pictures of the searching, standby and
 // downloading states go to screenshots/ beside this executable. Runs on a
@@ -42,9 +42,11 @@
 #include "ui/hidpipicture.h"
 #include "ui/mainwindow.h"
 #include "ui/settingdialog.h"
+#include "ui/translationloader.h"
 
 namespace {
 const QString Address = QStringLiteral(ZV_TEST_ADDRESS);
+const QLocale German(QLocale::German, QLocale::Germany);
 const QString Advice = QStringLiteral("Please quit the Application and attempt to re-connect to the ZV.");
 
 // First poll at once, the controller's 500 ms pause, then the listing.
@@ -361,18 +363,39 @@ private slots:
         QTRY_VERIFY(!simulator.hasClient());
     }
 
+    void searchingThenStandbyWithTheNetworkName_data()
+    {
+        addColumns<std::tuple<bool>>(); // in German
+        QTest::addRow("english") << false;
+        QTest::addRow("german") << true;
+    }
     void searchingThenStandbyWithTheNetworkName()
     {
+        const auto [german] = fetchRow<std::tuple<bool>>();
+        TranslationLoader::install(*qApp, german ? German : QLocale::c());
+        auto english = qScopeGuard([] { TranslationLoader::install(*qApp, QLocale::c()); });
         Window window;
         Trail target([&] { return window.text("labelTarget"); });
         Trail overlay([&] { return QString::number(window.overlay()->isVisible()); });
         QVERIFY(waitConnected(window));
 
         // The first poll finds no connection (searching), then connects.
-        QCOMPARE(target.values, (QStringList{"ZV-61KT", "Searching...", Address}));
+        QCOMPARE(target.values, (QStringList{"ZV-61KT", german ? "Suche läuft..." : "Searching...", Address}));
         QCOMPARE(overlay.values, (QStringList{"0", "1", "0"}));
-        QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
+        QCOMPARE(window.text("labelInfo"), german ? "Bereit." : "Standby.");
         QVERIFY(window.names().contains(QStringLiteral("ZV_0001.WAV")));
+        if (german) {
+            QCOMPARE(window.text("label_7"), "Spieldauer");
+            QCOMPARE(window.model()->headerData(DownloadFileModel::ColumnSize, Qt::Horizontal).toString(), "Größe");
+            QCOMPARE(window.button("downloadButton")->toolTip(), "Markierte Aufnahmen herunterladen");
+            // A recording's details: its size grouped the German way.
+            window.clickRow(window.rowOf(QStringLiteral("ZV_0001.WAV")));
+            QCOMPARE(window.text("labelStatus"), "Kommunikation...");
+            QCOMPARE(window.text("labelDetailSize"),
+                     German.toString(QFileInfo(source(QStringLiteral("ZV_0001.WAV"))).size()) + " Byte");
+            QTRY_VERIFY_WITH_TIMEOUT(window.isStandby(), ExchangeTimeoutMs);
+            return shoot(window.get(), QStringLiteral("german"));
+        }
 
         // A cancelled settings dialog writes nothing.
         window.settings(QStringLiteral("127.0.0.254"), QDialogButtonBox::Cancel);
