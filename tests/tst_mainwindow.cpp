@@ -1,8 +1,10 @@
 // The main window against the in-process recorder simulator, driven through
 // its widgets' object names as a user drives it: the settings dialog,
-// connecting, browsing, details, downloads with progress,
-// cancel and errors, the watchdog, the overlay, sorting, a large folder,
-// recorder texts and closing. Pictures of the searching, standby and
+// connecting, browsing, details, downloads with progress, cancel and errors,
+// the watchdog, the overlay and the window's size, sorting, a large folder,
+// recorder texts, the window in German, closing (asked during a download, bounded with a busy
+// worker), the notice of a long download, the pictures for the screen, and
+// the built program's command line. Pictures of the searching, standby and
 // downloading states go to screenshots/ beside this executable. Runs on a
 // scratch XDG_CONFIG_HOME; the window's network name is this test's own
 // loopback address. The folder chooser is answered through the window's
@@ -10,10 +12,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -25,6 +29,7 @@
 #include <functional>
 #include <memory>
 
+#include "base/appconstants.h"
 #include "base/appsettings.h"
 #include "base/downloadfileinfo.h"
 #include "base/threadjoin.h"
@@ -34,11 +39,14 @@
 #include "sim/recordersimulator.h"
 #include "ui/connectoffwidget.h"
 #include "ui/downloadfilemodel.h"
+#include "ui/hidpipicture.h"
 #include "ui/mainwindow.h"
 #include "ui/settingdialog.h"
+#include "ui/translationloader.h"
 
 namespace {
 const QString Address = QStringLiteral(ZV_TEST_ADDRESS);
+const QLocale German(QLocale::German, QLocale::Germany);
 const QString Advice = QStringLiteral("Please quit the Application and attempt to re-connect to the ZV.");
 
 // First poll at once, the controller's 500 ms pause, then the listing.
@@ -54,14 +62,8 @@ constexpr int LargeFolderRows = 30000;
 constexpr int LargeFolderTimeoutMs = 30000;
 // Closing waits about 2 s for a busy worker, then goes.
 constexpr int CloseBoundMs = 2500;
-
-void storeSettings(const QString &ssid, const QString &saveDirectory = QString())
-{
-    AppSettings settings;
-    settings.clear();
-    settings.setSSID(ssid);
-    settings.setSaveDirectory(saveDirectory);
-}
+const QString SlowFile = QStringLiteral("ZV_0002.WAV"); // about 1.1 s at SlowRate
+constexpr qint64 SlowRate = 1024 * 1024;
 
 // Calls `action` with the first visible top-level widget of type T as soon as
 // one shows up (a modal dialog is answered from inside its own event loop).
@@ -153,12 +155,16 @@ bool hasRed(const QImage &image)
 }
 
 // The real window; its folder chooser answers with `chosen` at once and
-// remembers where it was asked to start.
+// remembers where it was asked to start, its question before stopping a
+// download answers `stopAnswer`, and its desktop notices are kept.
 class TestWindow : public MainWindow
 {
 public:
     QString chosen;
     QString startedIn;
+    bool stopAnswer = false;
+    int stopAsked = 0;
+    QStringList announced;
 
 protected:
     QString chooseSaveDirectory(const QString &startDirectory) override
@@ -166,6 +172,8 @@ protected:
         startedIn = startDirectory;
         return chosen;
     }
+    bool confirmStopDownload() override { return ++stopAsked && stopAnswer; }
+    void notifyDesktop(const QString &body) override { announced << body; }
 };
 
 // The window with named access to its widgets.
@@ -183,8 +191,8 @@ public:
     Window(const Window &) = delete;
     Window &operator=(const Window &) = delete;
 
-    MainWindow *operator->() const { return window.get(); }
-    MainWindow *get() const { return window.get(); }
+    TestWindow *operator->() const { return window.get(); }
+    TestWindow *get() const { return window.get(); }
     DownloadFileModel *fileModel() const { return qobject_cast<DownloadFileModel *>(model()); }
 
     template<typename T>
@@ -297,521 +305,658 @@ private:
 };
 } // namespace
 
+using DetailRow = std::tuple<QString, QString, QString, QString, QString>;
+
 class tst_MainWindow : public QObject
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
-    void searchingThenStandbyWithTheNetworkName();
-    void overlayCoversFromTheButtonBarDown();
-    void folderDoubleClickRefillsTheTable();
-    void fileClickShowsDetails_data();
-    void fileClickShowsDetails();
-    void musicMtrOnlyForZV61KT_data();
-    void musicMtrOnlyForZV61KT();
-    void sortingKeepsCheckBoxesWithTheirEntries();
-    void largeFolderShowsPaintsAndSorts();
-    void recorderTextsShowAsWrittenWithoutWideningTheWindow_data();
-    void recorderTextsShowAsWrittenWithoutWideningTheWindow();
-    void downloadShowsProgressPerFile_data();
-    void downloadShowsProgressPerFile();
-    void downloadEndsAsTheControllerReports_data();
-    void downloadEndsAsTheControllerReports();
-    void watchdogDropsASilentRecorder_data();
-    void watchdogDropsASilentRecorder();
-    void closingDoesNotWaitForABusyWorker();
-
-private:
     bool waitConnected(const Window &window)
     {
         return QTest::qWaitFor([&] { return window.isConnectedWithList(); }, ConnectTimeoutMs);
     }
     QString source(const QString &name) const { return QDir(simulator.musicRoot()).filePath(name); }
+    // Once listed: ticks `name`, downloads it into `directory` and, when
+    // `untilData`, waits for its first data.
+    bool startDownload(const Window &window, const QString &name, const QString &directory, bool untilData = true)
+    {
+        if (!waitConnected(window))
+            return false;
+        window.tick(name);
+        window.download(directory);
+        return !untilData || QTest::qWaitFor([&] { return window.text("labelDetail").startsWith("download "); }, 5000);
+    }
 
     RecorderSimulator simulator;
     QTemporaryDir scratch;
     QString saveDirectory;
-};
 
-void tst_MainWindow::initTestCase()
-{
-    QVERIFY(scratch.isValid());
-    QVERIFY(simulator.useDemoTrees(scratch.filePath(QStringLiteral("recorder"))));
-    // Beside the demo content: a lower-case MP3 name (the detail picture is
-    // chosen case-sensitively) and an empty recording.
-    QVERIFY(QFile::copy(source(QStringLiteral("ZV_0004.MP3")), source(QStringLiteral("live.mp3"))));
-    QFile empty(source(QStringLiteral("SILENT.WAV")));
-    QVERIFY(empty.open(QIODevice::WriteOnly));
-    empty.close();
-    QVERIFY(simulator.listen(QHostAddress(Address), RecorderSimulator::DefaultPort));
-}
-
-void tst_MainWindow::init()
-{
-    simulator.clearFaults();
-    simulator.setThrottle(0);
-    simulator.setRecordMode(RecordModeMusic);
-    saveDirectory = scratch.filePath(QStringLiteral("start-%1").arg(QTest::currentTestFunction()));
-    QVERIFY(QDir().mkpath(saveDirectory));
-    storeSettings(Address, saveDirectory);
-}
-
-void tst_MainWindow::cleanup()
-{
-    // The next window must find the simulator free: it serves one client.
-    QTRY_VERIFY(!simulator.hasClient());
-}
-
-void tst_MainWindow::searchingThenStandbyWithTheNetworkName()
-{
-    Window window;
-    Trail target([&] { return window.text("labelTarget"); });
-    Trail overlay([&] { return QString::number(window.overlay()->isVisible()); });
-    QVERIFY(waitConnected(window));
-
-    // The first poll finds no connection (searching), then connects.
-    QCOMPARE(target.values, (QStringList{"ZV-61KT", "Searching...", Address}));
-    QCOMPARE(overlay.values, (QStringList{"0", "1", "0"}));
-    QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
-    QVERIFY(window.names().contains(QStringLiteral("ZV_0001.WAV")));
-
-    // A cancelled settings dialog writes nothing.
-    window.settings(QStringLiteral("127.0.0.254"), QDialogButtonBox::Cancel);
-    QCOMPARE(AppSettings().getSSID(), Address);
-}
-
-void tst_MainWindow::overlayCoversFromTheButtonBarDown()
-{
-    storeSettings(QString()); // nothing to connect to, and nothing to look up
-    Window window;
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QTRY_VERIFY(window.isSearching());
-    shoot(window.get(), QStringLiteral("searching"));
-
-    auto covers = [&] {
-        const int top = window.widget<QFrame>("frameButtonBar")->mapTo(window.get(), QPoint(0, 0)).y();
-        return window.overlay()->geometry() == QRect(0, top, window->width(), window->height() - top);
-    };
-    QVERIFY(covers());
-    for (const QSize size : {QSize(1100, 760), QSize(820, 580)}) {
-        window->resize(size);
-        QTRY_COMPARE(window->size(), size);
-        QVERIFY(covers());
-    }
-}
-
-void tst_MainWindow::folderDoubleClickRefillsTheTable()
-{
-    Window window;
-    QVERIFY(waitConnected(window));
-    // Check everything first: the new list must start unchecked anyway.
-    window.widget<QCheckBox>("checkBoxAll")->click();
-    QVERIFY(!window.boxStates().contains(false));
-
-    Trail status([&] { return window.text("labelStatus"); });
-    window.doubleClickRow(window.rowOf(QStringLiteral("FOLDER01")));
-    QTRY_VERIFY_WITH_TIMEOUT(window.names() == (QStringList{"TAKE_44k16.WAV", "TAKE_96k24.WAV"}) && window.isStandby(),
-                             ExchangeTimeoutMs);
-    QCOMPARE(status.values, (QStringList{"", "Communicating...", ""}));
-    QCOMPARE(window.boxStates(), (QList<bool>{false, false}));
-}
-
-using DetailRow = std::tuple<QString, QString, QString, QString, QString, QString>;
-
-void tst_MainWindow::fileClickShowsDetails_data()
-{
-    // The name; the format, length and picture shown (empty: none); the
-    // status lines once the answer is in.
-    addColumns<DetailRow>();
-    QTest::addRow("upper-case-wav-gets-no-picture") << "ZV_0001.WAV"
-                                                    << "WAV  48000Hz 16bit"
-                                                    << "00:00:02" << QString() << "Standby." << QString();
-    QTest::addRow("bwf") << "ZV_0003_BWF.WAV"
-                         << "BWF  48000Hz 24bit"
-                         << "00:00:03" << QString() << "Standby." << QString();
-    QTest::addRow("lower-case-mp3-gets-its-picture") << "live.mp3"
-                                                     << "MP3  44100Hz 128kbps"
-                                                     << "00:00:05"
-                                                     << ":/images/resource/ZV_06_02_mp3_L.png"
-                                                     << "Standby." << QString();
-    // The recorder has no details of a text file: the error is shown and the
-    // window is usable again at once, not after the watchdog.
-    QTest::addRow("detail-error-returns-to-standby-keeping-its-lines")
-        << "README.TXT" << QString() << QString() << QString() << "An error has occurred.(code : E9-0-0)" << Advice;
-}
-
-void tst_MainWindow::fileClickShowsDetails()
-{
-    const auto [name, format, length, picture, infoLine, detailLine] = fetchRow<DetailRow>();
-
-    Window window;
-    QVERIFY(waitConnected(window));
-    window.clickRow(window.rowOf(name));
-
-    // At once: what the listing knows, and the request is under way.
-    QCOMPARE(window.text("labelDetailName"), name);
-    const QFileInfo info(source(name));
-    QCOMPARE(window.text("labelDetailSize"), QLocale(QLocale::English).toString(info.size()) + " bytes");
-    QDateTime modified = info.lastModified(); // the recorder keeps even seconds
-    modified = modified.addSecs(-(modified.time().second() % 2)).addMSecs(-modified.time().msec());
-    QCOMPARE(window.text("labelDetailDate"), modified.toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")));
-    QCOMPARE(window.text("labelStatus"), QStringLiteral("Communicating..."));
-    const QPixmap shown = window.widget<QLabel>("labelTypeIcon")->pixmap(Qt::ReturnByValue);
-    QCOMPARE(shown.toImage(), picture.isEmpty() ? QImage() : QPixmap(picture).toImage());
-
-    // Then the recorder's details.
-    QTRY_VERIFY_WITH_TIMEOUT(window.isStandby(), ExchangeTimeoutMs);
-    QCOMPARE(window.text("labelDetailFormat"), format);
-    QCOMPARE(window.text("labelDetailMusicLength"), length);
-    QCOMPARE(window.text("labelInfo"), infoLine);
-    QCOMPARE(window.text("labelDetail"), detailLine);
-    if (infoLine == QLatin1String("Standby."))
-        shoot(window.get(), QStringLiteral("standby"));
-}
-
-void tst_MainWindow::musicMtrOnlyForZV61KT_data()
-{
-    addColumns<std::tuple<QString, bool>>(); // the network name, whether both trees are offered
-    QTest::addRow("model-prefix-offers-both") << "ZV-61KT-1234" << true;
-    QTest::addRow("lower-case-prefix-does-not") << "zv-61kt" << false;
-    QTest::addRow("leading-blank-does-not") << " ZV-61KT" << false;
-    QTest::addRow("other-model-does-not") << "ZV-60KT" << false;
-}
-
-// The name is changed in the settings dialog while connected (the link
-// stays, the check reads the new name); the address is put back before the
-// window goes, so the names are never looked up.
-void tst_MainWindow::musicMtrOnlyForZV61KT()
-{
-    const auto [name, offered] = fetchRow<std::tuple<QString, bool>>();
-
-    Window window;
-    QVERIFY(waitConnected(window));
-    window.settings(name);
-    // A record-mode report runs the standby routine.
-    QVERIFY(QMetaObject::invokeMethod(window.get(), "setRecodeMode", Q_ARG(ZVRecordMode, RecordModeMTR)));
-    QCOMPARE(window.button("pushButtonMusic")->isEnabled(), offered);
-    QCOMPARE(window.button("pushButtonMTR")->isEnabled(), offered);
-    QCOMPARE(window.button("pushButtonMTR")->isChecked(), offered);
-    if (offered) { // the multitrack tree, through the recorder
-        window.button("pushButtonMTR")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(window.names().contains(QStringLiteral("SONG0001")) && window.isStandby(),
-                                 ExchangeTimeoutMs);
-        QCOMPARE(simulator.recordMode(), int(RecordModeMTR));
-    }
-    window.settings(Address);
-}
-
-void tst_MainWindow::sortingKeepsCheckBoxesWithTheirEntries()
-{
-    Window window;
-    QVERIFY(waitConnected(window));
-    QStringList ticked{"FOLDER01", "ZV_0002.WAV", "live.mp3"};
-    for (const QString &name : qAsConst(ticked))
-        window.tick(name);
-
-    auto boxesFollowEntries = [&] {
-        QList<bool> expected;
-        for (const QString &name : window.names())
-            expected << ticked.contains(name);
-        return window.boxStates() == expected;
-    };
-    QSet<QString> orders{window.names().join('|')};
-    for (int column : {3, 3, 1, 1, 2}) {
-        window.clickHeader(column);
-        QVERIFY2(boxesFollowEntries(), qPrintable(window.names().join('|')));
-        orders << window.names().join('|');
-    }
-    QVERIFY(orders.size() >= 3); // the rows really moved
-
-    // A box ticked after sorting belongs to the entry in its row.
-    window.tick(QStringLiteral("ZV_0001.WAV"));
-    ticked << QStringLiteral("ZV_0001.WAV");
-    window.clickHeader(3);
-    QVERIFY(boxesFollowEntries());
-}
-
-// A folder of 30 000 recordings (empty files, so the folder is quick to
-// write), as many as made a check-box widget per row crash the window: the
-// table fills, paints, sorts and scrolls, and its check boxes work as in a
-// small folder.
-void tst_MainWindow::largeFolderShowsPaintsAndSorts()
-{
-    const QDir large(scratch.filePath(QStringLiteral("large")));
-    QVERIFY(large.mkpath(QStringLiteral(".")));
-    for (int n = 0; n < LargeFolderRows; ++n) {
-        QFile file(large.filePath(QStringLiteral("T%1.WAV").arg(n, 5, 10, QLatin1Char('0'))));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
-    const QString musicRoot = simulator.musicRoot();
-    simulator.setMusicRoot(large.path());
-    auto restore = qScopeGuard([&] { simulator.setMusicRoot(musicRoot); });
-
-    Window window;
-    QTRY_VERIFY_WITH_TIMEOUT(window.model()->rowCount() == LargeFolderRows && window.isStandby(), LargeFolderTimeoutMs);
-    QVERIFY(!window->grab().isNull());
-
-    // The last row's box, scrolled to: ticked, and nothing asked of the recorder.
-    const int last = LargeFolderRows - 1;
-    const QString lastName = window.model()->index(last, 1).data().toString();
-    window.tickRow(last);
-    QVERIFY(window.isTicked(last));
-    QVERIFY(window.table()->selectionModel()->selectedRows().isEmpty());
-    QCOMPARE(window.text("labelStatus"), QString());
-    QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
-
-    // Sorted by name until that entry comes first: its tick comes with it.
-    for (int clicks = 0; clicks < 2 && window.model()->index(0, 1).data().toString() != lastName; ++clicks)
-        window.clickHeader(1);
-    QCOMPARE(window.model()->index(0, 1).data().toString(), lastName);
-    QVERIFY(window.isTicked(0));
-    QVERIFY(!window->grab().isNull());
-}
-
-void tst_MainWindow::recorderTextsShowAsWrittenWithoutWideningTheWindow_data()
-{
-    addColumns<std::tuple<QString>>();
-    QTest::addRow("markup-is-not-rendered") << "<font color=red size=6>All 12 files completed.";
-    QTest::addRow("300-characters-do-not-widen") << QString(296, QLatin1Char('W')) + QStringLiteral(".WAV");
-}
-
-// A name from the recorder in the detail panel and the status line, and an
-// error line: shown letter for letter, within the window's width.
-void tst_MainWindow::recorderTextsShowAsWrittenWithoutWideningTheWindow()
-{
-    const auto [name] = fetchRow<std::tuple<QString>>();
-    storeSettings(QString());
-    Window window;
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QTRY_VERIFY(window.isSearching());
-    const QSize size = window->size();
-
-    QObject::disconnect(window.get(), &MainWindow::requestFileDetail, nullptr, nullptr);
-    auto *entry = new DownloadFileInfo(window.get());
-    entry->name = name;
-    entry->size = 1234;
-    window.fileModel()->append(entry);
-    emit window.fileModel()->layoutChanged();
-    QVERIFY(QMetaObject::invokeMethod(window.get(), "on_filelistTableView_clicked",
-                                      Q_ARG(QModelIndex, window.model()->index(0, 1))));
-    window->sequenceError(NetworkSocketError, 1, 0);
-    window->downloadStarted(name, 1234);
-    QTest::qWait(100); // layouts settle, a window that grows does so now
-
-    for (const char *label : {"labelDetailName", "labelInfo"})
-        QVERIFY2(!hasRed(window.widget<QLabel>(label)->grab().toImage()), label);
-    QCOMPARE(window->size(), size);
-    QCOMPARE(window.text("labelDetailName"), name);
-    QCOMPARE(window.text("labelInfo"), name + QStringLiteral(" - 1234 bytes"));
-    QCOMPARE(window.text("labelDetail"), Advice);
-}
-
-void tst_MainWindow::downloadShowsProgressPerFile_data()
-{
-    addColumns<std::tuple<QStringList>>();
-    QTest::addRow("three-files") << QStringList{"ZV_0001.WAV", "ZV_0002.WAV", "ZV_0004.MP3"};
-    QTest::addRow("zero-bytes-in-all-does-not-divide-and-fills-the-bar") << QStringList{"SILENT.WAV"};
-}
-
-void tst_MainWindow::downloadShowsProgressPerFile()
-{
-    const auto [files] = fetchRow<std::tuple<QStringList>>();
-    QTemporaryDir target;
-    simulator.setThrottle(1024 * 1024); // slow enough to see every file's texts
-
-    Window window;
-    QVERIFY(waitConnected(window));
-    qint64 total = 0;
-    for (const QString &name : qAsConst(files)) {
-        window.tick(name);
-        total += QFileInfo(source(name)).size();
-    }
-    Trail status([&] { return window.text("labelStatus"); });
-    QSignalSpy bar(window.widget<QProgressBar>("progressBar"), &QProgressBar::valueChanged);
-    QCOMPARE(window.download(target.path()), saveDirectory); // the chooser starts in the stored folder
-    if (total > 0) {
-        QTRY_VERIFY_WITH_TIMEOUT(window.text("labelStatus") == QLatin1String(" 2 / 3 files") && window.progress() > 300,
-                                 10000);
-        shoot(window.get(), QStringLiteral("downloading"));
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(scratch.isValid());
+        QVERIFY(simulator.useDemoTrees(scratch.filePath(QStringLiteral("recorder"))));
+        // Beside the demo content: a lower-case MP3 name (the detail picture is
+        // chosen case-sensitively) and an empty recording.
+        QVERIFY(QFile::copy(source(QStringLiteral("ZV_0004.MP3")), source(QStringLiteral("live.mp3"))));
+        QFile empty(source(QStringLiteral("SILENT.WAV")));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        QVERIFY(simulator.listen(QHostAddress(Address), RecorderSimulator::DefaultPort));
     }
 
-    QTRY_COMPARE_WITH_TIMEOUT(window.text("labelInfo"), QStringLiteral("%1 files completed.").arg(files.size()), 10000);
-    QVERIFY(window.isStandby());
-    QStringList expected{QString()};
-    for (int n = 1; n <= files.size(); ++n)
-        expected << QStringLiteral(" %1 / %2 files").arg(n).arg(files.size());
-    QCOMPARE(status.values, expected << QString());
-    for (const QString &name : qAsConst(files))
-        QCOMPARE(readAll(target.filePath(name)), readAll(source(name)));
-
-    // The bar only grows and ends full; with nothing to count, it fills at the end.
-    QList<int> values;
-    for (const QList<QVariant> &change : qAsConst(bar))
-        values << change.at(0).toInt();
-    QVERIFY(std::is_sorted(values.begin(), values.end()));
-    QCOMPARE(values.last(), 1000);
-    if (total == 0)
-        QCOMPARE(values, (QList<int>{1000}));
-}
-
-void tst_MainWindow::downloadEndsAsTheControllerReports_data()
-{
-    // Steps, each the controller's report to the window or the user's click:
-    // "started", "error CODE PARAM1", "relisted" (the recorder dropped and
-    // resent its listing), "finished", "canceled", "cancel-click".
-    // Then the two status lines.
-    addColumns<std::tuple<QStringList, QString, QString>>();
-    QTest::addRow("framing-warning-keeps-no-line-through-a-cancel")
-        << QStringList{"started", "error 2 -16", "canceled"} << "download canceled." << QString();
-    QTest::addRow("user-cancel-says-so-whatever-came-before")
-        << QStringList{"started", "error 6 1 2", "cancel-click"} << "download canceled." << QString();
-    QTest::addRow("no-space-keeps-its-lines-through-the-cancel")
-        << QStringList{"started", "error 13 0", "canceled"} << "An error has occurred.(code : E13-0-0)" << Advice;
-    QTest::addRow("lost-targets-leave-the-count-and-say-so")
-        << QStringList{"started", "started", "error 14 1", "finished"} << "2 files completed."
-        << "1 files not downloaded.(code : E14-1-0)";
-    QTest::addRow("relist-keeps-the-download-running")
-        << QStringList{"started", "relisted", "started", "started", "finished"} << "3 files completed." << QString();
-}
-
-// The window alone: the controller hears nothing of the download (its
-// request is cut off), and its reports are played to the window's slots.
-void tst_MainWindow::downloadEndsAsTheControllerReports()
-{
-    const auto [steps, info, detail] = fetchRow<std::tuple<QStringList, QString, QString>>();
-    QTemporaryDir target;
-    Window window;
-    QVERIFY(waitConnected(window));
-    const QStringList files{"ZV_0001.WAV", "ZV_0002.WAV", "ZV_0004.MP3"};
-    for (const QString &name : files)
-        window.tick(name);
-    QVERIFY(QObject::disconnect(window.get(), &MainWindow::requestDownloadFiles, nullptr, nullptr));
-    window.download(target.path());
-    QVERIFY(window.button("cancelButton")->isEnabled());
-
-    int started = 0;
-    for (const QString &step : qAsConst(steps)) {
-        const QStringList words = step.split(' ');
-        if (step == QLatin1String("started")) {
-            window->downloadStarted(files.at(started), 1000);
-            window->downloadProgress(1000);
-            ++started;
-        } else if (words.first() == QLatin1String("error")) {
-            window->sequenceError(AppErrorCode(words.at(1).toInt()), words.at(2).toInt(), 0);
-        } else if (step == QLatin1String("relisted")) {
-            window->discardFileList();
-            window->setFileList();
-            QVERIFY(window.model()->rowCount() > 0);
-            QVERIFY(window.button("cancelButton")->isEnabled() && !window.button("downloadButton")->isEnabled());
-            QCOMPARE(window.text("labelStatus"), QStringLiteral(" %1 / 3 files").arg(started));
-        } else if (step == QLatin1String("finished")) {
-            window->downloadFinished();
-        } else if (step == QLatin1String("canceled")) {
-            window->downloadCanceled();
-        } else if (step == QLatin1String("cancel-click")) {
-            QTest::mouseClick(window.button("cancelButton"), Qt::LeftButton);
-        }
+    void init()
+    {
+        simulator.clearFaults();
+        simulator.setThrottle(0);
+        simulator.setRecordMode(RecordModeMusic);
+        saveDirectory = scratch.filePath(QStringLiteral("start-%1").arg(QTest::currentTestFunction()));
+        QVERIFY(QDir().mkpath(saveDirectory));
+        AppSettings settings;
+        settings.clear();
+        settings.setSSID(Address);
+        settings.setSaveDirectory(saveDirectory);
     }
-    QTRY_VERIFY(window.isStandby());
-    QCOMPARE(window.text("labelInfo"), info);
-    QCOMPARE(window.text("labelDetail"), detail);
-}
 
-void tst_MainWindow::watchdogDropsASilentRecorder_data()
-{
-    addColumns<std::tuple<bool>>(); // during a download
-    // It accepts the connection and never answers the list request: the
-    // window stands by with an empty table.
-    QTest::addRow("list-request-never-answered") << false;
-    // It goes silent in the middle of a transfer (no FIN, no RST).
-    QTest::addRow("silent-in-the-middle-of-a-download") << true;
-}
+    void cleanup()
+    {
+        // The next window must find the simulator free: it serves one client.
+        QTRY_VERIFY(!simulator.hasClient());
+    }
 
-// The watchdog drops the link 30 s after the last sign of life (the
-// connection, the last progress), and the next poll connects and lists again.
-void tst_MainWindow::watchdogDropsASilentRecorder()
-{
-    const auto [duringDownload] = fetchRow<std::tuple<bool>>();
-    QTemporaryDir target;
-    QVERIFY(target.isValid());
-    const QString name = QStringLiteral("ZV_0002.WAV");
-    QSignalSpy reconnected(&simulator, &RecorderSimulator::clientConnected);
-    simulator.setUnanswered(CODE_FILE_LIST, !duringDownload);
-    Window window;
-    QSignalSpy disconnectRequested(window.get(), &MainWindow::requestDisconnect);
-    if (duringDownload) {
+    void searchingThenStandbyWithTheNetworkName_data()
+    {
+        addColumns<std::tuple<bool>>(); // in German
+        QTest::addRow("english") << false;
+        QTest::addRow("german") << true;
+    }
+    void searchingThenStandbyWithTheNetworkName()
+    {
+        const auto [german] = fetchRow<std::tuple<bool>>();
+        TranslationLoader::install(*qApp, german ? German : QLocale::c());
+        auto english = qScopeGuard([] { TranslationLoader::install(*qApp, QLocale::c()); });
+        Window window;
+        Trail target([&] { return window.text("labelTarget"); });
+        Trail overlay([&] { return QString::number(window.overlay()->isVisible()); });
         QVERIFY(waitConnected(window));
-        simulator.setDropAfter(300000, RecorderSimulator::DropMode::Silent);
-        window.tick(name);
+
+        // The first poll finds no connection (searching), then connects.
+        QCOMPARE(target.values, (QStringList{"ZV-61KT", german ? "Suche läuft..." : "Searching...", Address}));
+        QCOMPARE(overlay.values, (QStringList{"0", "1", "0"}));
+        QCOMPARE(window.text("labelInfo"), german ? "Bereit." : "Standby.");
+        QVERIFY(window.names().contains(QStringLiteral("ZV_0001.WAV")));
+        if (german) {
+            QCOMPARE(window.text("label_7"), "Spieldauer");
+            QCOMPARE(window.model()->headerData(DownloadFileModel::ColumnSize, Qt::Horizontal).toString(), "Größe");
+            QCOMPARE(window.button("downloadButton")->toolTip(), "Markierte Aufnahmen herunterladen");
+            // A recording's details: its size grouped the German way.
+            window.clickRow(window.rowOf(QStringLiteral("ZV_0001.WAV")));
+            QCOMPARE(window.text("labelStatus"), "Kommunikation...");
+            QCOMPARE(window.text("labelDetailSize"),
+                     German.toString(QFileInfo(source(QStringLiteral("ZV_0001.WAV"))).size()) + " Byte");
+            QTRY_VERIFY_WITH_TIMEOUT(window.isStandby(), ExchangeTimeoutMs);
+            return shoot(window.get(), QStringLiteral("german"));
+        }
+
+        // A cancelled settings dialog writes nothing.
+        window.settings(QStringLiteral("127.0.0.254"), QDialogButtonBox::Cancel);
+        QCOMPARE(AppSettings().getSSID(), Address);
+    }
+
+    // The overlay follows the window's size; the next window opens as large
+    // as the last one was closed, and closing an idle window asks nothing and
+    // keeps the user's settings.
+    void overlayAndWindowSize()
+    {
+        AppSettings().setSSID(QString()); // nothing to connect to, and nothing to look up
+        {
+            Window window;
+            QCOMPARE(window->size(), QSize(816, 576));
+            QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+            QTRY_VERIFY(window.isSearching());
+            shoot(window.get(), QStringLiteral("searching"));
+
+            auto covers = [&] {
+                const int top = window.widget<QFrame>("frameButtonBar")->mapTo(window.get(), QPoint(0, 0)).y();
+                return window.overlay()->geometry() == QRect(0, top, window->width(), window->height() - top);
+            };
+            QVERIFY(covers());
+            for (const QSize size : {QSize(1100, 760), QSize(905, 641)}) {
+                window->resize(size);
+                QTRY_COMPARE(window->size(), size);
+                QVERIFY(covers());
+            }
+            QVERIFY(window->close());
+            QCOMPARE(window->stopAsked, 0);
+        }
+        QCOMPARE(AppSettings().getSaveDirectory(), saveDirectory);
+        QCOMPARE(Window()->size(), QSize(905, 641));
+    }
+
+    void folderDoubleClickRefillsTheTable()
+    {
+        Window window;
+        QVERIFY(waitConnected(window));
+        // Check everything first: the new list must start unchecked anyway.
+        window.widget<QCheckBox>("checkBoxAll")->click();
+        QVERIFY(!window.boxStates().contains(false));
+
+        Trail status([&] { return window.text("labelStatus"); });
+        window.doubleClickRow(window.rowOf(QStringLiteral("FOLDER01")));
+        QTRY_VERIFY_WITH_TIMEOUT(window.names() == (QStringList{"TAKE_44k16.WAV", "TAKE_96k24.WAV"})
+                                     && window.isStandby(),
+                                 ExchangeTimeoutMs);
+        QCOMPARE(status.values, (QStringList{"", "Communicating...", ""}));
+        QCOMPARE(window.boxStates(), (QList<bool>{false, false}));
+    }
+
+    void fileClickShowsDetails_data()
+    {
+        // The name; the format, length and picture shown (empty: none); the
+        // error code shown once the answer is in (empty: none, standby).
+        addColumns<DetailRow>();
+        QTest::addRow("upper-wav-no-picture") << "ZV_0001.WAV"
+                                              << "WAV  48000Hz 16bit"
+                                              << "00:00:02" << QString() << QString();
+        QTest::addRow("bwf") << "ZV_0003_BWF.WAV"
+                             << "BWF  48000Hz 24bit"
+                             << "00:00:03" << QString() << QString();
+        QTest::addRow("lower-mp3-picture") << "live.mp3"
+                                           << "MP3  44100Hz 128kbps"
+                                           << "00:00:05"
+                                           << ":/images/resource/ZV_06_02_mp3_L.png" << QString();
+        // The recorder has no details of a text file: the error is shown and the
+        // window is usable again at once, not after the watchdog.
+        QTest::addRow("detail-error-returns-to-standby")
+            << "README.TXT" << QString() << QString() << QString() << "E9-0-0";
+    }
+
+    void fileClickShowsDetails()
+    {
+        const auto [name, format, length, picture, error] = fetchRow<DetailRow>();
+
+        Window window;
+        QVERIFY(waitConnected(window));
+        window.clickRow(window.rowOf(name));
+
+        // At once: what the listing knows, and the request is under way.
+        QCOMPARE(window.text("labelDetailName"), name);
+        const QFileInfo info(source(name));
+        QCOMPARE(window.text("labelDetailSize"), QLocale(QLocale::English).toString(info.size()) + " bytes");
+        QDateTime modified = info.lastModified(); // the recorder keeps even seconds
+        modified = modified.addSecs(-(modified.time().second() % 2)).addMSecs(-modified.time().msec());
+        QCOMPARE(window.text("labelDetailDate"), modified.toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")));
+        QCOMPARE(window.text("labelStatus"), QStringLiteral("Communicating..."));
+        const QPixmap shown = window.widget<QLabel>("labelTypeIcon")->pixmap(Qt::ReturnByValue);
+        QCOMPARE(shown.toImage(), picture.isEmpty() ? QImage() : QPixmap(picture).toImage());
+
+        // Then the recorder's details.
+        QTRY_VERIFY_WITH_TIMEOUT(window.isStandby(), ExchangeTimeoutMs);
+        QCOMPARE(window.text("labelDetailFormat"), format);
+        QCOMPARE(window.text("labelDetailMusicLength"), length);
+        QCOMPARE(window.text("labelInfo"),
+                 error.isEmpty() ? "Standby." : QStringLiteral("An error has occurred.(code : %1)").arg(error));
+        QCOMPARE(window.text("labelDetail"), error.isEmpty() ? QString() : Advice);
+        if (error.isEmpty())
+            shoot(window.get(), QStringLiteral("standby"));
+    }
+
+    void musicMtrOnlyForZV61KT_data()
+    {
+        addColumns<std::tuple<QString, bool>>(); // the network name, whether both trees are offered
+        QTest::addRow("model-prefix-offers-both") << "ZV-61KT-1234" << true;
+        QTest::addRow("lower-case-prefix-does-not") << "zv-61kt" << false;
+        QTest::addRow("leading-blank-does-not") << " ZV-61KT" << false;
+        QTest::addRow("other-model-does-not") << "ZV-60KT" << false;
+    }
+
+    // The name is changed in the settings dialog while connected (the link
+    // stays, the check reads the new name); the address is put back before the
+    // window goes, so the names are never looked up.
+    void musicMtrOnlyForZV61KT()
+    {
+        const auto [name, offered] = fetchRow<std::tuple<QString, bool>>();
+
+        Window window;
+        QVERIFY(waitConnected(window));
+        window.settings(name);
+        // A record-mode report runs the standby routine.
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "setRecodeMode", Q_ARG(ZVRecordMode, RecordModeMTR)));
+        QCOMPARE(window.button("pushButtonMusic")->isEnabled(), offered);
+        QCOMPARE(window.button("pushButtonMTR")->isEnabled(), offered);
+        QCOMPARE(window.button("pushButtonMTR")->isChecked(), offered);
+        if (offered) { // the multitrack tree, through the recorder
+            window.button("pushButtonMTR")->click();
+            QTRY_VERIFY_WITH_TIMEOUT(window.names().contains(QStringLiteral("SONG0001")) && window.isStandby(),
+                                     ExchangeTimeoutMs);
+            QCOMPARE(simulator.recordMode(), int(RecordModeMTR));
+        }
+        window.settings(Address);
+    }
+
+    void sortingKeepsCheckBoxesWithTheirEntries()
+    {
+        Window window;
+        QVERIFY(waitConnected(window));
+        QStringList ticked{"FOLDER01", "ZV_0002.WAV", "live.mp3"};
+        for (const QString &name : qAsConst(ticked))
+            window.tick(name);
+
+        auto boxesFollowEntries = [&] {
+            QList<bool> expected;
+            for (const QString &name : window.names())
+                expected << ticked.contains(name);
+            return window.boxStates() == expected;
+        };
+        QSet<QString> orders{window.names().join('|')};
+        for (int column : {3, 3, 1, 1, 2}) {
+            window.clickHeader(column);
+            QVERIFY2(boxesFollowEntries(), qPrintable(window.names().join('|')));
+            orders << window.names().join('|');
+        }
+        QVERIFY(orders.size() >= 3); // the rows really moved
+
+        // A box ticked after sorting belongs to the entry in its row.
+        window.tick(QStringLiteral("ZV_0001.WAV"));
+        ticked << QStringLiteral("ZV_0001.WAV");
+        window.clickHeader(3);
+        QVERIFY(boxesFollowEntries());
+    }
+
+    // A folder of 30 000 recordings (empty files, so the folder is quick to
+    // write), as many as made a check-box widget per row crash the window: the
+    // table fills, paints, sorts and scrolls, and its check boxes work as in a
+    // small folder.
+    void largeFolderShowsPaintsAndSorts()
+    {
+        const QDir large(scratch.filePath(QStringLiteral("large")));
+        QVERIFY(large.mkpath(QStringLiteral(".")));
+        for (int n = 0; n < LargeFolderRows; ++n) {
+            QFile file(large.filePath(QStringLiteral("T%1.WAV").arg(n, 5, 10, QLatin1Char('0'))));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        const QString musicRoot = simulator.musicRoot();
+        simulator.setMusicRoot(large.path());
+        auto restore = qScopeGuard([&] { simulator.setMusicRoot(musicRoot); });
+
+        Window window;
+        QTRY_VERIFY_WITH_TIMEOUT(window.model()->rowCount() == LargeFolderRows && window.isStandby(),
+                                 LargeFolderTimeoutMs);
+        QVERIFY(!window->grab().isNull());
+
+        // The last row's box, scrolled to: ticked, and nothing asked of the recorder.
+        const int last = LargeFolderRows - 1;
+        const QString lastName = window.model()->index(last, 1).data().toString();
+        window.tickRow(last);
+        QVERIFY(window.isTicked(last));
+        QVERIFY(window.table()->selectionModel()->selectedRows().isEmpty());
+        QCOMPARE(window.text("labelStatus"), QString());
+        QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
+
+        // Sorted by name until that entry comes first: its tick comes with it.
+        for (int clicks = 0; clicks < 2 && window.model()->index(0, 1).data().toString() != lastName; ++clicks)
+            window.clickHeader(1);
+        QCOMPARE(window.model()->index(0, 1).data().toString(), lastName);
+        QVERIFY(window.isTicked(0));
+        QVERIFY(!window->grab().isNull());
+    }
+
+    void recorderTextsShowAsWrittenWithoutWideningTheWindow_data()
+    {
+        addColumns<std::tuple<QString>>();
+        QTest::addRow("markup-is-not-rendered") << "<font color=red size=6>All 12 files completed.";
+        QTest::addRow("300-characters-do-not-widen") << QString(296, QLatin1Char('W')) + QStringLiteral(".WAV");
+    }
+
+    // A name from the recorder in the detail panel and the status line, and an
+    // error line: shown letter for letter, within the window's width.
+    void recorderTextsShowAsWrittenWithoutWideningTheWindow()
+    {
+        const auto [name] = fetchRow<std::tuple<QString>>();
+        AppSettings().setSSID(QString());
+        Window window;
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QTRY_VERIFY(window.isSearching());
+        const QSize size = window->size();
+
+        QObject::disconnect(window.get(), &MainWindow::requestFileDetail, nullptr, nullptr);
+        auto *entry = new DownloadFileInfo(window.get());
+        entry->name = name;
+        entry->size = 1234;
+        window.fileModel()->append(entry);
+        emit window.fileModel()->layoutChanged();
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "on_filelistTableView_clicked",
+                                          Q_ARG(QModelIndex, window.model()->index(0, 1))));
+        window->sequenceError(NetworkSocketError, 1, 0);
+        window->downloadStarted(name, 1234);
+        QTest::qWait(100); // layouts settle, a window that grows does so now
+
+        for (const char *label : {"labelDetailName", "labelInfo"})
+            QVERIFY2(!hasRed(window.widget<QLabel>(label)->grab().toImage()), label);
+        QCOMPARE(window->size(), size);
+        QCOMPARE(window.text("labelDetailName"), name);
+        QCOMPARE(window.text("labelInfo"), name + QStringLiteral(" - 1234 bytes"));
+        QCOMPARE(window.text("labelDetail"), Advice);
+    }
+
+    void downloadShowsProgressPerFile_data()
+    {
+        addColumns<std::tuple<QStringList>>();
+        QTest::addRow("three-files") << QStringList{"ZV_0001.WAV", "ZV_0002.WAV", "ZV_0004.MP3"};
+        QTest::addRow("zero-bytes-in-all-does-not-divide-and-fills-the-bar") << QStringList{"SILENT.WAV"};
+    }
+
+    void downloadShowsProgressPerFile()
+    {
+        const auto [files] = fetchRow<std::tuple<QStringList>>();
+        QTemporaryDir target;
+        simulator.setThrottle(1024 * 1024); // slow enough to see every file's texts
+
+        Window window;
+        QVERIFY(waitConnected(window));
+        qint64 total = 0;
+        for (const QString &name : qAsConst(files)) {
+            window.tick(name);
+            total += QFileInfo(source(name)).size();
+        }
+        Trail status([&] { return window.text("labelStatus"); });
+        QSignalSpy bar(window.widget<QProgressBar>("progressBar"), &QProgressBar::valueChanged);
+        QCOMPARE(window.download(target.path()), saveDirectory); // the chooser starts in the stored folder
+        if (total > 0) {
+            QTRY_VERIFY_WITH_TIMEOUT(
+                window.text("labelStatus") == QLatin1String(" 2 / 3 files") && window.progress() > 300, 10000);
+            shoot(window.get(), QStringLiteral("downloading"));
+        }
+
+        QTRY_COMPARE_WITH_TIMEOUT(window.text("labelInfo"), QStringLiteral("%1 files completed.").arg(files.size()),
+                                  10000);
+        QVERIFY(window.isStandby());
+        QStringList expected{QString()};
+        for (int n = 1; n <= files.size(); ++n)
+            expected << QStringLiteral(" %1 / %2 files").arg(n).arg(files.size());
+        QCOMPARE(status.values, expected << QString());
+        for (const QString &name : qAsConst(files))
+            QCOMPARE(readAll(target.filePath(name)), readAll(source(name)));
+
+        // The bar only grows and ends full; with nothing to count, it fills at the end.
+        QList<int> values;
+        for (const QList<QVariant> &change : qAsConst(bar))
+            values << change.at(0).toInt();
+        QVERIFY(std::is_sorted(values.begin(), values.end()));
+        QCOMPARE(values.last(), 1000);
+        if (total == 0)
+            QCOMPARE(values, (QList<int>{1000}));
+    }
+
+    void downloadEndsAsTheControllerReports_data()
+    {
+        // Steps, each the controller's report to the window or the user's click:
+        // "started", "error CODE PARAM1", "relisted" (the recorder dropped and
+        // resent its listing), "finished", "canceled", "cancel-click".
+        // Then the two status lines.
+        addColumns<std::tuple<QStringList, QString, QString>>();
+        QTest::addRow("framing-warning-keeps-no-line-through-a-cancel")
+            << QStringList{"started", "error 2 -16", "canceled"} << "download canceled." << QString();
+        QTest::addRow("user-cancel-says-so-whatever-came-before")
+            << QStringList{"started", "error 6 1 2", "cancel-click"} << "download canceled." << QString();
+        QTest::addRow("no-space-keeps-its-lines-through-the-cancel")
+            << QStringList{"started", "error 13 0", "canceled"} << "An error has occurred.(code : E13-0-0)" << Advice;
+        QTest::addRow("lost-targets-leave-the-count-and-say-so")
+            << QStringList{"started", "started", "error 14 1", "finished"} << "2 files completed."
+            << "1 files not downloaded.(code : E14-1-0)";
+        QTest::addRow("relist-keeps-the-download-running")
+            << QStringList{"started", "relisted", "started", "started", "finished"} << "3 files completed."
+            << QString();
+    }
+
+    // The window alone: the controller hears nothing of the download (its
+    // request is cut off), and its reports are played to the window's slots.
+    void downloadEndsAsTheControllerReports()
+    {
+        const auto [steps, info, detail] = fetchRow<std::tuple<QStringList, QString, QString>>();
+        QTemporaryDir target;
+        Window window;
+        QVERIFY(waitConnected(window));
+        const QStringList files{"ZV_0001.WAV", "ZV_0002.WAV", "ZV_0004.MP3"};
+        for (const QString &name : files)
+            window.tick(name);
+        QVERIFY(QObject::disconnect(window.get(), &MainWindow::requestDownloadFiles, nullptr, nullptr));
         window.download(target.path());
-        QTRY_VERIFY(window.text("labelDetail").startsWith(QStringLiteral("download ")));
-    } else {
-        QTRY_VERIFY_WITH_TIMEOUT(!window.overlay()->isVisible() && window.isStandby(), ConnectTimeoutMs);
+        QVERIFY(window.button("cancelButton")->isEnabled());
+
+        int started = 0;
+        for (const QString &step : qAsConst(steps)) {
+            const QStringList words = step.split(' ');
+            if (step == QLatin1String("started")) {
+                window->downloadStarted(files.at(started), 1000);
+                window->downloadProgress(1000);
+                ++started;
+            } else if (words.first() == QLatin1String("error")) {
+                window->sequenceError(AppErrorCode(words.at(1).toInt()), words.at(2).toInt(), 0);
+            } else if (step == QLatin1String("relisted")) {
+                window->discardFileList();
+                window->setFileList();
+                QVERIFY(window.model()->rowCount() > 0);
+                QVERIFY(window.button("cancelButton")->isEnabled() && !window.button("downloadButton")->isEnabled());
+                QCOMPARE(window.text("labelStatus"), QStringLiteral(" %1 / 3 files").arg(started));
+            } else if (step == QLatin1String("finished")) {
+                window->downloadFinished();
+            } else if (step == QLatin1String("canceled")) {
+                window->downloadCanceled();
+            } else if (step == QLatin1String("cancel-click")) {
+                QTest::mouseClick(window.button("cancelButton"), Qt::LeftButton);
+            }
+        }
+        QTRY_VERIFY(window.isStandby());
+        QCOMPARE(window.text("labelInfo"), info);
+        QCOMPARE(window.text("labelDetail"), detail);
+    }
+
+    void watchdogDropsASilentRecorder_data()
+    {
+        addColumns<std::tuple<bool>>(); // during a download
+        // It accepts the connection and never answers the list request: the
+        // window stands by with an empty table.
+        QTest::addRow("list-request-never-answered") << false;
+        // It goes silent in the middle of a transfer (no FIN, no RST).
+        QTest::addRow("silent-in-the-middle-of-a-download") << true;
+    }
+
+    // The watchdog drops the link 30 s after the last sign of life (the
+    // connection, the last progress), and the next poll connects and lists again.
+    void watchdogDropsASilentRecorder()
+    {
+        const auto [duringDownload] = fetchRow<std::tuple<bool>>();
+        QTemporaryDir target;
+        const QString name = SlowFile;
+        QSignalSpy reconnected(&simulator, &RecorderSimulator::clientConnected);
+        simulator.setUnanswered(CODE_FILE_LIST, !duringDownload);
+        Window window;
+        QSignalSpy disconnectRequested(window.get(), &MainWindow::requestDisconnect);
+        if (duringDownload) {
+            QVERIFY(waitConnected(window));
+            simulator.setDropAfter(300000, RecorderSimulator::DropMode::Silent);
+            QVERIFY(startDownload(window, name, target.path()));
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(!window.overlay()->isVisible() && window.isStandby(), ConnectTimeoutMs);
+            QCOMPARE(window.model()->rowCount(), 0);
+        }
+        QElapsedTimer waited;
+        waited.start();
+        reconnected.clear();
+
+        QVERIFY(disconnectRequested.wait(WatchdogMs + 5000));
+        QVERIFY2(waited.elapsed() >= WatchdogEarliestMs, qPrintable(QString::number(waited.elapsed())));
+        QCOMPARE(disconnectRequested.count(), 1);
+        if (duringDownload) {
+            const QByteArray partial = readAll(target.filePath(name + ".part"));
+            QVERIFY(partial.size() > 0 && partial.size() < QFileInfo(source(name)).size());
+            QVERIFY(partial == readAll(source(name)).left(partial.size()));
+        }
+        simulator.setUnanswered(CODE_FILE_LIST, false);
+
+        QTRY_VERIFY_WITH_TIMEOUT(window.isSearching(), PollIntervalMs + 2000);
         QCOMPARE(window.model()->rowCount(), 0);
+        QVERIFY(reconnected.count() || reconnected.wait(ConnectTimeoutMs));
+        QVERIFY(waitConnected(window));
+        QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
     }
-    QElapsedTimer waited;
-    waited.start();
-    reconnected.clear();
 
-    QVERIFY(disconnectRequested.wait(WatchdogMs + 5000));
-    QVERIFY2(waited.elapsed() >= WatchdogEarliestMs, qPrintable(QString::number(waited.elapsed())));
-    QCOMPARE(disconnectRequested.count(), 1);
-    if (duringDownload) {
-        const QByteArray partial = readAll(target.filePath(name + ".part"));
-        QVERIFY(partial.size() > 0 && partial.size() < QFileInfo(source(name)).size());
-        QVERIFY(partial == readAll(source(name)).left(partial.size()));
+    // The worker is busy (here: in a call that would take 4 s) when the window
+    // closes: the window goes after about 2 s and leaves the thread behind,
+    // running, to end by itself.
+    void closingDoesNotWaitForABusyWorker()
+    {
+        AppSettings().setSSID(QString());
+        // Not the Window helper: it would wait for the thread without a bound.
+        auto *window = new TestWindow;
+        QPointer<QThread> thread = window->findChild<QThread *>(QString(), Qt::FindDirectChildrenOnly);
+        QVERIFY(thread);
+        // The window's parts, what the worker feeds among them: all go in the end.
+        const QObjectList children = window->children();
+        const QList<QPointer<QObject>> left(children.begin(), children.end());
+        QSemaphore entered;
+        QSemaphore gate;
+        auto *busy = new QObject;
+        busy->moveToThread(thread);
+        QMetaObject::invokeMethod(
+            busy,
+            [&] {
+                entered.release();
+                gate.tryAcquire(1, 4000);
+            },
+            Qt::QueuedConnection);
+        QVERIFY(entered.tryAcquire(1, ConnectTimeoutMs));
+
+        QElapsedTimer closing;
+        closing.start();
+        delete window;
+        const qint64 closedAfter = closing.elapsed();
+        QVERIFY2(closedAfter < CloseBoundMs, qPrintable(QString::number(closedAfter)));
+        QVERIFY(thread && thread->isRunning());
+        QVERIFY(!thread->parent());
+
+        gate.release();
+        QTRY_VERIFY_WITH_TIMEOUT(!thread, ConnectTimeoutMs); // asked to quit already: it ends once free, and goes
+        QTRY_VERIFY(std::all_of(left.begin(), left.end(), [](const QPointer<QObject> &child) { return !child; }));
+        delete busy;
     }
-    simulator.setUnanswered(CODE_FILE_LIST, false);
+    void commandLine_data()
+    {
+        // Arguments, exit code, stdout (stderr on a usage error), whole or its beginning.
+        addColumns<std::tuple<QStringList, int, QString, bool>>();
+        const QString version = QStringLiteral("zv-file-transfer %1\n").arg(ApplicationVersion);
+        QTest::addRow("help") << QStringList{"--help"} << 0 << "Usage: zv-file-transfer [options]\n" << false;
+        QTest::addRow("version") << QStringList{"--version"} << 0 << version << true;
+        QTest::addRow("qt-options-pass") << QStringList{"-platform", "offscreen", "-reverse", "-V"} << 0 << version
+                                         << true;
+        QTest::addRow("unknown-option") << QStringList{"--bogus"} << 2
+                                        << "zv-file-transfer: Unknown option 'bogus'.\nUsage: zv-file-transfer"
+                                        << false;
+        QTest::addRow("stray-argument") << QStringList{"a.wav"} << 2
+                                        << "zv-file-transfer: unexpected argument 'a.wav'\nUsage: zv-file-transfer"
+                                        << false;
+    }
+    // The built program without a display: made before the options are
+    // read, the window's application would fail first.
+    void commandLine()
+    {
+        const auto [arguments, exitCode, output, whole] = fetchRow<std::tuple<QStringList, int, QString, bool>>();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(QLatin1String(name));
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(ZV_WINDOW_BIN), arguments);
+        QVERIFY(program.waitForFinished(10000));
+        const QByteArray err = program.readAllStandardError();
+        QCOMPARE(program.exitCode(), exitCode);
+        const QString shown = QString::fromLocal8Bit(exitCode ? err : program.readAllStandardOutput());
+        QVERIFY2(shown.startsWith(output) && (exitCode || err.isEmpty()), qPrintable(shown + err));
+        QVERIFY(!whole || shown == output);
+    }
 
-    QTRY_VERIFY_WITH_TIMEOUT(window.isSearching(), PollIntervalMs + 2000);
-    QCOMPARE(window.model()->rowCount(), 0);
-    QVERIFY(reconnected.count() || reconnected.wait(ConnectTimeoutMs));
-    QVERIFY(waitConnected(window));
-    QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
-}
+    void closingWhileDownloadingAsks_data()
+    {
+        addColumns<std::tuple<bool>>(); // the answer
+        QTest::addRow("no-keeps-the-window-and-the-download") << false;
+        QTest::addRow("yes-quits-leaving-the-part-file") << true;
+    }
+    void closingWhileDownloadingAsks()
+    {
+        const auto [stop] = fetchRow<std::tuple<bool>>();
+        QTemporaryDir target;
+        simulator.setThrottle(SlowRate);
+        auto window = std::make_unique<Window>();
+        (*window)->stopAnswer = stop;
+        QVERIFY(startDownload(*window, SlowFile, target.path()));
+        QCOMPARE((*window)->close(), stop);
+        QCOMPARE((*window)->stopAsked, 1);
+        const QByteArray whole = readAll(source(SlowFile));
+        if (!stop) {
+            QTRY_COMPARE_WITH_TIMEOUT(window->text("labelInfo"), QStringLiteral("1 files completed."), 10000);
+            QCOMPARE(readAll(target.filePath(SlowFile)), whole);
+            return;
+        }
+        window.reset();
+        QCOMPARE(QDir(target.path()).entryList(QDir::Files), QStringList{SlowFile + ".part"});
+        const QByteArray partial = readAll(target.filePath(SlowFile + ".part"));
+        QVERIFY(partial.size() > 0 && partial.size() < whole.size() && whole.startsWith(partial));
+    }
 
-// The worker is busy (here: in a call that would take 4 s) when the window
-// closes: the window goes after about 2 s and leaves the thread behind,
-// running, to end by itself.
-void tst_MainWindow::closingDoesNotWaitForABusyWorker()
-{
-    storeSettings(QString());
-    // Not the Window helper: it would wait for the thread without a bound.
-    auto *window = new TestWindow;
-    QPointer<QThread> thread = window->findChild<QThread *>(QString(), Qt::FindDirectChildrenOnly);
-    QVERIFY(thread);
-    // The window's parts, what the worker feeds among them: all go in the end.
-    const QObjectList children = window->children();
-    const QList<QPointer<QObject>> left(children.begin(), children.end());
-    QSemaphore entered;
-    QSemaphore gate;
-    auto *busy = new QObject;
-    busy->moveToThread(thread);
-    QMetaObject::invokeMethod(
-        busy,
-        [&] {
-            entered.release();
-            gate.tryAcquire(1, 4000);
-        },
-        Qt::QueuedConnection);
-    QVERIFY(entered.tryAcquire(1, ConnectTimeoutMs));
+    void longDownloadAnnouncedOnlyWhenInactive_data()
+    {
+        // How it ends, from how long it counts as long, whether the window is
+        // active; the notice's beginning (none: empty).
+        addColumns<std::tuple<QString, int, bool, QString>>();
+        QTest::addRow("completed-elsewhere") << "complete" << 0 << false << "1 files completed.";
+        QTest::addRow("canceled-elsewhere") << "cancel" << 0 << false << "download canceled.";
+        QTest::addRow("failed-elsewhere") << "fail" << 0 << false << "An error has occurred.(code : E6-";
+        QTest::addRow("completed-watched") << "complete" << 0 << true << QString();
+        QTest::addRow("short") << "complete" << 3600000 << false << QString();
+    }
+    void longDownloadAnnouncedOnlyWhenInactive()
+    {
+        const auto [end, longMs, active, announced] = fetchRow<std::tuple<QString, int, bool, QString>>();
+        const bool cancel = end == QLatin1String("cancel");
+        QTemporaryDir target;
+        simulator.setThrottle(cancel ? SlowRate : 0);
+        simulator.setCorruptCheckAt(end == QLatin1String("fail") ? 1 : -1);
+        Window window;
+        QWidget elsewhere;
+        QWidget *focus = active ? static_cast<QWidget *>(window.get()) : &elsewhere;
+        focus->show();
+        focus->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(focus));
+        window->setLongDownloadMs(longMs);
+        QVERIFY(startDownload(window, SlowFile, target.path(), cancel));
+        if (cancel)
+            window.button("cancelButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(window.button("downloadButton")->isEnabled(), 10000);
+        QCOMPARE(window->announced.size(), announced.isEmpty() ? 0 : 1);
+        QVERIFY(announced.isEmpty() || window->announced.first().startsWith(announced));
+    }
 
-    QElapsedTimer closing;
-    closing.start();
-    delete window;
-    const qint64 closedAfter = closing.elapsed();
-    QVERIFY2(closedAfter < CloseBoundMs, qPrintable(QString::number(closedAfter)));
-    QVERIFY(thread && thread->isRunning());
-    QVERIFY(!thread->parent());
-
-    gate.release();
-    QTRY_VERIFY_WITH_TIMEOUT(!thread, ConnectTimeoutMs); // asked to quit already: it ends once free, and goes
-    QTRY_VERIFY(std::all_of(left.begin(), left.end(), [](const QPointer<QObject> &child) { return !child; }));
-    delete busy;
-}
+    // Each picture has its twin at twice the size, used only on a 2x screen.
+    void picturesForTheScreen()
+    {
+        int pictures = 0;
+        for (QDirIterator it(QStringLiteral(":/images/resource")); it.hasNext();) {
+            const QString path = it.next();
+            if (path.endsWith(QLatin1String("@2x.png")))
+                continue;
+            ++pictures;
+            const QImage single(path), twin(HiDpiPicture::doubleSizePath(path));
+            QVERIFY2(twin.size() == single.size() * 2, qPrintable(path));
+            for (const qreal ratio : {1.0, 2.0}) {
+                const QPixmap shown = HiDpiPicture::pixmap(path, ratio);
+                QCOMPARE(shown.devicePixelRatio(), ratio);
+                QCOMPARE(shown.toImage().convertToFormat(QImage::Format_ARGB32),
+                         (ratio > 1 ? twin : single).convertToFormat(QImage::Format_ARGB32));
+            }
+        }
+        QCOMPARE(pictures, 29);
+    }
+};
 
 int main(int argc, char *argv[])
 {
