@@ -197,12 +197,7 @@ void tst_ZVSync::watchSyncsEachTimeTheRecorderComes()
     QVERIFY(watch.waitForStarted(5000));
     QByteArray seen;
     const auto waitFor = [&](const QByteArray &text, int count) {
-        return QTest::qWaitFor(
-            [&] {
-                seen += watch.readAllStandardOutput();
-                return seen.count(text) >= count;
-            },
-            20000);
+        return QTest::qWaitFor([&] { return (seen += watch.readAllStandardOutput()).count(text) >= count; }, 20000);
     };
     QVERIFY2(waitFor("watching for", 1), seen.constData());
     QTest::qWait(300); // a few looks find nobody
