@@ -48,6 +48,13 @@ ZVController::ZVController(QObject *parent)
     connect(detailTimer, &QTimer::timeout, this, &ZVController::requestFileDetailResult);
 }
 
+// Usually destroyed on the worker thread after other threads last read the
+// list under the lock: taking it once orders those reads before the frees.
+ZVController::~ZVController()
+{
+    MutexLocker locker(&mutex);
+}
+
 void ZVController::setSSID(const QString &name)
 {
     MutexLocker locker(&mutex);

@@ -38,6 +38,7 @@ public:
     static constexpr int ParentFolderIndex = PARENT_FOLDER_INDEX;
 
     explicit ZVController(QObject *parent = nullptr);
+    ~ZVController() override;
 
     // Called from the GUI thread; each takes the mutex.
     void setSSID(const QString &name);
