@@ -4,12 +4,13 @@
 #include <cstdio>
 
 #include "base/errortranslator.h"
+#include "base/mutexlocker.h"
 
 namespace {
 Console::Verbosity level = Console::Verbosity::Normal;
 
 // Guards the line drawn in place: the worker thread's log lines erase it.
-QBasicMutex inPlaceMutex;
+QMutex inPlaceMutex; // locked through MutexLocker, which ThreadSanitizer sees
 bool lineInPlace = false;
 
 const char EraseLine[] = "\r\033[K";
@@ -95,7 +96,7 @@ void Console::err(const QString &text)
 void Console::drawInPlace(const QString &text)
 {
     const QByteArray line = EraseLine + text.toUtf8();
-    QMutexLocker locker(&inPlaceMutex);
+    MutexLocker locker(&inPlaceMutex);
     std::fputs(line.constData(), stdout);
     std::fflush(stdout);
     lineInPlace = true;
@@ -103,13 +104,13 @@ void Console::drawInPlace(const QString &text)
 
 void Console::eraseInPlace()
 {
-    QMutexLocker locker(&inPlaceMutex);
+    MutexLocker locker(&inPlaceMutex);
     eraseLocked();
 }
 
 void Console::printAbove(const std::function<void()> &print)
 {
-    QMutexLocker locker(&inPlaceMutex);
+    MutexLocker locker(&inPlaceMutex);
     eraseLocked();
     print();
 }
