@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/mutexlocker.h"
+
 Q_LOGGING_CATEGORY(lcNet, "zv.net")
 Q_LOGGING_CATEGORY(lcCommand, "zv.command")
 Q_LOGGING_CATEGORY(lcController, "zv.controller")
@@ -42,7 +44,7 @@ void handleMessage(QtMsgType type, const QMessageLogContext &context, const QStr
 {
     const QByteArray line = qFormatLogMessage(type, context, message).toLocal8Bit();
     {
-        QMutexLocker locker(&messageRun->mutex);
+        MutexLocker locker(&messageRun->mutex);
         if (line == messageRun->lastLine && type != QtFatalMsg) {
             ++messageRun->repeats;
             return;
@@ -73,7 +75,7 @@ void flushMessageLog()
 {
     if (!messageRun)
         return;
-    QMutexLocker locker(&messageRun->mutex);
+    MutexLocker locker(&messageRun->mutex);
     endRun(messageRun);
     messageRun->lastLine.clear();
 }
