@@ -360,7 +360,7 @@ void tst_ZVTransfer::noRecorderToTalkTo()
     QVERIFY2(code == 3 || (code == 0 && fault == QLatin1String("burst")), qPrintable(QString::number(code)));
     QVERIFY2(elapsed < limitMs, qPrintable(QString::number(elapsed)));
     if (!line.isEmpty()) {
-        QVERIFY2(errors.contains("zv-transfer: " + line.toUtf8()), errors.constData());
+        QVERIFY2(errors.contains(QByteArray("zv-transfer: " + line.toUtf8())), errors.constData());
         // One clear line; a flood of faults is counted, not repeated.
         QVERIFY2(errors.count("zv-transfer: ") <= (fault == QLatin1String("flood") ? 3 : 1),
                  errors.right(2000).constData());
