@@ -159,38 +159,59 @@ void tst_ZVController::multiPacketListingSettles()
     QCOMPARE(controller->getFileCount(), entries - surplus);
 }
 
-using BurstRow = std::tuple<int, int, qint64>;
+using BurstRow = std::tuple<int, int, qint64, int>;
 
 void tst_ZVController::burstOfNoticesCostsOnePause_data()
 {
-    addColumns<BurstRow>(); // the notice, the request that follows it, the pause before
-    QTest::addRow("list-invalidated") << int(CODE_LIST_INVALIDATED) << int(CODE_FILE_LIST)
-                                      << qint64(ZVController::DiscardPauseMs);
-    QTest::addRow("detail-acknowledged") << int(CODE_FILE_DETAIL) << int(CODE_FILE_DETAIL_RESULT)
-                                         << qint64(ZVController::FileDetailPauseMs);
+    // The notice, the request that follows it, the pause before it, when one
+    // more notice follows the first forty (ms; -1: none).
+    addColumns<BurstRow>();
+    const qint64 discardMs = ZVController::DiscardPauseMs;
+    const qint64 detailMs = ZVController::FileDetailPauseMs;
+    QTest::addRow("list-invalidated, forty in one write")
+        << int(CODE_LIST_INVALIDATED) << int(CODE_FILE_LIST) << discardMs << -1;
+    // Timed from the first notice, the relist came 200 ms after the last.
+    QTest::addRow("list-invalidated, one more 0.8 s into the pause")
+        << int(CODE_LIST_INVALIDATED) << int(CODE_FILE_LIST) << discardMs << 800;
+    QTest::addRow("detail-acknowledged, forty in one write")
+        << int(CODE_FILE_DETAIL) << int(CODE_FILE_DETAIL_RESULT) << detailMs << -1;
+    QTest::addRow("detail-acknowledged, one more 0.8 s into the pause")
+        << int(CODE_FILE_DETAIL) << int(CODE_FILE_DETAIL_RESULT) << detailMs << 800;
 }
 
-// Forty notices in one write are merged into the first: one pause, one
-// follow-up request.
+// Notices that come while their pause runs are merged into it: one follow-up
+// request, a full pause after the last notice.
 void tst_ZVController::burstOfNoticesCostsOnePause()
 {
-    const auto [notice, followUp, pauseMs] = fetchRow<BurstRow>();
+    const auto [notice, followUp, pauseMs, laterMs] = fetchRow<BurstRow>();
     const bool relist = notice == CODE_LIST_INVALIDATED;
     startAndList();
     if (relist) // a new listing drops what was chosen in the old one
         controller->setDownloadFiles(dest->path(), {indexOf("ZV_0001.WAV")});
     requests.clear();
-    QElapsedTimer clock;
-    clock.start();
+    QElapsedTimer sinceLast;
+    qint64 followedAt = -1;
+    QObject context; // the lambda below goes with the test's variables
+    connect(sim, &RecorderSimulator::requestReceived, &context, [&](const QByteArray &header) {
+        if (followedAt < 0 && quint8(header.at(CODE_OFFSET)) == followUp)
+            followedAt = sinceLast.elapsed();
+    });
     QByteArray burst;
     for (int i = 0; i < 40; ++i)
         burst += ReplyBuilder::command(quint8(notice));
     sim->sendToClient(burst);
-    QTRY_VERIFY_WITH_TIMEOUT(requestsWithCode(quint8(followUp)) > 0, 3000);
-    QVERIFY2(clock.elapsed() >= pauseMs, "follow-up before the pause");
+    sinceLast.start();
+    if (laterMs >= 0) {
+        QTest::qWait(laterMs);
+        sim->sendToClient(ReplyBuilder::command(quint8(notice)));
+        sinceLast.start();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(followedAt >= 0, 3000);
+    QVERIFY2(followedAt >= pauseMs, qPrintable(QStringLiteral("%1 ms after the last notice").arg(followedAt)));
+    QVERIFY2(followedAt < pauseMs + 600, qPrintable(QStringLiteral("%1 ms after the last notice").arg(followedAt)));
     QTest::qWait(int(pauseMs) + 200);
     QCOMPARE(requestsWithCode(quint8(followUp)), 1);
-    QCOMPARE(events->discarded.size(), relist ? 1 : 0);
+    QCOMPARE(events->discarded.size(), relist ? 1 : 0); // the table is emptied once, without flicker
     if (relist) {
         QMetaObject::invokeMethod(controller, "requestDownloadFiles");
         QTest::qWait(300);

@@ -35,7 +35,7 @@ ZVController::ZVController(QObject *parent)
 
     // The protocol's pauses run as timers on the worker thread: the thread
     // stays free for the socket and can end at once, and a notice that comes
-    // while one is pending is merged into it.
+    // while one is pending is merged into it (the pause starts again).
     relistTimer = new QTimer(this);
     relistTimer->setSingleShot(true);
     relistTimer->setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % early
@@ -285,16 +285,17 @@ void ZVController::analyzeCommand()
             handleFileListPacket(command);
             break;
         case CODE_LIST_INVALIDATED:
-            // Notices that come while a relist is pending are merged into it.
+            // Notices that come while a relist is pending are merged into it,
+            // and each one gets its full pause: the recorder may still be
+            // changing its listing. The window is told once per merged run.
             if (!relistTimer->isActive()) {
                 clearFileList();
                 emit discardFileList();
-                relistTimer->start();
             }
+            relistTimer->start(); // restarts a pending pause
             break;
         case CODE_FILE_DETAIL:
-            if (!detailTimer->isActive())
-                detailTimer->start();
+            detailTimer->start(); // merged as above, a full pause after the last
             break;
         case CODE_FILE_DETAIL_DATA:
             notifyFileDetail(command);
