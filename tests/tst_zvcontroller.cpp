@@ -129,34 +129,73 @@ void tst_ZVController::failedConnectShownUnlessHostNotFound()
     QTRY_COMPARE(events->errors, shown);
 }
 
-using ListingRow = std::tuple<int, int, bool, int>;
+// Which listings the recorder numbers from 1 instead of 0.
+enum Misnumbered { NoListing, FirstListing, EveryListing };
+using ListingRow = std::tuple<int, int, int, int, int>;
 
 void tst_ZVController::multiPacketListingSettles_data()
 {
-    // The payload limit per packet, entries beyond the total, first listing
-    // numbered from 1, list requests.
+    // The files of the listed folder (0: the demo tree), the payload limit
+    // per packet, entries beyond the total, the misnumbered listings, list
+    // requests.
     addColumns<ListingRow>();
-    QTest::addRow("one-entry-per-packet") << 1 << 0 << false << 1;
+    QTest::addRow("one-entry-per-packet") << 0 << 1 << 0 << int(NoListing) << 1;
     // Entries beyond the announced total neither grow the list nor restart it.
-    QTest::addRow("two-more-than-announced") << 1 << 2 << false << 1;
+    QTest::addRow("two-more-than-announced") << 0 << 1 << 2 << int(NoListing) << 1;
     // Out of sequence: the listing starts over, without a word to the user.
-    QTest::addRow("out-of-sequence-starts-over") << int(SimulatorSettings::DefaultListPayload) << 0 << true << 2;
+    QTest::addRow("out-of-sequence-starts-over")
+        << 0 << int(SimulatorSettings::DefaultListPayload) << 0 << int(FirstListing) << 2;
+    // The rest of the abandoned listing arrives after the restart: each
+    // packet of it restarted the listing again, hundreds of requests.
+    QTest::addRow("one-entry-packets-numbered-from-1") << 0 << 1 << 0 << int(FirstListing) << 2;
+    // Past 255 the abandoned listing's numbers wrap to a packet 0 of its own,
+    // which comes before the one asked for.
+    QTest::addRow("stale-packet-0-after-the-wrap") << 300 << 1 << 0 << int(FirstListing) << 2;
+    // One restart, then the controller waits (the window's watchdog ends it).
+    QTest::addRow("every-listing-misnumbered-waits") << 0 << 1 << 0 << int(EveryListing) << 2;
+    QTest::addRow("every-listing-misnumbered-past-the-wrap-waits") << 300 << 1 << 0 << int(EveryListing) << 2;
 }
 
 void tst_ZVController::multiPacketListingSettles()
 {
-    const auto [payload, surplus, sequenceFault, listRequests] = fetchRow<ListingRow>();
+    const auto [files, payload, surplus, misnumbered, listRequests] = fetchRow<ListingRow>();
+    QTemporaryDir folder;
+    if (files > 0) {
+        for (int i = 0; i < files; ++i)
+            QVERIFY(writeFile(folder.filePath(QStringLiteral("F%1.WAV").arg(i)), QByteArray()));
+        sim->setMusicRoot(folder.path());
+    }
     sim->setMaxListPayload(payload);
     sim->setListSurplus(surplus);
-    sim->setListSequenceFault(sequenceFault);
-    startAndList();
+    sim->setListSequenceFault(misnumbered != NoListing, misnumbered == EveryListing);
+    startController();
+    if (misnumbered == EveryListing) {
+        QTRY_VERIFY_WITH_TIMEOUT(requestsWithCode(CODE_FILE_LIST) >= listRequests, 5000);
+        QTest::qWait(1500);
+        QCOMPARE(requestsWithCode(CODE_FILE_LIST), listRequests);
+        QVERIFY(events->listed.isEmpty());
+        QVERIFY(events->errors.isEmpty());
+        return;
+    }
+    waitForListing();
     QTest::qWait(300);
     QCOMPARE(requestsWithCode(CODE_FILE_LIST), listRequests);
     QVERIFY(events->errors.isEmpty());
     QCOMPARE(events->listed.size(), 1);
-    const int entries = QDir(sim->musicRoot()).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot).size();
-    QCOMPARE(events->names.size(), entries - surplus);
-    QCOMPARE(controller->getFileCount(), entries - surplus);
+    QStringList expected = QDir(sim->musicRoot()).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
+    QStringList listed = events->names;
+    expected.sort();
+    listed.sort();
+    if (surplus == 0)
+        QCOMPARE(listed, expected);
+    QCOMPARE(listed.size(), expected.size() - surplus);
+    QCOMPARE(controller->getFileCount(), expected.size() - surplus);
+    // Files only: the recorder numbers them 0, 1, 2 ... in listing order.
+    for (int row = 0; files > 0 && row < files; ++row) {
+        DownloadFileInfo info;
+        QVERIFY(controller->getFileInfo(row, &info));
+        QCOMPARE(int(info.index), row);
+    }
 }
 
 using BurstRow = std::tuple<int, int, qint64, int>;

@@ -164,6 +164,7 @@ void ZVController::requestNewFileList()
     clearFileList();
     listSequence = 0;
     listComplete = false;
+    listRestart = ListRestart::None;
     connection->sendPacket(ZVCommandFactory::createFileListRequest());
 }
 
@@ -238,10 +239,33 @@ void ZVController::handleFileListPacket(ZVCommand *command)
     // A listing asked for before a notice is stale; the relist follows.
     if (relistTimer->isActive())
         return;
-    if (command->headerByte(SEQUENCE_OFFSET) != listSequence) {
-        requestNewFileList(); // out of sequence: list again from packet 0
-        return;
+    const quint8 sequence = command->headerByte(SEQUENCE_OFFSET);
+    if (sequence != listSequence) {
+        switch (listRestart) {
+        case ListRestart::None:
+            // Out of sequence: list again from packet 0, once. A recorder
+            // that misnumbers that listing too is left to the window's
+            // watchdog.
+            requestNewFileList();
+            listRestart = ListRestart::AwaitingStart;
+            return;
+        case ListRestart::AwaitingStart:
+            return; // the rest of the abandoned listing, still on its way
+        case ListRestart::Running:
+            // What was taken for the new listing is the abandoned one's tail:
+            // its numbers wrap past 255 to a packet 0 of its own. Dropped; a
+            // packet 0 begins the new listing anew.
+            clearFileList();
+            listSequence = 0;
+            if (sequence != 0) {
+                listRestart = ListRestart::AwaitingStart;
+                return;
+            }
+            break;
+        }
     }
+    if (listRestart == ListRestart::AwaitingStart)
+        listRestart = ListRestart::Running; // a packet 0
     if (listComplete) {
         // A recorder that sends more than it announced: the listing stays
         // finished, and the surplus keeps the sequence so that the packets
@@ -260,6 +284,7 @@ void ZVController::handleFileListPacket(ZVCommand *command)
     const int after = getFileCount();
     if (after == total || (after > total && before < total)) {
         listComplete = true;
+        listRestart = ListRestart::None;
         emit getFileListFinished();
         downloadQueue->listingFinished(); // may send a request: the command's last use is above
     }
