@@ -216,7 +216,16 @@ const SimOption Options[] = {
     {"extra-bytes", "n", nullptr, "Fault: send <n> zero bytes more than the listed size.",
      size("--extra-bytes wants a size", &RecorderSimulator::setExtraBytes)},
     {"bad-list-sequence", nullptr, nullptr, "Fault: number the first listing of each connection from 1 instead of 0.",
-     turnOn(&RecorderSimulator::setListSequenceFault)},
+     [](Setup &setup, const QString &) {
+         setup.simulator.setListSequenceFault(true);
+         return QString();
+     }},
+    {"bad-list-sequence-every-listing", nullptr, nullptr,
+     "Fault: number every listing from 1 instead of 0 (a client that lists again never gets a packet 0).",
+     [](Setup &setup, const QString &) {
+         setup.simulator.setListSequenceFault(true, true);
+         return QString();
+     }},
     {"foreign-packets", nullptr, nullptr,
      "Fault: send a kind 0x77 packet (length field 4, no payload) and a code 0x7E packet (4 bytes) before each "
      "answer and each data packet.",

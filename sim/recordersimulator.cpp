@@ -231,9 +231,10 @@ void RecorderSimulator::setExtraBytes(qint64 bytes)
     config.extraBytes = qMax<qint64>(0, bytes);
 }
 
-void RecorderSimulator::setListSequenceFault(bool on)
+void RecorderSimulator::setListSequenceFault(bool on, bool everyListing)
 {
     config.listSequenceFault = on;
+    config.listSequenceEveryListing = on && everyListing;
 }
 
 void RecorderSimulator::setForeignPackets(bool on)

@@ -83,8 +83,9 @@ public:
     void setWrongOffsetAt(int packet);                // offset field + 1
     void setWrongLengthAt(int packet);                // length field - 1
     void setExtraBytes(qint64 bytes);                 // zeros after the listed size
-    void setListSequenceFault(bool on);               // first listing of a session numbered from 1
     void setForeignPackets(bool on);                  // kind 0x77 and code 0x7E before each answer
+    // First listing of a session numbered from 1, or every listing.
+    void setListSequenceFault(bool on, bool everyListing = false);
     // Ends the conversation once `bytes` bytes went out in a session; fires
     // once, or in every session. Negative bytes: off.
     void setDropAfter(qint64 bytes, DropMode dropMode = DropMode::Reset, bool everySession = false);

@@ -225,7 +225,10 @@ void SimulatorSession::sendListing()
     listingValid = false;
     currentListing();
     quint8 first = 0;
-    if (settings->listSequenceFault && !listedOnce) {
+    if (settings->listSequenceFault && settings->listSequenceEveryListing) {
+        first = 1;
+        qCInfo(lcSim) << "sim: fault: numbering this listing from 1";
+    } else if (settings->listSequenceFault && !listedOnce) {
         first = 1;
         qCInfo(lcSim) << "sim: fault: numbering the first listing of this session from 1";
     }

@@ -43,10 +43,11 @@ struct SimulatorSettings
     int corruptCheckAt = -1;           // data packet number (from 0 in each download)
     int wrongOffsetAt = -1;
     int wrongLengthAt = -1;
-    qint64 extraBytes = 0;          // sent after a file's listed size
-    bool listSequenceFault = false; // first listing of a session numbered from 1
-    bool foreignPackets = false;    // kind 0x77 and code 0x7E before each answer
-    qint64 dropAfterBytes = -1;     // >= 0: drop once this many bytes went out
+    qint64 extraBytes = 0;                 // sent after a file's listed size
+    bool listSequenceFault = false;        // first listing of a session numbered from 1
+    bool listSequenceEveryListing = false; // with listSequenceFault: every listing
+    bool foreignPackets = false;           // kind 0x77 and code 0x7E before each answer
+    qint64 dropAfterBytes = -1;            // >= 0: drop once this many bytes went out
     DropMode dropMode = DropMode::Reset;
     bool dropEverySession = false; // otherwise the drop fires once
     bool dropSpent = false;        // the one-shot drop has fired

@@ -514,6 +514,12 @@ void tst_Simulator::faults_data()
         for (int i = 0; i < answers.size() / 2; ++i)
             addTo(answers[i], SEQUENCE_OFFSET, 1, 1);
     }) << 0;
+    // Every listing: the client's restart meets the same fault.
+    QTest::addRow("every-listing-numbered-from-1") << lists << Fault([](Sim &sim, Packets &answers) {
+        sim.setListSequenceFault(true, true);
+        for (int i = 0; i < answers.size() - 1; ++i)
+            addTo(answers[i], SEQUENCE_OFFSET, 1, 1);
+    }) << 0;
     QTest::addRow("foreign-packets-before-answers") << lists << foreign << 0;
     QTest::addRow("foreign-packets-before-data") << download << foreign << 0;
     QTest::addRow("unanswered-list") << lists << unanswered(CODE_FILE_LIST) << 0;

@@ -129,68 +129,128 @@ void tst_ZVController::failedConnectShownUnlessHostNotFound()
     QTRY_COMPARE(events->errors, shown);
 }
 
-using ListingRow = std::tuple<int, int, bool, int>;
+// Which listings the recorder numbers from 1 instead of 0.
+enum Misnumbered { NoListing, FirstListing, EveryListing };
+using ListingRow = std::tuple<int, int, int, int, int>;
 
 void tst_ZVController::multiPacketListingSettles_data()
 {
-    // The payload limit per packet, entries beyond the total, first listing
-    // numbered from 1, list requests.
+    // The files of the listed folder (0: the demo tree), the payload limit
+    // per packet, entries beyond the total, the misnumbered listings, list
+    // requests.
     addColumns<ListingRow>();
-    QTest::addRow("one-entry-per-packet") << 1 << 0 << false << 1;
+    QTest::addRow("one-entry-per-packet") << 0 << 1 << 0 << int(NoListing) << 1;
     // Entries beyond the announced total neither grow the list nor restart it.
-    QTest::addRow("two-more-than-announced") << 1 << 2 << false << 1;
+    QTest::addRow("two-more-than-announced") << 0 << 1 << 2 << int(NoListing) << 1;
     // Out of sequence: the listing starts over, without a word to the user.
-    QTest::addRow("out-of-sequence-starts-over") << int(SimulatorSettings::DefaultListPayload) << 0 << true << 2;
+    QTest::addRow("out-of-sequence-starts-over")
+        << 0 << int(SimulatorSettings::DefaultListPayload) << 0 << int(FirstListing) << 2;
+    // The rest of the abandoned listing arrives after the restart: each
+    // packet of it restarted the listing again, hundreds of requests.
+    QTest::addRow("one-entry-packets-numbered-from-1") << 0 << 1 << 0 << int(FirstListing) << 2;
+    // Past 255 the abandoned listing's numbers wrap to a packet 0 of its own,
+    // which comes before the one asked for.
+    QTest::addRow("stale-packet-0-after-the-wrap") << 300 << 1 << 0 << int(FirstListing) << 2;
+    // One restart, then the controller waits (the window's watchdog ends it).
+    QTest::addRow("every-listing-misnumbered-waits") << 0 << 1 << 0 << int(EveryListing) << 2;
+    QTest::addRow("every-listing-misnumbered-past-the-wrap-waits") << 300 << 1 << 0 << int(EveryListing) << 2;
 }
 
 void tst_ZVController::multiPacketListingSettles()
 {
-    const auto [payload, surplus, sequenceFault, listRequests] = fetchRow<ListingRow>();
+    const auto [files, payload, surplus, misnumbered, listRequests] = fetchRow<ListingRow>();
+    QTemporaryDir folder;
+    if (files > 0) {
+        for (int i = 0; i < files; ++i)
+            QVERIFY(writeFile(folder.filePath(QStringLiteral("F%1.WAV").arg(i)), QByteArray()));
+        sim->setMusicRoot(folder.path());
+    }
     sim->setMaxListPayload(payload);
     sim->setListSurplus(surplus);
-    sim->setListSequenceFault(sequenceFault);
-    startAndList();
+    sim->setListSequenceFault(misnumbered != NoListing, misnumbered == EveryListing);
+    startController();
+    if (misnumbered == EveryListing) {
+        QTRY_VERIFY_WITH_TIMEOUT(requestsWithCode(CODE_FILE_LIST) >= listRequests, 5000);
+        QTest::qWait(1500);
+        QCOMPARE(requestsWithCode(CODE_FILE_LIST), listRequests);
+        QVERIFY(events->listed.isEmpty());
+        QVERIFY(events->errors.isEmpty());
+        return;
+    }
+    waitForListing();
     QTest::qWait(300);
     QCOMPARE(requestsWithCode(CODE_FILE_LIST), listRequests);
     QVERIFY(events->errors.isEmpty());
     QCOMPARE(events->listed.size(), 1);
-    const int entries = QDir(sim->musicRoot()).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot).size();
-    QCOMPARE(events->names.size(), entries - surplus);
-    QCOMPARE(controller->getFileCount(), entries - surplus);
+    QStringList expected = QDir(sim->musicRoot()).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
+    QStringList listed = events->names;
+    expected.sort();
+    listed.sort();
+    if (surplus == 0)
+        QCOMPARE(listed, expected);
+    QCOMPARE(listed.size(), expected.size() - surplus);
+    QCOMPARE(controller->getFileCount(), expected.size() - surplus);
+    // Files only: the recorder numbers them 0, 1, 2 ... in listing order.
+    for (int row = 0; files > 0 && row < files; ++row) {
+        DownloadFileInfo info;
+        QVERIFY(controller->getFileInfo(row, &info));
+        QCOMPARE(int(info.index), row);
+    }
 }
 
-using BurstRow = std::tuple<int, int, qint64>;
+using BurstRow = std::tuple<int, int, qint64, int>;
 
 void tst_ZVController::burstOfNoticesCostsOnePause_data()
 {
-    addColumns<BurstRow>(); // the notice, the request that follows it, the pause before
-    QTest::addRow("list-invalidated") << int(CODE_LIST_INVALIDATED) << int(CODE_FILE_LIST)
-                                      << qint64(ZVController::DiscardPauseMs);
-    QTest::addRow("detail-acknowledged") << int(CODE_FILE_DETAIL) << int(CODE_FILE_DETAIL_RESULT)
-                                         << qint64(ZVController::FileDetailPauseMs);
+    // The notice, the request that follows it, the pause before it, when one
+    // more notice follows the first forty (ms; -1: none).
+    addColumns<BurstRow>();
+    const qint64 discardMs = ZVController::DiscardPauseMs;
+    const qint64 detailMs = ZVController::FileDetailPauseMs;
+    QTest::addRow("list-invalidated, forty in one write")
+        << int(CODE_LIST_INVALIDATED) << int(CODE_FILE_LIST) << discardMs << -1;
+    // Timed from the first notice, the relist came 200 ms after the last.
+    QTest::addRow("list-invalidated, one more 0.8 s into the pause")
+        << int(CODE_LIST_INVALIDATED) << int(CODE_FILE_LIST) << discardMs << 800;
+    QTest::addRow("detail-acknowledged, forty in one write")
+        << int(CODE_FILE_DETAIL) << int(CODE_FILE_DETAIL_RESULT) << detailMs << -1;
+    QTest::addRow("detail-acknowledged, one more 0.8 s into the pause")
+        << int(CODE_FILE_DETAIL) << int(CODE_FILE_DETAIL_RESULT) << detailMs << 800;
 }
 
-// Forty notices in one write are merged into the first: one pause, one
-// follow-up request.
+// Notices that come while their pause runs are merged into it: one follow-up
+// request, a full pause after the last notice.
 void tst_ZVController::burstOfNoticesCostsOnePause()
 {
-    const auto [notice, followUp, pauseMs] = fetchRow<BurstRow>();
+    const auto [notice, followUp, pauseMs, laterMs] = fetchRow<BurstRow>();
     const bool relist = notice == CODE_LIST_INVALIDATED;
     startAndList();
     if (relist) // a new listing drops what was chosen in the old one
         controller->setDownloadFiles(dest->path(), {indexOf("ZV_0001.WAV")});
     requests.clear();
-    QElapsedTimer clock;
-    clock.start();
+    QElapsedTimer sinceLast;
+    qint64 followedAt = -1;
+    QObject context; // the lambda below goes with the test's variables
+    connect(sim, &RecorderSimulator::requestReceived, &context, [&](const QByteArray &header) {
+        if (followedAt < 0 && quint8(header.at(CODE_OFFSET)) == followUp)
+            followedAt = sinceLast.elapsed();
+    });
     QByteArray burst;
     for (int i = 0; i < 40; ++i)
         burst += ReplyBuilder::command(quint8(notice));
     sim->sendToClient(burst);
-    QTRY_VERIFY_WITH_TIMEOUT(requestsWithCode(quint8(followUp)) > 0, 3000);
-    QVERIFY2(clock.elapsed() >= pauseMs, "follow-up before the pause");
+    sinceLast.start();
+    if (laterMs >= 0) {
+        QTest::qWait(laterMs);
+        sim->sendToClient(ReplyBuilder::command(quint8(notice)));
+        sinceLast.start();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(followedAt >= 0, 3000);
+    QVERIFY2(followedAt >= pauseMs, qPrintable(QStringLiteral("%1 ms after the last notice").arg(followedAt)));
+    QVERIFY2(followedAt < pauseMs + 600, qPrintable(QStringLiteral("%1 ms after the last notice").arg(followedAt)));
     QTest::qWait(int(pauseMs) + 200);
     QCOMPARE(requestsWithCode(quint8(followUp)), 1);
-    QCOMPARE(events->discarded.size(), relist ? 1 : 0);
+    QCOMPARE(events->discarded.size(), relist ? 1 : 0); // the table is emptied once, without flicker
     if (relist) {
         QMetaObject::invokeMethod(controller, "requestDownloadFiles");
         QTest::qWait(300);

@@ -35,7 +35,7 @@ ZVController::ZVController(QObject *parent)
 
     // The protocol's pauses run as timers on the worker thread: the thread
     // stays free for the socket and can end at once, and a notice that comes
-    // while one is pending is merged into it.
+    // while one is pending is merged into it (the pause starts again).
     relistTimer = new QTimer(this);
     relistTimer->setSingleShot(true);
     relistTimer->setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % early
@@ -164,6 +164,7 @@ void ZVController::requestNewFileList()
     clearFileList();
     listSequence = 0;
     listComplete = false;
+    listRestart = ListRestart::None;
     connection->sendPacket(ZVCommandFactory::createFileListRequest());
 }
 
@@ -238,10 +239,33 @@ void ZVController::handleFileListPacket(ZVCommand *command)
     // A listing asked for before a notice is stale; the relist follows.
     if (relistTimer->isActive())
         return;
-    if (command->headerByte(SEQUENCE_OFFSET) != listSequence) {
-        requestNewFileList(); // out of sequence: list again from packet 0
-        return;
+    const quint8 sequence = command->headerByte(SEQUENCE_OFFSET);
+    if (sequence != listSequence) {
+        switch (listRestart) {
+        case ListRestart::None:
+            // Out of sequence: list again from packet 0, once. A recorder
+            // that misnumbers that listing too is left to the window's
+            // watchdog.
+            requestNewFileList();
+            listRestart = ListRestart::AwaitingStart;
+            return;
+        case ListRestart::AwaitingStart:
+            return; // the rest of the abandoned listing, still on its way
+        case ListRestart::Running:
+            // What was taken for the new listing is the abandoned one's tail:
+            // its numbers wrap past 255 to a packet 0 of its own. Dropped; a
+            // packet 0 begins the new listing anew.
+            clearFileList();
+            listSequence = 0;
+            if (sequence != 0) {
+                listRestart = ListRestart::AwaitingStart;
+                return;
+            }
+            break;
+        }
     }
+    if (listRestart == ListRestart::AwaitingStart)
+        listRestart = ListRestart::Running; // a packet 0
     if (listComplete) {
         // A recorder that sends more than it announced: the listing stays
         // finished, and the surplus keeps the sequence so that the packets
@@ -260,6 +284,7 @@ void ZVController::handleFileListPacket(ZVCommand *command)
     const int after = getFileCount();
     if (after == total || (after > total && before < total)) {
         listComplete = true;
+        listRestart = ListRestart::None;
         emit getFileListFinished();
         downloadQueue->listingFinished(); // may send a request: the command's last use is above
     }
@@ -285,16 +310,17 @@ void ZVController::analyzeCommand()
             handleFileListPacket(command);
             break;
         case CODE_LIST_INVALIDATED:
-            // Notices that come while a relist is pending are merged into it.
+            // Notices that come while a relist is pending are merged into it,
+            // and each one gets its full pause: the recorder may still be
+            // changing its listing. The window is told once per merged run.
             if (!relistTimer->isActive()) {
                 clearFileList();
                 emit discardFileList();
-                relistTimer->start();
             }
+            relistTimer->start(); // restarts a pending pause
             break;
         case CODE_FILE_DETAIL:
-            if (!detailTimer->isActive())
-                detailTimer->start();
+            detailTimer->start(); // merged as above, a full pause after the last
             break;
         case CODE_FILE_DETAIL_DATA:
             notifyFileDetail(command);

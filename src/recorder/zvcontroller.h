@@ -89,6 +89,11 @@ private:
     QMutex mutex;
     quint8 listSequence = 0;
     bool listComplete = false; // the current listing reached its total
+    // Where a restart after an out-of-sequence packet stands: none; asked
+    // for, every packet but a 0 still the abandoned listing's; or running
+    // from a packet 0, which may yet prove to be the abandoned listing's.
+    enum class ListRestart { None, AwaitingStart, Running };
+    ListRestart listRestart = ListRestart::None;
     QTimer *pollTimer = nullptr;
     QString hostName;
     const QByteArray nameSeparator;
