@@ -37,7 +37,7 @@ public:
     Closing(RecorderSession &session, int boundMs)
         : session(session)
     {
-        session.signalsExcused = qMax(session.signalsHeard, 1);
+        session.signalsExcused = 1;
         session.closingBoundMs = boundMs;
         if (session.signalNumber != 0)
             session.closingSinceSignal.start();

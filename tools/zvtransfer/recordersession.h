@@ -178,7 +178,7 @@ private:
     int rateWindowMs = DefaultRateWindowMs;
     qint64 measuredRate = 0;
     int signalNumber = 0;
-    // Signals heard, and those a closing step goes on despite.
+    // Signals heard, and those a closing step goes on despite (the first).
     int signalsHeard = 0;
     int signalsExcused = 0;
     // A closing step under way: how long it may wait after a signal (-1:
