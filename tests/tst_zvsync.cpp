@@ -294,7 +294,8 @@ void tst_ZVSync::treeLeftAsFound_data()
     QTest::addRow("sync-from-music") << QStringList{"sync"} << 0 << "" << 0 << 2;
     // Its top lists like the start: the music top tells, then back.
     QTest::addRow("sync-from-mtr") << QStringList{"sync"} << 1 << "" << 0 << 3;
-    QTest::addRow("sync-trees-alike") << QStringList{"sync"} << 1 << "alike" << 0 << 2;
+    // The multitrack top lists like the start, and so does the music top.
+    QTest::addRow("sync-mtr-trees-alike") << QStringList{"sync", "--mtr"} << 1 << "alike" << 0 << 2;
     QTest::addRow("dry-run-mtr-from-music") << QStringList{"sync", "-n", "--mtr"} << 0 << "" << 0 << 2;
     QTest::addRow("failing-get-r-music-from-mtr") << QStringList{"get", "-r", "--music"} << 1 << "corrupt" << 1 << 2;
     QTest::addRow("interrupted-sync-from-mtr") << QStringList{"sync", "--music"} << 1 << "sigint" << 130 << 2;
