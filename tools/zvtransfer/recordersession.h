@@ -72,8 +72,6 @@ public:
 
     // Switches the recorder's tree and waits for the new tree's top listing.
     bool changeRecordMode(ZVRecordMode mode);
-    // The tree the recorder last reported, none before a switch.
-    std::optional<ZVRecordMode> recordMode() const { return reportedMode; }
     // Puts the recorder back on the tree it was on when open() connected,
     // when a switch (done, or asked for) may have moved it. After a signal
     // this waits a short while only, and a further signal ends it. False when
@@ -108,9 +106,6 @@ public:
 
     // The signal that ended the run, 0 for none.
     int interruption() const { return signalNumber; }
-    // True once the recorder stopped answering or the link broke: nothing
-    // more is asked of it.
-    bool linkFailed() const { return unanswered || linkErrors > 0; }
     // Ends the link and the worker thread. False when the worker did not end
     // within ThreadJoin::ExitBoundMs: it is then left running, and the
     // process should end without further clean-up.
@@ -140,6 +135,9 @@ private:
     bool tooSlow(Run &run);
     DownloadEnd awaitEnd(Run &run);
     void cancelAndConfirm(Run &run);
+    // True once the recorder stopped answering or the link broke: nothing
+    // more is asked of it.
+    bool linkFailed() const { return unanswered || linkErrors > 0; }
     // The second half of changeRecordMode(): the report and the top listing.
     bool awaitSwitch();
     std::optional<ZVRecordMode> startingMode() const;
