@@ -71,7 +71,8 @@ protected:
     }
 
     // Runs zv-transfer while this thread's event loop keeps serving the
-    // simulator; the exit code, -1 when it did not end in time or died.
+    // simulator; the exit code, -1 when it did not end in time or died
+    // (killedBy then names the signal).
     // `during` is called about every 20 ms while it runs, `output` holding
     // everything written so far. With terminalColumns set, its output goes
     // to a pseudo-terminal of no size (by script(1)), which leaves the width
@@ -83,6 +84,7 @@ protected:
         QProcessEnvironment env = environment;
         output.clear();
         errors.clear();
+        killedBy = 0;
         if (terminalColumns > 0) {
             QString command = QStringLiteral(ZV_TRANSFER_BIN);
             for (QString argument : arguments)
@@ -112,6 +114,7 @@ protected:
         }
         output += process.readAllStandardOutput();
         errors = process.readAllStandardError();
+        killedBy = process.exitStatus() == QProcess::CrashExit ? process.exitCode() : 0;
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 
@@ -122,6 +125,7 @@ protected:
     int terminalColumns = 0;
     QByteArray output;
     QByteArray errors;
+    int killedBy = 0; // the signal that ended the last run, when run() gave -1
 };
 
 #endif // TRANSFERRUN_H

@@ -3,9 +3,11 @@
 // remembers it across runs, interruptions and damage, --dry-run writes
 // nothing, --watch follows a recorder that comes and goes, and folder names
 // cannot lead outside the destination.
+#include <QTcpSocket>
 #include <csignal>
 
 #include "datarows.h"
+#include "protocol/zvcommand.h"
 #include "transferrun.h"
 
 namespace {
@@ -29,6 +31,10 @@ private slots:
     void damagedRecordIsSetAside_data();
     void damagedRecordIsSetAside();
     void watchSyncsEachTimeTheRecorderComes();
+    void watchEndsOnEverySignal_data();
+    void watchEndsOnEverySignal();
+    void treeLeftAsFound_data();
+    void treeLeftAsFound();
     void hostileFolderStaysOutside();
 
 private:
@@ -45,6 +51,8 @@ void tst_ZVSync::initTestCase()
     QVERIFY(writeFile(tree.filePath("music/A.WAV"), pattern(3000, 1)));
     QVERIFY(writeFile(tree.filePath("music/B.WAV"), pattern(100000, 2)));
     QVERIFY(writeFile(tree.filePath("music/F/C.WAV"), pattern(5000, 3)));
+    // Tells a listing of the multitrack tree's top from the music tree's.
+    QVERIFY(writeFile(tree.filePath("mtr/M.WAV"), pattern(600, 7)));
     // No settings file of the program's may decide anything here.
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(tree.filePath("config")));
 }
@@ -187,9 +195,12 @@ void tst_ZVSync::damagedRecordIsSetAside()
     QVERIFY2(output.contains("up to date: 3") && errors.isEmpty(), output.constData());
 }
 
+// Each sync leaves the recorder on the tree it found it on (the multitrack
+// one here; the syncs take the music tree).
 void tst_ZVSync::watchSyncsEachTimeTheRecorderComes()
 {
     sim->close();
+    sim->setRecordMode(1);
     QProcess watch;
     environment.insert("ZV_TRANSFER_POLL_MS", "100");
     watch.setProcessEnvironment(environment);
@@ -203,6 +214,7 @@ void tst_ZVSync::watchSyncsEachTimeTheRecorderComes()
     QTest::qWait(300); // a few looks find nobody
     QVERIFY(sim->listen(QHostAddress(Address), 8010));
     QVERIFY2(waitFor("sync done", 1), seen.constData());
+    QCOMPARE(sim->recordMode(), 1);
     QTest::qWait(300); // still there: no second sync
     QCOMPARE(seen.count("recorder appeared"), 1);
 
@@ -211,6 +223,7 @@ void tst_ZVSync::watchSyncsEachTimeTheRecorderComes()
     QVERIFY(writeFile(tree.filePath("music/F/E.WAV"), pattern(900, 6)));
     QVERIFY(sim->listen(QHostAddress(Address), 8010));
     QVERIFY2(waitFor("sync done", 2), seen.constData());
+    QCOMPARE(sim->recordMode(), 1);
     QVERIFY(QFile::remove(tree.filePath("music/F/E.WAV")));
     QCOMPARE(readAll(dest->filePath("MUSIC/F/E.WAV")), pattern(900, 6));
     QVERIFY2(seen.contains("downloaded 1, skipped 0, failed 0"), seen.constData());
@@ -222,6 +235,107 @@ void tst_ZVSync::watchSyncsEachTimeTheRecorderComes()
     QCOMPARE(watch.exitCode(), 0);
     QCOMPARE(seen.count("recorder appeared"), 2);
     QVERIFY2(seen.trimmed().endsWith("stopped"), seen.constData());
+}
+
+using WatchSignalRow = std::tuple<QString, int>; // when the signal comes, exit code
+
+void tst_ZVSync::watchEndsOnEverySignal_data()
+{
+    addColumns<WatchSignalRow>();
+    // Perhaps before the program is there to catch it: then the signal's own
+    // ending is the answer.
+    QTest::addRow("at-start") << "start" << 0;
+    QTest::addRow("while-connecting") << "busy" << 0;
+    // Cancels the sync, puts the recorder back on its tree, and tells it.
+    QTest::addRow("during-a-sync") << "download" << 130;
+}
+
+void tst_ZVSync::watchEndsOnEverySignal()
+{
+    const auto [when, code] = fetchRow<WatchSignalRow>();
+    environment.insert("ZV_TRANSFER_POLL_MS", "100");
+    sim->setRecordMode(1);
+    bool ready = when == QLatin1String("start");
+    QTcpSocket other;
+    if (when == QLatin1String("busy")) {
+        // Another program holds the recorder: the sync's link is held.
+        other.connectToHost(Address, 8010);
+        QVERIFY(other.waitForConnected(2000));
+        QTRY_VERIFY(sim->hasClient());
+        connect(sim, &RecorderSimulator::connectionHeld, this, [&] { ready = true; });
+    } else {
+        sim->setThrottle(2000); // C.WAV takes 2.5 s
+        sim->setChunkSize(500);
+        sim->setSendWindow(500); // so that a cancel takes back what is not out yet
+        connect(sim, &RecorderSimulator::downloadStarted, this, [&] { ready = true; });
+    }
+    QElapsedTimer sinceSignal;
+    const int ended = run(sync({"--watch"}), 30000, [&](QProcess &process) {
+        if (ready && !sinceSignal.isValid() && ::kill(pid_t(process.processId()), SIGINT) == 0)
+            sinceSignal.start();
+    });
+    QVERIFY2(ended == code || (when == QLatin1String("start") && ended == -1 && killedBy == SIGINT),
+             qPrintable(QString::number(ended) + ' ' + output + errors));
+    QVERIFY2(sinceSignal.elapsed() < 3000, qPrintable(QString::number(sinceSignal.elapsed())));
+    QCOMPARE(sim->recordMode(), 1);
+}
+
+// arguments, tree at the start, fault, exit code, switches asked for
+using TreeRow = std::tuple<QStringList, int, QString, int, int>;
+
+// Whatever a command switched to, the recorder ends on the tree it was on
+// when the command connected: told by its top listing, and when both trees
+// list alike (and cannot be told apart) the music tree. Each switch costs the
+// recorder's pause: no more of them than it takes.
+void tst_ZVSync::treeLeftAsFound_data()
+{
+    addColumns<TreeRow>();
+    // Both trees, the multitrack one first: from the music tree no way back.
+    QTest::addRow("sync-from-music") << QStringList{"sync"} << 0 << "" << 0 << 2;
+    // Its top lists like the start: the music top tells, then back.
+    QTest::addRow("sync-from-mtr") << QStringList{"sync"} << 1 << "" << 0 << 3;
+    // The multitrack top lists like the start, and so does the music top.
+    QTest::addRow("sync-mtr-trees-alike") << QStringList{"sync", "--mtr"} << 1 << "alike" << 0 << 2;
+    QTest::addRow("dry-run-mtr-from-music") << QStringList{"sync", "-n", "--mtr"} << 0 << "" << 0 << 2;
+    QTest::addRow("failing-get-r-music-from-mtr") << QStringList{"get", "-r", "--music"} << 1 << "corrupt" << 1 << 2;
+    QTest::addRow("interrupted-sync-from-mtr") << QStringList{"sync", "--music"} << 1 << "sigint" << 130 << 2;
+}
+
+void tst_ZVSync::treeLeftAsFound()
+{
+    const auto [arguments, start, fault, code, switches] = fetchRow<TreeRow>();
+    // Tops without folders: C.WAV (music) and M.WAV (multitrack).
+    sim->setMusicRoot(tree.filePath("music/F"));
+    if (fault == QLatin1String("alike"))
+        sim->setMtrRoot(tree.filePath("music/F"));
+    sim->setRecordMode(start);
+    if (fault == QLatin1String("corrupt"))
+        sim->setCorruptCheckAt(0);
+    if (fault == QLatin1String("sigint")) {
+        sim->setThrottle(2000); // C.WAV takes 2.5 s
+        sim->setChunkSize(500);
+        sim->setSendWindow(500); // so that a cancel takes back what is not out yet
+    }
+    bool started = false;
+    bool signalled = false;
+    int switched = 0;
+    connect(sim, &RecorderSimulator::downloadStarted, this, [&] { started = true; });
+    connect(sim, &RecorderSimulator::requestReceived, this,
+            [&](const QByteArray &header) { switched += quint8(header.at(KIND_OFFSET)) == KIND_STATUS; });
+    QCOMPARE(run(host(arguments + QStringList{"--dest", dest->path()}), 30000,
+                 [&](QProcess &process) {
+                     if (fault == QLatin1String("sigint") && started && !signalled)
+                         signalled = ::kill(pid_t(process.processId()), SIGINT) == 0;
+                 }),
+             code);
+    const int left = fault == QLatin1String("alike") ? 0 : start;
+    QCOMPARE(sim->recordMode(), left);
+    QCOMPARE(switched, switches);
+    // As the next command finds it (once for each tree).
+    if (arguments == QStringList{"sync"} && fault.isEmpty()) {
+        QCOMPARE(run(host({"list"})), 0);
+        QVERIFY2(output.contains("M.WAV") == (left == 1), output.constData());
+    }
 }
 
 // The simulator's hostile entries include a folder "../up" at the top.

@@ -7,6 +7,10 @@
 #include <QJsonObject>
 #include <QTcpSocket>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/appsettings.h"
 #include "datarows.h"
@@ -21,7 +25,8 @@ using RuleRow = std::tuple<QString, QString, bool, QString, QString>;   // rule,
 using FailRow = std::tuple<QStringList, QString, QStringList>;          // targets, summary, each failed file's line
 using SlowRow = std::tuple<QStringList, int, int, QString>;             // options, signal, code, status
 using SilentRow = std::tuple<QString, QString, QString, int>;           // host, fault, error line, limit (ms)
-using ProgressRow = std::tuple<int, QString, int>; // columns (0: a pipe), every line of B.WAV, at least
+using ProgressRow = std::tuple<int, QString, int>;  // columns (0: a pipe), every line of B.WAV, at least
+using SignalRow = std::tuple<QStringList, QString>; // arguments, when the signal comes
 } // namespace
 
 class tst_ZVTransfer : public TransferRun
@@ -46,6 +51,9 @@ private slots:
     void failuresAreNamedOnce();
     void slowDownloadEnds_data();
     void slowDownloadEnds();
+    void signalIsNeverLost_data();
+    void signalIsNeverLost();
+    void signalWhileTheOutputWaits();
     void noRecorderToTalkTo_data();
     void noRecorderToTalkTo();
     void progress_data();
@@ -309,6 +317,76 @@ void tst_ZVTransfer::slowDownloadEnds()
                  "A\\.WAV  9\\.8 KiB  done\nB\\.WAV  97\\.7 KiB  " + QRegularExpression::escape(status)
                  + ".*\nC\\.WAV  4\\.9 KiB  FAILED \\(not started.*\ndownloaded 1, skipped 0, failed 2")),
              output.constData());
+}
+
+// SIGINT ends a run with 130 within moments wherever it comes (during a
+// download: slowDownloadEnds).
+void tst_ZVTransfer::signalIsNeverLost_data()
+{
+    addColumns<SignalRow>();
+    // Perhaps before the program is there to catch it: then the signal's
+    // own ending is the answer.
+    QTest::addRow("at-start") << host({"list"}) << "start";
+    // Connected to a recorder that serves another program and never answers.
+    QTest::addRow("while-connecting") << host({"list"}) << "busy";
+}
+
+void tst_ZVTransfer::signalIsNeverLost()
+{
+    const auto [arguments, when] = fetchRow<SignalRow>();
+    bool ready = when == QLatin1String("start");
+    QTcpSocket other;
+    if (when == QLatin1String("busy")) {
+        other.connectToHost(Address, 8010);
+        QVERIFY(other.waitForConnected(2000));
+        QTRY_VERIFY(sim->hasClient());
+        connect(sim, &RecorderSimulator::connectionHeld, this, [&] { ready = true; });
+    }
+    QElapsedTimer sinceSignal;
+    const int code = run(arguments, 30000, [&](QProcess &process) {
+        if (ready && !sinceSignal.isValid() && ::kill(pid_t(process.processId()), SIGINT) == 0)
+            sinceSignal.start();
+    });
+    QVERIFY2(code == 130 || (when == QLatin1String("start") && code == -1 && killedBy == SIGINT),
+             qPrintable(QString::number(code) + ' ' + output + errors));
+    QVERIFY2(sinceSignal.elapsed() < 2000, qPrintable(QString::number(sinceSignal.elapsed())));
+}
+
+// After the last answer, while the listing waits for a reader that does not
+// read ("list | less"): the signal still ends the run with 130.
+void tst_ZVTransfer::signalWhileTheOutputWaits()
+{
+    QTemporaryDir many;
+    for (int i = 0; i < 1200; ++i)
+        QVERIFY(writeFile(many.filePath(QStringLiteral("TAKE_%1_OF_A_LONG_EVENING_SESSION.WAV").arg(i)), ""));
+    sim->setMusicRoot(many.path());
+    const QByteArray fifo = QFile::encodeName(dest->filePath("out"));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setStandardOutputFile(QString::fromLocal8Bit(fifo));
+    process.start(QStringLiteral(ZV_TRANSFER_BIN), host({"list"}));
+    QVERIFY(process.waitForStarted(5000));
+    // The pipe (64 KiB) is about full: the program waits in a write.
+    int waiting = 0;
+    QVERIFY(QTest::qWaitFor([&] { return ::ioctl(reader, FIONREAD, &waiting) == 0 && waiting > 60000; }, 10000));
+    QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+    QByteArray listed;
+    char buffer[65536];
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            for (qint64 got; (got = ::read(reader, buffer, sizeof buffer)) > 0;)
+                listed.append(buffer, int(got));
+            return process.state() == QProcess::NotRunning;
+        },
+        5000));
+    ::close(reader);
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+    QVERIFY(process.readAllStandardError().contains("zv-transfer: interrupted"));
+    QVERIFY(listed.count('\n') > 1200);
 }
 
 void tst_ZVTransfer::noRecorderToTalkTo_data()

@@ -5,8 +5,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
-#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <unistd.h>
@@ -18,6 +16,7 @@
 #include "exitcode.h"
 #include "getcommand.h"
 #include "recordersession.h"
+#include "signalcatcher.h"
 #include "transferoptions.h"
 #include "treecommand.h"
 #include "watchcommand.h"
@@ -118,32 +117,6 @@ int infoCommand(RecorderSession &session, const TransferOptions &options)
     return ExitNothingMatched;
 }
 
-#ifdef Q_OS_UNIX
-// Ctrl-C and SIGTERM reach the event loop through a pipe; the session then
-// cancels cleanly instead of dying mid-file.
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int signal)
-{
-    const char byte = char(signal);
-    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
-}
-
-void interruptOnSignals(RecorderSession *session)
-{
-    if (::pipe(signalPipe) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, session);
-    QObject::connect(notifier, &QSocketNotifier::activated, session, [session] {
-        char byte = 0;
-        if (::read(signalPipe[0], &byte, 1) == 1)
-            session->interrupt(byte);
-    });
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-}
-#endif
-
 int interrupted(RecorderSession &session)
 {
     Console::printErrors(session.errors());
@@ -225,21 +198,43 @@ int runCommand(RecorderSession &session, TransferOptions &options)
     return result;
 }
 
-int run(const QStringList &arguments)
+// The recorder goes back to the tree it was on when the run connected; a run
+// that could not put it back has failed.
+int leaveTreeAsFound(RecorderSession &session, int code)
+{
+    if (session.restoreRecordMode())
+        return code;
+    Console::printErrors(session.errors());
+    Console::err(QStringLiteral("zv-transfer: ") + session.restoreFailure());
+    return code == ExitDone ? ExitSomeFailed : code;
+}
+
+// A signal that came when no wait was left to end (after the last answer,
+// while the link closes) ends the run as any other signal does.
+int signalled(int code)
+{
+    const int signal = SignalCatcher::caught();
+    if (signal == 0 || code >= ExitBySignal)
+        return code;
+    Console::err(QStringLiteral("zv-transfer: interrupted"));
+    return ExitBySignal + signal;
+}
+
+int run(const QStringList &arguments, SignalCatcher &catcher)
 {
     TransferOptions options;
     if (!options.parse(arguments))
         return ExitUsage;
     if (options.watch)
-        return WatchCommand(options).run();
+        return WatchCommand(options, catcher).run();
     RecorderSession session(options.timeoutSeconds * 1000);
     session.setMinimumRate(options.minRate, options.rateWindowSeconds * 1000);
-#ifdef Q_OS_UNIX
-    interruptOnSignals(&session);
-#endif
-    const int code = runCommand(session, options);
+    catcher.listen(&session, [&session](int signal) { session.interrupt(signal); });
+    int code = leaveTreeAsFound(session, runCommand(session, options));
     Console::printErrors(session.errors());
-    if (!session.close()) {
+    const bool closed = session.close();
+    code = signalled(code);
+    if (!closed) {
         // The worker is stuck in a pause: leave without waiting for it.
         std::fflush(stdout);
         std::fflush(stderr);
@@ -260,10 +255,13 @@ void logAboveProgress(QtMsgType type, const QMessageLogContext &context, const Q
 
 int main(int argc, char **argv)
 {
+    // First of all: from here on a signal is caught, never lost.
+    SignalCatcher::install();
     setupMessageLog();
     printLogLine = qInstallMessageHandler(logAboveProgress);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zv-transfer"));
     QCoreApplication::setApplicationVersion(ApplicationVersion);
-    return run(app.arguments());
+    SignalCatcher catcher;
+    return run(app.arguments(), catcher);
 }

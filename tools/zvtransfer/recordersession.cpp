@@ -16,6 +16,9 @@ namespace {
 constexpr int CancelConfirmTimeoutMs = 5000;
 // After a signal, less: the user wants to be done.
 constexpr int InterruptConfirmTimeoutMs = 1000;
+// The way back to the starting tree after a signal: one or two switches, each
+// the recorder's notice, the controller's pause of a second and a listing.
+constexpr int InterruptRestoreTimeoutMs = 4000;
 // How often the progress line may hear of the bytes received.
 constexpr int ProgressIntervalMs = 100;
 // How often a wait looks at its clock, whatever arrives meanwhile.
@@ -23,6 +26,34 @@ constexpr int CheckIntervalMs = 50;
 // Spacing of the byte counts kept for the rate over the window.
 constexpr int RateSampleMs = 250;
 } // namespace
+
+// A closing step (the cancel's confirmation, the way back to the starting
+// tree): its waits go on despite the run's first signal, whether it came
+// before or comes during the step, for at most `boundMs` after it; any
+// further signal ends them.
+class RecorderSession::Closing
+{
+public:
+    Closing(RecorderSession &session, int boundMs)
+        : session(session)
+    {
+        session.signalsExcused = 1;
+        session.closingBoundMs = boundMs;
+        if (session.signalNumber != 0)
+            session.closingSinceSignal.start();
+    }
+    ~Closing()
+    {
+        session.signalsExcused = 0;
+        session.closingBoundMs = -1;
+        session.closingSinceSignal.invalidate();
+    }
+    Closing(const Closing &) = delete;
+    Closing &operator=(const Closing &) = delete;
+
+private:
+    RecorderSession &session;
+};
 
 RecorderSession::RecorderSession(int answerTimeoutMs, QObject *parent)
     : QObject(parent)
@@ -44,7 +75,11 @@ RecorderSession::RecorderSession(int answerTimeoutMs, QObject *parent)
                 lastDetail = {format, sample, bits, fs};
                 ++details;
             });
-    connect(controller, &ZVController::renewalRecodeMode, this, [this] { ++modeReports; });
+    connect(controller, &ZVController::renewalRecodeMode, this, [this](ZVRecordMode mode) {
+        reportedMode = mode;
+        listingsAtReport = listings;
+        ++modeReports;
+    });
     connect(controller, &ZVController::error, this, &RecorderSession::noteError);
 
     connect(this, &RecorderSession::requestMoveFolder, controller, &ZVController::requestMoveFolder);
@@ -68,8 +103,11 @@ bool RecorderSession::close()
 
 void RecorderSession::interrupt(int signal)
 {
+    ++signalsHeard;
     if (signalNumber == 0)
         signalNumber = signal;
+    if (closingBoundMs >= 0 && !closingSinceSignal.isValid())
+        closingSinceSignal.start();
 }
 
 void RecorderSession::noteError(AppErrorCode code, int param1, int param2)
@@ -120,14 +158,18 @@ RecorderSession::Wait RecorderSession::waitUntil(const std::function<bool()> &do
     Wait result = Wait::Done;
     ::waitUntil(
         [&] {
-            if (signalNumber != 0)
+            if (signalsHeard > signalsExcused) {
                 result = Wait::Interrupted;
-            else if (done())
+            } else if (done()) {
                 result = Wait::Done;
-            else if (quiet.elapsed() > answerTimeoutMs)
+            } else if (quiet.elapsed() > answerTimeoutMs) {
                 result = Wait::TimedOut;
-            else
+                unanswered = true;
+            } else if (closingSinceSignal.isValid() && closingSinceSignal.elapsed() > closingBoundMs) {
+                result = Wait::TimedOut;
+            } else {
                 return false;
+            }
             return true;
         },
         -1, CheckIntervalMs);
@@ -203,8 +245,10 @@ RecorderSession::OpenResult RecorderSession::open(const QString &host)
         failure = QStringLiteral("cannot reach %1: %2").arg(target, socketErrorText(connectError));
         return OpenResult::Unreachable;
     }
-    if (wait == Wait::Done)
+    if (wait == Wait::Done) {
+        startListing = listing;
         return OpenResult::Opened;
+    }
     if (connected) {
         failure = QStringLiteral("connected to %1 but the recorder does not answer (busy with another program?)")
                       .arg(target);
@@ -216,10 +260,67 @@ RecorderSession::OpenResult RecorderSession::open(const QString &host)
 
 bool RecorderSession::changeRecordMode(ZVRecordMode mode)
 {
-    const int reports = modeReports;
-    const int before = listings;
+    switchReportsBefore = modeReports;
     emit requestChangeRecordMode(mode);
-    return waitUntil([&] { return modeReports > reports && listings > before; }) == Wait::Done;
+    return awaitSwitch();
+}
+
+// The recorder reports its tree, then its notice makes the controller list
+// the new tree's top: a listing completed after the report.
+bool RecorderSession::awaitSwitch()
+{
+    if (waitUntil([&] { return modeReports > switchReportsBefore && listings > listingsAtReport; }) != Wait::Done)
+        return false;
+    switchReportsBefore = -1;
+    topListing[*reportedMode == RecordModeMTR ? 1 : 0] = listing;
+    return true;
+}
+
+// The protocol cannot ask for the tree: the listing at connection (the top of
+// the tree the recorder was on) is compared with the tops seen since. Trees
+// that list alike cannot be told apart; they count as the music tree, and so
+// does a start that lists like neither. None while only the multitrack top
+// was seen and lists like the start: the music top has to be looked at.
+std::optional<ZVRecordMode> RecorderSession::startingMode() const
+{
+    const auto &music = topListing[0];
+    const auto &mtr = topListing[1];
+    const bool likeMusic = music && *music == startListing;
+    const bool likeMtr = mtr && *mtr == startListing;
+    if (music && mtr)
+        return likeMtr && !likeMusic ? RecordModeMTR : RecordModeMusic;
+    if (music)
+        return likeMusic ? RecordModeMusic : RecordModeMTR;
+    if (mtr && !likeMtr)
+        return RecordModeMusic;
+    return std::nullopt;
+}
+
+bool RecorderSession::restoreRecordMode()
+{
+    if (!reportedMode && switchReportsBefore < 0)
+        return true;
+    Closing closing(*this, InterruptRestoreTimeoutMs);
+    if (switchBack())
+        return true;
+    const auto start = startingMode();
+    failure = !start              ? QStringLiteral("could not put the recorder back on the folder tree it was on")
+        : *start == RecordModeMTR ? QStringLiteral("could not put the recorder back on its multitrack tree")
+                                  : QStringLiteral("could not put the recorder back on its music tree");
+    return false;
+}
+
+bool RecorderSession::switchBack()
+{
+    if (linkFailed())
+        return false;
+    // A switch whose wait a signal cut short may still move the recorder.
+    if (switchReportsBefore >= 0 && !awaitSwitch())
+        return false;
+    if (!startingMode() && !changeRecordMode(RecordModeMusic))
+        return false;
+    const ZVRecordMode start = *startingMode();
+    return start == *reportedMode || changeRecordMode(start);
 }
 
 bool RecorderSession::enterPath(const QString &path, QString *missing)
@@ -399,17 +500,8 @@ void RecorderSession::cancelAndConfirm(Run &run)
 {
     const int before = run.cancels;
     emit requestCancelDownload();
-    const int saved = signalNumber;
-    signalNumber = 0;
+    Closing closing(*this, InterruptConfirmTimeoutMs);
     QElapsedTimer confirm;
     confirm.start();
-    QElapsedTimer bound;
-    bound.start();
-    waitUntil(
-        [&] {
-            return run.cancels > before
-                || confirm.elapsed() > (saved ? InterruptConfirmTimeoutMs : CancelConfirmTimeoutMs);
-        },
-        bound);
-    signalNumber = saved;
+    waitUntil([&] { return run.cancels > before || confirm.elapsed() > CancelConfirmTimeoutMs; }, confirm);
 }

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <optional>
 
 #include "base/apperrorcode.h"
 #include "base/downloadfileinfo.h"
@@ -21,7 +22,10 @@ class ZVController;
 // each step sends one request and waits (in a local event loop) for the
 // answer the window would wait for. Every wait is bounded by the answer
 // timeout, counted from the last real answer: faults and notices the recorder
-// sends meanwhile do not extend it. A signal (interrupt()) ends any wait.
+// sends meanwhile do not extend it. A signal (interrupt()) ends any wait but
+// those of the closing steps (a cancel's confirmation, the way back to the
+// tree the recorder was on), which go on for a short while after it; a
+// further signal ends those too.
 class RecorderSession : public QObject
 {
     Q_OBJECT
@@ -33,6 +37,12 @@ public:
         QDateTime dateTime;
         qint64 size = 0;
         int index = 0;
+
+        bool operator==(const Entry &other) const
+        {
+            return isFolder == other.isFolder && name == other.name && dateTime == other.dateTime && size == other.size
+                && index == other.index;
+        }
     };
     struct Detail
     {
@@ -60,7 +70,15 @@ public:
     // Why open() failed, as one line.
     QString openFailure() const { return failure; }
 
+    // Switches the recorder's tree and waits for the new tree's top listing.
     bool changeRecordMode(ZVRecordMode mode);
+    // Puts the recorder back on the tree it was on when open() connected,
+    // when a switch (done, or asked for) may have moved it. After a signal
+    // this waits a short while only, and a further signal ends it. False when
+    // it could not: restoreFailure() says why.
+    bool restoreRecordMode();
+    QString restoreFailure() const { return failure; }
+
     // Enters each folder of a "/"-separated path, relative to the current one.
     bool enterPath(const QString &path, QString *missing);
     QList<Entry> entries() const { return listing; }
@@ -107,6 +125,7 @@ signals:
 private:
     enum class Wait { Done, TimedOut, Interrupted };
     struct Run;
+    class Closing;
     // Runs the event loop until `done`, until `quiet` is older than the
     // answer timeout, or until a signal comes.
     Wait waitUntil(const std::function<bool()> &done, const QElapsedTimer &quiet);
@@ -116,6 +135,13 @@ private:
     bool tooSlow(Run &run);
     DownloadEnd awaitEnd(Run &run);
     void cancelAndConfirm(Run &run);
+    // True once the recorder stopped answering or the link broke: nothing
+    // more is asked of it.
+    bool linkFailed() const { return unanswered || linkErrors > 0; }
+    // The second half of changeRecordMode(): the report and the top listing.
+    bool awaitSwitch();
+    std::optional<ZVRecordMode> startingMode() const;
+    bool switchBack();
     void readListing();
     void noteError(AppErrorCode code, int param1, int param2);
     static QString socketErrorText(int error);
@@ -136,11 +162,27 @@ private:
     int linkErrors = 0;
     Detail lastDetail;
     int modeReports = 0;
+    // Listings that had completed when the last mode report came.
+    int listingsAtReport = 0;
+    std::optional<ZVRecordMode> reportedMode;
+    // Reports before the switch under way; -1 when none is.
+    int switchReportsBefore = -1;
+    // The listing at connection, and each tree's top as seen after a switch.
+    QList<Entry> startListing;
+    std::optional<QList<Entry>> topListing[2];
+    bool unanswered = false; // a wait timed out
     QString failure;
     qint64 minimumRate = 0;
     int rateWindowMs = DefaultRateWindowMs;
     qint64 measuredRate = 0;
     int signalNumber = 0;
+    // Signals heard, and those a closing step goes on despite (the first).
+    int signalsHeard = 0;
+    int signalsExcused = 0;
+    // A closing step under way: how long it may wait after a signal (-1:
+    // none is), and since when it does.
+    int closingBoundMs = -1;
+    QElapsedTimer closingSinceSignal;
 };
 
 #endif // RECORDERSESSION_H

@@ -38,8 +38,10 @@ QList<TreeCommand::Tree> TreeCommand::trees() const
 {
     const Tree music{QStringLiteral("music"), QStringLiteral("MUSIC"), RecordModeMusic, true};
     const Tree mtr{QStringLiteral("mtr"), QStringLiteral("MTR"), RecordModeMTR, true};
+    // The multitrack tree first: a recorder found on its music tree (or on
+    // trees that list alike) then ends on it without a switch back.
     if (options.both)
-        return {music, mtr};
+        return {mtr, music};
     // One tree named on the command line: the session is in it already and
     // get -r writes straight into the destination; sync keeps the tree's
     // subfolder, so that its record reads the same whichever trees a run takes.

@@ -1,9 +1,7 @@
 #include "watchcommand.h"
 
 #include <QDateTime>
-#include <QSocketNotifier>
 #include <QTcpSocket>
-#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include "exitcode.h"
 #include "recorder/zvcontroller.h"
 #include "recordersession.h"
+#include "signalcatcher.h"
 #include "transferoptions.h"
 #include "treecommand.h"
 
@@ -20,19 +19,12 @@ namespace {
 constexpr int ProbeTimeoutMs = 5000;
 // How often a wait looks for a signal.
 constexpr int SignalCheckMs = 50;
-
-int signalPipe[2] = {-1, -1};
-
-void writeSignal(int signal)
-{
-    const char byte = char(signal);
-    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
-}
 } // namespace
 
-WatchCommand::WatchCommand(const TransferOptions &options, QObject *parent)
+WatchCommand::WatchCommand(const TransferOptions &options, SignalCatcher &catcher, QObject *parent)
     : QObject(parent)
     , options(options)
+    , catcher(catcher)
     , pollMs(ZVController::PollIntervalMs)
 {
     bool ok = false;
@@ -41,26 +33,9 @@ WatchCommand::WatchCommand(const TransferOptions &options, QObject *parent)
         pollMs = fromEnvironment;
 }
 
-void WatchCommand::catchSignals()
+bool WatchCommand::signalled()
 {
-    if (::pipe(signalPipe) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [this] {
-        char byte = 0;
-        if (::read(signalPipe[0], &byte, 1) == 1)
-            onSignal(byte);
-    });
-    std::signal(SIGINT, writeSignal);
-    std::signal(SIGTERM, writeSignal);
-}
-
-void WatchCommand::onSignal(int signal)
-{
-    if (signalNumber == 0)
-        signalNumber = signal;
-    if (session)
-        session->interrupt(signal);
+    return SignalCatcher::caught() != 0;
 }
 
 void WatchCommand::event(const QString &text)
@@ -73,7 +48,6 @@ void WatchCommand::event(const QString &text)
 
 int WatchCommand::run()
 {
-    catchSignals();
     event(QStringLiteral("watching for %1, looking every %2 s; Ctrl-C ends")
               .arg(Console::visibleName(options.host))
               .arg(pollMs / 1000.0));
@@ -84,15 +58,15 @@ int WatchCommand::run()
         int code = ExitDone;
         if (!syncOnce(&code)) {
             // There but not answering (the window has it?): try again later.
-            if (signalNumber == 0)
-                waitUntil([this] { return signalNumber != 0; }, pollMs, SignalCheckMs);
-            if (signalNumber != 0)
+            if (!signalled())
+                waitUntil(signalled, pollMs, SignalCheckMs);
+            if (signalled())
                 break;
             continue;
         }
-        if (signalNumber != 0) {
+        if (signalled()) {
             event(QStringLiteral("interrupted during the sync"));
-            return ExitBySignal + signalNumber;
+            return ExitBySignal + SignalCatcher::caught();
         }
         event(code == ExitDone ? QStringLiteral("sync done, link closed; waiting for the recorder to leave")
                                : QStringLiteral("sync ended with failures (exit code %1), link closed; waiting for the "
@@ -113,7 +87,7 @@ bool WatchCommand::present()
     connect(&probe, &QTcpSocket::connected, this, [&answered] { answered = true; });
     connect(&probe, &QTcpSocket::errorOccurred, this, [&answered] { answered = true; });
     probe.connectToHost(options.host, ZVController::Port);
-    waitUntil([&] { return answered || signalNumber != 0; }, ProbeTimeoutMs, SignalCheckMs);
+    waitUntil([&] { return answered || signalled(); }, ProbeTimeoutMs, SignalCheckMs);
     const bool there = probe.state() == QAbstractSocket::ConnectedState;
     probe.abort();
     return there;
@@ -121,10 +95,10 @@ bool WatchCommand::present()
 
 bool WatchCommand::waitUntilPresent(bool wanted)
 {
-    while (signalNumber == 0) {
+    while (!signalled()) {
         if (present() == wanted)
-            return signalNumber == 0;
-        waitUntil([this] { return signalNumber != 0; }, pollMs, SignalCheckMs);
+            return !signalled();
+        waitUntil(signalled, pollMs, SignalCheckMs);
     }
     return false;
 }
@@ -133,23 +107,29 @@ bool WatchCommand::syncOnce(int *code)
 {
     RecorderSession link(options.timeoutSeconds * 1000);
     link.setMinimumRate(options.minRate, options.rateWindowSeconds * 1000);
-    session = &link;
+    catcher.listen(&link, [&link](int signal) { link.interrupt(signal); });
     const RecorderSession::OpenResult opened = link.open(options.host);
     bool synced = false;
     if (opened == RecorderSession::OpenResult::Opened) {
         // One tree named: switch to it, as a single sync does on opening.
         if ((options.mtr || options.music) && !link.changeRecordMode(options.mtr ? RecordModeMTR : RecordModeMusic)) {
-            if (signalNumber == 0)
+            if (!signalled())
                 event(QStringLiteral("could not sync: the recorder did not switch its folder tree"));
         } else {
             *code = TreeCommand(link, options).run();
             synced = true;
         }
+        // The record mode is the musician's: each sync leaves it as it was.
+        if (!link.restoreRecordMode()) {
+            Console::printErrors(link.errors());
+            Console::err(QStringLiteral("zv-transfer: ") + link.restoreFailure());
+            if (*code == ExitDone)
+                *code = ExitSomeFailed;
+        }
     } else if (opened != RecorderSession::OpenResult::Interrupted) {
         event(QStringLiteral("could not sync: %1").arg(link.openFailure()));
     }
     Console::printErrors(link.errors());
-    session = nullptr;
     if (!link.close()) {
         // The worker is stuck in a pause: leave without waiting for it.
         event(QStringLiteral("the link does not end; stopping"));

@@ -4,7 +4,7 @@
 #include <QObject>
 #include <QString>
 
-class RecorderSession;
+class SignalCatcher;
 class TransferOptions;
 
 // "sync --watch": waits for the recorder to appear on the network (checked
@@ -18,7 +18,7 @@ public:
     // Overrides the interval between two looks for the recorder.
     static constexpr char PollEnvironment[] = "ZV_TRANSFER_POLL_MS";
 
-    explicit WatchCommand(const TransferOptions &options, QObject *parent = nullptr);
+    WatchCommand(const TransferOptions &options, SignalCatcher &catcher, QObject *parent = nullptr);
 
     // The exit code: 0 for a signal between two syncs, 128 + its number for
     // one during a sync.
@@ -34,13 +34,13 @@ private:
     // One sync on a link of its own; false when it could not open the link.
     bool syncOnce(int *code);
     void event(const QString &text);
-    void catchSignals();
-    void onSignal(int signal);
+    // Whether a signal came; read from the catcher itself, so that one that
+    // came while nothing waited counts too.
+    static bool signalled();
 
     const TransferOptions &options;
+    SignalCatcher &catcher;
     int pollMs;
-    int signalNumber = 0;
-    RecorderSession *session = nullptr; // the sync under way
 };
 
 #endif // WATCHCOMMAND_H
