@@ -250,9 +250,9 @@ void tst_ZVTransfer::failuresAreNamedOnce_data()
                                                    "C.WAV  4.9 KiB  FAILED (not started"};
     // A relist, A.WAV completes, the link goes while B.WAV waits for the
     // listing: A.WAV was downloaded, the others were not.
-    QTest::addRow("link-lost-after-relist") << QStringList{"--all"} << "downloaded 1, skipped 0, failed 2"
-                                            << QStringList{"B.WAV  97.7 KiB  FAILED (not started",
-                                                           "C.WAV  4.9 KiB  FAILED (not started"};
+    QTest::addRow("link-lost-after-relist")
+        << QStringList{"--all"} << "downloaded 1, skipped 0, failed 2"
+        << QStringList{"B.WAV  97.7 KiB  FAILED (not started", "C.WAV  4.9 KiB  FAILED (not started"};
 }
 
 void tst_ZVTransfer::failuresAreNamedOnce()

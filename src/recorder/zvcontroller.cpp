@@ -126,7 +126,8 @@ void ZVController::pollingConnection()
 
 void ZVController::connected()
 {
-    endDownloadOfLostLink(); // at the latest now, should the old link's end have gone unnoticed
+    // At the latest now, should the old link's end have gone unnoticed.
+    endDownloadOfLostLink();
     detailTimer->stop(); // an acknowledgement of the old connection has no follow-up on this one
     QThread::msleep(ConnectedPauseMs);
     emit networkConnected();
