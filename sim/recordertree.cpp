@@ -38,7 +38,8 @@ QVector<TreeEntry> RecorderTree::list(const QString &directory, bool withHostile
         std::sort(entries.begin(), entries.end(), listsBefore);
         return entries;
     }
-    QDirIterator it(directory, QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
+    // Hidden entries too: a card that was in a Mac holds its "._NAME" files.
+    QDirIterator it(directory, QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         it.next();
         const QFileInfo info = it.fileInfo();

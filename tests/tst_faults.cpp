@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "controllerfixture.h"
+#include "recorder/zvdownloadqueue.h"
 #include "sim/replybuilder.h"
 
 class tst_Faults : public ControllerFixture
@@ -16,6 +17,8 @@ private slots:
 
     void droppedLinkRecovers_data();
     void droppedLinkRecovers();
+    void lostLinkEndsTheDownloadForGood_data();
+    void lostLinkEndsTheDownloadForGood();
     void foreignPacketsAreIgnored();
     void garbageFloodIsReportedOnce();
     void folderRemovedWhileWriting();
@@ -82,6 +85,56 @@ void tst_Faults::droppedLinkRecovers()
     const int listings = events->listed.size();
     QTRY_VERIFY_WITH_TIMEOUT(events->listed.size() > listings, ZVController::PollIntervalMs + 4000);
     QVERIFY(events->names.contains("ZV_0001.WAV"));
+}
+
+void tst_Faults::lostLinkEndsTheDownloadForGood_data()
+{
+    addColumns<std::tuple<bool>>(); // we drop the link (the window's watchdog), not the recorder
+    QTest::addRow("recorder-closes") << false;
+    QTest::addRow("we-drop") << true;
+}
+
+// A relist in the middle of a download lets the file in flight complete and
+// the next one wait for the new listing; the link goes meanwhile. The
+// download ends then and there (E16: two files not downloaded), and the
+// listing of the next connection does not take it up again.
+void tst_Faults::lostLinkEndsTheDownloadForGood()
+{
+    const auto [weDrop] = fetchRow<std::tuple<bool>>();
+    QTemporaryDir tree;
+    QVERIFY(writeFile(tree.filePath("A.WAV"), QByteArray(300000, 'a')));
+    QVERIFY(writeFile(tree.filePath("B.WAV"), QByteArray(20000, 'b')));
+    QVERIFY(writeFile(tree.filePath("C.WAV"), QByteArray(20000, 'c')));
+    sim->setMusicRoot(tree.path());
+    sim->setSendWindow(32 * 1024);
+    sim->setThrottle(400 * 1024);
+    startAndList();
+    requestDownload(dest->path(), {indexOf("A.WAV"), indexOf("B.WAV"), indexOf("C.WAV")});
+    QTRY_VERIFY(!events->progress.isEmpty());
+    sim->setUnanswered(CODE_FILE_LIST); // the new listing never comes on this link
+    sim->notifyListingChanged();
+    QTRY_VERIFY_WITH_TIMEOUT(requestsWithCode(CODE_FILE_LIST) == 2 && QFile::exists(dest->filePath("A.WAV")), 5000);
+    QVERIFY(readAll(dest->filePath("A.WAV")) == readAll(tree.filePath("A.WAV")));
+
+    const int polls = events->closed.size();
+    if (weDrop)
+        QMetaObject::invokeMethod(controller, "requestDisconnect");
+    else
+        sim->disconnectClient();
+    QTRY_COMPARE(events->canceled, 1);
+    QCOMPARE(events->closed.size(), polls); // ended when the link went, not at the next poll
+    QVERIFY(events->errors.contains({DownloadLinkLost, 2, 0}));
+
+    sim->setUnanswered(CODE_FILE_LIST, false);
+    QMetaObject::invokeMethod(controller, "pollingConnection"); // the next poll, without its wait
+    waitForListing();
+    QTest::qWait(int(ZVDownloadQueue::PauseBetweenFilesMs) + 300);
+    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1);
+    QCOMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 0);
+    QCOMPARE(events->started.size(), 1);
+    QCOMPARE(events->finished, 0);
+    QCOMPARE(events->canceled, 1);
+    QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"A.WAV"});
 }
 
 void tst_Faults::foreignPacketsAreIgnored()

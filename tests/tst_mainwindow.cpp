@@ -36,7 +36,10 @@
 #include "base/zvrecordmode.h"
 #include "datarows.h"
 #include "protocol/zvcommand.h"
+#include "recorder/controllerhost.h"
+#include "recorder/zvcontroller.h"
 #include "sim/recordersimulator.h"
+#include "sim/replybuilder.h"
 #include "ui/connectoffwidget.h"
 #include "ui/downloadfilemodel.h"
 #include "ui/hidpipicture.h"
@@ -691,18 +694,26 @@ private slots:
     {
         // Steps, each the controller's report to the window or the user's click:
         // "started", "error CODE PARAM1", "relisted" (the recorder dropped and
-        // resent its listing), "finished", "canceled", "cancel-click".
+        // resent its listing), "finished", "canceled", "cancel-click",
+        // "details" (a click on a recording: its details are asked for).
         // Then the two status lines.
         addColumns<std::tuple<QStringList, QString, QString>>();
         QTest::addRow("framing-warning-keeps-no-line-through-a-cancel")
             << QStringList{"started", "error 2 -16", "canceled"} << "download canceled." << QString();
         QTest::addRow("user-cancel-says-so-whatever-came-before")
             << QStringList{"started", "error 6 1 2", "cancel-click"} << "download canceled." << QString();
+        // The recorder's confirmation of that cancel comes after the user
+        // went on to a recording's details: it changes nothing.
+        QTest::addRow("late-cancel-report-changes-nothing")
+            << QStringList{"started", "cancel-click", "details", "canceled"} << "Standby." << QString();
         QTest::addRow("no-space-keeps-its-lines-through-the-cancel")
             << QStringList{"started", "error 13 0", "canceled"} << "An error has occurred.(code : E13-0-0)" << Advice;
         QTest::addRow("lost-targets-leave-the-count-and-say-so")
             << QStringList{"started", "started", "error 14 1", "finished"} << "2 files completed."
             << "1 files not downloaded.(code : E14-1-0)";
+        QTest::addRow("refused-name-fails-only-its-file")
+            << QStringList{"started", "error 10 5", "started", "finished"} << "2 files completed."
+            << "1 files not downloaded.(code : E10-5-0)";
         QTest::addRow("relist-keeps-the-download-running")
             << QStringList{"started", "relisted", "started", "started", "finished"} << "3 files completed."
             << QString();
@@ -744,6 +755,12 @@ private slots:
                 window->downloadCanceled();
             } else if (step == QLatin1String("cancel-click")) {
                 QTest::mouseClick(window.button("cancelButton"), Qt::LeftButton);
+            } else if (step == QLatin1String("details")) {
+                QTRY_VERIFY(window.isStandby());
+                window.clickRow(window.rowOf(files.first()));
+                QCOMPARE(window.text("labelStatus"), QStringLiteral("Communicating..."));
+            } else {
+                QFAIL(qPrintable("unknown step " + step));
             }
         }
         QTRY_VERIFY(window.isStandby());
@@ -798,7 +815,85 @@ private slots:
         QCOMPARE(window.model()->rowCount(), 0);
         QVERIFY(reconnected.count() || reconnected.wait(ConnectTimeoutMs));
         QVERIFY(waitConnected(window));
-        QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
+        // The download the watchdog ended is not taken up again, and says so.
+        QCOMPARE(window.text("labelInfo"),
+                 duringDownload ? QStringLiteral("1 files not downloaded.(code : E16-1-0)")
+                                : QStringLiteral("Standby."));
+    }
+
+    void downloadEndedFromOutside_data()
+    {
+        // How it ends; the status line at the end (after the reconnection,
+        // where the link went).
+        addColumns<std::tuple<QString, QString>>();
+        QTest::addRow("recorder-stops-at-once") << "stop"
+                                                << "An error has occurred.(code : E15-2-0)";
+        // A relist lets the file in flight complete; the link goes before
+        // the next one starts.
+        QTest::addRow("relist-then-recorder-closes") << "close"
+                                                     << "1 files not downloaded.(code : E16-1-0)";
+        QTest::addRow("relist-then-watchdog-drops") << "watchdog"
+                                                    << "1 files not downloaded.(code : E16-1-0)";
+    }
+
+    // The recorder stops the download itself, or the link goes: the window
+    // leaves its downloading state at once, nothing more is asked for, and
+    // the status line tells that the download did not complete.
+    void downloadEndedFromOutside()
+    {
+        const auto [how, info] = fetchRow<std::tuple<QString, QString>>();
+        const QString first = QStringLiteral("ZV_0001.WAV");
+        QTemporaryDir target;
+        simulator.setThrottle(SlowRate);
+        // Little queued ahead: what the recorder sends comes in the middle of the data.
+        simulator.setSendWindow(32 * 1024);
+        auto window32k = qScopeGuard([&] { simulator.setSendWindow(SimulatorSettings::DefaultSendWindow); });
+        QSignalSpy asked(&simulator, &RecorderSimulator::downloadStarted);
+        QSignalSpy requests(&simulator, &RecorderSimulator::requestReceived);
+        Window window;
+        QVERIFY(waitConnected(window));
+        window.tick(first);
+        QVERIFY(startDownload(window, QStringLiteral("ZV_0004.MP3"), target.path()));
+        if (how == QLatin1String("stop")) {
+            QElapsedTimer clock;
+            clock.start();
+            simulator.sendToClient(ReplyBuilder::command(CODE_CANCEL_DOWNLOAD));
+            QTRY_VERIFY_WITH_TIMEOUT(window.isStandby(), ExchangeTimeoutMs);
+            QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+            QCOMPARE(window.text("labelDetail"), Advice);
+            QCOMPARE(QDir(target.path()).entryList(QDir::Files), QStringList{first + ".part"});
+        } else {
+            simulator.setUnanswered(CODE_FILE_LIST);
+            simulator.notifyListingChanged();
+            const auto relisted = [&] {
+                return std::count_if(requests.begin(), requests.end(),
+                                     [](const QList<QVariant> &request) {
+                                         return quint8(request.at(0).toByteArray().at(CODE_OFFSET)) == CODE_FILE_LIST;
+                                     })
+                    == 2;
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(relisted() && QFile::exists(target.filePath(first)), ExchangeTimeoutMs);
+            Trail shown([&] { return window.text("labelInfo"); });
+            if (how == QLatin1String("close"))
+                simulator.disconnectClient();
+            else
+                window->uiTimeout();
+            QTRY_VERIFY(window.isStandby()); // at once, before any poll
+            simulator.setUnanswered(CODE_FILE_LIST, false);
+            ZVController *controller = window->findChild<ControllerHost *>()->controller();
+            QMetaObject::invokeMethod(controller, "pollingConnection"); // the next poll, without its wait
+            QVERIFY(waitConnected(window));
+            QTest::qWait(500); // a restarted download would have asked by now
+            // Searching and connecting again, the line never went blank or
+            // back to a plain standby.
+            QVERIFY2(!shown.values.contains(QString()) && !shown.values.contains(QStringLiteral("Standby.")),
+                     qPrintable(shown.values.join('|')));
+            QCOMPARE(readAll(target.filePath(first)), readAll(source(first)));
+            QCOMPARE(QDir(target.path()).entryList(QDir::Files), QStringList{first});
+        }
+        QCOMPARE(asked.count(), 1);
+        QVERIFY(window.isStandby());
+        QCOMPARE(window.text("labelInfo"), info);
     }
 
     // The worker is busy (here: in a call that would take 4 s) when the window

@@ -54,13 +54,15 @@ private slots:
     void renameRuleCapOverwritesLastCountedName();
     void packetFaultsCancelAndKeepPartialFile_data();
     void packetFaultsCancelAndKeepPartialFile();
-    void unsolicitedCancelConfirmationIsIgnored();
+    void cancelConfirmationEndsOnlyWhatItAnswers_data();
+    void cancelConfirmationEndsOnlyWhatItAnswers();
     void interruptedDownloadLeavesOnlyThePart_data();
     void interruptedDownloadLeavesOnlyThePart();
     void relistDuringDownloadLosesNoTargetSilently_data();
     void relistDuringDownloadLosesNoTargetSilently();
     void emptyAndLongestNamedRecordingsComplete();
-    void folderInTheWayIsRefused();
+    void refusedNameFailsOnlyItsFile_data();
+    void refusedNameFailsOnlyItsFile();
     void scratchFileSystemRefuses_data();
     void scratchFileSystemRefuses();
     void linksAreReplacedNotWrittenThrough();
@@ -522,17 +524,57 @@ void tst_ZVController::interruptedDownloadLeavesOnlyThePart()
     QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
 }
 
-// A cancel confirmation that answers no cancel of ours ends nothing.
-void tst_ZVController::unsolicitedCancelConfirmationIsIgnored()
+using StopRow = std::tuple<bool, bool, Errors, int, int>;
+
+void tst_ZVController::cancelConfirmationEndsOnlyWhatItAnswers_data()
 {
+    // A cancel of ours unconfirmed, a download running when the recorder's
+    // cancel confirmation comes; what the user is told, the cancels and
+    // finished downloads reported.
+    addColumns<StopRow>();
+    QTest::addRow("recorder-stop-ends-the-download-at-once")
+        << false << true << Errors{{DownloadStoppedByRecorder, 1, 0}} << 1 << 0;
+    // Only the cancel's own report at once; the new download completes.
+    QTest::addRow("late-confirmation-leaves-a-new-download") << true << true << Errors() << 1 << 1;
+    QTest::addRow("stop-with-nothing-running-changes-nothing") << false << false << Errors() << 0 << 0;
+}
+
+void tst_ZVController::cancelConfirmationEndsOnlyWhatItAnswers()
+{
+    const auto [outstanding, running, shown, cancels, finished] = fetchRow<StopRow>();
+    const QString name = QStringLiteral("ZV_0002.WAV");
+    // Little queued ahead: the confirmation arrives in the middle of the data.
+    sim->setSendWindow(32 * 1024);
     sim->setThrottle(2 * 1024 * 1024);
     startAndList();
-    requestDownload(dest->path(), {indexOf("ZV_0002.WAV")});
-    QTRY_VERIFY(!events->progress.isEmpty());
+    if (outstanding) {
+        sim->setUnanswered(CODE_CANCEL_DOWNLOAD); // its confirmation comes late, below
+        QMetaObject::invokeMethod(controller, "cancelDownload");
+        QTRY_COMPARE(events->canceled, 1);
+    }
+    if (running) {
+        requestDownload(dest->path(), {indexOf(name)});
+        QTRY_VERIFY(!events->progress.isEmpty());
+    }
+    QElapsedTimer clock;
+    clock.start();
     sim->sendToClient(ReplyBuilder::command(CODE_CANCEL_DOWNLOAD));
-    QTRY_COMPARE_WITH_TIMEOUT(events->finished, 1, 5000);
-    QCOMPARE(events->canceled, 0);
-    QVERIFY(readAll(dest->filePath("ZV_0002.WAV")) == readAll(musicFile("ZV_0002.WAV")));
+    QTRY_COMPARE_WITH_TIMEOUT(events->canceled + events->finished, cancels + finished, 5000);
+    const qint64 endedAfter = clock.elapsed();
+    const int progressAtEnd = events->progress.size();
+    QTest::qWait(200); // nothing more comes
+    QCOMPARE(events->canceled, cancels);
+    QCOMPARE(events->finished, finished);
+    QCOMPARE(events->errors, shown);
+    QCOMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), outstanding ? 1 : 0);
+    if (finished)
+        QVERIFY(readAll(dest->filePath(name)) == readAll(musicFile(name)));
+    if (running && !finished) {
+        QVERIFY2(endedAfter < 1000, qPrintable(QString::number(endedAfter)));
+        QCOMPARE(events->progress.size(), progressAtEnd);
+        QVERIFY(isProperPrefix(readAll(dest->filePath(name + ".part")), readAll(musicFile(name))));
+        QVERIFY(!QFile::exists(dest->filePath(name)));
+    }
 }
 
 using RelistRow = std::tuple<bool, QStringList, QStringList, int>;
@@ -623,14 +665,35 @@ void tst_ZVController::emptyAndLongestNamedRecordingsComplete()
     QVERIFY(events->errors.isEmpty());
 }
 
-void tst_ZVController::folderInTheWayIsRefused()
+void tst_ZVController::refusedNameFailsOnlyItsFile_data()
 {
-    QVERIFY(QDir(dest->path()).mkdir("ZV_0001.WAV"));
+    addColumns<std::tuple<QString, bool>>(); // the refused entry, whether for a folder in the way
+    // A file another computer left on the card: a hidden name.
+    QTest::addRow("hidden-name") << "._B.WAV" << false;
+    QTest::addRow("folder-in-the-way") << "B.WAV" << true;
+}
+
+// Under "check all" one name that cannot be written fails its own file
+// (E10, once); the others are downloaded and the download finishes.
+void tst_ZVController::refusedNameFailsOnlyItsFile()
+{
+    const auto [refused, folder] = fetchRow<std::tuple<QString, bool>>();
+    QTemporaryDir tree;
+    for (const char *name : {"A.WAV", "B.WAV", "C.WAV", "._B.WAV"})
+        QVERIFY(writeFile(tree.filePath(name), QByteArray(20000, name[0])));
+    sim->setMusicRoot(tree.path());
+    if (folder)
+        QVERIFY(QDir(dest->path()).mkdir(refused));
     startAndList();
-    QVERIFY(!download({indexOf("ZV_0001.WAV")}, SaveRename));
-    QTRY_COMPARE(events->errors, (Errors{{DownloadIllegalFileName, indexOf("ZV_0001.WAV"), 0}}));
-    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 0);
-    QVERIFY(QFileInfo(dest->filePath("ZV_0001.WAV")).isDir());
+    QVERIFY(download({indexOf("A.WAV"), indexOf(refused), indexOf("C.WAV")}, SaveRename));
+    QCOMPARE(events->errors, (Errors{{DownloadIllegalFileName, indexOf(refused), 0}}));
+    QCOMPARE(events->canceled, 0);
+    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 2);
+    QCOMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 0);
+    QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"A.WAV", "C.WAV"}));
+    for (const char *name : {"A.WAV", "C.WAV"})
+        QVERIFY2(readAll(dest->filePath(name)) == readAll(tree.filePath(name)), name);
+    QCOMPARE(QFileInfo(dest->filePath(refused)).isDir(), folder);
 }
 
 using MountRow = std::tuple<bool, QString, QStringList, Errors, int>;

@@ -25,10 +25,19 @@ enum AppErrorCode {
     // their entry. Reported once, just before the download's end; it does not
     // cancel.
     DownloadTargetLost = 14,
+    // param1: files of the download not downloaded. The recorder stopped the
+    // download by itself (a cancel confirmation that answers no cancel of
+    // ours); it ended here at once, the partial file kept.
+    DownloadStoppedByRecorder = 15,
+    // param1: files of the download not downloaded. The link to the recorder
+    // went down during the download; it ended here, the partial file kept,
+    // and is not taken up again on the next connection.
+    DownloadLinkLost = 16,
 };
 Q_DECLARE_METATYPE(AppErrorCode)
 
-// Errors after which the download queue gives up the download and cancels it.
+// Errors after which the download queue gives up the whole download. A
+// refused name (DownloadIllegalFileName) fails only its own file.
 inline bool endsDownload(AppErrorCode code)
 {
     switch (code) {
@@ -36,10 +45,11 @@ inline bool endsDownload(AppErrorCode code)
     case DownloadPacketLengthError:
     case DownloadIllegalOffset:
     case DownloadPacketCrcError:
-    case DownloadIllegalFileName:
     case DownloadSizeExceeded:
     case DownloadFileWriteError:
     case DownloadNoSpace:
+    case DownloadStoppedByRecorder:
+    case DownloadLinkLost:
         return true;
     default:
         return false;

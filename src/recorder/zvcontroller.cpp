@@ -101,6 +101,7 @@ void ZVController::doWork()
     connect(connection, &DeviceNetConnection::networkConnected, this, &ZVController::connected);
     connect(connection, &DeviceNetConnection::newCommandRecieved, this, &ZVController::analyzeCommand);
     connect(connection, &DeviceNetConnection::networkError, this, &ZVController::networkError);
+    connect(connection, &DeviceNetConnection::networkClosed, this, &ZVController::endDownloadOfLostLink);
 
     pollTimer = new QTimer(this);
     pollTimer->setSingleShot(false);
@@ -125,6 +126,8 @@ void ZVController::pollingConnection()
 
 void ZVController::connected()
 {
+    // At the latest now, should the old link's end have gone unnoticed.
+    endDownloadOfLostLink();
     detailTimer->stop(); // an acknowledgement of the old connection has no follow-up on this one
     QThread::msleep(ConnectedPauseMs);
     emit networkConnected();
@@ -202,6 +205,14 @@ void ZVController::cancelDownload()
 void ZVController::requestDisconnect()
 {
     connection->abort();
+}
+
+// A download does not outlive its link: it ends when the socket leaves the
+// connected state, and the next connection's listing never restarts it.
+void ZVController::endDownloadOfLostLink()
+{
+    if (downloadQueue->linkLost())
+        emit downloadCanceled();
 }
 
 void ZVController::parseFileList(ZVCommand *command)
@@ -326,9 +337,15 @@ void ZVController::analyzeCommand()
             notifyFileDetail(command);
             break;
         case CODE_CANCEL_DOWNLOAD:
-            // Only the confirmation of a cancel we sent ends anything.
-            if (connection->takeCancelConfirmation())
+            if (connection->takeCancelConfirmation()) {
+                // The confirmation of a cancel we sent. It ends that
+                // download only: one started since goes on.
+                if (!downloadQueue->isRunning())
+                    emit downloadCanceled();
+            } else if (downloadQueue->stoppedByRecorder()) {
+                // Unasked: the recorder stopped the running download itself.
                 emit downloadCanceled();
+            }
             break;
         case CODE_DOWNLOAD_DATA:
             downloadQueue->saveDownloadData(command);

@@ -83,6 +83,7 @@ private:
     void handleFileListPacket(ZVCommand *command);
     void notifyFileDetail(ZVCommand *command);
     void requestFileDetailResult();
+    void endDownloadOfLostLink();
     static QDateTime makeDateTime(int date, int time);
 
     DeviceNetConnection *connection;

@@ -195,8 +195,8 @@ bool ZVDownloadQueue::nextTargetOrFinish(Target *target)
     }
 }
 
-// Settles the target's file and asks the recorder for its data. A skipped or
-// empty target is done at once.
+// Settles the target's file and asks the recorder for its data. A skipped,
+// empty or refused target is done at once.
 ZVDownloadQueue::Started ZVDownloadQueue::startTarget(const Target &target)
 {
     estimatedSize = target.size;
@@ -208,8 +208,11 @@ ZVDownloadQueue::Started ZVDownloadQueue::startTarget(const Target &target)
             qCWarning(lcDownload) << "download: Illegal file name" << target.name << "(a folder of that name exists)";
         else
             qCWarning(lcDownload) << "download: Illegal file name" << target.name;
-        fail(DownloadIllegalFileName, target.index, 0);
-        return Started::Failed;
+        // Only this file fails (a "._NAME" a computer left on the card must
+        // not stop the others); nothing was asked of the recorder for it.
+        emit error(DownloadIllegalFileName, target.index, 0);
+        removeFirstTarget();
+        return Started::Done;
     }
     if (action == SameNameRule::Action::Skip) {
         skipTarget(target);
@@ -352,6 +355,43 @@ void ZVDownloadQueue::writeError()
     const PartFile::Failure failure = file.failure();
     qCWarning(lcDownload) << "download: File write error" << file.path() << failure.what;
     fail(DownloadFileWriteError, failure.param, failure.param2);
+}
+
+bool ZVDownloadQueue::linkLost()
+{
+    return endWithoutRequest(DownloadLinkLost);
+}
+
+bool ZVDownloadQueue::stoppedByRecorder()
+{
+    return endWithoutRequest(DownloadStoppedByRecorder);
+}
+
+// Ends a running download at once without a word to the recorder (it has
+// stopped, or cannot be reached): the file being received keeps what was
+// verified under its ".part" name, and every target left is dropped, so
+// neither a later listing nor a new connection takes the download up again.
+// The error counts the files not downloaded and not reported before.
+bool ZVDownloadQueue::endWithoutRequest(AppErrorCode code)
+{
+    if (!running)
+        return false;
+    int left;
+    {
+        MutexLocker locker(mutex);
+        left = targets.size() + lostTargets;
+        targets.clear();
+    }
+    file.close();
+    canceled = true;
+    running = false;
+    waitingForListing = false;
+    if (code == DownloadLinkLost)
+        qCWarning(lcDownload) << "download: The link is gone; download ended," << left << "files not downloaded";
+    else
+        qCWarning(lcDownload) << "download: Stopped by the recorder;" << left << "files not downloaded";
+    emit error(code, left, 0);
+    return true;
 }
 
 void ZVDownloadQueue::cancel()

@@ -54,6 +54,16 @@ public:
     void saveDownloadData(ZVCommand *command);
     void cancel();
 
+    // From startDownload until the download finishes or ends otherwise.
+    bool isRunning() const { return running; }
+    // The link to the recorder went down: a running download ends here
+    // (DownloadLinkLost) and is never taken up again by itself. False when
+    // none was running.
+    bool linkLost();
+    // The recorder stopped sending on its own: a running download ends here
+    // (DownloadStoppedByRecorder). False when none was running.
+    bool stoppedByRecorder();
+
     // The counted names of the same-name rule (SameNameRule).
     static QString makeCountFileName(int count, const QString &path);
     static QString makeNewCountFileName(const QString &path);
@@ -93,6 +103,7 @@ private:
     void skipTarget(const Target &target);
     bool completeFile();
     void finishDownload();
+    bool endWithoutRequest(AppErrorCode code);
     bool checkPacket(ZVCommand *command);
     void fail(AppErrorCode code, int param, int param2);
     void writeError();

@@ -191,7 +191,7 @@ void MainWindow::searchingState()
     ui->labelDetailFormat->setText(QString());
     ui->labelDetailMusicLength->setText(QString());
     ui->labelTarget->setText(tr("Searching..."));
-    ui->labelInfo->setText(QString());
+    ui->labelInfo->setText(interruptedText);
     ui->labelDetail->setText(QString());
     ui->labelStatus->setText(QString());
     ui->progressBar->setValue(0);
@@ -234,6 +234,7 @@ void MainWindow::downloadingState()
 
 void MainWindow::standbyMessage()
 {
+    interruptedText.clear();
     ui->progressBar->setValue(0);
     ui->labelInfo->setText(tr("Standby."));
 }
@@ -273,7 +274,9 @@ void MainWindow::networkConnected()
     listingAwaited = true;
     standbyState();
     ui->labelTarget->setText(settings->getSSID());
-    ui->labelInfo->setText(tr("Standby."));
+    // A download the old link ended is not taken up again: say so once more.
+    ui->labelInfo->setText(interruptedText.isEmpty() ? tr("Standby.") : interruptedText);
+    interruptedText.clear();
     uiTimer->start();
 }
 
@@ -296,9 +299,19 @@ void MainWindow::sequenceError(AppErrorCode code, int param1, int param2)
         // must not hide why. Others (a framing warning) leave it running.
         if (endsDownload(code))
             downloadFailed = true;
-        else if (code == DownloadTargetLost)
-            targetsLost += qMax(0, param1);
+        // A refused name fails its file only; the end counts it with the
+        // files no longer listed.
+        if (code == DownloadTargetLost || code == DownloadIllegalFileName) {
+            targetsLost += code == DownloadTargetLost ? qMax(0, param1) : 1;
+            lostCode = code;
+            lostParam1 = param1;
+            lostParam2 = param2;
+        }
     }
+    // The link went with a download: the searching and the reconnection
+    // that follow must not hide that it did not complete.
+    if (code == DownloadLinkLost)
+        interruptedText = ProgressText::lostText(targetsLost + qMax(0, param1), code, param1, param2);
     ui->labelInfo->setText(ProgressText::errorText(code, param1, param2));
     ui->labelDetail->setText(ProgressText::adviceText());
     // The recorder will not send the details asked for: nothing more is
@@ -383,7 +396,7 @@ void MainWindow::downloadFinished()
     // the ones no longer listed are named in the line below.
     ui->labelInfo->setText(ProgressText::completedText(fileCount, targetsLost));
     if (targetsLost > 0)
-        ui->labelDetail->setText(ProgressText::lostText(targetsLost));
+        ui->labelDetail->setText(ProgressText::lostText(targetsLost, lostCode, lostParam1, lostParam2));
     targetsLost = 0;
     if (totalBytes == 0)
         ui->progressBar->setValue(ProgressScale);
@@ -392,6 +405,10 @@ void MainWindow::downloadFinished()
 
 void MainWindow::downloadCanceled()
 {
+    // The recorder's confirmation of a cancel already shown, arriving in
+    // whatever state the window is in now.
+    if (!downloading)
+        return;
     downloading = false;
     if (downloadFailed) {
         // Cancelled because of an error: keep the error's two lines.
@@ -476,6 +493,7 @@ void MainWindow::on_downloadButton_clicked()
     filesStarted = 0;
     downloadFailed = false;
     targetsLost = 0;
+    interruptedText.clear();
     downloading = true;
     downloadClock.start();
 

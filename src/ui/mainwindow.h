@@ -142,9 +142,16 @@ private:
     // Set by an error that ends the running download: the cancel that
     // follows must leave the error's lines readable.
     bool downloadFailed = false;
-    // Targets of the running download that were not downloaded because the
-    // recorder no longer listed them.
+    // Targets of the running download that were not downloaded (their name
+    // was refused, or the recorder no longer listed them), and the last
+    // error that told of them.
     int targetsLost = 0;
+    AppErrorCode lostCode = DownloadTargetLost;
+    int lostParam1 = 0;
+    int lostParam2 = 0;
+    // The line about a download that the lost link ended: shown while
+    // searching and after the reconnection, until the user's next action.
+    QString interruptedText;
     // A listing is on its way (after connecting, or after the recorder
     // dropped the list): the watchdog runs until it has arrived.
     bool listingAwaited = false;

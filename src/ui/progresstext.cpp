@@ -37,9 +37,9 @@ QString ProgressText::completedText(int fileCount, int targetsLost)
     return tr("%n files completed.", nullptr, qMax(0, fileCount - targetsLost));
 }
 
-QString ProgressText::lostText(int targetsLost)
+QString ProgressText::lostText(int targetsLost, AppErrorCode code, int param1, int param2)
 {
-    return tr("%n files not downloaded.", nullptr, targetsLost) + codeText(DownloadTargetLost, targetsLost, 0);
+    return tr("%n files not downloaded.", nullptr, targetsLost) + codeText(code, param1, param2);
 }
 
 QString ProgressText::errorText(AppErrorCode code, int param1, int param2)

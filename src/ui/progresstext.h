@@ -24,8 +24,9 @@ public:
     // "3 files completed.": the files of the download that the recorder
     // still listed (the others were not downloaded).
     static QString completedText(int fileCount, int targetsLost);
-    // "2 files not downloaded.(code : E...)".
-    static QString lostText(int targetsLost);
+    // "2 files not downloaded.(code : E...)", with the code of the error
+    // that told of the last of them.
+    static QString lostText(int targetsLost, AppErrorCode code, int param1, int param2);
     // "An error has occurred.(code : E...)".
     static QString errorText(AppErrorCode code, int param1, int param2);
     static QString adviceText();

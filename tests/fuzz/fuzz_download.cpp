@@ -217,16 +217,26 @@ private:
 
     void failed(AppErrorCode code, int param, int param2)
     {
-        waiting.clear(); // every failure cancels the whole download
+        if (!packetPhase && code == DownloadIllegalFileName) {
+            // That target fails, the download goes on with the others.
+            const QString name = fileList->findByIndex(param)->name;
+            check(!harmlessName(name), "a safe name refused", name);
+            while (!waiting.isEmpty()
+                   && (!fileList->containsIndex(waiting.first()) || fileList->findByIndex(waiting.first())->isFolder))
+                waiting.removeFirst();
+            check(!waiting.isEmpty() && waiting.first() == param, "a refusal of another entry than the first target",
+                  name);
+            if (!waiting.isEmpty())
+                waiting.removeFirst();
+            return;
+        }
+        waiting.clear(); // every other failure cancels the whole download
         if (!packetPhase) {
             refusing = true;
             if (code == DownloadTargetLost) {
                 // Reported once, at the end; the download is not cancelled.
                 check(param > 0 && param2 == 0, "lost targets", QString::number(param));
                 refusing = false;
-            } else if (code == DownloadIllegalFileName) {
-                const QString name = fileList->findByIndex(param)->name;
-                check(!harmlessName(name), "a safe name refused", name);
             } else {
                 // Only an empty file that cannot be created fails at its start.
                 check(code == DownloadFileWriteError && currentSize == 0 && current.toUtf8().size() > 255,

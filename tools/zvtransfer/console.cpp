@@ -56,6 +56,10 @@ QString explanation(AppErrorCode code)
         return QStringLiteral("the destination folder has not enough free space for these files");
     case DownloadTargetLost:
         return QStringLiteral("some recordings were no longer listed after the recorder's listing changed");
+    case DownloadStoppedByRecorder:
+        return QStringLiteral("the recorder stopped the download by itself");
+    case DownloadLinkLost:
+        return QStringLiteral("the connection to the recorder was lost during the download");
     default:
         break;
     }

@@ -284,6 +284,7 @@ RecorderSession::DownloadObserver GetCommand::observer()
 {
     RecorderSession::DownloadObserver observer;
     observer.skipped = [this](const QString &) { pendingSkip = true; };
+    observer.refused = [this](int index, const ErrorTally::Item &error) { refused(index, error); };
     observer.started = [this](const QString &name, qulonglong) { fileStarted(name); };
     observer.progress = [this](qulonglong received) {
         currentBytes = received;
@@ -340,6 +341,27 @@ void GetCommand::closeCurrent()
     current = -1;
 }
 
+// The file under way when the download ended is settled as written (or
+// kept) if all of it had arrived: the engine completed it before the end.
+void GetCommand::closeCurrentIfComplete()
+{
+    if (current >= 0 && currentBytes == qulonglong(targets.at(current).entry.size))
+        closeCurrent();
+}
+
+// The engine refused a target's name before asking for it: that file fails,
+// the download goes on. The one before it had completed.
+void GetCommand::refused(int index, const ErrorTally::Item &error)
+{
+    closeCurrentIfComplete();
+    for (int position : qAsConst(batch)) {
+        if (targets.at(position).state == Target::Pending && targets.at(position).entry.index == index) {
+            settle(position, Target::Failed, Console::codeText(error));
+            return;
+        }
+    }
+}
+
 bool GetCommand::settleEnd(RecorderSession::DownloadEnd end, const ErrorTally::Item &ending)
 {
     switch (end) {
@@ -352,6 +374,7 @@ bool GetCommand::settleEnd(RecorderSession::DownloadEnd end, const ErrorTally::I
     case RecorderSession::DownloadEnd::Failed:
         return settleFailure(ending);
     case RecorderSession::DownloadEnd::Lost:
+        closeCurrentIfComplete();
         if (current >= 0)
             settle(current, Target::Failed, QStringLiteral("the recorder stopped sending"));
         failRest(QStringLiteral("not started: the recorder stopped answering"));
@@ -379,21 +402,20 @@ bool GetCommand::settleEnd(RecorderSession::DownloadEnd end, const ErrorTally::I
     return true;
 }
 
-// An error ended the download: the file it names (or the one under way)
-// fails, the others are asked for again unless nothing could start.
+// An error ended the download: the file under way fails, the others are
+// asked for again unless nothing could start or the recorder stopped.
 bool GetCommand::settleFailure(const ErrorTally::Item &ending)
 {
     bool stop = false;
-    if (ending.code == DownloadIllegalFileName) {
-        // Refused before it started: the code names the entry.
-        if (current >= 0 && currentBytes == qulonglong(targets.at(current).entry.size))
-            closeCurrent();
-        for (int position : qAsConst(batch)) {
-            if (targets.at(position).state == Target::Pending && targets.at(position).entry.index == ending.param1) {
-                settle(position, Target::Failed, Console::codeText(ending));
-                break;
-            }
-        }
+    if (ending.code == DownloadStoppedByRecorder) {
+        // Asking again would go against the recorder's own stop.
+        closeCurrentIfComplete();
+        if (current >= 0)
+            settle(current, Target::Failed,
+                   QStringLiteral("stopped by the recorder, %1").arg(Console::codeText(ending)));
+        failRest(QStringLiteral("not started: the recorder stopped the download"));
+        stop = true;
+        stopped = true;
     } else if (ending.code == DownloadNoSpace) {
         // Nothing of this download was started; asking again would only be
         // refused again.

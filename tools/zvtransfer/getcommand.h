@@ -15,7 +15,8 @@
 // "get": downloads recordings. Each one gets its line once it is settled
 // (written, kept by the same-name rule, or failed), the run a progress line
 // while a file arrives and a summary at the end. A download that one file
-// ends early goes on with the others in a new one.
+// ends early goes on with the others in a new one; one the recorder stops or
+// the link ends is not asked for again.
 //
 // For a single command line, run() does it all. A caller that goes over
 // several folders (a tree) keeps one GetCommand for the whole run: for each
@@ -55,8 +56,8 @@ public:
     void setRunTotals(const RunTotals &totals);
     // Downloads `entries` of the recorder's current folder into `dest`
     // (created when missing); folders among them are left out. False when
-    // the run should stop: interrupted, too slow, the recorder lost, or no
-    // room for any of them.
+    // the run should stop: interrupted, too slow, the recorder lost or
+    // stopping, or no room for any of them.
     bool fetch(const QList<RecorderSession::Entry> &entries, const QString &dest);
     // Names a requested recording that could not be found as failed.
     void notFound(const QString &name, const QString &why);
@@ -105,6 +106,8 @@ private:
     void fileStarted(const QString &name);
     void showProgress(qulonglong received);
     void closeCurrent();
+    void closeCurrentIfComplete();
+    void refused(int index, const ErrorTally::Item &error);
     // Settles what the end of a download decides; true when it ends the run.
     bool settleEnd(RecorderSession::DownloadEnd end, const ErrorTally::Item &ending);
     bool settleFailure(const ErrorTally::Item &ending);

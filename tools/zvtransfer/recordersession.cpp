@@ -122,6 +122,10 @@ void RecorderSession::noteError(AppErrorCode code, int param1, int param2)
         }
         ++linkErrors;
     }
+    // The engine ended the download with the link (dropped without a socket
+    // error, too): the recorder is lost, as after a socket error.
+    if (code == DownloadLinkLost)
+        ++linkErrors;
     if (code == FileDetailIllegalPacketSize || code == FileDetailUnknownFileFormat)
         ++detailErrors;
     if (endsDownload(code)) {
@@ -437,6 +441,10 @@ void RecorderSession::follow(Run &run, const DownloadObserver &observer)
     run.links << connect(controller, &ZVController::fileSkipped, this, [&observer](const QString &name) {
         if (observer.skipped)
             observer.skipped(name);
+    });
+    run.links << connect(controller, &ZVController::error, this, [&observer](AppErrorCode code, int p1, int p2) {
+        if (code == DownloadIllegalFileName && observer.refused)
+            observer.refused(p1, {code, p1, p2, 1});
     });
     run.links << connect(controller, &ZVController::downloadFinished, this, [&run] { run.finished = true; });
     run.links << connect(controller, &ZVController::downloadCanceled, this, [&run] { ++run.cancels; });

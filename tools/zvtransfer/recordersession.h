@@ -57,6 +57,9 @@ public:
         std::function<void(const QString &name, qulonglong size)> started;
         std::function<void(qulonglong bytes)> progress;
         std::function<void(const QString &name)> skipped;
+        // The engine refused the name of the target with this entry index;
+        // the download goes on with the others.
+        std::function<void(int index, const ErrorTally::Item &error)> refused;
     };
 
     static constexpr int DefaultRateWindowMs = 60000;
@@ -90,7 +93,7 @@ public:
 
     enum class DownloadEnd {
         Finished,    // the engine went through every target
-        Failed,      // an error ended it (and the engine cancelled)
+        Failed,      // an error ended it (the engine cancelled, or the recorder stopped it)
         Lost,        // the link broke, or nothing came for the answer timeout
         TooSlow,     // below the minimum rate; cancelled
         Interrupted, // a signal came; cancelled
