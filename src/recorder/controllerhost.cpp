@@ -42,6 +42,7 @@ bool ControllerHost::stop(unsigned long boundMs)
     }
     // End the link first, so that nothing more arrives for the worker to
     // handle, then let its event loop end.
+    worker->handOver();
     emit endLink();
     joined = stopThread(workerThread, boundMs);
     if (!joined)
