@@ -276,7 +276,9 @@ void tst_ZVSync::watchEndsOnEverySignal()
     });
     QVERIFY2(ended == code || (when == QLatin1String("start") && ended == -1 && killedBy == SIGINT),
              qPrintable(QString::number(ended) + ' ' + output + errors));
-    QVERIFY2(sinceSignal.elapsed() < 3000, qPrintable(QString::number(sinceSignal.elapsed())));
+    // Within the tool's own bounds for the cancel's confirmation (1 s) and
+    // the restore (4 s), with room for a slow machine.
+    QVERIFY2(sinceSignal.elapsed() < 6000, qPrintable(QString::number(sinceSignal.elapsed())));
     QCOMPARE(sim->recordMode(), 1);
 }
 
