@@ -42,7 +42,6 @@ bool ControllerHost::stop(unsigned long boundMs)
     }
     // End the link first, so that nothing more arrives for the worker to
     // handle, then let its event loop end.
-    worker->handOver();
     emit endLink();
     joined = stopThread(workerThread, boundMs);
     if (!joined)

@@ -55,11 +55,6 @@ ZVController::~ZVController()
     MutexLocker locker(&mutex);
 }
 
-void ZVController::handOver()
-{
-    MutexLocker locker(&mutex);
-}
-
 void ZVController::setSSID(const QString &name)
 {
     MutexLocker locker(&mutex);

@@ -48,10 +48,6 @@ public:
     // has changed and no longer has that row.
     bool getFileInfo(int row, DownloadFileInfo *info);
     void setDownloadFiles(const QString &directory, const QList<int> &indexes);
-    // Called by the thread that ends the controller's thread, after its last
-    // use of the controller (a disconnect reads it too): the destructor takes
-    // the same lock, which orders those uses before the frees.
-    void handOver();
 
 signals:
     void getFileListFinished();
