@@ -15,8 +15,10 @@
 // the sanitizer, nothing then orders what the thread did before the objects it
 // used are deleted. watchThreadEnd() marks the thread's very end (after its
 // deferred deletions, when its thread-local data goes); stopThread() quits,
-// waits and takes that mark. Without the sanitizer they are a plain quit()
-// and wait().
+// waits and takes that mark. The other way round, the quit is a hand-over:
+// what the stopping thread did with the worker's objects (a disconnect reads
+// them too) comes before the deferred deletions at the thread's end. Without
+// the sanitizer they are a plain quit() and wait().
 //
 // stopThread() may be given a bound: a worker stuck in a long call is then
 // left behind rather than waited for (see there).
@@ -54,7 +56,10 @@ inline void watchThreadEnd(QThread *thread)
     // handed to it under Qt's own locks.)
     QObject::connect(
         thread, &QThread::finished, thread,
-        [] { ThreadJoin::endMarks().setLocalData(new ThreadJoin::EndMark(QThread::currentThread())); },
+        [] {
+            __tsan_acquire(QThread::currentThread()); // the hand-over of stopThread()
+            ThreadJoin::endMarks().setLocalData(new ThreadJoin::EndMark(QThread::currentThread()));
+        },
         Qt::DirectConnection);
 #else
     Q_UNUSED(thread)
@@ -75,6 +80,9 @@ constexpr unsigned long Unbounded = ULONG_MAX;
 // finished() signal at the earliest).
 inline bool stopThread(QThread *thread, unsigned long boundMs = ThreadJoin::Unbounded)
 {
+#ifdef ZV_TSAN_ANNOTATIONS
+    __tsan_release(thread);
+#endif
     thread->requestInterruption();
     thread->quit();
     if (!thread->wait(boundMs))
