@@ -60,8 +60,8 @@ void tst_Translation::textsInBothLanguages()
         QString german, english;
     };
     const QList<Text> texts = {
-        {[] { return ProgressText::completedText(1, 0); }, "1 Datei heruntergeladen.", "1 files completed."},
-        {[] { return ProgressText::completedText(3, 1); }, "2 Dateien heruntergeladen.", "2 files completed."},
+        {[] { return ProgressText::completedText(1); }, "1 Datei heruntergeladen.", "1 files completed."},
+        {[] { return ProgressText::completedText(2); }, "2 Dateien heruntergeladen.", "2 files completed."},
         {[] { return ProgressText::filesText(1, 3); }, " 1 / 3 Dateien", " 1 / 3 files"},
         {[] { return ProgressText::fileText("A%2%1.WAV", 5); }, "A%2%1.WAV - 5 Byte", "A%2%1.WAV - 5 bytes"},
         {[] { return DownloadFileModel::sizeText(123456789); }, "120.563 KB", "120,563 KB"},
