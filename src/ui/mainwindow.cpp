@@ -449,6 +449,11 @@ void MainWindow::setRecodeMode(ZVRecordMode mode)
     standbyState();
 }
 
+void MainWindow::setWatchdogMs(int milliseconds)
+{
+    uiTimer->setInterval(milliseconds);
+}
+
 void MainWindow::uiTimeout()
 {
     emit requestDisconnect();

@@ -48,6 +48,8 @@ public:
     static constexpr int LongDownloadMs = 10000;
 
     void setLongDownloadMs(int milliseconds) { longDownloadMs = milliseconds; }
+    // How long an exchange may stay unanswered; WatchdogMs unless set.
+    void setWatchdogMs(int milliseconds);
 
 signals:
     void cancelDownload();
