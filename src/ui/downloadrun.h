@@ -27,7 +27,8 @@ public:
     // run before is kept. Its clock starts.
     void start(int fileCount, quint64 totalBytes);
     // The run is over: completed, cancelled, or gone with the link. Its
-    // counts stay for a report that comes late; its outcome does not.
+    // counts stay for a report that comes late; its failure and lost files
+    // go (a lost link's line stays, below).
     void end();
     bool isRunning() const { return running; }
     // Since the start, while running.
