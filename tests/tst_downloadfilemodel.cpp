@@ -6,7 +6,6 @@
 #include <QtTest>
 
 #include "base/downloadfileinfo.h"
-#include "datarows.h"
 #include "ui/downloadfilemodel.h"
 
 namespace {
@@ -43,152 +42,154 @@ struct Entries : QObject
 };
 } // namespace
 
+// A name, whether it is a folder, its size; the size text (empty for a
+// folder: no text) and the picture (empty: no decoration).
+struct CellRow
+{
+    QString name;
+    bool isFolder;
+    qint64 size;
+    QString sizeText;
+    QString icon;
+};
+Q_DECLARE_METATYPE(CellRow)
+
 class tst_DownloadFileModel : public QObject
 {
     Q_OBJECT
 private slots:
-    void rowCells_data();
-    void rowCells();
-    void sort_data();
-    void sort();
-    void checkedTotalsAndIndexes_data();
-    void checkedTotalsAndIndexes();
-    void passesModelTester();
-};
-
-using CellRow = std::tuple<QString, bool, QString, qint64, QString>;
-
-void tst_DownloadFileModel::rowCells_data()
-{
-    // Name, folder, the size text (empty for a folder: no text), size, and
-    // the picture (empty: no decoration).
-    addColumns<CellRow>();
-    QTest::addRow("zero-is-not-rounded-up") << "A.WAV" << false << "0" << qint64(0) << "ZV_06_02_wav";
-    QTest::addRow("one-byte-shows-1KB") << "take01wav" << false << "1 KB" << qint64(1) << "ZV_06_02_wav";
-    QTest::addRow("just-under-1KiB-shows-1KB") << "a.mp3" << false << "1 KB" << qint64(1023) << "ZV_06_02_mp3";
-    QTest::addRow("just-under-2KiB-truncates") << "a.WmA" << false << "1 KB" << qint64(2047) << "ZV_06_02_wma";
-    QTest::addRow("1MiB-group-separator") << "a.dsd" << false << "1,024 KB" << qint64(1048576) << "ZV_06_02_dsd";
-    QTest::addRow("4GiB-no-overflow") << "a.aif" << false << "4,194,303 KB" << qint64(0xFFFFFFFF) << "ZV_06_02_aif";
-    QTest::addRow("aiff-is-not-aif") << "a.aiff" << false << "2 KB" << qint64(2048) << QString();
-    QTest::addRow("wav-inside-the-name-only") << "wav.txt" << false << "2 KB" << qint64(2048) << QString();
-    QTest::addRow("folder-shows-name-and-icon-only") << "LIVE.WAV" << true << QString() << qint64(4096) << "ZV_09";
-}
-
-void tst_DownloadFileModel::rowCells()
-{
-    const auto [name, isFolder, sizeText, size, icon] = fetchRow<CellRow>();
-
-    Entries entries;
-    entries.add(name, isFolder, size);
-    QCOMPARE(entries.cell(0, DownloadFileModel::ColumnSize).toString(), sizeText);
-    QCOMPARE(entries.cell(0, DownloadFileModel::ColumnDate).isValid(), !isFolder);
-    const QVariant decoration = entries.cell(0, DownloadFileModel::ColumnName, Qt::DecorationRole);
-    if (icon.isEmpty())
-        QVERIFY(!decoration.isValid());
-    else
-        QCOMPARE(decoration.value<QPixmap>().toImage(), QPixmap(Icons + icon + ".png").toImage());
-}
-
-using SortRow = std::tuple<int, Qt::SortOrder, QStringList>;
-
-void tst_DownloadFileModel::sort_data()
-{
-    addColumns<SortRow>();
-
-    // Entries (see sort()): folders "b-dir" (size 9, day 5) and "A-dir"
-    // (size 0, day 1); files "B.WAV" (300, day 2), "a.wav" (100, day 9),
-    // "C.MP3" (200, day 4).
-    QTest::addRow("name-ascending-is-ordinal-not-case-folded")
-        << 1 << Qt::AscendingOrder << QStringList{"A-dir", "b-dir", "B.WAV", "C.MP3", "a.wav"};
-    QTest::addRow("name-descending-keeps-folders-on-top")
-        << 1 << Qt::DescendingOrder << QStringList{"b-dir", "A-dir", "a.wav", "C.MP3", "B.WAV"};
-    QTest::addRow("date-descending-keeps-folders-on-top")
-        << 2 << Qt::DescendingOrder << QStringList{"b-dir", "A-dir", "a.wav", "C.MP3", "B.WAV"};
-    QTest::addRow("size-ascending-compares-folders-by-their-size")
-        << 3 << Qt::AscendingOrder << QStringList{"A-dir", "b-dir", "a.wav", "C.MP3", "B.WAV"};
-    QTest::addRow("size-descending-keeps-folders-on-top")
-        << 3 << Qt::DescendingOrder << QStringList{"b-dir", "A-dir", "B.WAV", "C.MP3", "a.wav"};
-    QTest::addRow("check-column-moves-nothing")
-        << 0 << Qt::AscendingOrder << QStringList{"B.WAV", "b-dir", "a.wav", "A-dir", "C.MP3"};
-}
-
-void tst_DownloadFileModel::sort()
-{
-    const auto [column, order, expected] = fetchRow<SortRow>();
-
-    Entries entries;
-    entries.add(QStringLiteral("B.WAV"), false, 300, 1, 2);
-    entries.add(QStringLiteral("b-dir"), true, 9, -32767, 5);
-    entries.add(QStringLiteral("a.wav"), false, 100, 2, 9);
-    entries.add(QStringLiteral("A-dir"), true, 0, -32766, 1);
-    entries.add(QStringLiteral("C.MP3"), false, 200, 3, 4);
-    entries.model.sort(column, order);
-    QCOMPARE(entries.names(), expected);
-}
-
-using CheckedRow = std::tuple<QList<int>, qint64, QList<int>>;
-
-void tst_DownloadFileModel::checkedTotalsAndIndexes_data()
-{
-    addColumns<CheckedRow>(); // the rows checked ({-1}: all), the total size, the indexes
-
-    // Rows (see checkedTotalsAndIndexes): 0 folder of 50 bytes, 1 file 1000
-    // (index 7), 2 file 0 bytes (index 3), 3 file 4 GiB - 1 (index 0x7FFF).
-    QTest::addRow("nothing-checked") << QList<int>{} << qint64(0) << QList<int>{};
-    QTest::addRow("checked-folder-counts-in-total-not-in-indexes") << QList<int>{0} << qint64(50) << QList<int>{};
-    QTest::addRow("indexes-in-row-order-not-check-order")
-        << QList<int>{3, 1} << qint64(1000) + 0xFFFFFFFF << QList<int>{7, 0x7FFF};
-    QTest::addRow("empty-file-is-still-downloaded") << QList<int>{2} << qint64(0) << QList<int>{3};
-    QTest::addRow("check-all-includes-folders")
-        << QList<int>{-1} << qint64(50 + 1000) + 0xFFFFFFFF << QList<int>{7, 3, 0x7FFF};
-}
-
-void tst_DownloadFileModel::checkedTotalsAndIndexes()
-{
-    const auto [checkedRows, total, indexes] = fetchRow<CheckedRow>();
-
-    Entries entries;
-    entries.add(QStringLiteral("DIR"), true, 50, -32760);
-    entries.add(QStringLiteral("A.WAV"), false, 1000, 7);
-    entries.add(QStringLiteral("EMPTY.WAV"), false, 0, 3);
-    entries.add(QStringLiteral("BIG.WAV"), false, 0xFFFFFFFF, 0x7FFF);
-    // A row is checked as the table's check box does it: its check state.
-    for (int row : qAsConst(checkedRows)) {
-        if (row < 0)
-            entries.model.setAllChecked(true);
-        else
-            QVERIFY(entries.model.setData(entries.model.index(row, DownloadFileModel::ColumnCheck), Qt::Checked,
-                                          Qt::CheckStateRole));
-    }
-
-    QCOMPARE(entries.model.checkedTotalSize(), total);
-    QList<int> result{99}; // the helper empties the list first
-    entries.model.checkedFileIndexes(result);
-    QCOMPARE(result, indexes);
-}
-
-void tst_DownloadFileModel::passesModelTester()
-{
-    Entries entries;
-    entries.add(QStringLiteral("DIR"), true, 0, -32767, 1);
-    entries.add(QStringLiteral("b.wav"), false, 10, 1, 2);
-    entries.add(QStringLiteral("A.MP3"), false, 5000, 2, 3);
+    void rowCells_data()
     {
-        // Qt 6's tester wants every layoutChanged announced and every
-        // persistent index kept valid, which the window's refill and emptying
-        // do not: it watches the filled model until before the emptying.
-        QAbstractItemModelTester tester(&entries.model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        entries.model.setData(entries.model.index(1, DownloadFileModel::ColumnCheck), Qt::Checked, Qt::CheckStateRole);
-        entries.model.setAllChecked(false);
-        for (int column = 0; column < 4; ++column) {
-            entries.model.sort(column, Qt::AscendingOrder);
-            entries.model.sort(column, Qt::DescendingOrder);
-        }
+        QTest::addColumn<CellRow>("row");
+        QTest::addRow("zero-is-not-rounded-up") << CellRow{"A.WAV", false, 0, "0", "ZV_06_02_wav"};
+        QTest::addRow("one-byte-shows-1KB") << CellRow{"take01wav", false, 1, "1 KB", "ZV_06_02_wav"};
+        QTest::addRow("just-under-1KiB-shows-1KB") << CellRow{"a.mp3", false, 1023, "1 KB", "ZV_06_02_mp3"};
+        QTest::addRow("just-under-2KiB-truncates") << CellRow{"a.WmA", false, 2047, "1 KB", "ZV_06_02_wma"};
+        QTest::addRow("1MiB-group-separator") << CellRow{"a.dsd", false, 1048576, "1,024 KB", "ZV_06_02_dsd"};
+        QTest::addRow("4GiB-no-overflow") << CellRow{"a.aif", false, 0xFFFFFFFF, "4,194,303 KB", "ZV_06_02_aif"};
+        QTest::addRow("aiff-is-not-aif") << CellRow{"a.aiff", false, 2048, "2 KB", {}};
+        QTest::addRow("wav-inside-the-name-only") << CellRow{"wav.txt", false, 2048, "2 KB", {}};
+        QTest::addRow("folder-shows-name-and-icon-only") << CellRow{"LIVE.WAV", true, 4096, {}, "ZV_09"};
     }
-    entries.model.clear();
-    emit entries.model.layoutChanged();
-    QCOMPARE(entries.model.rowCount(), 0);
-}
+
+    void rowCells()
+    {
+        QFETCH(CellRow, row);
+        Entries entries;
+        entries.add(row.name, row.isFolder, row.size);
+        QCOMPARE(entries.cell(0, DownloadFileModel::ColumnSize).toString(), row.sizeText);
+        QCOMPARE(entries.cell(0, DownloadFileModel::ColumnDate).isValid(), !row.isFolder);
+        const QVariant decoration = entries.cell(0, DownloadFileModel::ColumnName, Qt::DecorationRole);
+        if (row.icon.isEmpty())
+            QVERIFY(!decoration.isValid());
+        else
+            QCOMPARE(decoration.value<QPixmap>().toImage(), QPixmap(Icons + row.icon + ".png").toImage());
+    }
+
+    void sort_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<Qt::SortOrder>("order");
+        QTest::addColumn<QStringList>("expected");
+
+        // Entries (see sort()): folders "b-dir" (size 9, day 5) and "A-dir"
+        // (size 0, day 1); files "B.WAV" (300, day 2), "a.wav" (100, day 9),
+        // "C.MP3" (200, day 4).
+        QTest::addRow("name-ascending-is-ordinal-not-case-folded")
+            << 1 << Qt::AscendingOrder << QStringList{"A-dir", "b-dir", "B.WAV", "C.MP3", "a.wav"};
+        QTest::addRow("name-descending-keeps-folders-on-top")
+            << 1 << Qt::DescendingOrder << QStringList{"b-dir", "A-dir", "a.wav", "C.MP3", "B.WAV"};
+        QTest::addRow("date-descending-keeps-folders-on-top")
+            << 2 << Qt::DescendingOrder << QStringList{"b-dir", "A-dir", "a.wav", "C.MP3", "B.WAV"};
+        QTest::addRow("size-ascending-compares-folders-by-their-size")
+            << 3 << Qt::AscendingOrder << QStringList{"A-dir", "b-dir", "a.wav", "C.MP3", "B.WAV"};
+        QTest::addRow("size-descending-keeps-folders-on-top")
+            << 3 << Qt::DescendingOrder << QStringList{"b-dir", "A-dir", "B.WAV", "C.MP3", "a.wav"};
+        QTest::addRow("check-column-moves-nothing")
+            << 0 << Qt::AscendingOrder << QStringList{"B.WAV", "b-dir", "a.wav", "A-dir", "C.MP3"};
+    }
+
+    void sort()
+    {
+        QFETCH(int, column);
+        QFETCH(Qt::SortOrder, order);
+        QFETCH(QStringList, expected);
+        Entries entries;
+        entries.add(QStringLiteral("B.WAV"), false, 300, 1, 2);
+        entries.add(QStringLiteral("b-dir"), true, 9, -32767, 5);
+        entries.add(QStringLiteral("a.wav"), false, 100, 2, 9);
+        entries.add(QStringLiteral("A-dir"), true, 0, -32766, 1);
+        entries.add(QStringLiteral("C.MP3"), false, 200, 3, 4);
+        entries.model.sort(column, order);
+        QCOMPARE(entries.names(), expected);
+    }
+
+    void checkedTotalsAndIndexes_data()
+    {
+        QTest::addColumn<QList<int>>("checkedRows"); // {-1}: all
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<QList<int>>("indexes");
+
+        // Rows (see checkedTotalsAndIndexes): 0 folder of 50 bytes, 1 file 1000
+        // (index 7), 2 file 0 bytes (index 3), 3 file 4 GiB - 1 (index 0x7FFF).
+        QTest::addRow("nothing-checked") << QList<int>{} << qint64(0) << QList<int>{};
+        QTest::addRow("checked-folder-counts-in-total-not-in-indexes") << QList<int>{0} << qint64(50) << QList<int>{};
+        QTest::addRow("indexes-in-row-order-not-check-order")
+            << QList<int>{3, 1} << qint64(1000) + 0xFFFFFFFF << QList<int>{7, 0x7FFF};
+        QTest::addRow("empty-file-is-still-downloaded") << QList<int>{2} << qint64(0) << QList<int>{3};
+        QTest::addRow("check-all-includes-folders")
+            << QList<int>{-1} << qint64(50 + 1000) + 0xFFFFFFFF << QList<int>{7, 3, 0x7FFF};
+    }
+
+    void checkedTotalsAndIndexes()
+    {
+        QFETCH(QList<int>, checkedRows);
+        QFETCH(qint64, total);
+        QFETCH(QList<int>, indexes);
+        Entries entries;
+        entries.add(QStringLiteral("DIR"), true, 50, -32760);
+        entries.add(QStringLiteral("A.WAV"), false, 1000, 7);
+        entries.add(QStringLiteral("EMPTY.WAV"), false, 0, 3);
+        entries.add(QStringLiteral("BIG.WAV"), false, 0xFFFFFFFF, 0x7FFF);
+        // A row is checked as the table's check box does it: its check state.
+        for (int row : qAsConst(checkedRows)) {
+            if (row < 0)
+                entries.model.setAllChecked(true);
+            else
+                QVERIFY(entries.model.setData(entries.model.index(row, DownloadFileModel::ColumnCheck), Qt::Checked,
+                                              Qt::CheckStateRole));
+        }
+
+        QCOMPARE(entries.model.checkedTotalSize(), total);
+        QList<int> result{99}; // the helper empties the list first
+        entries.model.checkedFileIndexes(result);
+        QCOMPARE(result, indexes);
+    }
+
+    void passesModelTester()
+    {
+        Entries entries;
+        entries.add(QStringLiteral("DIR"), true, 0, -32767, 1);
+        entries.add(QStringLiteral("b.wav"), false, 10, 1, 2);
+        entries.add(QStringLiteral("A.MP3"), false, 5000, 2, 3);
+        {
+            // Qt 6's tester wants every layoutChanged announced and every
+            // persistent index kept valid, which the window's refill and emptying
+            // do not: it watches the filled model until before the emptying.
+            QAbstractItemModelTester tester(&entries.model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+            entries.model.setData(entries.model.index(1, DownloadFileModel::ColumnCheck), Qt::Checked,
+                                  Qt::CheckStateRole);
+            entries.model.setAllChecked(false);
+            for (int column = 0; column < 4; ++column) {
+                entries.model.sort(column, Qt::AscendingOrder);
+                entries.model.sort(column, Qt::DescendingOrder);
+            }
+        }
+        entries.model.clear();
+        emit entries.model.layoutChanged();
+        QCOMPARE(entries.model.rowCount(), 0);
+    }
+};
 
 QTEST_MAIN(tst_DownloadFileModel)
 #include "tst_downloadfilemodel.moc"

@@ -10,7 +10,6 @@
 #include <QtTest>
 #include <functional>
 
-#include "datarows.h"
 #include "ui/downloadfilemodel.h"
 #include "ui/progresstext.h"
 #include "ui/settingdialog.h"
@@ -26,91 +25,91 @@ class tst_Translation : public QObject
 
 private slots:
     void cleanup() { TranslationLoader::install(*qApp, QLocale::c()); }
-    void chosenLanguage_data();
-    void chosenLanguage();
-    void textsInBothLanguages();
-    void everyTextHasItsGerman();
-};
-
-void tst_Translation::chosenLanguage_data()
-{
-    addColumns<std::tuple<QString, bool>>(); // the locale, whether it gets German
-    QTest::addRow("german") << "de_DE" << true;
-    QTest::addRow("austrian-falls-back-to-german") << "de_AT" << true;
-    QTest::addRow("english") << "en_US" << false;
-    QTest::addRow("c") << "C" << false;
-    QTest::addRow("french-not-there") << "fr_FR" << false;
-}
-
-void tst_Translation::chosenLanguage()
-{
-    const auto [locale, german] = fetchRow<std::tuple<QString, bool>>();
-    // German first: each row also proves the earlier translation goes.
-    TranslationLoader::install(*qApp, German);
-    TranslationLoader::install(*qApp, QLocale(locale));
-    QCOMPARE(QCoreApplication::translate("MainWindow", "Standby."), QLatin1String(german ? "Bereit." : "Standby."));
-}
-
-// German with the translation, and the English exactly as before without.
-void tst_Translation::textsInBothLanguages()
-{
-    struct Text
+    void chosenLanguage_data()
     {
-        std::function<QString()> make;
-        QString german, english;
-    };
-    const QList<Text> texts = {
-        {[] { return ProgressText::completedText(1, 0); }, "1 Datei heruntergeladen.", "1 files completed."},
-        {[] { return ProgressText::completedText(3, 1); }, "2 Dateien heruntergeladen.", "2 files completed."},
-        {[] { return ProgressText::filesText(1, 3); }, " 1 / 3 Dateien", " 1 / 3 files"},
-        {[] { return ProgressText::fileText("A%2%1.WAV", 5); }, "A%2%1.WAV - 5 Byte", "A%2%1.WAV - 5 bytes"},
-        {[] { return DownloadFileModel::sizeText(123456789); }, "120.563 KB", "120,563 KB"},
-        {[] { return SettingDialog().findChild<QLabel *>("labelVersion")->text(); },
-         "PALVEN ZV FILE TRANSFER\nVersion 1.00, Build 13\nCopyright (C) PALVEN Corporation.\nAlle Rechte vorbehalten.",
-         "PALVEN ZV FILE TRANSFER\nVer.1.00 build 13\nCopyright (C) PALVEN Corporation.\nAll rights reserved."},
-    };
-    for (const QLocale &locale : {German, QLocale::c()}) {
-        TranslationLoader::install(*qApp, locale);
-        for (const Text &text : texts)
-            QCOMPARE(text.make(), locale == German ? text.german : text.english);
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<bool>("german"); // whether it gets German
+        QTest::addRow("german") << "de_DE" << true;
+        QTest::addRow("austrian-falls-back-to-german") << "de_AT" << true;
+        QTest::addRow("english") << "en_US" << false;
+        QTest::addRow("c") << "C" << false;
+        QTest::addRow("french-not-there") << "fr_FR" << false;
     }
-}
 
-// lupdate over the sources into a copy of each .ts: a text without its
-// German comes out unfinished (or empty).
-void tst_Translation::everyTextHasItsGerman()
-{
-    QTemporaryDir scratch;
-    for (const QString &file : QStringLiteral(ZV_TRANSLATION_FILES).split(QLatin1Char(';'))) {
-        const QString copy = scratch.filePath(QFileInfo(file).fileName());
-        QVERIFY(QFile::copy(file, copy));
-        QProcess lupdate;
-        lupdate.start(ZV_LUPDATE_BIN, {"-silent", "-no-obsolete", "-locations", "none", ZV_SOURCE_DIR, "-ts", copy});
-        QVERIFY(lupdate.waitForFinished(60000) && lupdate.exitCode() == 0);
+    void chosenLanguage()
+    {
+        QFETCH(QString, locale);
+        QFETCH(bool, german);
+        // German first: each row also proves the earlier translation goes.
+        TranslationLoader::install(*qApp, German);
+        TranslationLoader::install(*qApp, QLocale(locale));
+        QCOMPARE(QCoreApplication::translate("MainWindow", "Standby."), QLatin1String(german ? "Bereit." : "Standby."));
+    }
 
-        QFile ts(copy);
-        QVERIFY(ts.open(QIODevice::ReadOnly));
-        QXmlStreamReader xml(&ts);
-        QString source;
-        QStringList lacking;
-        bool numerus = false;
-        while (!xml.atEnd()) {
-            if (xml.readNext() != QXmlStreamReader::StartElement)
-                continue;
-            const auto name = xml.name();
-            if (name == QLatin1String("message"))
-                numerus = xml.attributes().value("numerus") == QLatin1String("yes");
-            else if (name == QLatin1String("source"))
-                source = xml.readElementText();
-            else if ((name == QLatin1String("translation")
-                      && (!xml.attributes().value("type").isEmpty() || (!numerus && xml.readElementText().isEmpty())))
-                     || (name == QLatin1String("numerusform") && xml.readElementText().isEmpty()))
-                lacking << source;
+    // German with the translation, and the English exactly as before without.
+    void textsInBothLanguages()
+    {
+        struct Text
+        {
+            std::function<QString()> make;
+            QString german, english;
+        };
+        const QList<Text> texts = {
+            {[] { return ProgressText::completedText(1); }, "1 Datei heruntergeladen.", "1 files completed."},
+            {[] { return ProgressText::completedText(2); }, "2 Dateien heruntergeladen.", "2 files completed."},
+            {[] { return ProgressText::filesText(1, 3); }, " 1 / 3 Dateien", " 1 / 3 files"},
+            {[] { return ProgressText::fileText("A%2%1.WAV", 5); }, "A%2%1.WAV - 5 Byte", "A%2%1.WAV - 5 bytes"},
+            {[] { return DownloadFileModel::sizeText(123456789); }, "120.563 KB", "120,563 KB"},
+            {[] { return SettingDialog().findChild<QLabel *>("labelVersion")->text(); },
+             "PALVEN ZV FILE TRANSFER\nVersion 1.00, Build 13\nCopyright (C) PALVEN Corporation.\nAlle Rechte "
+             "vorbehalten.",
+             "PALVEN ZV FILE TRANSFER\nVer.1.00 build 13\nCopyright (C) PALVEN Corporation.\nAll rights reserved."},
+        };
+        for (const QLocale &locale : {German, QLocale::c()}) {
+            TranslationLoader::install(*qApp, locale);
+            for (const Text &text : texts)
+                QCOMPARE(text.make(), locale == German ? text.german : text.english);
         }
-        QVERIFY2(!xml.hasError() && !source.isEmpty(), qPrintable(xml.errorString()));
-        QVERIFY2(lacking.isEmpty(), qPrintable(file + " lacks: " + lacking.join(" | ")));
     }
-}
+
+    // lupdate over the sources into a copy of each .ts: a text without its
+    // German comes out unfinished (or empty).
+    void everyTextHasItsGerman()
+    {
+        QTemporaryDir scratch;
+        for (const QString &file : QStringLiteral(ZV_TRANSLATION_FILES).split(QLatin1Char(';'))) {
+            const QString copy = scratch.filePath(QFileInfo(file).fileName());
+            QVERIFY(QFile::copy(file, copy));
+            QProcess lupdate;
+            lupdate.start(ZV_LUPDATE_BIN,
+                          {"-silent", "-no-obsolete", "-locations", "none", ZV_SOURCE_DIR, "-ts", copy});
+            QVERIFY(lupdate.waitForFinished(60000) && lupdate.exitCode() == 0);
+
+            QFile ts(copy);
+            QVERIFY(ts.open(QIODevice::ReadOnly));
+            QXmlStreamReader xml(&ts);
+            QString source;
+            QStringList lacking;
+            bool numerus = false;
+            while (!xml.atEnd()) {
+                if (xml.readNext() != QXmlStreamReader::StartElement)
+                    continue;
+                const auto name = xml.name();
+                if (name == QLatin1String("message"))
+                    numerus = xml.attributes().value("numerus") == QLatin1String("yes");
+                else if (name == QLatin1String("source"))
+                    source = xml.readElementText();
+                else if ((name == QLatin1String("translation")
+                          && (!xml.attributes().value("type").isEmpty()
+                              || (!numerus && xml.readElementText().isEmpty())))
+                         || (name == QLatin1String("numerusform") && xml.readElementText().isEmpty()))
+                    lacking << source;
+            }
+            QVERIFY2(!xml.hasError() && !source.isEmpty(), qPrintable(xml.errorString()));
+            QVERIFY2(lacking.isEmpty(), qPrintable(file + " lacks: " + lacking.join(" | ")));
+        }
+    }
+};
 
 int main(int argc, char *argv[])
 {

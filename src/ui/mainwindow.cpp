@@ -191,7 +191,7 @@ void MainWindow::searchingState()
     ui->labelDetailFormat->setText(QString());
     ui->labelDetailMusicLength->setText(QString());
     ui->labelTarget->setText(tr("Searching..."));
-    ui->labelInfo->setText(interruptedText);
+    ui->labelInfo->setText(interruptedLine());
     ui->labelDetail->setText(QString());
     ui->labelStatus->setText(QString());
     ui->progressBar->setValue(0);
@@ -199,9 +199,6 @@ void MainWindow::searchingState()
     connectOffWidget->setEnabled(true);
     connectOffWidget->show();
     uiTimer->stop();
-    downloading = false;
-    downloadFailed = false;
-    targetsLost = 0;
     listingAwaited = false;
     detailAwaited = false;
 }
@@ -234,7 +231,7 @@ void MainWindow::downloadingState()
 
 void MainWindow::standbyMessage()
 {
-    interruptedText.clear();
+    run.forgetLostLink();
     ui->progressBar->setValue(0);
     ui->labelInfo->setText(tr("Standby."));
 }
@@ -275,8 +272,8 @@ void MainWindow::networkConnected()
     standbyState();
     ui->labelTarget->setText(settings->getSSID());
     // A download the old link ended is not taken up again: say so once more.
-    ui->labelInfo->setText(interruptedText.isEmpty() ? tr("Standby.") : interruptedText);
-    interruptedText.clear();
+    ui->labelInfo->setText(run.linkWasLost() ? interruptedLine() : tr("Standby."));
+    run.forgetLostLink();
     uiTimer->start();
 }
 
@@ -285,7 +282,7 @@ void MainWindow::networkClosed()
     if (connectOffWidget->property("visible").toBool())
         return;
     // The link went with the download: what it last showed is the outcome.
-    if (downloading)
+    if (run.isRunning())
         downloadEnded(ui->labelInfo->text());
     clearModel();
     emit model->layoutChanged();
@@ -294,24 +291,10 @@ void MainWindow::networkClosed()
 
 void MainWindow::sequenceError(AppErrorCode code, int param1, int param2)
 {
-    if (downloading) {
-        // An error that ends the download is followed by its cancel, which
-        // must not hide why. Others (a framing warning) leave it running.
-        if (endsDownload(code))
-            downloadFailed = true;
-        // A refused name fails its file only; the end counts it with the
-        // files no longer listed.
-        if (code == DownloadTargetLost || code == DownloadIllegalFileName) {
-            targetsLost += code == DownloadTargetLost ? qMax(0, param1) : 1;
-            lostCode = code;
-            lostParam1 = param1;
-            lostParam2 = param2;
-        }
-    }
-    // The link went with a download: the searching and the reconnection
-    // that follow must not hide that it did not complete.
-    if (code == DownloadLinkLost)
-        interruptedText = ProgressText::lostText(targetsLost + qMax(0, param1), code, param1, param2);
+    // An error that ends the download is followed by its cancel, which must
+    // not hide why; a lost link is told again through the searching and the
+    // reconnection that follow.
+    run.errorReported(code, param1, param2);
     ui->labelInfo->setText(ProgressText::errorText(code, param1, param2));
     ui->labelDetail->setText(ProgressText::adviceText());
     // The recorder will not send the details asked for: nothing more is
@@ -342,7 +325,7 @@ void MainWindow::setFileList()
     listingAwaited = false;
     // A download interrupted by a relist goes on with the new listing; its
     // controls and texts stay.
-    if (downloading)
+    if (run.isRunning())
         return;
     standbyState();
 }
@@ -352,7 +335,7 @@ void MainWindow::discardFileList()
     clearModel();
     emit model->layoutChanged();
     listingAwaited = true;
-    if (downloading) {
+    if (run.isRunning()) {
         uiTimer->start();
         return;
     }
@@ -371,34 +354,30 @@ void MainWindow::getFileDetailFinished(ZVFileFormat format, uint sampleRate, uin
 void MainWindow::downloadStarted(QString name, qulonglong size)
 {
     uiTimer->start();
-    completedBytes += currentFileBytes;
-    ++filesStarted;
-    ui->labelStatus->setText(ProgressText::filesText(filesStarted, fileCount));
+    run.fileStarted();
+    ui->labelStatus->setText(ProgressText::filesText(run.filesStarted(), run.fileCount()));
     ui->labelInfo->setText(ProgressText::fileText(name, size));
 }
 
 void MainWindow::downloadProgress(qulonglong downloadBytes)
 {
     uiTimer->start();
-    currentFileBytes = downloadBytes;
-    const quint64 done = completedBytes + downloadBytes;
-    ui->labelDetail->setText(ProgressText::bytesText(done, totalBytes));
+    run.fileProgress(downloadBytes);
+    ui->labelDetail->setText(ProgressText::bytesText(run.doneBytes(), run.totalBytes()));
     // Nothing to count when every checked file is empty: the bar fills at the end.
-    if (totalBytes > 0)
-        ui->progressBar->setValue(ProgressText::barValue(done, totalBytes, ProgressScale));
+    if (run.totalBytes() > 0)
+        ui->progressBar->setValue(run.barValue(ProgressScale));
 }
 
 void MainWindow::downloadFinished()
 {
-    downloading = false;
     standbyState();
     // Only files written or kept by the same-name rule count as completed;
-    // the ones no longer listed are named in the line below.
-    ui->labelInfo->setText(ProgressText::completedText(fileCount, targetsLost));
-    if (targetsLost > 0)
-        ui->labelDetail->setText(ProgressText::lostText(targetsLost, lostCode, lostParam1, lostParam2));
-    targetsLost = 0;
-    if (totalBytes == 0)
+    // the ones no longer listed or refused are named in the line below.
+    ui->labelInfo->setText(ProgressText::completedText(run.completedFiles()));
+    if (run.lost().files > 0)
+        ui->labelDetail->setText(ProgressText::lostText(run.lost()));
+    if (run.totalBytes() == 0)
         ui->progressBar->setValue(ProgressScale);
     downloadEnded(ui->labelInfo->text());
 }
@@ -407,29 +386,33 @@ void MainWindow::downloadCanceled()
 {
     // The recorder's confirmation of a cancel already shown, arriving in
     // whatever state the window is in now.
-    if (!downloading)
+    if (!run.isRunning())
         return;
-    downloading = false;
-    if (downloadFailed) {
+    if (run.hasFailed()) {
         // Cancelled because of an error: keep the error's two lines.
         standbyKeepingError();
-        downloadFailed = false;
     } else {
         standbyState();
         ui->labelInfo->setText(ProgressText::canceledText());
     }
-    targetsLost = 0;
     ui->progressBar->setValue(0);
     downloadEnded(ui->labelInfo->text());
 }
 
-// A long download that ends while the user looks elsewhere is announced
-// with the line the window shows about its end.
+// Every end of a download passes here. A long download that ends while the
+// user looks elsewhere is announced with the line the window shows about
+// its end.
 void MainWindow::downloadEnded(const QString &outcome)
 {
-    if (downloadClock.isValid() && downloadClock.elapsed() >= longDownloadMs && !isActiveWindow())
+    if (run.isRunning() && run.elapsedMs() >= longDownloadMs && !isActiveWindow())
         notifyDesktop(outcome);
-    downloadClock.invalidate();
+    run.end();
+}
+
+// The line about a download that the lost link ended.
+QString MainWindow::interruptedLine() const
+{
+    return run.linkWasLost() ? ProgressText::lostText(run.lostWithLink()) : QString();
 }
 
 void MainWindow::notifyDesktop(const QString &body)
@@ -446,7 +429,7 @@ bool MainWindow::confirmStopDownload()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (downloading) {
+    if (run.isRunning()) {
         if (!confirmStopDownload()) {
             event->ignore();
             return;
@@ -464,6 +447,11 @@ void MainWindow::setRecodeMode(ZVRecordMode mode)
     ui->pushButtonMTR->setChecked(!music);
     ui->pushButtonMusic->setChecked(music);
     standbyState();
+}
+
+void MainWindow::setWatchdogMs(int milliseconds)
+{
+    uiTimer->setInterval(milliseconds);
 }
 
 void MainWindow::uiTimeout()
@@ -486,17 +474,7 @@ void MainWindow::on_downloadButton_clicked()
     if (directory.isEmpty())
         return;
 
-    totalBytes = quint64(model->checkedTotalSize());
-    currentFileBytes = 0;
-    completedBytes = 0;
-    fileCount = indexes.size();
-    filesStarted = 0;
-    downloadFailed = false;
-    targetsLost = 0;
-    interruptedText.clear();
-    downloading = true;
-    downloadClock.start();
-
+    run.start(indexes.size(), quint64(model->checkedTotalSize()));
     downloadingState();
     controller->setDownloadFiles(directory, indexes);
     emit requestDownloadFiles();
@@ -550,7 +528,7 @@ void MainWindow::on_checkBoxAll_clicked(bool checked)
 void MainWindow::on_cancelButton_clicked()
 {
     // The user's own cancel is always reported as such, whatever came before.
-    downloadFailed = false;
+    run.cancelledByUser();
     emit cancelDownload();
 }
 

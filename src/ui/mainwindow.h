@@ -1,7 +1,6 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QModelIndex>
 #include <QString>
@@ -10,6 +9,7 @@
 #include "base/zvfileformat.h"
 #include "base/zvrecordmode.h"
 #include "ui/controlstates.h"
+#include "ui/downloadrun.h"
 
 class AppSettings;
 class ConnectOffWidget;
@@ -48,6 +48,8 @@ public:
     static constexpr int LongDownloadMs = 10000;
 
     void setLongDownloadMs(int milliseconds) { longDownloadMs = milliseconds; }
+    // How long an exchange may stay unanswered; WatchdogMs unless set.
+    void setWatchdogMs(int milliseconds);
 
 signals:
     void cancelDownload();
@@ -119,6 +121,7 @@ private:
     void placeConnectOffWidget();
     void clearModel();
     void downloadEnded(const QString &outcome);
+    QString interruptedLine() const;
 
     Ui_MainWindow *ui;
     ControlStates controls;
@@ -131,34 +134,14 @@ private:
     ProgressRelay *progressRelay;
     ControllerHost *controllerHost;
     QTimer *uiTimer;
-    quint64 totalBytes = 0;
-    quint64 currentFileBytes = 0;
-    quint64 completedBytes = 0;
-    int fileCount = 0;
-    int filesStarted = 0;
-    // From the download button until the download's end (finished,
+    // The download from the download button until its end (finished,
     // cancelled or the link lost), a relist in between included.
-    bool downloading = false;
-    // Set by an error that ends the running download: the cancel that
-    // follows must leave the error's lines readable.
-    bool downloadFailed = false;
-    // Targets of the running download that were not downloaded (their name
-    // was refused, or the recorder no longer listed them), and the last
-    // error that told of them.
-    int targetsLost = 0;
-    AppErrorCode lostCode = DownloadTargetLost;
-    int lostParam1 = 0;
-    int lostParam2 = 0;
-    // The line about a download that the lost link ended: shown while
-    // searching and after the reconnection, until the user's next action.
-    QString interruptedText;
+    DownloadRun run;
     // A listing is on its way (after connecting, or after the recorder
     // dropped the list): the watchdog runs until it has arrived.
     bool listingAwaited = false;
     // A file's details were requested and have not arrived.
     bool detailAwaited = false;
-    // Since the download button, for the announcement of a long download.
-    QElapsedTimer downloadClock;
     int longDownloadMs = LongDownloadMs;
     DesktopNotifier *notifier;
 };

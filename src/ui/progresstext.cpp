@@ -25,21 +25,14 @@ QString ProgressText::bytesText(quint64 done, quint64 total)
     return tr("download %1 / %2").arg(QString::number(done), QString::number(total));
 }
 
-int ProgressText::barValue(quint64 done, quint64 total, int scale)
+QString ProgressText::completedText(int completedFiles)
 {
-    if (total == 0)
-        return scale;
-    return int(qMin<quint64>(done * quint64(scale) / total, quint64(scale)));
+    return tr("%n files completed.", nullptr, completedFiles);
 }
 
-QString ProgressText::completedText(int fileCount, int targetsLost)
+QString ProgressText::lostText(const DownloadRun::NotDownloaded &lost)
 {
-    return tr("%n files completed.", nullptr, qMax(0, fileCount - targetsLost));
-}
-
-QString ProgressText::lostText(int targetsLost, AppErrorCode code, int param1, int param2)
-{
-    return tr("%n files not downloaded.", nullptr, targetsLost) + codeText(code, param1, param2);
+    return tr("%n files not downloaded.", nullptr, lost.files) + codeText(lost.code, lost.param1, lost.param2);
 }
 
 QString ProgressText::errorText(AppErrorCode code, int param1, int param2)

@@ -5,9 +5,10 @@
 #include <QString>
 
 #include "base/apperrorcode.h"
+#include "ui/downloadrun.h"
 
-// The lines the window shows about a download and about errors, from the
-// window's counters. Translated in the window's context.
+// The lines the window shows about a download (DownloadRun) and about
+// errors. Translated in the window's context.
 class ProgressText
 {
     Q_DECLARE_TR_FUNCTIONS(MainWindow)
@@ -18,15 +19,11 @@ public:
     static QString fileText(const QString &name, qulonglong size);
     // "download 1234 / 5678".
     static QString bytesText(quint64 done, quint64 total);
-    // done / total on a bar from 0 to `scale`; `scale` when nothing is to
-    // be counted (total 0).
-    static int barValue(quint64 done, quint64 total, int scale);
-    // "3 files completed.": the files of the download that the recorder
-    // still listed (the others were not downloaded).
-    static QString completedText(int fileCount, int targetsLost);
+    // "3 files completed.".
+    static QString completedText(int completedFiles);
     // "2 files not downloaded.(code : E...)", with the code of the error
     // that told of the last of them.
-    static QString lostText(int targetsLost, AppErrorCode code, int param1, int param2);
+    static QString lostText(const DownloadRun::NotDownloaded &lost);
     // "An error has occurred.(code : E...)".
     static QString errorText(AppErrorCode code, int param1, int param2);
     static QString adviceText();
