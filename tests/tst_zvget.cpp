@@ -9,11 +9,11 @@
 namespace {
 struct RuleRow
 {
-    QString rule;      // --rule, empty: none given
-    QString stored;    // the stored setting, empty: none
-    bool sameSize;     // the file in the way has A.WAV's size
-    QString writtenAs; // where A.WAV is written, empty: nowhere
-    QString summary;   // a pattern the output matches
+    QStringList arguments; // after "get"
+    QString stored;        // the stored setting, empty: none
+    bool sameSize;         // the file in the way has A.WAV's size
+    QString writtenAs;     // where A.WAV is written, empty: nowhere
+    QString summary;       // a pattern the output matches
 };
 
 // What ends a file, or the whole download, before its time.
@@ -95,22 +95,25 @@ private slots:
     {
         QTest::addColumn<RuleRow>("row");
         const QString skipped = "downloaded 0, skipped 1", written = "downloaded 1, skipped 0";
-        QTest::addRow("newer-same-size") << RuleRow{"newer", "", true, "", skipped};
-        QTest::addRow("newer-other-size") << RuleRow{"newer", "", false, "A.WAV", written};
-        QTest::addRow("overwrite") << RuleRow{"overwrite", "", true, "A.WAV", written};
-        // The name written is told, on the file's line and after the summary.
-        QTest::addRow("rename") << RuleRow{"rename", "", true, "A(1).WAV",
-                                           "A\\.WAV  9\\.8 KiB  done as A\\(1\\)\\.WAV\ndownloaded 1, skipped 0, .*\n"
-                                           "renamed: A\\.WAV written as A\\(1\\)\\.WAV\n"};
-        QTest::addRow("skip") << RuleRow{"skip", "", false, "", skipped};
+        const auto rule = [](const char *name) { return QStringList{"A.WAV", "--rule", name}; };
+        QTest::addRow("newer-same-size") << RuleRow{rule("newer"), "", true, "", skipped};
+        QTest::addRow("newer-other-size") << RuleRow{rule("newer"), "", false, "A.WAV", written};
+        QTest::addRow("overwrite") << RuleRow{rule("overwrite"), "", true, "A.WAV", written};
+        // The names written are told, on the files' lines and after the
+        // summary; the second A.WAV finds the first one's name taken.
+        QTest::addRow("rename") << RuleRow{QStringList{"A.WAV"} + rule("rename"), "", true, "A(1).WAV",
+                                           "A\\.WAV  9\\.8 KiB  done as A\\(1\\)\\.WAV\nA\\.WAV  9\\.8 KiB  done as "
+                                           "A\\(2\\)\\.WAV\ndownloaded 2, skipped 0, .*\nrenamed: A\\.WAV written as "
+                                           "A\\(1\\)\\.WAV\nrenamed: A\\.WAV written as A\\(2\\)\\.WAV\n"};
+        QTest::addRow("skip") << RuleRow{rule("skip"), "", false, "", skipped};
         // The stored rule reads as the window reads it: nothing, text, 4 and
         // more as "newer", 3 kept, a negative number as it stands (which the
         // engine treats as overwrite).
-        QTest::addRow("nothing-stored-is-newer") << RuleRow{"", "", true, "", skipped};
-        QTest::addRow("stored-text-is-newer") << RuleRow{"", "rename", true, "", skipped};
-        QTest::addRow("stored-4-is-newer") << RuleRow{"", "4", true, "", skipped};
-        QTest::addRow("stored-3-kept") << RuleRow{"", "3", false, "", skipped};
-        QTest::addRow("stored-minus-1-overwrites") << RuleRow{"", "-1", true, "A.WAV", written};
+        QTest::addRow("nothing-stored-is-newer") << RuleRow{{"A.WAV"}, "", true, "", skipped};
+        QTest::addRow("stored-text-is-newer") << RuleRow{{"A.WAV"}, "rename", true, "", skipped};
+        QTest::addRow("stored-4-is-newer") << RuleRow{{"A.WAV"}, "4", true, "", skipped};
+        QTest::addRow("stored-3-kept") << RuleRow{{"A.WAV"}, "3", false, "", skipped};
+        QTest::addRow("stored-minus-1-overwrites") << RuleRow{{"A.WAV"}, "-1", true, "A.WAV", written};
     }
     void rules()
     {
@@ -119,9 +122,7 @@ private slots:
         QVERIFY(writeFile(dest->filePath("A.WAV"), existing));
         if (!row.stored.isEmpty())
             AppSettings().setStoredValue(AppSettings::Key::SameOption, row.stored);
-        QCOMPARE(run(host({"get", "A.WAV", "--dest", dest->path()})
-                     + (row.rule.isEmpty() ? QStringList() : QStringList{"--rule", row.rule})),
-                 Exit::Done);
+        QCOMPARE(run(host({"get", "--dest", dest->path()}) + row.arguments), Exit::Done);
         QVERIFY2(QString::fromUtf8(output).contains(QRegularExpression(row.summary)), output.constData());
         if (!row.writtenAs.isEmpty())
             QVERIFY(readAll(dest->filePath(row.writtenAs)) == music("A.WAV"));
