@@ -52,9 +52,9 @@ int InfoCommand::show(const RecorderSession::Entry &e)
 {
     RecorderSession::Detail detail;
     if (!options.json) {
-        Console::out(QStringLiteral("%1\n%2\n%3\n")
-                         .arg(Console::visibleName(e.name), DetailText::dateText(e.dateTime),
-                              DetailText::sizeText(e.size)));
+        Console::out(
+            QStringLiteral("%1\n%2\n%3\n")
+                .arg(Console::visibleName(e.name), DetailText::dateText(e.dateTime), DetailText::sizeText(e.size)));
     }
     const bool answered = session.fileDetail(e.index, &detail);
     const bool hadErrors = !session.errors().isEmpty();

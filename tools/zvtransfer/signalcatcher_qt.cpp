@@ -36,4 +36,6 @@ void SignalCatcher::startWaking()
     timer->start();
 }
 
-void SignalCatcher::drainWakeUps() { }
+void SignalCatcher::drainWakeUps()
+{
+}

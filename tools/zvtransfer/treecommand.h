@@ -86,7 +86,7 @@ private:
     int seen = 0;   // recordings listed in the trees walked
     int failed = 0; // not handed to get: their folder could not be made
     int upToDate = 0;
-    QStringList gone;          // sync: taken before, no longer here
+    QStringList gone;  // sync: taken before, no longer here
     QStringList notes; // folders not taken, each with why
     bool manifestTrouble = false;
 };
