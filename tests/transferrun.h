@@ -4,12 +4,27 @@
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QProcess>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 #include <functional>
 
 #include "controllerfixture.h"
 #include "sim/recordersimulator.h"
+
+// zv-transfer's exit codes, as its manual lists them (128 + N: ended by
+// signal N).
+namespace Exit {
+constexpr int Done = 0, SomeFailed = 1, Usage = 2, Unreachable = 3, NothingMatched = 4, BySigint = 130, BySigterm = 143;
+} // namespace Exit
+
+// Where a signal finds a run: perhaps before the program is there to
+// catch it, connected to a recorder that serves another program, or in
+// a download slow enough (2000 bytes a second in packets of 500) that a
+// cancel takes back what is not sent yet.
+enum class SignalAt { Start, WhileConnecting, DuringADownload };
+Q_DECLARE_METATYPE(SignalAt)
 
 // zv-transfer run as the separate program it is, against a simulator on this
 // suite's loopback address that serves music/ and mtr/ of `tree`. A suite
@@ -51,6 +66,20 @@ public:
     }
 
 protected:
+    // Writes `files` (paths below `tree`; one ending in "/" is an empty
+    // folder) with their folders, and music/ and mtr/.
+    bool makeTree(const QList<QPair<QString, QByteArray>> &files)
+    {
+        // No settings file of the program's may decide anything here.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(tree.filePath("config")));
+        bool made = QDir(tree.path()).mkpath("music") && QDir(tree.path()).mkpath("mtr");
+        for (const auto &file : files) {
+            made = made && QDir(tree.path()).mkpath(QFileInfo(file.first).path())
+                && (file.first.endsWith('/') || writeFile(tree.filePath(file.first), file.second));
+        }
+        return made;
+    }
+
     bool setUp()
     {
         dest = new QTemporaryDir;
@@ -68,6 +97,14 @@ protected:
         delete sim;
         sim = nullptr;
         delete dest;
+    }
+
+    // Another program connects first and holds the recorder, which serves
+    // one at a time.
+    bool holdRecorder(QTcpSocket &other)
+    {
+        other.connectToHost(QStringLiteral(ZV_TEST_ADDRESS), 8010);
+        return other.waitForConnected(2000) && QTest::qWaitFor([this] { return sim->hasClient(); }, 5000);
     }
 
     // Runs zv-transfer while this thread's event loop keeps serving the
@@ -116,6 +153,35 @@ protected:
         errors = process.readAllStandardError();
         killedBy = process.exitStatus() == QProcess::CrashExit ? process.exitCode() : 0;
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+    // run() with SIGINT sent once at `when`; `sinceSignal` starts when it is
+    // sent. -2 when the moment could not be set up.
+    int interruptAt(SignalAt when, const QStringList &arguments, QElapsedTimer *sinceSignal)
+    {
+        bool ready = false;
+        QTcpSocket other;
+        QObject moment; // ends the connections below with this run
+        switch (when) {
+        case SignalAt::Start:
+            ready = true;
+            break;
+        case SignalAt::WhileConnecting:
+            if (!holdRecorder(other))
+                return -2;
+            connect(sim, &RecorderSimulator::connectionHeld, &moment, [&] { ready = true; });
+            break;
+        case SignalAt::DuringADownload:
+            sim->setThrottle(2000);
+            sim->setChunkSize(500);
+            sim->setSendWindow(500);
+            connect(sim, &RecorderSimulator::downloadStarted, &moment, [&] { ready = true; });
+            break;
+        }
+        return run(arguments, 30000, [&](QProcess &process) {
+            if (ready && !sinceSignal->isValid() && ::kill(pid_t(process.processId()), SIGINT) == 0)
+                sinceSignal->start();
+        });
     }
 
     QTemporaryDir tree;

@@ -12,10 +12,11 @@
 #include <unistd.h>
 
 #include "base/logging.h"
+#include "recorder/samenamerule.h"
 
 namespace {
-// Highest count tried for a free ".part" name.
-constexpr int MaxNameCount = 29999;
+// Highest count tried for a free ".part" name: as many as for counted names.
+constexpr int MaxNameCount = SameNameRule::MaxNameCount;
 // Payloads smaller than this are gathered into writes of up to GatherLimit
 // bytes: one system call instead of one per 16 KiB (QFile's own buffer).
 constexpr int GatherBelow = 16 * 1024;

@@ -2,6 +2,7 @@
 #define SAMENAMERULE_H
 
 #include <QDir>
+#include <QHash>
 #include <QString>
 
 #include "base/samenameoption.h"
@@ -12,6 +13,9 @@
 class SameNameRule
 {
 public:
+    // Highest count of a counted name "name(N).ext".
+    static constexpr int MaxNameCount = 29999;
+
     enum class Action {
         Write,  // write the recording under the (possibly counted) path
         Skip,   // the existing file stays and counts as downloaded
@@ -27,6 +31,10 @@ public:
     // its name in the save folder and becomes a counted name when the rule
     // renames.
     Action apply(QString *path, qint64 size) const;
+    // What apply() will settle once the files in `pending` (path and size)
+    // exist as well: those the same download writes before this recording.
+    // Reads the folder only; logs nothing.
+    Action foresee(QString *path, qint64 size, const QHash<QString, qint64> &pending) const;
     // Whether a download of `name` into `directory` writes a file of its own
     // (what the free-space estimate counts).
     bool writes(const QDir &directory, const QString &name, qint64 size) const;
@@ -39,7 +47,9 @@ public:
     static QString filePathIn(const QDir &directory, const QString &name);
 
 private:
-    bool keepsExistingFile(const QString &path, qint64 size) const;
+    Action settle(QString *path, qint64 size, const QHash<QString, qint64> &pending, bool logCountOver) const;
+    bool keepsExistingFile(const QString &path, qint64 size, const QHash<QString, qint64> &pending) const;
+    static QString newCountFileName(const QString &path, const QHash<QString, qint64> &pending, bool logCountOver);
 
     int option;
 };

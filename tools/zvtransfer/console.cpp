@@ -1,5 +1,7 @@
 #include "console.h"
 
+#include <QDateTime>
+#include <QJsonDocument>
 #include <QMutex>
 #include <cstdio>
 
@@ -97,6 +99,11 @@ void Console::err(const QString &text)
     printAbove([&line] { std::fputs(line.constData(), stderr); });
 }
 
+void Console::outJson(const QJsonDocument &document)
+{
+    out(terminalSafeJson(QString::fromUtf8(document.toJson(QJsonDocument::Indented))));
+}
+
 void Console::drawInPlace(const QString &text)
 {
     const QByteArray line = EraseLine + text.toUtf8();
@@ -192,4 +199,9 @@ QString Console::humanBytes(double bytes)
 QString Console::clockText(qint64 seconds)
 {
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString Console::isoDate(const QDateTime &dateTime)
+{
+    return dateTime.isValid() ? dateTime.toString(Qt::ISODate) : QString();
 }

@@ -4,6 +4,9 @@
 #include <QString>
 #include <functional>
 
+class QDateTime;
+class QJsonDocument;
+
 #include "errortally.h"
 
 // What zv-transfer writes: its two streams, recorder names and JSON made
@@ -23,6 +26,8 @@ public:
     static void out(const QString &text);
     // Writes `text` as one line to standard error.
     static void err(const QString &text);
+    // Writes `document` indented to standard output, made terminal-safe.
+    static void outJson(const QJsonDocument &document);
 
     // Draws `text` as the one line redrawn in place on the terminal (a
     // progress bar), replacing the one before.
@@ -54,6 +59,9 @@ public:
     static QString humanBytes(double bytes);
     // Minutes and seconds, "m:ss".
     static QString clockText(qint64 seconds);
+    // A recording time as JSON and the sync record write it: ISO 8601,
+    // empty when the recorder gives none.
+    static QString isoDate(const QDateTime &dateTime);
 };
 
 #endif // CONSOLE_H

@@ -2,19 +2,18 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSet>
+#include <QHash>
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
 #include "console.h"
 #include "exitcode.h"
+#include "fetchplan.h"
 #include "recorder/samenamerule.h"
+#include "sessionrun.h"
 
 namespace {
-// The highest count of a counted name, as the download engine counts.
-constexpr int MaxNameCount = 29999;
-
 // Whether standard output is a terminal a progress bar can be redrawn on.
 bool drawsInPlace()
 {
@@ -27,17 +26,36 @@ QString joinedPath(const QStringList &path)
 }
 } // namespace
 
-GetCommand::GetCommand(RecorderSession &session, SameNameOption rule, int plainIntervalMs)
+GetCommand::GetCommand(RecorderSession &session, const Options &options)
     : session(session)
-    , rule(rule)
-    , progress(drawsInPlace(), Console::atLeast(Console::Verbosity::Normal) ? plainIntervalMs : 0)
+    , options(options)
+    , progress(drawsInPlace(), Console::atLeast(Console::Verbosity::Normal) ? options.statsSeconds * 1000 : 0)
 {
     total.start();
 }
 
-int GetCommand::run(const QStringList &names, bool all, const QString &dest)
+int GetCommand::run()
 {
-    return all ? runAll(dest) : runNamed(names, dest);
+    takeLeadingFolder();
+    if (const auto early = SessionRun::enterFolder(session, options.path))
+        return *early;
+    if (options.dryRun)
+        return preview();
+    return options.all ? runAll(options.dest) : runNamed(options.names, options.dest);
+}
+
+void GetCommand::takeLeadingFolder()
+{
+    if (options.names.size() < 2)
+        return;
+    for (const auto &e : session.entries()) {
+        if (e.isFolder && e.name == options.names.first()) {
+            const QString folder = options.names.takeFirst();
+            for (QString &name : options.names)
+                name = folder + QLatin1Char('/') + name;
+            return;
+        }
+    }
 }
 
 // The folder is made only once there is something to put in it.
@@ -69,6 +87,77 @@ int GetCommand::runAll(const QString &dest)
         return ExitUsage;
     fetch(files, dest);
     return summary();
+}
+
+// Tells what a run would download: every recording of the folder, or each
+// named one in its folder ("PATH/NAME"; a name listed as it stands is that
+// recording, slashes and all).
+int GetCommand::preview()
+{
+    FetchPlan plan(options.rule);
+    QList<RecorderSession::Entry> files;
+    for (const auto &e : session.entries()) {
+        if (e.isFolder && options.all)
+            foldersLeftOut << Console::visibleName(e.name);
+        else if (!e.isFolder && options.all)
+            files << e;
+    }
+    int seen = files.size();
+    plan.show(QDir(options.dest), QString(), files);
+    int missing = 0;
+    for (const QString &name : qAsConst(options.names)) {
+        QString label;
+        const auto file = findPlanned(name, &label);
+        if (!file) {
+            Console::err(QStringLiteral("zv-transfer: %1: no such recording").arg(Console::visibleName(name)));
+            ++missing;
+            continue;
+        }
+        ++seen;
+        plan.show(QDir(options.dest), Console::visibleName(label), {*file});
+    }
+    if (!foldersLeftOut.isEmpty())
+        Console::out(leftOutLine());
+    plan.printSummary();
+    Console::printErrors(session.errors());
+    if (seen == 0)
+        return ExitNothingMatched;
+    if (session.interruption())
+        return ExitBySignal + session.interruption();
+    return missing > 0 ? ExitSomeFailed : ExitDone;
+}
+
+// The recording `name` names, looked for in its folder, which is entered and
+// left again; `label` is set to its folder path as given ("PATH/").
+std::optional<RecorderSession::Entry> GetCommand::findPlanned(const QString &name, QString *label)
+{
+    const auto here = [this](const QString &wanted) {
+        const auto listed = session.entries();
+        const auto found = std::find_if(listed.cbegin(), listed.cend(), [&](const RecorderSession::Entry &e) {
+            return !e.isFolder && e.name == wanted;
+        });
+        return found == listed.cend() ? std::optional<RecorderSession::Entry>() : *found;
+    };
+    std::optional<RecorderSession::Entry> file = here(name);
+    const int slash = name.lastIndexOf(QLatin1Char('/'));
+    const QStringList steps = name.left(qMax(slash, 0)).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const bool plainSteps = !steps.contains(QStringLiteral("..")) && !steps.contains(QStringLiteral("."));
+    if (file || slash < 0 || !plainSteps)
+        return file;
+    QString notThere;
+    int entered = 0;
+    for (const QString &step : steps) {
+        if (!session.enterPath(step, &notThere))
+            break;
+        ++entered;
+    }
+    if (entered == steps.size()) {
+        file = here(name.mid(slash + 1));
+        *label = name.left(slash + 1);
+    }
+    for (; entered > 0; --entered)
+        session.enterPath(QStringLiteral(".."), &notThere);
+    return file;
 }
 
 // First every folder named is looked at, so that the progress knows the
@@ -245,10 +334,9 @@ bool GetCommand::downloadPending()
     currentBytes = 0;
     currentSkipped = false;
     pendingSkip = false;
-    if (rule == SaveRename)
-        foreseeRenames();
+    foreseeRenames();
     const int settledBefore = settledFiles;
-    const auto end = session.download(dest, indexes, rule, observer());
+    const auto end = session.download(dest, indexes, options.rule, observer());
     const ErrorTally::Item ending = session.lastEndingError();
     bool stop = settleEnd(end, ending);
     // A download that settled nothing would only be asked for again.
@@ -261,22 +349,21 @@ bool GetCommand::downloadPending()
     return !stop;
 }
 
-// The names the rename rule will write under, worked out as the engine does
-// it: each target in turn takes the first counted name that is free, and
-// every target before it in the download is written by then (one that fails
-// ends the download).
+// The names the same-name rule will write under, asked of the rule itself:
+// every target before one in the download is written by then (one that
+// fails ends the download).
 void GetCommand::foreseeRenames()
 {
     const QDir folder(dest);
-    QSet<QString> taken;
+    const SameNameRule sameName(options.rule);
+    QHash<QString, qint64> written;
     for (int position : qAsConst(batch)) {
         Target &target = targets[position];
         const QString path = SameNameRule::filePathIn(folder, target.entry.name);
-        QString written = path;
-        for (int count = 1; count <= MaxNameCount && (QFileInfo::exists(written) || taken.contains(written)); ++count)
-            written = SameNameRule::makeCountFileName(count, path);
-        taken.insert(written);
-        target.writtenAs = written == path ? QString() : QFileInfo(written).fileName();
+        QString writtenAs = path;
+        if (sameName.foresee(&writtenAs, target.entry.size, written) == SameNameRule::Action::Write)
+            written.insert(writtenAs, target.entry.size);
+        target.writtenAs = writtenAs == path ? QString() : QFileInfo(writtenAs).fileName();
     }
 }
 
@@ -526,14 +613,18 @@ int GetCommand::summary()
                                       Console::visibleName(target.writtenAs)));
         }
         // Folders are never left out without a word.
-        if (!foldersLeftOut.isEmpty()) {
-            Console::out(QStringLiteral("left out %1 %2 (get -r takes them): %3\n")
-                             .arg(foldersLeftOut.size())
-                             .arg(foldersLeftOut.size() == 1 ? QStringLiteral("folder") : QStringLiteral("folders"),
-                                  foldersLeftOut.join(QStringLiteral(", "))));
-        }
+        if (!foldersLeftOut.isEmpty())
+            Console::out(leftOutLine());
     }
     if (session.interruption())
         return ExitBySignal + session.interruption();
     return tally.failed ? ExitSomeFailed : ExitDone;
+}
+
+QString GetCommand::leftOutLine() const
+{
+    return QStringLiteral("left out %1 %2 (get -r takes them): %3\n")
+        .arg(foldersLeftOut.size())
+        .arg(foldersLeftOut.size() == 1 ? QStringLiteral("folder") : QStringLiteral("folders"),
+             foldersLeftOut.join(QStringLiteral(", ")));
 }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 #include "base/samenameoption.h"
 #include "errortally.h"
@@ -16,15 +17,26 @@
 // (written, kept by the same-name rule, or failed), the run a progress line
 // while a file arrives and a summary at the end. A download that one file
 // ends early goes on with the others in a new one; one the recorder stops or
-// the link ends is not asked for again.
+// the link ends is not asked for again. With --dry-run it only tells what it
+// would do.
 //
-// For a single command line, run() does it all. A caller that goes over
-// several folders (a tree) keeps one GetCommand for the whole run: for each
-// folder it enters the folder, says where the run stands with
-// setRunTotals(), calls fetch(), and at the end summary().
+// For the get command, run() does it all. A caller that goes over several
+// folders (a tree) keeps one GetCommand for the whole run: for each folder
+// it enters the folder, says where the run stands with setRunTotals(),
+// calls fetch(), and at the end summary().
 class GetCommand
 {
 public:
+    struct Options
+    {
+        QString path;      // --all: the folder, "/"-separated; empty: the current one
+        QStringList names; // the recordings ("NAME" or "PATH/NAME"), unless all
+        bool all = false;
+        bool dryRun = false;
+        QString dest;
+        SameNameOption rule = SaveNewer;
+        int statsSeconds = ProgressLine::DefaultPlainIntervalSeconds; // 0: no plain progress lines
+    };
     // Where one fetch() stands in the run, for the progress line: file n of
     // N and the run's bytes. When filesTotal is 0 (never set) the command's
     // own targets make the run.
@@ -43,15 +55,13 @@ public:
         qulonglong bytes = 0; // bytes written
     };
 
-    // `plainIntervalMs`: how often a plain progress line is printed when the
-    // output is not a terminal (0: never).
-    GetCommand(RecorderSession &session, SameNameOption rule,
-               int plainIntervalMs = ProgressLine::DefaultPlainIntervalSeconds * 1000);
+    // A caller of fetch() needs only the rule and the stats interval.
+    GetCommand(RecorderSession &session, const Options &options);
 
-    // Downloads `names` ("NAME" or "PATH/NAME", PATH relative to the current
-    // folder), or every recording of the current folder, into `dest`; prints
-    // the summary and gives the exit code.
-    int run(const QStringList &names, bool all, const QString &dest);
+    // The get command on an opened session: downloads the names (PATH
+    // relative to the current folder), or every recording of the folder,
+    // into the destination; prints the summary and gives the exit code.
+    int run();
 
     void setRunTotals(const RunTotals &totals);
     // Downloads `entries` of the recorder's current folder into `dest`
@@ -92,11 +102,15 @@ private:
         QList<RecorderSession::Entry> found;
     };
 
+    // "get FOLDER NAME...": a leading folder of the listing holds the names.
+    void takeLeadingFolder();
     static QList<Group> groupByFolder(const QStringList &names, const QList<RecorderSession::Entry> &entries);
     bool enterGroup(const QStringList &path, const QStringList &names, QStringList *here);
     static bool makeDest(const QString &dest);
     int runAll(const QString &dest);
     int runNamed(const QStringList &names, const QString &dest);
+    int preview();
+    std::optional<RecorderSession::Entry> findPlanned(const QString &name, QString *label);
     void fetchGroups(const QList<Group> &groups, int found, const QString &dest, QStringList *here);
     // Asks for every target still pending in one download; false when no
     // further download is to follow.
@@ -114,9 +128,11 @@ private:
     void settle(int position, Target::State state, const QString &why, qulonglong received = 0);
     void printSettled(const Target &target, const QString &why, qulonglong received);
     void failRest(const QString &why);
+    // get --all: the folders not taken, as one line.
+    QString leftOutLine() const;
 
     RecorderSession &session;
-    const SameNameOption rule;
+    Options options;
     ProgressLine progress;
     QString dest; // of the fetch under way
     QList<Target> targets;

@@ -3,7 +3,7 @@
 #include <QElapsedTimer>
 #include <QStringList>
 
-#ifdef Q_OS_UNIX
+#ifndef ZV_QT_ONLY
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -76,7 +76,7 @@ void ProgressLine::clear()
 
 int ProgressLine::terminalWidth()
 {
-#ifdef Q_OS_UNIX
+#ifndef ZV_QT_ONLY
     winsize size{};
     if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;

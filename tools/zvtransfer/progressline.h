@@ -36,7 +36,8 @@ public:
     // Erases a bar drawn in place, before another line is printed.
     void clear();
 
-    // The terminal's columns: its window size, else $COLUMNS, else 80.
+    // The terminal's columns: its window size (not asked for with
+    // ZV_QT_ONLY), else $COLUMNS, else 80.
     static int terminalWidth();
     // The in-place line for `state`, at most `width` - 1 columns.
     static QString barText(const State &state, int width);

@@ -4,14 +4,18 @@
 #include <QObject>
 #include <functional>
 
-class QSocketNotifier;
-
 // SIGINT and SIGTERM for the whole program, caught from the first line of
-// main() on, so that no signal finds the default action or a handler without
-// its pipe. The handler notes the signal at once (caught(), readable at any
-// time, also after the last wait of a run) and writes it into a self-pipe
-// that wakes the event loop; the one SignalCatcher object then hands it to
-// whoever listens.
+// main() on, so that no signal finds the default action or a handler that
+// cannot wake anyone. The handler notes the signal at once (caught(),
+// readable at any time, also after the last wait of a run) and wakes the
+// main thread; the one SignalCatcher object then hands it to whoever
+// listens.
+//
+// How the main thread is woken differs by build: a self-pipe watched by a
+// QSocketNotifier wakes the event loop at once (signalcatcher_posix.cpp);
+// with ZV_QT_ONLY, which has neither pipes nor sigaction, standard C++
+// handlers note the signal and a short timer looks for it
+// (signalcatcher_qt.cpp).
 class SignalCatcher : public QObject
 {
     Q_OBJECT
@@ -33,9 +37,16 @@ signals:
     void signalled(int signal);
 
 private:
+    // What the handler does besides waking the main thread; touches only
+    // lock-free atomics.
+    static void note(int signal);
+    static void onSignal(int signal);
+    // Makes deliver() run on this thread once a signal came.
+    void startWaking();
+    // Takes the wake-ups that came so far.
+    static void drainWakeUps();
     void deliver();
 
-    QSocketNotifier *notifier = nullptr;
     int delivered = 0;
 };
 

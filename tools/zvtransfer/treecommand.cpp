@@ -2,36 +2,35 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <algorithm>
-#include <optional>
 
 #include "console.h"
 #include "exitcode.h"
-#include "recorder/samenamerule.h"
 
 namespace {
-QString recordedText(const RecorderSession::Entry &file)
-{
-    return file.dateTime.isValid() ? file.dateTime.toString(Qt::ISODate) : QString();
-}
-
 QString plural(int count, const char *one, const char *many)
 {
     return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
 }
 } // namespace
 
-TreeCommand::TreeCommand(RecorderSession &session, const TransferOptions &options)
+namespace {
+// What the GetCommand that fetches each folder needs to know.
+GetCommand::Options fetchOptions(const TreeCommand::Options &options)
+{
+    GetCommand::Options fetch;
+    fetch.rule = options.rule;
+    fetch.statsSeconds = options.statsSeconds;
+    return fetch;
+}
+} // namespace
+
+TreeCommand::TreeCommand(RecorderSession &session, const Options &options)
     : session(session)
     , options(options)
-    , sync(options.command == QLatin1String("sync"))
-    , get(session, options.rule, options.statsSeconds * 1000)
+    , sync(options.sync)
+    , get(session, fetchOptions(options))
+    , plan(options.rule)
 {
-}
-
-bool TreeCommand::takes(const TransferOptions &options)
-{
-    return options.command == QLatin1String("sync") || (options.command == QLatin1String("get") && options.recursive);
 }
 
 QList<TreeCommand::Tree> TreeCommand::trees() const
@@ -45,11 +44,11 @@ QList<TreeCommand::Tree> TreeCommand::trees() const
     // One tree named on the command line: the session is in it already and
     // get -r writes straight into the destination; sync keeps the tree's
     // subfolder, so that its record reads the same whichever trees a run takes.
-    Tree one = options.mtr ? mtr : music;
+    Tree one = options.named == RecordModeMTR ? mtr : music;
     one.switchTo = false;
     if (!sync) {
         one.subfolder.clear();
-        if (!options.mtr && !options.music)
+        if (!options.named)
             one.name.clear();
     }
     return {one};
@@ -112,7 +111,7 @@ bool TreeCommand::visit(const Tree &tree, const QDir &base, const QString &path,
         }
     }
     if (options.dryRun) {
-        showPlan(folder, label, wanted);
+        plan.show(folder, label, wanted);
         return true;
     }
     // get -r mirrors empty folders too; sync makes only what it fills.
@@ -131,44 +130,11 @@ TreeCommand::Need TreeCommand::need(const Tree &tree, const QString &path, const
 {
     const SyncManifest::Record *taken = manifest->find(tree.name, path + file.name);
     // Not taken before, or changed on the recorder since.
-    if (!taken || taken->size != file.size || taken->recorded != recordedText(file))
+    if (!taken || taken->size != file.size || taken->recorded != Console::isoDate(file.dateTime))
         return Need::Fetch;
     if (QFileInfo::exists(QDir(options.dest).filePath(taken->local)))
         return Need::UpToDate;
     return options.again ? Need::Fetch : Need::Gone;
-}
-
-// What a download of `files` into `folder` would do, by the same rules.
-void TreeCommand::showPlan(const QDir &folder, const QString &label, const QList<RecorderSession::Entry> &files)
-{
-    const SameNameRule rule(options.rule);
-    for (const auto &file : files) {
-        QString what;
-        QString path = SameNameRule::filePathIn(folder, file.name);
-        if (!SameNameRule::isSafeFileName(file.name, folder)) {
-            what = QStringLiteral("would be refused (%1)")
-                       .arg(Console::codeText({DownloadIllegalFileName, file.index, 0, 1}));
-        } else {
-            switch (rule.apply(&path, file.size)) {
-            case SameNameRule::Action::Write:
-                ++wouldFetch;
-                wouldBytes += qulonglong(file.size);
-                what = QFileInfo(path).fileName() == file.name
-                    ? QStringLiteral("would fetch")
-                    : QStringLiteral("would fetch as %1").arg(Console::visibleName(QFileInfo(path).fileName()));
-                break;
-            case SameNameRule::Action::Skip:
-                ++wouldKeep;
-                what = QStringLiteral("would skip (exists)");
-                break;
-            case SameNameRule::Action::Refuse:
-                what = QStringLiteral("would fail (a folder holds the name)");
-                break;
-            }
-        }
-        Console::out(QStringLiteral("%1  %2  %3\n")
-                         .arg(label + Console::visibleName(file.name), Console::humanBytes(double(file.size)), what));
-    }
 }
 
 bool TreeCommand::fetch(const Tree &tree, const QDir &folder, const QString &path, const QString &label,
@@ -194,7 +160,7 @@ void TreeCommand::record(const Tree &tree, const QString &path, const RecorderSe
     r.tree = tree.name;
     r.path = path + file.name;
     r.size = file.size;
-    r.recorded = recordedText(file);
+    r.recorded = Console::isoDate(file.dateTime);
     r.local = tree.subfolder + QLatin1Char('/') + path + written;
     r.when = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     manifest->put(r);
@@ -239,69 +205,6 @@ bool TreeCommand::insideDestination(const QDir &folder) const
     return inside(QFileInfo(options.dest).canonicalFilePath(), folder.canonicalPath());
 }
 
-int TreeCommand::preview(const QStringList &names, bool all)
-{
-    QList<RecorderSession::Entry> files;
-    QStringList leftOut;
-    const auto entries = session.entries();
-    for (const auto &e : entries) {
-        if (e.isFolder && all)
-            leftOut << Console::visibleName(e.name);
-        else if (!e.isFolder && all)
-            files << e;
-    }
-    seen = files.size();
-    showPlan(QDir(options.dest), QString(), files);
-    // Named ones, each in its folder ("PATH/NAME"); a name listed as it
-    // stands is that recording, slashes and all.
-    int missing = 0;
-    for (const QString &name : names) {
-        const auto here = [&](const QString &wanted) {
-            const auto listed = session.entries();
-            const auto found = std::find_if(listed.cbegin(), listed.cend(), [&](const RecorderSession::Entry &e) {
-                return !e.isFolder && e.name == wanted;
-            });
-            return found == listed.cend() ? std::optional<RecorderSession::Entry>() : *found;
-        };
-        std::optional<RecorderSession::Entry> file = here(name);
-        const int slash = name.lastIndexOf(QLatin1Char('/'));
-        const QStringList steps = name.left(qMax(slash, 0)).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-        const bool plainSteps = !steps.contains(QStringLiteral("..")) && !steps.contains(QStringLiteral("."));
-        QString label;
-        if (!file && slash >= 0 && plainSteps) {
-            QString notThere;
-            int entered = 0;
-            for (const QString &step : steps) {
-                if (!session.enterPath(step, &notThere))
-                    break;
-                ++entered;
-            }
-            if (entered == steps.size()) {
-                file = here(name.mid(slash + 1));
-                label = name.left(slash + 1);
-            }
-            for (; entered > 0; --entered)
-                session.enterPath(QStringLiteral(".."), &notThere);
-        }
-        if (!file) {
-            Console::err(QStringLiteral("zv-transfer: %1: no such recording").arg(Console::visibleName(name)));
-            ++missing;
-            continue;
-        }
-        ++seen;
-        QDir folder(options.dest);
-        showPlan(folder, Console::visibleName(label), {*file});
-    }
-    if (!leftOut.isEmpty()) {
-        Console::out(QStringLiteral("left out %1 (get -r takes them): %2\n")
-                         .arg(plural(leftOut.size(), "folder", "folders"), leftOut.join(QStringLiteral(", "))));
-    }
-    const int code = summary();
-    if (code == ExitDone && missing > 0)
-        return seen == 0 ? ExitNothingMatched : ExitSomeFailed;
-    return seen == 0 ? ExitNothingMatched : code;
-}
-
 void TreeCommand::note(const QString &line, bool trouble)
 {
     if (Console::atLeast(Console::Verbosity::Normal))
@@ -313,14 +216,10 @@ void TreeCommand::note(const QString &line, bool trouble)
 int TreeCommand::summary()
 {
     int code = ExitDone;
-    if (options.dryRun) {
-        Console::out(QStringLiteral("dry run: would download %1 (%2 bytes), skip %3; nothing written\n")
-                         .arg(wouldFetch)
-                         .arg(wouldBytes)
-                         .arg(wouldKeep));
-    } else {
+    if (options.dryRun)
+        plan.printSummary();
+    else
         code = get.summary();
-    }
     if (sync && upToDate > 0)
         note(QStringLiteral("up to date: %1 taken before").arg(plural(upToDate, "recording", "recordings")), false);
     if (!gone.isEmpty()) {

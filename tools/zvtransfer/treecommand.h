@@ -8,13 +8,15 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
+#include "base/samenameoption.h"
 #include "base/zvrecordmode.h"
 #include "exitcode.h"
+#include "fetchplan.h"
 #include "getcommand.h"
 #include "recordersession.h"
 #include "syncmanifest.h"
-#include "transferoptions.h"
 #include "treewalk.h"
 
 // "get -r" and "sync": whole folder trees of one or both of the recorder's
@@ -22,19 +24,29 @@
 // the same lines, rules and checks), and one summary that names everything
 // not taken and why. sync keeps a SyncManifest in the destination and takes
 // only what it has not taken before; with --dry-run both only say what they
-// would fetch. Also the dry run of a plain "get" in the current folder.
+// would fetch.
 class TreeCommand
 {
 public:
-    TreeCommand(RecorderSession &session, const TransferOptions &options);
+    struct Options
+    {
+        bool sync = false; // sync rather than get -r
+        // The one tree named (--mtr, --music), which the session is on;
+        // none: the one the recorder was found on, or both.
+        std::optional<ZVRecordMode> named;
+        bool both = false; // both trees, one subfolder each
+        QString path;      // get -r: the folder to start in
+        QString dest;
+        SameNameOption rule = SaveNewer;
+        int statsSeconds = 0;
+        bool again = false; // sync: fetch what was deleted here too
+        bool dryRun = false;
+    };
 
-    // Whether `options` ask for this command rather than a plain get.
-    static bool takes(const TransferOptions &options);
+    TreeCommand(RecorderSession &session, const Options &options);
 
     // Runs on an opened session; the exit code.
     int run();
-    // get --dry-run in the current folder: `names`, or every recording.
-    int preview(const QStringList &names, bool all);
 
 private:
     struct Tree
@@ -51,7 +63,6 @@ private:
     bool runTree(const Tree &tree);
     bool visit(const Tree &tree, const QDir &base, const QString &path, const QList<RecorderSession::Entry> &files);
     Need need(const Tree &tree, const QString &path, const RecorderSession::Entry &file) const;
-    void showPlan(const QDir &folder, const QString &label, const QList<RecorderSession::Entry> &files);
     bool fetch(const Tree &tree, const QDir &folder, const QString &path, const QString &label,
                const QList<RecorderSession::Entry> &files);
     // A line of the summary: standard output, or standard error under -q
@@ -64,21 +75,19 @@ private:
     int summary();
 
     RecorderSession &session;
-    const TransferOptions &options;
+    const Options options;
     const bool sync;
     std::unique_ptr<SyncManifest> manifest;
     QString stopReason;            // why the run ended early
     int stopCode = ExitSomeFailed; // its exit code
 
     GetCommand get;
+    FetchPlan plan; // dry run
     int seen = 0;   // recordings listed in the trees walked
     int failed = 0; // not handed to get: their folder could not be made
     int upToDate = 0;
-    QStringList gone;          // sync: taken before, no longer here
-    QStringList notes;         // folders not taken, each with why
-    int wouldFetch = 0;        // dry run
-    qulonglong wouldBytes = 0; // dry run
-    int wouldKeep = 0;         // dry run
+    QStringList gone;  // sync: taken before, no longer here
+    QStringList notes; // folders not taken, each with why
     bool manifestTrouble = false;
 };
 

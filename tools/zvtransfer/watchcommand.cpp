@@ -3,7 +3,7 @@
 #include <QDateTime>
 #include <QTcpSocket>
 #include <cstdio>
-#include <unistd.h>
+#include <cstdlib>
 
 #include "base/waituntil.h"
 #include "console.h"
@@ -11,8 +11,6 @@
 #include "recorder/zvcontroller.h"
 #include "recordersession.h"
 #include "signalcatcher.h"
-#include "transferoptions.h"
-#include "treecommand.h"
 
 namespace {
 // How long one look for the recorder waits for its answer at most.
@@ -21,9 +19,11 @@ constexpr int ProbeTimeoutMs = 5000;
 constexpr int SignalCheckMs = 50;
 } // namespace
 
-WatchCommand::WatchCommand(const TransferOptions &options, SignalCatcher &catcher, QObject *parent)
+WatchCommand::WatchCommand(const ConnectionOptions &connection, const TreeCommand::Options &sync,
+                           SignalCatcher &catcher, QObject *parent)
     : QObject(parent)
-    , options(options)
+    , connection(connection)
+    , sync(sync)
     , catcher(catcher)
     , pollMs(ZVController::PollIntervalMs)
 {
@@ -49,12 +49,12 @@ void WatchCommand::event(const QString &text)
 int WatchCommand::run()
 {
     event(QStringLiteral("watching for %1, looking every %2 s; Ctrl-C ends")
-              .arg(Console::visibleName(options.host))
+              .arg(Console::visibleName(connection.host))
               .arg(pollMs / 1000.0));
     while (true) {
         if (!waitUntilPresent(true))
             break;
-        event(QStringLiteral("recorder appeared, syncing into %1").arg(options.dest));
+        event(QStringLiteral("recorder appeared, syncing into %1").arg(sync.dest));
         int code = ExitDone;
         if (!syncOnce(&code)) {
             // There but not answering (the window has it?): try again later.
@@ -86,7 +86,7 @@ bool WatchCommand::present()
     bool answered = false;
     connect(&probe, &QTcpSocket::connected, this, [&answered] { answered = true; });
     connect(&probe, &QTcpSocket::errorOccurred, this, [&answered] { answered = true; });
-    probe.connectToHost(options.host, ZVController::Port);
+    probe.connectToHost(connection.host, ZVController::Port);
     waitUntil([&] { return answered || signalled(); }, ProbeTimeoutMs, SignalCheckMs);
     const bool there = probe.state() == QAbstractSocket::ConnectedState;
     probe.abort();
@@ -105,18 +105,18 @@ bool WatchCommand::waitUntilPresent(bool wanted)
 
 bool WatchCommand::syncOnce(int *code)
 {
-    RecorderSession link(options.timeoutSeconds * 1000);
-    link.setMinimumRate(options.minRate, options.rateWindowSeconds * 1000);
+    RecorderSession link(connection.timeoutSeconds * 1000);
+    link.setMinimumRate(connection.minRate, connection.rateWindowSeconds * 1000);
     catcher.listen(&link, [&link](int signal) { link.interrupt(signal); });
-    const RecorderSession::OpenResult opened = link.open(options.host);
+    const RecorderSession::OpenResult opened = link.open(connection.host);
     bool synced = false;
     if (opened == RecorderSession::OpenResult::Opened) {
         // One tree named: switch to it, as a single sync does on opening.
-        if ((options.mtr || options.music) && !link.changeRecordMode(options.mtr ? RecordModeMTR : RecordModeMusic)) {
+        if (connection.tree && !link.changeRecordMode(*connection.tree)) {
             if (!signalled())
                 event(QStringLiteral("could not sync: the recorder did not switch its folder tree"));
         } else {
-            *code = TreeCommand(link, options).run();
+            *code = TreeCommand(link, sync).run();
             synced = true;
         }
         // The record mode is the musician's: each sync leaves it as it was.
@@ -135,7 +135,7 @@ bool WatchCommand::syncOnce(int *code)
         event(QStringLiteral("the link does not end; stopping"));
         std::fflush(stdout);
         std::fflush(stderr);
-        ::_exit(ExitSomeFailed);
+        std::_Exit(ExitSomeFailed);
     }
     return synced;
 }

@@ -4,8 +4,10 @@
 #include <QObject>
 #include <QString>
 
+#include "connectionoptions.h"
+#include "treecommand.h"
+
 class SignalCatcher;
-class TransferOptions;
 
 // "sync --watch": waits for the recorder to appear on the network (checked
 // as often as the window looks for it), syncs, lets the link go so that the
@@ -18,7 +20,9 @@ public:
     // Overrides the interval between two looks for the recorder.
     static constexpr char PollEnvironment[] = "ZV_TRANSFER_POLL_MS";
 
-    WatchCommand(const TransferOptions &options, SignalCatcher &catcher, QObject *parent = nullptr);
+    // `sync`: what each sync does, as a single sync would.
+    WatchCommand(const ConnectionOptions &connection, const TreeCommand::Options &sync, SignalCatcher &catcher,
+                 QObject *parent = nullptr);
 
     // The exit code: 0 for a signal between two syncs, 128 + its number for
     // one during a sync.
@@ -38,7 +42,8 @@ private:
     // came while nothing waited counts too.
     static bool signalled();
 
-    const TransferOptions &options;
+    const ConnectionOptions connection;
+    const TreeCommand::Options sync;
     SignalCatcher &catcher;
     int pollMs;
 };

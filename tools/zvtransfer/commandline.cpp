@@ -1,9 +1,11 @@
-#include "transferoptions.h"
+#include "commandline.h"
 
 #include <QCommandLineParser>
 #include <QLoggingCategory>
+#include <algorithm>
 #include <climits>
 #include <initializer_list>
+#include <utility>
 
 #include "base/appsettings.h"
 #include "console.h"
@@ -45,9 +47,33 @@ bool usage(const QString &why)
     Console::err(QStringLiteral("zv-transfer: ") + why + QStringLiteral(" (see --help)"));
     return false;
 }
+
+// The command words; "get -r" and "sync --watch" are told apart by their
+// options.
+const std::pair<const char *, CommandLine::Command> CommandWords[] = {
+    {"list", CommandLine::Command::List},
+    {"get", CommandLine::Command::Get},
+    {"info", CommandLine::Command::Info},
+    {"sync", CommandLine::Command::Sync},
+};
 } // namespace
 
-bool TransferOptions::parse(const QStringList &arguments)
+struct CommandLine::Given
+{
+    QString word; // the command as written
+    QStringList arguments;
+    bool both = false;
+    bool json = false;
+    bool bytes = false;
+    bool all = false;
+    bool recursive = false;
+    bool again = false;
+    bool dryRun = false;
+    SameNameOption rule = SaveNewer;
+    int statsSeconds = 0;
+};
+
+bool CommandLine::parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
     declare(parser);
@@ -59,16 +85,16 @@ bool TransferOptions::parse(const QStringList &arguments)
         parser.showHelp(ExitDone);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
-    QStringList rest;
-    if (!setVerbosity(parser) || !readCommand(parser, &rest) || !readNumbers(parser))
+    Given given;
+    if (!setVerbosity(parser) || !readCommand(parser, &given) || !readNumbers(parser, &given))
         return false;
     // The settings as the window reads them: same keys, same rules.
     const AppSettings settings;
-    return readRule(parser, settings) && readTreeOptions(parser, rest) && readArguments(parser, rest, settings)
-        && readHost(parser, settings);
+    return readRule(parser, settings, &given) && readTreeOptions(parser, &given)
+        && readArguments(parser, settings, given) && readHost(parser, settings);
 }
 
-void TransferOptions::declare(QCommandLineParser &parser)
+void CommandLine::declare(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(QString::fromLatin1(Description));
     parser.addHelpOption();
@@ -105,7 +131,7 @@ void TransferOptions::declare(QCommandLineParser &parser)
         option({"timeout"},
                "Seconds to wait for the recorder: to connect and list, for each answer, and between data "
                "during a download (default 30).",
-               "SECONDS", QString::number(DefaultTimeoutSeconds)),
+               "SECONDS", QString::number(ConnectionOptions::DefaultTimeoutSeconds)),
         option({"min-rate"},
                "get: give up when fewer than BYTES a second arrive on average over the rate window "
                "(default: never).",
@@ -124,7 +150,7 @@ void TransferOptions::declare(QCommandLineParser &parser)
 
 // -q: errors only; -v: each file's detail; -vv: also the protocol log. The
 // layers' warnings repeat what the errors say, so -q leaves them out too.
-bool TransferOptions::setVerbosity(const QCommandLineParser &parser)
+bool CommandLine::setVerbosity(const QCommandLineParser &parser)
 {
     const int verbose
         = parser.optionNames().count(QStringLiteral("v")) + parser.optionNames().count(QStringLiteral("verbose"));
@@ -143,135 +169,183 @@ bool TransferOptions::setVerbosity(const QCommandLineParser &parser)
     return true;
 }
 
-bool TransferOptions::readCommand(const QCommandLineParser &parser, QStringList *arguments)
+bool CommandLine::readCommand(const QCommandLineParser &parser, Given *given)
 {
-    *arguments = parser.positionalArguments();
-    command = arguments->isEmpty() ? QString() : arguments->takeFirst();
-    if (command != QLatin1String("list") && command != QLatin1String("get") && command != QLatin1String("info")
-        && command != QLatin1String("sync"))
-        return usage(command.isEmpty() ? QStringLiteral("no command") : QStringLiteral("unknown command ") + command);
-    mtr = parser.isSet(QStringLiteral("mtr"));
-    music = parser.isSet(QStringLiteral("music"));
-    both = parser.isSet(QStringLiteral("both"));
-    if (int(mtr) + int(music) + int(both) > 1)
+    given->arguments = parser.positionalArguments();
+    given->word = given->arguments.isEmpty() ? QString() : given->arguments.takeFirst();
+    const auto known = std::find_if(std::cbegin(CommandWords), std::cend(CommandWords),
+                                    [given](const auto &word) { return given->word == QLatin1String(word.first); });
+    if (known == std::cend(CommandWords)) {
+        return usage(given->word.isEmpty() ? QStringLiteral("no command")
+                                           : QStringLiteral("unknown command ") + given->word);
+    }
+    command = known->second;
+    const bool mtr = parser.isSet(QStringLiteral("mtr"));
+    const bool music = parser.isSet(QStringLiteral("music"));
+    given->both = parser.isSet(QStringLiteral("both"));
+    if (int(mtr) + int(music) + int(given->both) > 1)
         return usage(QStringLiteral("--mtr, --music and --both exclude each other"));
-    json = parser.isSet(QStringLiteral("json"));
-    bytes = parser.isSet(QStringLiteral("bytes"));
-    all = parser.isSet(QStringLiteral("all"));
+    if (mtr || music)
+        connection.tree = mtr ? RecordModeMTR : RecordModeMusic;
+    given->json = parser.isSet(QStringLiteral("json"));
+    given->bytes = parser.isSet(QStringLiteral("bytes"));
+    given->all = parser.isSet(QStringLiteral("all"));
     return true;
 }
 
-bool TransferOptions::readNumbers(const QCommandLineParser &parser)
+bool CommandLine::readNumbers(const QCommandLineParser &parser, Given *given)
 {
     bool ok = false;
-    timeoutSeconds = parser.value(QStringLiteral("timeout")).toInt(&ok);
-    if (!ok || timeoutSeconds <= 0 || timeoutSeconds > INT_MAX / 1000)
+    connection.timeoutSeconds = parser.value(QStringLiteral("timeout")).toInt(&ok);
+    if (!ok || connection.timeoutSeconds <= 0 || connection.timeoutSeconds > INT_MAX / 1000)
         return usage(QStringLiteral("--timeout wants a number of seconds"));
-    minRate = 0;
+    connection.minRate = 0;
     if (parser.isSet(QStringLiteral("min-rate"))) {
-        minRate = parser.value(QStringLiteral("min-rate")).toLongLong(&ok);
-        if (!ok || minRate <= 0)
+        connection.minRate = parser.value(QStringLiteral("min-rate")).toLongLong(&ok);
+        if (!ok || connection.minRate <= 0)
             return usage(QStringLiteral("--min-rate wants a number of bytes a second"));
     }
-    rateWindowSeconds = parser.value(QStringLiteral("rate-window")).toInt(&ok);
-    if (!ok || rateWindowSeconds <= 0 || rateWindowSeconds > INT_MAX / 1000)
+    connection.rateWindowSeconds = parser.value(QStringLiteral("rate-window")).toInt(&ok);
+    if (!ok || connection.rateWindowSeconds <= 0 || connection.rateWindowSeconds > INT_MAX / 1000)
         return usage(QStringLiteral("--rate-window wants a number of seconds"));
-    statsSeconds = parser.value(QStringLiteral("stats")).toInt(&ok);
-    if (!ok || statsSeconds < 0 || statsSeconds > INT_MAX / 1000)
+    given->statsSeconds = parser.value(QStringLiteral("stats")).toInt(&ok);
+    if (!ok || given->statsSeconds < 0 || given->statsSeconds > INT_MAX / 1000)
         return usage(QStringLiteral("--stats wants a number of seconds"));
     return true;
 }
 
-bool TransferOptions::readRule(const QCommandLineParser &parser, const AppSettings &settings)
+bool CommandLine::readRule(const QCommandLineParser &parser, const AppSettings &settings, Given *given)
 {
-    rule = settings.getSameOption();
+    given->rule = settings.getSameOption();
     if (!parser.isSet(QStringLiteral("rule")))
         return true;
     const QString r = parser.value(QStringLiteral("rule"));
     if (r == QLatin1String("newer"))
-        rule = SaveNewer;
+        given->rule = SaveNewer;
     else if (r == QLatin1String("overwrite"))
-        rule = SaveOverwrite;
+        given->rule = SaveOverwrite;
     else if (r == QLatin1String("rename"))
-        rule = SaveRename;
+        given->rule = SaveRename;
     else if (r == QLatin1String("skip"))
-        rule = SaveNoWrite;
+        given->rule = SaveNoWrite;
     else
         return usage(QStringLiteral("unknown --rule ") + r);
     return true;
 }
 
-bool TransferOptions::readArguments(const QCommandLineParser &parser, const QStringList &arguments,
-                                    const AppSettings &settings)
+// The options of whole trees and sync, each with the commands it fits; they
+// also tell get -r from get and sync --watch from sync.
+bool CommandLine::readTreeOptions(const QCommandLineParser &parser, Given *given)
 {
-    dest = parser.isSet(QStringLiteral("dest")) ? parser.value(QStringLiteral("dest")) : settings.getSaveDirectory();
-    if (command == QLatin1String("list")) {
+    given->recursive = parser.isSet(QStringLiteral("recursive"));
+    given->again = parser.isSet(QStringLiteral("again"));
+    const bool watch = parser.isSet(QStringLiteral("watch"));
+    given->dryRun = parser.isSet(QStringLiteral("dry-run"));
+    const bool sync = command == Command::Sync;
+    const bool get = command == Command::Get;
+    if (given->recursive && !get)
+        return usage(QStringLiteral("-r is for get"));
+    if (given->both && !given->recursive && !sync)
+        return usage(QStringLiteral("--both is for get -r and sync"));
+    if ((given->again || watch) && !sync)
+        return usage(QStringLiteral("--again and --watch are for sync"));
+    if (given->dryRun && !get && !sync)
+        return usage(QStringLiteral("--dry-run is for get and sync"));
+    if (given->dryRun && watch)
+        return usage(QStringLiteral("--dry-run and --watch exclude each other"));
+    if (sync && !given->arguments.isEmpty())
+        return usage(QStringLiteral("sync takes no PATH: it mirrors whole trees"));
+    // sync always knows its trees: both unless one is named.
+    if (sync && !connection.tree)
+        given->both = true;
+    if (get && given->recursive)
+        command = Command::GetTree;
+    if (sync && watch)
+        command = Command::Watch;
+    return true;
+}
+
+bool CommandLine::readArguments(const QCommandLineParser &parser, const AppSettings &settings, const Given &given)
+{
+    const QStringList &arguments = given.arguments;
+    const QString dest
+        = parser.isSet(QStringLiteral("dest")) ? parser.value(QStringLiteral("dest")) : settings.getSaveDirectory();
+    switch (command) {
+    case Command::List:
         if (arguments.size() > 1)
             return usage(QStringLiteral("list takes one PATH"));
-        path = arguments.value(0);
-    } else if (command == QLatin1String("info")) {
+        list.path = arguments.value(0);
+        list.json = given.json;
+        list.bytes = given.bytes;
+        return true;
+    case Command::Info: {
         if (arguments.size() != 1)
             return usage(QStringLiteral("info takes PATH/NAME"));
         const int slash = arguments.first().lastIndexOf(QLatin1Char('/'));
-        path = arguments.first().left(qMax(slash, 0));
-        name = arguments.first().mid(slash + 1);
-    } else {
-        if (dest.isEmpty())
-            return usage(command + QStringLiteral(" needs --dest DIR (no save folder in the settings)"));
-        if (command == QLatin1String("sync"))
-            return true;
-        if ((all || recursive) && arguments.size() > 1)
-            return usage(QStringLiteral("get --all takes one PATH"));
-        if (!all && !recursive && arguments.isEmpty())
-            return usage(QStringLiteral("get needs --all, -r or NAME..."));
-        if (all || recursive)
-            path = arguments.value(0);
-        else
-            names = arguments;
-        for (const QString &name : qAsConst(names)) {
-            if (name.endsWith(QLatin1Char('/')))
-                return usage(QStringLiteral("get wants names of recordings, not folders: ") + name);
-        }
+        info.path = arguments.first().left(qMax(slash, 0));
+        info.name = arguments.first().mid(slash + 1);
+        info.json = given.json;
+        return true;
     }
+    case Command::Get:
+    case Command::GetTree:
+    case Command::Sync:
+    case Command::Watch:
+        break;
+    }
+    if (dest.isEmpty())
+        return usage(given.word + QStringLiteral(" needs --dest DIR (no save folder in the settings)"));
+    if (command == Command::Sync || command == Command::Watch) {
+        readTree(given, dest);
+        return true;
+    }
+    const bool whole = given.all || given.recursive;
+    if (whole && arguments.size() > 1)
+        return usage(QStringLiteral("get --all takes one PATH"));
+    if (!whole && arguments.isEmpty())
+        return usage(QStringLiteral("get needs --all, -r or NAME..."));
+    for (const QString &name : arguments) {
+        if (!whole && name.endsWith(QLatin1Char('/')))
+            return usage(QStringLiteral("get wants names of recordings, not folders: ") + name);
+    }
+    if (command == Command::GetTree) {
+        readTree(given, dest);
+        tree.path = arguments.value(0);
+        return true;
+    }
+    if (whole)
+        get.path = arguments.value(0);
+    else
+        get.names = arguments;
+    get.all = given.all;
+    get.dryRun = given.dryRun;
+    get.dest = dest;
+    get.rule = given.rule;
+    get.statsSeconds = given.statsSeconds;
     return true;
 }
 
-// The options of whole trees and sync, each with the commands it fits.
-bool TransferOptions::readTreeOptions(const QCommandLineParser &parser, const QStringList &arguments)
+void CommandLine::readTree(const Given &given, const QString &dest)
 {
-    recursive = parser.isSet(QStringLiteral("recursive"));
-    again = parser.isSet(QStringLiteral("again"));
-    watch = parser.isSet(QStringLiteral("watch"));
-    dryRun = parser.isSet(QStringLiteral("dry-run"));
-    const bool sync = command == QLatin1String("sync");
-    const bool get = command == QLatin1String("get");
-    if (recursive && !get)
-        return usage(QStringLiteral("-r is for get"));
-    if (both && !recursive && !sync)
-        return usage(QStringLiteral("--both is for get -r and sync"));
-    if ((again || watch) && !sync)
-        return usage(QStringLiteral("--again and --watch are for sync"));
-    if (dryRun && !get && !sync)
-        return usage(QStringLiteral("--dry-run is for get and sync"));
-    if (dryRun && watch)
-        return usage(QStringLiteral("--dry-run and --watch exclude each other"));
-    if (sync && !arguments.isEmpty())
-        return usage(QStringLiteral("sync takes no PATH: it mirrors whole trees"));
-    // sync always knows its trees: both unless one is named.
-    if (sync && !mtr && !music)
-        both = true;
-    return true;
+    tree.sync = command == Command::Sync || command == Command::Watch;
+    tree.named = connection.tree;
+    tree.both = given.both;
+    tree.dest = dest;
+    tree.rule = given.rule;
+    tree.statsSeconds = given.statsSeconds;
+    tree.again = given.again;
+    tree.dryRun = given.dryRun;
 }
 
-bool TransferOptions::readHost(const QCommandLineParser &parser, const AppSettings &settings)
+bool CommandLine::readHost(const QCommandLineParser &parser, const AppSettings &settings)
 {
     if (parser.isSet(QStringLiteral("host")))
-        host = parser.value(QStringLiteral("host"));
+        connection.host = parser.value(QStringLiteral("host"));
     else if (qEnvironmentVariableIsSet("ZV_HOST"))
-        host = qEnvironmentVariable("ZV_HOST");
+        connection.host = qEnvironmentVariable("ZV_HOST");
     else
-        host = settings.getSSID();
-    if (host.isEmpty())
+        connection.host = settings.getSSID();
+    if (connection.host.isEmpty())
         return usage(QStringLiteral("no --host given, no ZV_HOST and no network name in the settings"));
     return true;
 }
