@@ -68,8 +68,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     setupTable();
 
-    // The controller on its thread (a child of the window), and the relay
-    // that redraws the progress at a bounded rate.
+    // The controller on its thread (a child of the window), its byte counts
+    // paced to redraw the progress at a bounded rate.
     controllerHost = new ControllerHost(ProgressRedrawMs, this);
     controller = controllerHost->controller();
     controllerThread = controllerHost->thread();
