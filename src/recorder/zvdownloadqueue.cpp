@@ -22,6 +22,7 @@ ZVDownloadQueue::ZVDownloadQueue(DeviceNetConnection *connection, ZVFileList *fi
     , heldProgressTimer(new QTimer(this))
 {
     heldProgressTimer->setSingleShot(true);
+    heldProgressTimer->setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % early
     connect(heldProgressTimer, &QTimer::timeout, this, &ZVDownloadQueue::flushProgress);
 }
 
