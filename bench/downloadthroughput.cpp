@@ -17,7 +17,7 @@
 // ok=1:           one downloadStarted with the listed name and size, the
 //                 last progress equal to the size, downloadFinished, no error.
 //
-// Byte counts reach the main thread through a ProgressRelay at zv-transfer's
+// Byte counts reach the main thread paced by the controller at zv-transfer's
 // rate (progress_signals counts what arrived there). The output file must
 // not exist beforehand (use a fresh folder per run); the caller compares it
 // with the source.
@@ -38,7 +38,6 @@
 #include "base/downloadfileinfo.h"
 #include "base/waituntil.h"
 #include "recorder/controllerhost.h"
-#include "recorder/progressrelay.h"
 #include "recorder/zvcontroller.h"
 
 namespace {
@@ -82,11 +81,10 @@ int main(int argc, char **argv)
     const QString wanted = parser.value(nameOption);
     const int timeoutMs = parser.value(timeoutOption).toInt() * 1000;
 
-    // The relay before the other connections, as in zv-transfer.
-    const bool relayed = !parser.isSet(noProgressOption) && !parser.isSet(queuedProgressOption);
-    auto *host = new ControllerHost(relayed ? 100 : ControllerHost::NoRelay);
+    // Paced as in zv-transfer.
+    const bool paced = !parser.isSet(noProgressOption) && !parser.isSet(queuedProgressOption);
+    auto *host = new ControllerHost(paced ? 100 : ControllerHost::EveryCount);
     ZVController *controller = host->controller();
-    ProgressRelay *relay = host->progressRelay();
 
     bool connected = false;
     int listings = 0;
@@ -115,11 +113,8 @@ int main(int argc, char **argv)
         ++progressSignals;
         lastProgress = bytes;
     };
-    if (parser.isSet(queuedProgressOption)) {
+    if (!parser.isSet(noProgressOption))
         QObject::connect(controller, &ZVController::downloadProgress, &app, countProgress);
-    } else if (relay) {
-        QObject::connect(relay, &ProgressRelay::progress, &app, countProgress);
-    }
     QObject::connect(controller, &ZVController::downloadFinished, &app, [&] {
         transferNs = clock.nsecsElapsed();
         finished = true;

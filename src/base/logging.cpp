@@ -44,7 +44,7 @@ void handleMessage(QtMsgType type, const QMessageLogContext &context, const QStr
 {
     const QByteArray line = qFormatLogMessage(type, context, message).toLocal8Bit();
     {
-        MutexLocker locker(&messageRun->mutex);
+        MutexLocker locker(messageRun->mutex);
         if (line == messageRun->lastLine && type != QtFatalMsg) {
             ++messageRun->repeats;
             return;
@@ -75,7 +75,7 @@ void flushMessageLog()
 {
     if (!messageRun)
         return;
-    MutexLocker locker(&messageRun->mutex);
+    MutexLocker locker(messageRun->mutex);
     endRun(messageRun);
     messageRun->lastLine.clear();
 }

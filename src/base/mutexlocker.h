@@ -16,37 +16,32 @@ extern "C" void __tsan_acquire(void *addr);
 extern "C" void __tsan_release(void *addr);
 #endif
 
-// QMutexLocker that also works without a mutex (then it locks nothing). Under
-// ThreadSanitizer it tells the sanitizer about the lock: QMutex's contended
-// path runs inside the (uninstrumented) Qt library, where the sanitizer
-// cannot see the ordering it creates.
+// QMutexLocker that, under ThreadSanitizer, tells the sanitizer about the
+// lock: QMutex's contended path runs inside the (uninstrumented) Qt library,
+// where the sanitizer cannot see the ordering it creates.
 class MutexLocker
 {
 public:
-    explicit MutexLocker(QMutex *mutex)
+    explicit MutexLocker(QMutex &mutex)
         : mutex(mutex)
     {
-        if (!mutex)
-            return;
-        mutex->lock();
+        mutex.lock();
 #ifdef ZV_TSAN_ANNOTATIONS
-        __tsan_acquire(mutex);
+        __tsan_acquire(&mutex);
 #endif
     }
     ~MutexLocker()
     {
-        if (!mutex)
-            return;
 #ifdef ZV_TSAN_ANNOTATIONS
-        __tsan_release(mutex);
+        __tsan_release(&mutex);
 #endif
-        mutex->unlock();
+        mutex.unlock();
     }
     MutexLocker(const MutexLocker &) = delete;
     MutexLocker &operator=(const MutexLocker &) = delete;
 
 private:
-    QMutex *mutex;
+    QMutex &mutex;
 };
 
 #endif // MUTEXLOCKER_H

@@ -155,8 +155,12 @@ void ZVFileList::parseFileList(ZVCommand *command, const QByteArray &nameSeparat
         info->name = displayName(command, nameStart, nameEnd - nameStart);
         pos = nameEnd + nameSeparator.size();
 
-        MutexLocker locker(mutex);
-        append(info);
+        if (mutex) {
+            MutexLocker locker(*mutex);
+            append(info);
+        } else {
+            append(info);
+        }
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include <QThread>
 
-#include "recorder/progressrelay.h"
 #include "recorder/zvcontroller.h"
 
 ControllerHost::ControllerHost(int progressIntervalMs, QObject *parent)
@@ -10,13 +9,12 @@ ControllerHost::ControllerHost(int progressIntervalMs, QObject *parent)
     , worker(new ZVController)
     , workerThread(new QThread(parent ? parent : this))
 {
+    worker->setProgressInterval(progressIntervalMs);
     worker->moveToThread(workerThread);
     connect(workerThread, &QThread::started, worker, &ZVController::doWork);
     connect(workerThread, &QThread::finished, worker, &QObject::deleteLater);
     connect(this, &ControllerHost::endLink, worker, &ZVController::requestDisconnect);
     watchThreadEnd(workerThread);
-    if (progressIntervalMs != NoRelay)
-        relay = new ProgressRelay(worker, "downloadProgress(qulonglong)", progressIntervalMs, parent ? parent : this);
 }
 
 ControllerHost::~ControllerHost()
@@ -50,14 +48,9 @@ bool ControllerHost::stop(unsigned long boundMs)
 }
 
 // A QThread destroyed while it runs aborts the process, so the thread object
-// outlives the worker; the relay is fed on the worker thread, so it goes after
-// the thread object, whose destruction waits for the thread's very end.
+// outlives the worker.
 void ControllerHost::leaveBehind()
 {
     workerThread->setParent(nullptr);
     connect(workerThread, &QThread::finished, workerThread, &QObject::deleteLater);
-    if (relay) {
-        relay->setParent(nullptr);
-        connect(workerThread, &QObject::destroyed, relay, &QObject::deleteLater);
-    }
 }

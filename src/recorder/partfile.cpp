@@ -3,15 +3,10 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-#include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "base/logging.h"
+#include "recorder/durablefile.h"
 #include "recorder/samenamerule.h"
 
 namespace {
@@ -26,23 +21,6 @@ constexpr int GatherLimit = 256 * 1024;
 constexpr qint64 WritebackStep = 8 * 1024 * 1024;
 // Longest file name (in bytes of the local encoding) most file systems take.
 constexpr int MaxFileNameBytes = 255;
-
-// Flushes a folder's entries (a rename in it) to the disk.
-bool syncFolder(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    // Some file systems cannot sync a folder; their renames are as safe as they get.
-    const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
-    ::close(fd);
-    return synced;
-}
-
-QString systemError()
-{
-    return QString::fromLocal8Bit(strerror(errno));
-}
 } // namespace
 
 PartFile::PartFile()
@@ -93,58 +71,35 @@ bool PartFile::open(const QString &path, const QDateTime &time)
         qCWarning(lcDownload) << "download: File open error" << path << "the name is too long";
         return false;
     }
-    const int fd = openFreePartName(finalInfo.absolutePath(), fileName);
-    if (fd < 0) {
-        qCWarning(lcDownload) << "download: File open error" << path << lastOpenError;
-        return false;
-    }
-
-    // A replaced regular file keeps its permissions.
-    struct stat replaced = {};
-    if (::lstat(QFile::encodeName(path).constData(), &replaced) == 0 && S_ISREG(replaced.st_mode))
-        ::fchmod(fd, replaced.st_mode & 07777);
-
     file = std::make_unique<QFile>();
-    if (!file->open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        lastOpenError = partPath + QLatin1String(": ") + file->errorString();
-        qCWarning(lcDownload) << "download: File open error" << partPath << file->errorString();
+    if (!openFreePartName(finalInfo.absolutePath(), fileName)) {
+        qCWarning(lcDownload) << "download: File open error" << path << lastOpenError;
         file.reset();
         return false;
     }
+    // A replaced regular file keeps its permissions.
+    DurableFile::keepPermissions(file.get(), path);
     return true;
 }
 
-// Opens the first ".part" name in `folder` that is free or ours and sets
-// `partPath`; returns the descriptor, or -1 with the reason in
-// `lastOpenError`.
-int PartFile::openFreePartName(const QString &folder, const QString &fileName)
+// Opens `file` under the first ".part" name in `folder` that is free or ours
+// and sets `partPath`; false with the reason in `lastOpenError`.
+bool PartFile::openFreePartName(const QString &folder, const QString &fileName)
 {
     lastOpenError = QStringLiteral("no free name for the partial file");
     for (int count = 0; count <= MaxNameCount; ++count) {
         const QString candidate = folder + QLatin1Char('/') + partFileName(fileName, count);
-        const QByteArray native = QFile::encodeName(candidate);
-        int fd = -1;
-        struct stat status = {};
-        if (::lstat(native.constData(), &status) == 0) {
-            if (!S_ISREG(status.st_mode) || status.st_nlink != 1)
-                continue;
-            fd = ::open(native.constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-            if (fd < 0 && (errno == EACCES || errno == EPERM || errno == ELOOP))
-                continue;
-        } else if (errno == ENOENT) {
-            fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-            if (fd < 0 && errno == EEXIST)
-                continue;
+        switch (DurableFile::openForWriting(file.get(), candidate, &lastOpenError)) {
+        case DurableFile::Open::Opened:
+            partPath = candidate;
+            return true;
+        case DurableFile::Open::Taken:
+            continue;
+        case DurableFile::Open::Failed:
+            return false;
         }
-        if (fd < 0) {
-            lastOpenError = candidate + QLatin1String(": ") + systemError();
-            return -1;
-        }
-        partPath = candidate;
-        return fd;
     }
-    return -1;
+    return false;
 }
 
 // Large payloads are written as they come; small ones wait in `gathered`.
@@ -197,13 +152,7 @@ void PartFile::startWriteback()
     if (!file->flush())
         return; // the write error shows at the next write or at the end
     const qint64 upTo = file->pos();
-#ifdef Q_OS_LINUX
-    const int fd = file->handle();
-    if (writebackFrom > previousWriteback)
-        ::sync_file_range(fd, previousWriteback, writebackFrom - previousWriteback,
-                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-    ::sync_file_range(fd, writebackFrom, upTo - writebackFrom, SYNC_FILE_RANGE_WRITE);
-#endif
+    DurableFile::startWriteback(file.get(), previousWriteback, writebackFrom, upTo);
     previousWriteback = writebackFrom;
     writebackFrom = upTo;
 }
@@ -220,14 +169,15 @@ bool PartFile::finish()
     if (!file->flush())
         return fail(file->errorString(), size, -1);
     keepRecordingTime();
-    if (::fsync(file->handle()) != 0)
-        return fail(systemError(), size, -1);
+    QString error;
+    if (!DurableFile::flushToDisk(file.get(), &error))
+        return fail(error, size, -1);
     file->close();
-    if (std::rename(QFile::encodeName(partPath).constData(), QFile::encodeName(finalPath).constData()) != 0)
-        return fail(finalPath + QLatin1String(": ") + systemError(), size, -1);
+    if (!DurableFile::replace(partPath, finalPath, &error))
+        return fail(error, size, -1);
     const QString folder = QFileInfo(finalPath).absolutePath();
-    if (!syncFolder(folder))
-        qCWarning(lcDownload) << "download: Cannot sync the folder" << folder << strerror(errno);
+    if (!DurableFile::syncFolder(folder, &error))
+        qCWarning(lcDownload) << "download: Cannot sync the folder" << folder << error;
     file.reset();
     return true;
 }

@@ -9,7 +9,8 @@
 class QFile;
 
 // The file a recording is written to while it arrives: "NAME.part" beside
-// its final name, opened without following links. Verified payloads are
+// its final name, opened without following links (the file-system steps are
+// DurableFile's). Verified payloads are
 // gathered into larger writes and handed to the disk in steps while the file
 // arrives. A complete file takes the recording's time, is synced and renamed
 // over its final name; an unfinished one keeps what was verified under its
@@ -56,7 +57,7 @@ public:
     static QString partFileName(const QString &fileName, int count);
 
 private:
-    int openFreePartName(const QString &folder, const QString &fileName);
+    bool openFreePartName(const QString &folder, const QString &fileName);
     bool fail(const QString &what, int param, int param2);
     bool flushGathered();
     void startWriteback();

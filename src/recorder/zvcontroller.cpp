@@ -25,8 +25,7 @@ ZVController::ZVController(QObject *parent)
     qRegisterMetaType<ZVRecordMode>("ZVRecordMode");
     qRegisterMetaType<SameNameOption>("SameNameOption");
 
-    downloadQueue = new ZVDownloadQueue(connection, fileList, this);
-    downloadQueue->setMutex(&mutex);
+    downloadQueue = new ZVDownloadQueue(connection, fileList, mutex, this);
     connect(downloadQueue, &ZVDownloadQueue::downloadStarted, this, &ZVController::downloadStarted);
     connect(downloadQueue, &ZVDownloadQueue::downloadProgress, this, &ZVController::downloadProgress);
     connect(downloadQueue, &ZVDownloadQueue::downloadFinished, this, &ZVController::downloadFinished);
@@ -52,30 +51,35 @@ ZVController::ZVController(QObject *parent)
 // list under the lock: taking it once orders those reads before the frees.
 ZVController::~ZVController()
 {
-    MutexLocker locker(&mutex);
+    MutexLocker locker(mutex);
+}
+
+void ZVController::setProgressInterval(int intervalMs)
+{
+    downloadQueue->setProgressInterval(intervalMs);
 }
 
 void ZVController::setSSID(const QString &name)
 {
-    MutexLocker locker(&mutex);
+    MutexLocker locker(mutex);
     hostName = name;
 }
 
 void ZVController::setSameOption(SameNameOption option)
 {
-    MutexLocker locker(&mutex);
+    MutexLocker locker(mutex);
     downloadQueue->setSameOption(option);
 }
 
 int ZVController::getFileCount()
 {
-    MutexLocker locker(&mutex);
+    MutexLocker locker(mutex);
     return fileList->count();
 }
 
 bool ZVController::getFileInfo(int row, DownloadFileInfo *info)
 {
-    MutexLocker locker(&mutex);
+    MutexLocker locker(mutex);
     if (row < 0 || row >= fileList->count())
         return false;
     const DownloadFileInfo *entry = fileList->at(row);
@@ -89,7 +93,7 @@ bool ZVController::getFileInfo(int row, DownloadFileInfo *info)
 
 void ZVController::setDownloadFiles(const QString &directory, const QList<int> &indexes)
 {
-    MutexLocker locker(&mutex);
+    MutexLocker locker(mutex);
     downloadQueue->clearTargets();
     for (int index : indexes)
         downloadQueue->addTarget(index);
@@ -115,10 +119,11 @@ void ZVController::pollingConnection()
 {
     if (!connection->isUnconnected())
         return;
+    downloadQueue->flushProgress();
     emit networkClosed();
     QString host;
     {
-        MutexLocker locker(&mutex);
+        MutexLocker locker(mutex);
         host = hostName;
     }
     connection->connectToHost(host, Port);
@@ -149,12 +154,13 @@ void ZVController::networkError(AppErrorCode code, int param)
     // window is told once and then at most once a second.
     if (!errorFilter.pass(code, param))
         return;
+    downloadQueue->flushProgress();
     emit error(code, param, 0);
 }
 
 void ZVController::clearFileList()
 {
-    MutexLocker locker(&mutex);
+    MutexLocker locker(mutex);
     fileList->clear();
     downloadQueue->fileListCleared();
 }
@@ -306,6 +312,9 @@ void ZVController::analyzeCommand()
     if (connection->isCommandQueueEmpty())
         return;
     ZVCommand *command = connection->firstCommand();
+    // Whatever else a packet tells the window follows the counts before it.
+    if (command->kind() != KIND_COMMAND || command->headerByte(CODE_OFFSET) != CODE_DOWNLOAD_DATA)
+        downloadQueue->flushProgress();
 
     switch (command->kind()) {
     case KIND_STATUS:

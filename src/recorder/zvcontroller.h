@@ -40,6 +40,10 @@ public:
     explicit ZVController(QObject *parent = nullptr);
     ~ZVController() override;
 
+    // Byte counts at most every `intervalMs` (ZVDownloadQueue); 0, the
+    // default, sends every count. Set before the controller's thread starts.
+    void setProgressInterval(int intervalMs);
+
     // Called from the GUI thread; each takes the mutex.
     void setSSID(const QString &name);
     void setSameOption(SameNameOption option);

@@ -2,6 +2,7 @@
 
 #include <QStorageInfo>
 #include <QThread>
+#include <QTimer>
 #include <climits>
 
 #include "base/logging.h"
@@ -12,17 +13,60 @@
 #include "protocol/zvfilelist.h"
 #include "recorder/samenamerule.h"
 
-ZVDownloadQueue::ZVDownloadQueue(DeviceNetConnection *connection, ZVFileList *fileList, QObject *parent)
+ZVDownloadQueue::ZVDownloadQueue(DeviceNetConnection *connection, ZVFileList *fileList, QMutex &mutex, QObject *parent)
     : QObject(parent)
     , connection(connection)
     , fileList(fileList)
     , saveDirectory(QString())
+    , mutex(mutex)
+    , heldProgressTimer(new QTimer(this))
 {
+    heldProgressTimer->setSingleShot(true);
+    heldProgressTimer->setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % early
+    connect(heldProgressTimer, &QTimer::timeout, this, &ZVDownloadQueue::flushProgress);
 }
 
 // Closing the window or ending a program keeps what was verified in the
 // ".part" file.
 ZVDownloadQueue::~ZVDownloadQueue() = default;
+
+void ZVDownloadQueue::setProgressInterval(int intervalMs)
+{
+    progressIntervalMs = intervalMs;
+}
+
+// Sends the count at once when the interval since the last one has passed,
+// else holds it (replacing one held before) until the interval ends.
+void ZVDownloadQueue::reportProgress(qulonglong bytes)
+{
+    if (progressIntervalMs <= 0) {
+        emit downloadProgress(bytes);
+        return;
+    }
+    const qint64 since = sinceProgress.isValid() ? sinceProgress.elapsed() : progressIntervalMs;
+    if (since >= progressIntervalMs) {
+        progressHeld = false;
+        heldProgressTimer->stop();
+        sinceProgress.start();
+        emit downloadProgress(bytes);
+        return;
+    }
+    heldBytes = bytes;
+    if (!progressHeld) {
+        progressHeld = true;
+        heldProgressTimer->start(int(progressIntervalMs - since));
+    }
+}
+
+void ZVDownloadQueue::flushProgress()
+{
+    if (!progressHeld)
+        return;
+    progressHeld = false;
+    heldProgressTimer->stop();
+    sinceProgress.start();
+    emit downloadProgress(heldBytes);
+}
 
 void ZVDownloadQueue::clearTargets()
 {
@@ -210,6 +254,7 @@ ZVDownloadQueue::Started ZVDownloadQueue::startTarget(const Target &target)
             qCWarning(lcDownload) << "download: Illegal file name" << target.name;
         // Only this file fails (a "._NAME" a computer left on the card must
         // not stop the others); nothing was asked of the recorder for it.
+        flushProgress();
         emit error(DownloadIllegalFileName, target.index, 0);
         removeFirstTarget();
         return Started::Done;
@@ -221,6 +266,7 @@ ZVDownloadQueue::Started ZVDownloadQueue::startTarget(const Target &target)
 
     receivedSize = 0;
     file.open(path, target.dateTime);
+    flushProgress();
     emit downloadStarted(target.name, qulonglong(target.size));
     if (target.size > 0) {
         connection->sendPacket(ZVCommandFactory::createDownloadRequest(qint16(target.index)));
@@ -233,16 +279,17 @@ ZVDownloadQueue::Started ZVDownloadQueue::startTarget(const Target &target)
     }
     if (!completeFile())
         return Started::Failed;
-    emit downloadProgress(0);
+    reportProgress(0);
     return Started::Done;
 }
 
 // For the window a file left alone is a file transferred in full.
 void ZVDownloadQueue::skipTarget(const Target &target)
 {
+    flushProgress();
     emit fileSkipped(target.name);
     emit downloadStarted(target.name, qulonglong(target.size));
-    emit downloadProgress(qulonglong(target.size));
+    reportProgress(qulonglong(target.size));
     removeFirstTarget();
 }
 
@@ -264,6 +311,7 @@ bool ZVDownloadQueue::completeFile()
 void ZVDownloadQueue::finishDownload()
 {
     running = false;
+    flushProgress();
     if (lostTargets > 0) {
         qCWarning(lcDownload) << "download:" << lostTargets << "targets were no longer listed and not downloaded";
         emit error(DownloadTargetLost, lostTargets, 0);
@@ -283,7 +331,7 @@ void ZVDownloadQueue::saveDownloadData(ZVCommand *command)
         return;
     }
     receivedSize += length;
-    emit downloadProgress(receivedSize);
+    reportProgress(receivedSize);
 
     if (receivedSize != estimatedSize) {
         file.startWritebackIfDue();
@@ -291,6 +339,8 @@ void ZVDownloadQueue::saveDownloadData(ZVCommand *command)
     }
     if (!completeFile())
         return;
+    // The file's last count is shown during the pause before the next one.
+    flushProgress();
     bool more;
     {
         MutexLocker locker(mutex);
@@ -346,6 +396,7 @@ bool ZVDownloadQueue::checkPacket(ZVCommand *command)
 
 void ZVDownloadQueue::fail(AppErrorCode code, int param, int param2)
 {
+    flushProgress();
     emit error(code, param, param2);
     cancel();
 }
@@ -390,12 +441,14 @@ bool ZVDownloadQueue::endWithoutRequest(AppErrorCode code)
         qCWarning(lcDownload) << "download: The link is gone; download ended," << left << "files not downloaded";
     else
         qCWarning(lcDownload) << "download: Stopped by the recorder;" << left << "files not downloaded";
+    flushProgress();
     emit error(code, left, 0);
     return true;
 }
 
 void ZVDownloadQueue::cancel()
 {
+    flushProgress();
     file.close();
     {
         MutexLocker locker(mutex);

@@ -3,6 +3,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -13,6 +14,7 @@
 
 class DeviceNetConnection;
 class QMutex;
+class QTimer;
 class ZVCommand;
 class ZVFileList;
 
@@ -20,6 +22,14 @@ class ZVFileList;
 // directory: takes each target in turn, lets the same-name rule settle its
 // local name, sends the download request and checks the recorder's data
 // packets before they go to the file being written.
+//
+// Byte counts are paced here, on the thread that receives the data: with an
+// interval set, the first count goes out at once and then at most one every
+// interval while counts keep coming; a count held back goes out when the
+// interval ends, or at once ahead of any other signal of the download (a
+// file started, skipped or complete, the end, a failure), so a receiver on
+// another thread gets one queued call per interval, in the order of events,
+// and always the last count.
 class ZVDownloadQueue : public QObject
 {
     Q_OBJECT
@@ -27,12 +37,17 @@ public:
     // The pause before requesting the next file, as the recorder expects.
     static constexpr unsigned long PauseBetweenFilesMs = 200;
 
-    ZVDownloadQueue(DeviceNetConnection *connection, ZVFileList *fileList, QObject *parent = nullptr);
+    // `mutex` guards the targets, directory and option against the GUI
+    // thread (it is the controller's).
+    ZVDownloadQueue(DeviceNetConnection *connection, ZVFileList *fileList, QMutex &mutex, QObject *parent = nullptr);
     ~ZVDownloadQueue() override;
 
-    // The lock that guards the targets, directory and option against the GUI
-    // thread (the controller's); without one nothing is locked.
-    void setMutex(QMutex *mutex) { this->mutex = mutex; }
+    // At most one downloadProgress every `intervalMs`; 0 (the default) sends
+    // every count.
+    void setProgressInterval(int intervalMs);
+    // Sends a count held back by the pacing now. The controller calls it
+    // before signals of its own.
+    void flushProgress();
 
     // Called with the mutex held by the caller. A target is the entry listed
     // under `index` now: its name and size are kept with it, so a later
@@ -107,6 +122,7 @@ private:
     bool checkPacket(ZVCommand *command);
     void fail(AppErrorCode code, int param, int param2);
     void writeError();
+    void reportProgress(qulonglong bytes);
 
     DeviceNetConnection *connection;
     ZVFileList *fileList;
@@ -125,7 +141,13 @@ private:
     bool waitingForListing = false; // the next target waits for listingFinished()
     int lostTargets = 0;            // targets of this download that were no longer listed
 
-    QMutex *mutex = nullptr;
+    QMutex &mutex;
+
+    int progressIntervalMs = 0;
+    QElapsedTimer sinceProgress; // since the last count sent
+    QTimer *heldProgressTimer;   // sends a held count when counts stop coming
+    qulonglong heldBytes = 0;
+    bool progressHeld = false;
 };
 
 #endif // ZVDOWNLOADQUEUE_H

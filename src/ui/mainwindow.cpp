@@ -15,7 +15,6 @@
 #include "base/samenameoption.h"
 #include "base/threadjoin.h"
 #include "recorder/controllerhost.h"
-#include "recorder/progressrelay.h"
 #include "recorder/zvcontroller.h"
 #include "ui/checkboxdelegate.h"
 #include "ui/connectoffwidget.h"
@@ -69,12 +68,11 @@ MainWindow::MainWindow(QWidget *parent)
 
     setupTable();
 
-    // The controller on its thread (a child of the window), and the relay
-    // that redraws the progress at a bounded rate.
+    // The controller on its thread (a child of the window), its byte counts
+    // paced to redraw the progress at a bounded rate.
     controllerHost = new ControllerHost(ProgressRedrawMs, this);
     controller = controllerHost->controller();
     controllerThread = controllerHost->thread();
-    progressRelay = controllerHost->progressRelay();
 
     qRegisterMetaType<ZVFileFormat>("ZVFileFormat");
     qRegisterMetaType<ZVRecordMode>("ZVRecordMode");
@@ -122,8 +120,8 @@ void MainWindow::setupTable()
 }
 
 // The thread's start runs the controller's doWork (the host connects it);
-// the relay's connection was made before these, so a file's last byte count
-// is posted ahead of the signal that follows it.
+// the controller paces its byte counts (at most one per ProgressRedrawMs) and
+// sends a file's last count ahead of the signal that follows it.
 void MainWindow::connectController()
 {
     connect(model, &QAbstractItemModel::layoutChanged, this, &MainWindow::changing_tableLayout);
@@ -132,7 +130,7 @@ void MainWindow::connectController()
     connect(controller, &ZVController::getFileListFinished, this, &MainWindow::setFileList);
     connect(controller, &ZVController::getFileDetailFinished, this, &MainWindow::getFileDetailFinished);
     connect(controller, &ZVController::downloadStarted, this, &MainWindow::downloadStarted);
-    connect(progressRelay, &ProgressRelay::progress, this, &MainWindow::downloadProgress);
+    connect(controller, &ZVController::downloadProgress, this, &MainWindow::downloadProgress);
     connect(controller, &ZVController::downloadFinished, this, &MainWindow::downloadFinished);
     connect(controller, &ZVController::downloadCanceled, this, &MainWindow::downloadCanceled);
     connect(controller, &ZVController::renewalRecodeMode, this, &MainWindow::setRecodeMode);

@@ -16,7 +16,6 @@ class ConnectOffWidget;
 class ControllerHost;
 class DesktopNotifier;
 class DownloadFileModel;
-class ProgressRelay;
 class QThread;
 class QTimer;
 class Ui_MainWindow;
@@ -131,7 +130,6 @@ private:
     ConnectOffWidget *connectOffWidget;
     ZVController *controller;
     QThread *controllerThread;
-    ProgressRelay *progressRelay;
     ControllerHost *controllerHost;
     QTimer *uiTimer;
     // The download from the download button until its end (finished,

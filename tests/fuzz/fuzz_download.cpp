@@ -8,6 +8,7 @@
 // accepted bytes.
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QtEndian>
 
 #include "base/downloadfileinfo.h"
@@ -64,7 +65,7 @@ public:
                 precreate(list.at(row), sameSize & (1 << row));
         }
 
-        ZVDownloadQueue queue(&connection, &list);
+        ZVDownloadQueue queue(&connection, &list, mutex);
         connect(&queue, &ZVDownloadQueue::downloadStarted, this, &Harness::started);
         connect(&queue, &ZVDownloadQueue::downloadProgress, this, &Harness::progressed);
         connect(&queue, &ZVDownloadQueue::fileSkipped, this, &Harness::skipped);
@@ -269,6 +270,7 @@ private:
 
     ScratchArea area;
     DeviceNetConnection connection; // never connected: requests go nowhere
+    QMutex mutex;
     ZVFileList *fileList = nullptr;
     int option = 0;
     QString current; // name of the file being received

@@ -107,7 +107,7 @@ void Console::outJson(const QJsonDocument &document)
 void Console::drawInPlace(const QString &text)
 {
     const QByteArray line = EraseLine + text.toUtf8();
-    MutexLocker locker(&inPlaceMutex);
+    MutexLocker locker(inPlaceMutex);
     std::fputs(line.constData(), stdout);
     std::fflush(stdout);
     lineInPlace = true;
@@ -115,13 +115,13 @@ void Console::drawInPlace(const QString &text)
 
 void Console::eraseInPlace()
 {
-    MutexLocker locker(&inPlaceMutex);
+    MutexLocker locker(inPlaceMutex);
     eraseLocked();
 }
 
 void Console::printAbove(const std::function<void()> &print)
 {
-    MutexLocker locker(&inPlaceMutex);
+    MutexLocker locker(inPlaceMutex);
     eraseLocked();
     print();
 }

@@ -8,7 +8,6 @@
 #include "base/threadjoin.h"
 #include "base/waituntil.h"
 #include "recorder/controllerhost.h"
-#include "recorder/progressrelay.h"
 #include "recorder/zvcontroller.h"
 
 namespace {
@@ -59,8 +58,8 @@ RecorderSession::RecorderSession(int answerTimeoutMs, QObject *parent)
     : QObject(parent)
     , answerTimeoutMs(answerTimeoutMs)
     // Byte counts arrive per data packet; the progress line needs a few a
-    // second. The host's relay is made before the connections below, so
-    // that a file's last count comes ahead of whatever follows it.
+    // second. The controller paces them and sends a file's last count
+    // ahead of whatever follows it.
     , controllerHost(new ControllerHost(ProgressIntervalMs, this))
     , controller(controllerHost->controller())
 {
@@ -430,14 +429,13 @@ void RecorderSession::follow(Run &run, const DownloadObserver &observer)
                              if (observer.started)
                                  observer.started(name, size);
                          });
-    run.links << connect(controllerHost->progressRelay(), &ProgressRelay::progress, this,
-                         [&run, &observer](qulonglong bytes) {
-                             if (qint64(bytes) != run.fileBytes)
-                                 run.quiet.restart();
-                             run.fileBytes = qint64(bytes);
-                             if (observer.progress)
-                                 observer.progress(bytes);
-                         });
+    run.links << connect(controller, &ZVController::downloadProgress, this, [&run, &observer](qulonglong bytes) {
+        if (qint64(bytes) != run.fileBytes)
+            run.quiet.restart();
+        run.fileBytes = qint64(bytes);
+        if (observer.progress)
+            observer.progress(bytes);
+    });
     run.links << connect(controller, &ZVController::fileSkipped, this, [&observer](const QString &name) {
         if (observer.skipped)
             observer.skipped(name);
