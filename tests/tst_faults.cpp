@@ -51,7 +51,8 @@ void tst_Faults::cleanup()
 
 void tst_Faults::droppedLinkRecovers_data()
 {
-    addColumns<std::tuple<bool, int>>(); // during a transfer, how the link ends
+    QTest::addColumn<bool>("duringTransfer");
+    QTest::addColumn<int>("dropMode");
 
     QTest::addRow("listing-fin") << false << int(RecorderSimulator::DropMode::Close);
     QTest::addRow("listing-rst") << false << int(RecorderSimulator::DropMode::Reset);
@@ -63,14 +64,16 @@ void tst_Faults::droppedLinkRecovers_data()
 // partial file is what arrived, and the next poll connects and lists again.
 void tst_Faults::droppedLinkRecovers()
 {
-    const auto [duringTransfer, mode] = fetchRow<std::tuple<bool, int>>();
+    QFETCH(bool, duringTransfer);
+    QFETCH(int, dropMode);
+    const auto mode = RecorderSimulator::DropMode(dropMode);
 
     if (!duringTransfer)
-        sim->setDropAfter(100, RecorderSimulator::DropMode(mode)); // inside the first listing
+        sim->setDropAfter(100, mode); // inside the first listing
     startController();
     if (duringTransfer) {
         waitForListing();
-        sim->setDropAfter(300000, RecorderSimulator::DropMode(mode)); // bytes of this new session
+        sim->setDropAfter(300000, mode); // bytes of this new session
         requestDownload(dest->path(), {indexOf("ZV_0002.WAV")});
     }
     QTRY_VERIFY_WITH_TIMEOUT(!events->errors.isEmpty(), 5000);
@@ -89,7 +92,7 @@ void tst_Faults::droppedLinkRecovers()
 
 void tst_Faults::lostLinkEndsTheDownloadForGood_data()
 {
-    addColumns<std::tuple<bool>>(); // we drop the link (the window's watchdog), not the recorder
+    QTest::addColumn<bool>("weDrop"); // the window's watchdog, not the recorder
     QTest::addRow("recorder-closes") << false;
     QTest::addRow("we-drop") << true;
 }
@@ -100,7 +103,7 @@ void tst_Faults::lostLinkEndsTheDownloadForGood_data()
 // listing of the next connection does not take it up again.
 void tst_Faults::lostLinkEndsTheDownloadForGood()
 {
-    const auto [weDrop] = fetchRow<std::tuple<bool>>();
+    QFETCH(bool, weDrop);
     QTemporaryDir tree;
     QVERIFY(writeFile(tree.filePath("A.WAV"), QByteArray(300000, 'a')));
     QVERIFY(writeFile(tree.filePath("B.WAV"), QByteArray(20000, 'b')));
