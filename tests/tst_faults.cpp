@@ -6,6 +6,7 @@
 #include "controllerfixture.h"
 #include "recorder/zvdownloadqueue.h"
 #include "sim/replybuilder.h"
+#include "testparts.h"
 
 class tst_Faults : public ControllerFixture
 {
@@ -31,12 +32,7 @@ private:
 void tst_Faults::initTestCase()
 {
     QLoggingCategory::setFilterRules(QStringLiteral("zv.*.debug=false\nzv.sim.info=false"));
-    // The largest folder the 16-bit count can announce.
     QVERIFY(demo.isValid());
-    RecorderSimulator generator;
-    DemoTree::Options options;
-    options.manyFiles = 65535;
-    QVERIFY(generator.useDemoTrees(demo.path(), options));
 }
 
 void tst_Faults::init()
@@ -184,6 +180,11 @@ void tst_Faults::folderRemovedWhileWriting()
 
 void tst_Faults::largestFolder()
 {
+    // The largest folder the 16-bit count can announce, made in the tree the
+    // simulator serves only where it is needed (it takes a while).
+    DemoTree::Options options;
+    options.manyFiles = 65535;
+    QVERIFY(RecorderSimulator().useDemoTrees(demo.path(), options));
     startAndList();
     QMetaObject::invokeMethod(controller, "requestMoveFolder", Q_ARG(int, indexOf(DemoTree::manyFolderName())));
     waitForListing(30000);
@@ -196,5 +197,5 @@ void tst_Faults::largestFolder()
     QCOMPARE(events->started.first().first, DemoTree::manyFileName(65535));
 }
 
-QTEST_GUILESS_MAIN(tst_Faults)
+ZV_TEST_PARTS_MAIN(tst_Faults)
 #include "tst_faults.moc"

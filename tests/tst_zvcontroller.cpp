@@ -23,6 +23,7 @@
 #include "recorder/zvdownloadqueue.h"
 #include "sim/recordersimulator.h"
 #include "sim/replybuilder.h"
+#include "testparts.h"
 
 class tst_ZVController : public ControllerFixture
 {
@@ -863,6 +864,6 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     tst_ZVController test(privateMounts);
     QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    return execTests(&test, argc, argv);
 }
 #include "tst_zvcontroller.moc"
