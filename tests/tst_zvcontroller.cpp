@@ -354,7 +354,7 @@ void tst_ZVController::sameNameRules_data()
     QTest::addRow("newer-same-size-skips") << int(SaveNewer) << true << false << QString();
     QTest::addRow("newer-other-size-overwrites") << int(SaveNewer) << false << true << "ZV_0001.WAV";
     QTest::addRow("overwrite") << int(SaveOverwrite) << true << true << "ZV_0001.WAV";
-    QTest::addRow("unknown-rule-overwrites") << 7 << true << true << "ZV_0001.WAV";
+    QTest::addRow("unknown-rule-overwrites") << int(SaveNoWrite) + 4 << true << true << "ZV_0001.WAV";
     QTest::addRow("rename") << int(SaveRename) << true << true << "ZV_0001(1).WAV";
     QTest::addRow("no-write-skips") << int(SaveNoWrite) << false << false << QString();
 }
