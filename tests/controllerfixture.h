@@ -17,7 +17,6 @@
 
 #include "base/downloadfileinfo.h"
 #include "base/waituntil.h"
-#include "datarows.h"
 #include "protocol/zvcommand.h"
 #include "recorder/controllerhost.h"
 #include "recorder/zvcontroller.h"

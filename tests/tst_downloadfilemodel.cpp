@@ -96,17 +96,22 @@ private slots:
         // (size 0, day 1); files "B.WAV" (300, day 2), "a.wav" (100, day 9),
         // "C.MP3" (200, day 4).
         QTest::addRow("name-ascending-is-ordinal-not-case-folded")
-            << 1 << Qt::AscendingOrder << QStringList{"A-dir", "b-dir", "B.WAV", "C.MP3", "a.wav"};
+            << int(DownloadFileModel::ColumnName) << Qt::AscendingOrder
+            << QStringList{"A-dir", "b-dir", "B.WAV", "C.MP3", "a.wav"};
         QTest::addRow("name-descending-keeps-folders-on-top")
-            << 1 << Qt::DescendingOrder << QStringList{"b-dir", "A-dir", "a.wav", "C.MP3", "B.WAV"};
+            << int(DownloadFileModel::ColumnName) << Qt::DescendingOrder
+            << QStringList{"b-dir", "A-dir", "a.wav", "C.MP3", "B.WAV"};
         QTest::addRow("date-descending-keeps-folders-on-top")
-            << 2 << Qt::DescendingOrder << QStringList{"b-dir", "A-dir", "a.wav", "C.MP3", "B.WAV"};
+            << int(DownloadFileModel::ColumnDate) << Qt::DescendingOrder
+            << QStringList{"b-dir", "A-dir", "a.wav", "C.MP3", "B.WAV"};
         QTest::addRow("size-ascending-compares-folders-by-their-size")
-            << 3 << Qt::AscendingOrder << QStringList{"A-dir", "b-dir", "a.wav", "C.MP3", "B.WAV"};
+            << int(DownloadFileModel::ColumnSize) << Qt::AscendingOrder
+            << QStringList{"A-dir", "b-dir", "a.wav", "C.MP3", "B.WAV"};
         QTest::addRow("size-descending-keeps-folders-on-top")
-            << 3 << Qt::DescendingOrder << QStringList{"b-dir", "A-dir", "B.WAV", "C.MP3", "a.wav"};
-        QTest::addRow("check-column-moves-nothing")
-            << 0 << Qt::AscendingOrder << QStringList{"B.WAV", "b-dir", "a.wav", "A-dir", "C.MP3"};
+            << int(DownloadFileModel::ColumnSize) << Qt::DescendingOrder
+            << QStringList{"b-dir", "A-dir", "B.WAV", "C.MP3", "a.wav"};
+        QTest::addRow("check-column-moves-nothing") << int(DownloadFileModel::ColumnCheck) << Qt::AscendingOrder
+                                                    << QStringList{"B.WAV", "b-dir", "a.wav", "A-dir", "C.MP3"};
     }
 
     void sort()
@@ -180,7 +185,7 @@ private slots:
             entries.model.setData(entries.model.index(1, DownloadFileModel::ColumnCheck), Qt::Checked,
                                   Qt::CheckStateRole);
             entries.model.setAllChecked(false);
-            for (int column = 0; column < 4; ++column) {
+            for (int column = 0; column < DownloadFileModel::ColumnCount; ++column) {
                 entries.model.sort(column, Qt::AscendingOrder);
                 entries.model.sort(column, Qt::DescendingOrder);
             }

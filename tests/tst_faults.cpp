@@ -6,6 +6,7 @@
 #include "controllerfixture.h"
 #include "recorder/zvdownloadqueue.h"
 #include "sim/replybuilder.h"
+#include "testparts.h"
 
 class tst_Faults : public ControllerFixture
 {
@@ -31,12 +32,7 @@ private:
 void tst_Faults::initTestCase()
 {
     QLoggingCategory::setFilterRules(QStringLiteral("zv.*.debug=false\nzv.sim.info=false"));
-    // The largest folder the 16-bit count can announce.
     QVERIFY(demo.isValid());
-    RecorderSimulator generator;
-    DemoTree::Options options;
-    options.manyFiles = 65535;
-    QVERIFY(generator.useDemoTrees(demo.path(), options));
 }
 
 void tst_Faults::init()
@@ -51,7 +47,8 @@ void tst_Faults::cleanup()
 
 void tst_Faults::droppedLinkRecovers_data()
 {
-    addColumns<std::tuple<bool, int>>(); // during a transfer, how the link ends
+    QTest::addColumn<bool>("duringTransfer");
+    QTest::addColumn<int>("dropMode");
 
     QTest::addRow("listing-fin") << false << int(RecorderSimulator::DropMode::Close);
     QTest::addRow("listing-rst") << false << int(RecorderSimulator::DropMode::Reset);
@@ -63,14 +60,16 @@ void tst_Faults::droppedLinkRecovers_data()
 // partial file is what arrived, and the next poll connects and lists again.
 void tst_Faults::droppedLinkRecovers()
 {
-    const auto [duringTransfer, mode] = fetchRow<std::tuple<bool, int>>();
+    QFETCH(bool, duringTransfer);
+    QFETCH(int, dropMode);
+    const auto mode = RecorderSimulator::DropMode(dropMode);
 
     if (!duringTransfer)
-        sim->setDropAfter(100, RecorderSimulator::DropMode(mode)); // inside the first listing
+        sim->setDropAfter(100, mode); // inside the first listing
     startController();
     if (duringTransfer) {
         waitForListing();
-        sim->setDropAfter(300000, RecorderSimulator::DropMode(mode)); // bytes of this new session
+        sim->setDropAfter(300000, mode); // bytes of this new session
         requestDownload(dest->path(), {indexOf("ZV_0002.WAV")});
     }
     QTRY_VERIFY_WITH_TIMEOUT(!events->errors.isEmpty(), 5000);
@@ -89,7 +88,7 @@ void tst_Faults::droppedLinkRecovers()
 
 void tst_Faults::lostLinkEndsTheDownloadForGood_data()
 {
-    addColumns<std::tuple<bool>>(); // we drop the link (the window's watchdog), not the recorder
+    QTest::addColumn<bool>("weDrop"); // the window's watchdog, not the recorder
     QTest::addRow("recorder-closes") << false;
     QTest::addRow("we-drop") << true;
 }
@@ -100,7 +99,7 @@ void tst_Faults::lostLinkEndsTheDownloadForGood_data()
 // listing of the next connection does not take it up again.
 void tst_Faults::lostLinkEndsTheDownloadForGood()
 {
-    const auto [weDrop] = fetchRow<std::tuple<bool>>();
+    QFETCH(bool, weDrop);
     QTemporaryDir tree;
     QVERIFY(writeFile(tree.filePath("A.WAV"), QByteArray(300000, 'a')));
     QVERIFY(writeFile(tree.filePath("B.WAV"), QByteArray(20000, 'b')));
@@ -181,6 +180,11 @@ void tst_Faults::folderRemovedWhileWriting()
 
 void tst_Faults::largestFolder()
 {
+    // The largest folder the 16-bit count can announce, made in the tree the
+    // simulator serves only where it is needed (it takes a while).
+    DemoTree::Options options;
+    options.manyFiles = 65535;
+    QVERIFY(RecorderSimulator().useDemoTrees(demo.path(), options));
     startAndList();
     QMetaObject::invokeMethod(controller, "requestMoveFolder", Q_ARG(int, indexOf(DemoTree::manyFolderName())));
     waitForListing(30000);
@@ -193,5 +197,5 @@ void tst_Faults::largestFolder()
     QCOMPARE(events->started.first().first, DemoTree::manyFileName(65535));
 }
 
-QTEST_GUILESS_MAIN(tst_Faults)
+ZV_TEST_PARTS_MAIN(tst_Faults)
 #include "tst_faults.moc"

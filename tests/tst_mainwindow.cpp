@@ -393,8 +393,7 @@ private slots:
             for (const qreal ratio : {1.0, 2.0}) {
                 const QPixmap shown = HiDpiPicture::pixmap(path, ratio);
                 QCOMPARE(shown.devicePixelRatio(), ratio);
-                // A pixmap keeps its pixels premultiplied: compared that way,
-                // the comparison is exact for half-transparent edges too.
+                // Compared as the pixmap holds it: unpremultiplying rounds.
                 QCOMPARE(shown.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
                          (ratio > 1 ? twin : single).convertToFormat(QImage::Format_ARGB32_Premultiplied));
             }

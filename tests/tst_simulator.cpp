@@ -294,13 +294,14 @@ void tst_Simulator::init()
     sim.setSendWindow(SimulatorSettings::DefaultSendWindow);
 }
 
-using ListingRow = std::tuple<QString, QByteArray, QString, int>;
-
 void tst_Simulator::listing_data()
 {
     // The tree and folders entered first, then a move or record-mode change
     // (if any), where the recorder is then, the payload limit.
-    addColumns<ListingRow>();
+    QTest::addColumn<QString>("enter");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<int>("maxPayload");
 
     const QByteArray none;
     const auto move = [](int index) { return ZVCommandFactory::createMoveFolderRequest(qint16(index)); };
@@ -334,7 +335,10 @@ void tst_Simulator::listing_data()
 // is longer.
 void tst_Simulator::listing()
 {
-    const auto [enter, request, folder, maxPayload] = fetchRow<ListingRow>();
+    QFETCH(QString, enter);
+    QFETCH(QByteArray, request);
+    QFETCH(QString, folder);
+    QFETCH(int, maxPayload);
 
     sim.setMaxListPayload(maxPayload);
     Client client;
@@ -401,7 +405,8 @@ void tst_Simulator::oneClientAtATime()
 
 void tst_Simulator::details_data()
 {
-    addColumns<std::tuple<QString, QByteArray>>();
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("expected");
 
     QTest::addRow("wav") << "MUSIC/ZV_0001.WAV" << detailPayload(2, 48000, 16, 120000);
     QTest::addRow("wav-mono-24-bit") << "MTR/SONG0001/TRACK03.WAV" << detailPayload(2, 48000, 24, 96000);
@@ -415,7 +420,8 @@ void tst_Simulator::details_data()
 
 void tst_Simulator::details()
 {
-    const auto [path, expected] = fetchRow<std::tuple<QString, QByteArray>>();
+    QFETCH(QString, path);
+    QFETCH(QByteArray, expected);
 
     Client client;
     const DownloadFileInfo *entry = client.find(path);
@@ -425,7 +431,9 @@ void tst_Simulator::details()
 
 void tst_Simulator::downloads_data()
 {
-    addColumns<std::tuple<QString, int, bool>>(); // the file, the chunk size, a cancel midway
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("chunk");
+    QTest::addColumn<bool>("cancelMidway");
 
     const int chunk = SimulatorSettings::DefaultChunkSize;
     for (QDirIterator it(base.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
@@ -445,7 +453,9 @@ void tst_Simulator::downloads_data()
 // there: whole packets, then the confirmation, nothing after it.
 void tst_Simulator::downloads()
 {
-    const auto [path, chunk, cancelMidway] = fetchRow<std::tuple<QString, int, bool>>();
+    QFETCH(QString, path);
+    QFETCH(int, chunk);
+    QFETCH(bool, cancelMidway);
 
     if (chunk > SimulatorSettings::MaxChunkSize)
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("chunk size .* clamped")));
@@ -476,7 +486,9 @@ void tst_Simulator::faults_data()
 {
     // The requests (none: the download of the MP3), the fault, how long the
     // exchange takes at least.
-    addColumns<std::tuple<QByteArray, Fault, int>>();
+    QTest::addColumn<QByteArray>("requests");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("minMs");
 
     const QByteArray download;
     const QByteArray lists = ZVCommandFactory::createFileListRequest().repeated(2);
@@ -540,7 +552,9 @@ void tst_Simulator::faults_data()
 // exactly the named change.
 void tst_Simulator::faults()
 {
-    auto [requests, fault, minMs] = fetchRow<std::tuple<QByteArray, Fault, int>>();
+    QFETCH(QByteArray, requests);
+    QFETCH(Fault, fault);
+    QFETCH(int, minMs);
 
     sim.setChunkSize(FaultChunk);
     sim.setMaxListPayload(100);
@@ -578,7 +592,10 @@ void tst_Simulator::faults()
 
 void tst_Simulator::drops_data()
 {
-    addColumns<std::tuple<int, int, bool, int>>(); // drop mode, bytes before it, every session, the end seen
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<bool>("everySession");
+    QTest::addColumn<int>("end");
 
     QTest::addRow("reset-inside-header") << int(Sim::DropMode::Reset) << 9 << false << int(Client::Reset);
     QTest::addRow("reset-at-once-every-session") << int(Sim::DropMode::Reset) << 0 << true << int(Client::Reset);
@@ -591,7 +608,10 @@ void tst_Simulator::drops_data()
 // nothing more answered. Once, unless asked for every session.
 void tst_Simulator::drops()
 {
-    const auto [mode, bytes, everySession, end] = fetchRow<std::tuple<int, int, bool, int>>();
+    QFETCH(int, mode);
+    QFETCH(int, bytes);
+    QFETCH(bool, everySession);
+    QFETCH(int, end);
 
     constexpr int SilentMs = 50;
     sim.setDropAfter(bytes, Sim::DropMode(mode), everySession);
@@ -615,7 +635,8 @@ void tst_Simulator::drops()
 
 void tst_Simulator::hostileNames_data()
 {
-    addColumns<std::tuple<QString, bool>>();
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("folder");
 
     QTest::addRow("parent-relative") << "../evil.wav" << false;
     QTest::addRow("control-characters") << QString::fromLatin1("ctl\x01\x07\x1b\x7f.wav") << false;
@@ -627,7 +648,8 @@ void tst_Simulator::hostileNames_data()
 // files are served like any other.
 void tst_Simulator::hostileNames()
 {
-    const auto [name, folder] = fetchRow<std::tuple<QString, bool>>();
+    QFETCH(QString, name);
+    QFETCH(bool, folder);
 
     sim.setHostileNames(true);
     Client client;

@@ -23,6 +23,7 @@
 #include "recorder/zvdownloadqueue.h"
 #include "sim/recordersimulator.h"
 #include "sim/replybuilder.h"
+#include "testparts.h"
 
 class tst_ZVController : public ControllerFixture
 {
@@ -109,11 +110,10 @@ void tst_ZVController::connectsAfterPauseAndLists()
     QVERIFY(indexOf("ZV_0001.WAV") >= 0);
 }
 
-using HostRow = std::tuple<QString, Errors>;
-
 void tst_ZVController::failedConnectShownUnlessHostNotFound_data()
 {
-    addColumns<HostRow>(); // the host, what the user is told
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<Errors>("shown"); // what the user is told
     // An empty name fails the lookup at once, without asking any name server.
     QTest::addRow("host-not-found") << QString() << Errors();
     QTest::addRow("refused") << QStringLiteral(ZV_TEST_ADDRESS)
@@ -122,7 +122,8 @@ void tst_ZVController::failedConnectShownUnlessHostNotFound_data()
 
 void tst_ZVController::failedConnectShownUnlessHostNotFound()
 {
-    const auto [host, shown] = fetchRow<HostRow>();
+    QFETCH(QString, host);
+    QFETCH(Errors, shown);
     sim->close();
     startController(host);
     QTRY_COMPARE(events->closed.size(), 1);
@@ -133,14 +134,17 @@ void tst_ZVController::failedConnectShownUnlessHostNotFound()
 
 // Which listings the recorder numbers from 1 instead of 0.
 enum Misnumbered { NoListing, FirstListing, EveryListing };
-using ListingRow = std::tuple<int, int, int, int, int>;
 
 void tst_ZVController::multiPacketListingSettles_data()
 {
     // The files of the listed folder (0: the demo tree), the payload limit
     // per packet, entries beyond the total, the misnumbered listings, list
     // requests.
-    addColumns<ListingRow>();
+    QTest::addColumn<int>("files");
+    QTest::addColumn<int>("payload");
+    QTest::addColumn<int>("surplus");
+    QTest::addColumn<int>("misnumbered");
+    QTest::addColumn<int>("listRequests");
     QTest::addRow("one-entry-per-packet") << 0 << 1 << 0 << int(NoListing) << 1;
     // Entries beyond the announced total neither grow the list nor restart it.
     QTest::addRow("two-more-than-announced") << 0 << 1 << 2 << int(NoListing) << 1;
@@ -160,7 +164,11 @@ void tst_ZVController::multiPacketListingSettles_data()
 
 void tst_ZVController::multiPacketListingSettles()
 {
-    const auto [files, payload, surplus, misnumbered, listRequests] = fetchRow<ListingRow>();
+    QFETCH(int, files);
+    QFETCH(int, payload);
+    QFETCH(int, surplus);
+    QFETCH(int, misnumbered);
+    QFETCH(int, listRequests);
     QTemporaryDir folder;
     if (files > 0) {
         for (int i = 0; i < files; ++i)
@@ -200,13 +208,14 @@ void tst_ZVController::multiPacketListingSettles()
     }
 }
 
-using BurstRow = std::tuple<int, int, qint64, int>;
-
 void tst_ZVController::burstOfNoticesCostsOnePause_data()
 {
     // The notice, the request that follows it, the pause before it, when one
     // more notice follows the first forty (ms; -1: none).
-    addColumns<BurstRow>();
+    QTest::addColumn<int>("notice");
+    QTest::addColumn<int>("followUp");
+    QTest::addColumn<qint64>("pauseMs");
+    QTest::addColumn<int>("laterMs");
     const qint64 discardMs = ZVController::DiscardPauseMs;
     const qint64 detailMs = ZVController::FileDetailPauseMs;
     QTest::addRow("list-invalidated, forty in one write")
@@ -224,7 +233,10 @@ void tst_ZVController::burstOfNoticesCostsOnePause_data()
 // request, a full pause after the last notice.
 void tst_ZVController::burstOfNoticesCostsOnePause()
 {
-    const auto [notice, followUp, pauseMs, laterMs] = fetchRow<BurstRow>();
+    QFETCH(int, notice);
+    QFETCH(int, followUp);
+    QFETCH(qint64, pauseMs);
+    QFETCH(int, laterMs);
     const bool relist = notice == CODE_LIST_INVALIDATED;
     startAndList();
     if (relist) // a new listing drops what was chosen in the old one
@@ -330,25 +342,29 @@ void tst_ZVController::downloadsSeveralFilesExactly()
     QCOMPARE(written, expected); // no partial file left behind
 }
 
-using SameNameRow = std::tuple<int, bool, bool, QString>;
-
 void tst_ZVController::sameNameRules_data()
 {
     // The rule, whether the file there has the same size, whether the
     // recording is transferred, and where it ends up (empty: nowhere).
-    addColumns<SameNameRow>();
+    QTest::addColumn<int>("rule");
+    QTest::addColumn<bool>("sameSize");
+    QTest::addColumn<bool>("transferred");
+    QTest::addColumn<QString>("writtenAs");
 
     QTest::addRow("newer-same-size-skips") << int(SaveNewer) << true << false << QString();
     QTest::addRow("newer-other-size-overwrites") << int(SaveNewer) << false << true << "ZV_0001.WAV";
     QTest::addRow("overwrite") << int(SaveOverwrite) << true << true << "ZV_0001.WAV";
-    QTest::addRow("unknown-rule-overwrites") << 7 << true << true << "ZV_0001.WAV";
+    QTest::addRow("unknown-rule-overwrites") << int(SaveNoWrite) + 4 << true << true << "ZV_0001.WAV";
     QTest::addRow("rename") << int(SaveRename) << true << true << "ZV_0001(1).WAV";
     QTest::addRow("no-write-skips") << int(SaveNoWrite) << false << false << QString();
 }
 
 void tst_ZVController::sameNameRules()
 {
-    const auto [rule, sameSize, transferred, writtenAs] = fetchRow<SameNameRow>();
+    QFETCH(int, rule);
+    QFETCH(bool, sameSize);
+    QFETCH(bool, transferred);
+    QFETCH(QString, writtenAs);
 
     startAndList();
     const QByteArray source = readAll(musicFile("ZV_0001.WAV"));
@@ -382,14 +398,17 @@ void tst_ZVController::renameRuleCapOverwritesLastCountedName()
     QVERIFY(!QFile::exists(dest->filePath("ZV_0002(30000).WAV")));
 }
 
-using PacketFaultRow = std::tuple<QString, int, int, bool, int, int>;
-
 void tst_ZVController::packetFaultsCancelAndKeepPartialFile_data()
 {
     // The fault, the error code, what stays of the partial file, whether the
     // recorder's cancel confirmation gets through, the payload per data
     // packet, the first faulty packet (counted from 0).
-    addColumns<PacketFaultRow>();
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("keptBytes");
+    QTest::addColumn<bool>("confirmed");
+    QTest::addColumn<int>("chunk");
+    QTest::addColumn<int>("faultAt");
 
     QTest::addRow("offset-gap") << "offset" << int(DownloadIllegalOffset) << 32768 << true << 32768 << 1;
     // The framing cuts the payload where the length field says, so a short
@@ -405,7 +424,12 @@ void tst_ZVController::packetFaultsCancelAndKeepPartialFile_data()
 
 void tst_ZVController::packetFaultsCancelAndKeepPartialFile()
 {
-    auto [fault, code, keptBytes, confirmed, chunk, faultAt] = fetchRow<PacketFaultRow>();
+    QFETCH(QString, fault);
+    QFETCH(int, code);
+    QFETCH(int, keptBytes);
+    QFETCH(bool, confirmed);
+    QFETCH(int, chunk);
+    QFETCH(int, faultAt);
 
     const QString name = QStringLiteral("ZV_0002.WAV");
     const QByteArray source = readAll(musicFile(name));
@@ -416,8 +440,10 @@ void tst_ZVController::packetFaultsCancelAndKeepPartialFile()
         sim->setWrongOffsetAt(faultAt);
     else if (fault == "length")
         sim->setWrongLengthAt(faultAt);
-    else
+    else if (fault == "extra")
         sim->setExtraBytes(40000);
+    else
+        QFAIL(qPrintable("unknown fault " + fault));
     if (keptBytes < 0)
         keptBytes = source.size() / chunk * chunk; // every whole packet before the overshoot
 
@@ -446,7 +472,8 @@ void tst_ZVController::packetFaultsCancelAndKeepPartialFile()
 
 void tst_ZVController::interruptedDownloadLeavesOnlyThePart_data()
 {
-    addColumns<std::tuple<QString, bool>>(); // how it ends, whether a file of the final name is there
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("replacing"); // a file of the final name is there
     for (const char *how : {"user-cancel", "bad-checksum", "window-closed", "killed"}) {
         QTest::addRow("%s, new name", how) << QString(how) << false;
         QTest::addRow("%s, replacement", how) << QString(how) << true;
@@ -458,7 +485,10 @@ void tst_ZVController::interruptedDownloadLeavesOnlyThePart_data()
 // prefix there, and the final name absent or as it was.
 void tst_ZVController::interruptedDownloadLeavesOnlyThePart()
 {
-    const auto [how, replacing] = fetchRow<std::tuple<QString, bool>>();
+    QFETCH(QString, how);
+    QFETCH(bool, replacing);
+    QVERIFY2(QStringList({"user-cancel", "bad-checksum", "window-closed", "killed"}).contains(how),
+             qPrintable("unknown ending " + how));
     const QString name = QStringLiteral("ZV_0002.WAV");
     const QString finalPath = dest->filePath(name);
     const QString partPath = finalPath + ".part";
@@ -524,14 +554,16 @@ void tst_ZVController::interruptedDownloadLeavesOnlyThePart()
     QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
 }
 
-using StopRow = std::tuple<bool, bool, Errors, int, int>;
-
 void tst_ZVController::cancelConfirmationEndsOnlyWhatItAnswers_data()
 {
     // A cancel of ours unconfirmed, a download running when the recorder's
     // cancel confirmation comes; what the user is told, the cancels and
     // finished downloads reported.
-    addColumns<StopRow>();
+    QTest::addColumn<bool>("outstanding");
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<Errors>("shown");
+    QTest::addColumn<int>("cancels");
+    QTest::addColumn<int>("finished");
     QTest::addRow("recorder-stop-ends-the-download-at-once")
         << false << true << Errors{{DownloadStoppedByRecorder, 1, 0}} << 1 << 0;
     // Only the cancel's own report at once; the new download completes.
@@ -541,7 +573,11 @@ void tst_ZVController::cancelConfirmationEndsOnlyWhatItAnswers_data()
 
 void tst_ZVController::cancelConfirmationEndsOnlyWhatItAnswers()
 {
-    const auto [outstanding, running, shown, cancels, finished] = fetchRow<StopRow>();
+    QFETCH(bool, outstanding);
+    QFETCH(bool, running);
+    QFETCH(Errors, shown);
+    QFETCH(int, cancels);
+    QFETCH(int, finished);
     const QString name = QStringLiteral("ZV_0002.WAV");
     // Little queued ahead: the confirmation arrives in the middle of the data.
     sim->setSendWindow(32 * 1024);
@@ -577,13 +613,14 @@ void tst_ZVController::cancelConfirmationEndsOnlyWhatItAnswers()
     }
 }
 
-using RelistRow = std::tuple<bool, QStringList, QStringList, int>;
-
 void tst_ZVController::relistDuringDownloadLosesNoTargetSilently_data()
 {
     // Whether a 0x12 notice comes while the first file arrives, the files gone
     // from the recorder before the new listing, the files written, the lost.
-    addColumns<RelistRow>();
+    QTest::addColumn<bool>("relist");
+    QTest::addColumn<QStringList>("removed");
+    QTest::addColumn<QStringList>("written");
+    QTest::addColumn<int>("lost");
 
     const QStringList all{"A.WAV", "B.WAV", "C.WAV"};
     QTest::addRow("relist, all listed again") << true << QStringList() << all << 0;
@@ -599,7 +636,10 @@ void tst_ZVController::relistDuringDownloadLosesNoTargetSilently_data()
 // once, just before the end), never dropped without a word.
 void tst_ZVController::relistDuringDownloadLosesNoTargetSilently()
 {
-    const auto [relist, removed, written, lost] = fetchRow<RelistRow>();
+    QFETCH(bool, relist);
+    QFETCH(QStringList, removed);
+    QFETCH(QStringList, written);
+    QFETCH(int, lost);
 
     QTemporaryDir tree;
     QVERIFY(writeFile(tree.filePath("A.WAV"), QByteArray(300000, 'a')));
@@ -667,7 +707,8 @@ void tst_ZVController::emptyAndLongestNamedRecordingsComplete()
 
 void tst_ZVController::refusedNameFailsOnlyItsFile_data()
 {
-    addColumns<std::tuple<QString, bool>>(); // the refused entry, whether for a folder in the way
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<bool>("folder"); // a folder in the way
     // A file another computer left on the card: a hidden name.
     QTest::addRow("hidden-name") << "._B.WAV" << false;
     QTest::addRow("folder-in-the-way") << "B.WAV" << true;
@@ -677,7 +718,8 @@ void tst_ZVController::refusedNameFailsOnlyItsFile_data()
 // (E10, once); the others are downloaded and the download finishes.
 void tst_ZVController::refusedNameFailsOnlyItsFile()
 {
-    const auto [refused, folder] = fetchRow<std::tuple<QString, bool>>();
+    QFETCH(QString, refused);
+    QFETCH(bool, folder);
     QTemporaryDir tree;
     for (const char *name : {"A.WAV", "B.WAV", "C.WAV", "._B.WAV"})
         QVERIFY(writeFile(tree.filePath(name), QByteArray(20000, name[0])));
@@ -696,13 +738,15 @@ void tst_ZVController::refusedNameFailsOnlyItsFile()
     QCOMPARE(QFileInfo(dest->filePath(refused)).isDir(), folder);
 }
 
-using MountRow = std::tuple<bool, QString, QStringList, Errors, int>;
-
 void tst_ZVController::scratchFileSystemRefuses_data()
 {
     // A scratch file system read-only or small, the files asked for, what
     // the user is told, the downloads requested.
-    addColumns<MountRow>();
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<Errors>("expected");
+    QTest::addColumn<int>("downloads");
     QTest::addRow("read-only-reports-not-open")
         << true << "size=4m" << QStringList{"ZV_0001.WAV"} << Errors{{DownloadFileNotOpen, 0, 0}} << 1;
     // 480 044 + 1 152 044 bytes need 2 MiB (rounded up); 1 MiB is free.
@@ -714,7 +758,11 @@ void tst_ZVController::scratchFileSystemRefuses()
 {
     if (!privateMounts)
         QSKIP("needs a mount namespace of its own (run as root)");
-    const auto [readOnly, options, files, expected, downloads] = fetchRow<MountRow>();
+    QFETCH(bool, readOnly);
+    QFETCH(QString, options);
+    QFETCH(QStringList, files);
+    QFETCH(Errors, expected);
+    QFETCH(int, downloads);
     const QString mounted = dest->filePath("mounted");
     QVERIFY(QDir().mkpath(mounted));
     QVERIFY2(mount("tmpfs", QFile::encodeName(mounted).constData(), "tmpfs", readOnly ? MS_RDONLY : 0,
@@ -816,6 +864,6 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     tst_ZVController test(privateMounts);
     QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    return execTests(&test, argc, argv);
 }
 #include "tst_zvcontroller.moc"

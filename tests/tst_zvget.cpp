@@ -106,13 +106,14 @@ private slots:
                                            "A\\(2\\)\\.WAV\ndownloaded 2, skipped 0, .*\nrenamed: A\\.WAV written as "
                                            "A\\(1\\)\\.WAV\nrenamed: A\\.WAV written as A\\(2\\)\\.WAV\n"};
         QTest::addRow("skip") << RuleRow{rule("skip"), "", false, "", skipped};
-        // The stored rule reads as the window reads it: nothing, text, 4 and
-        // more as "newer", 3 kept, a negative number as it stands (which the
-        // engine treats as overwrite).
+        // The stored rule reads as the window reads it: nothing, text, past
+        // the last rule as "newer", the last one (skip) kept, a negative
+        // number as it stands (which the engine treats as overwrite).
         QTest::addRow("nothing-stored-is-newer") << RuleRow{{"A.WAV"}, "", true, "", skipped};
         QTest::addRow("stored-text-is-newer") << RuleRow{{"A.WAV"}, "rename", true, "", skipped};
-        QTest::addRow("stored-4-is-newer") << RuleRow{{"A.WAV"}, "4", true, "", skipped};
-        QTest::addRow("stored-3-kept") << RuleRow{{"A.WAV"}, "3", false, "", skipped};
+        const QString pastTheLast = QString::number(SaveNoWrite + 1), skip = QString::number(SaveNoWrite);
+        QTest::addRow("stored-past-the-last-is-newer") << RuleRow{{"A.WAV"}, pastTheLast, true, "", skipped};
+        QTest::addRow("stored-skip-kept") << RuleRow{{"A.WAV"}, skip, false, "", skipped};
         QTest::addRow("stored-minus-1-overwrites") << RuleRow{{"A.WAV"}, "-1", true, "A.WAV", written};
     }
     void rules()

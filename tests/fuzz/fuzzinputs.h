@@ -1,5 +1,5 @@
-// Layout of the fuzz targets' inputs, shared by the targets and by the seed
-// writer (zv-fuzz-seeds), which encodes the simulator's real packets in it.
+// Layout of the fuzz targets' inputs: how the committed seeds in corpus/ and
+// whatever the fuzzer makes of them are read.
 // Multi-byte numbers are big-endian; reads past the end give 0.
 #ifndef FUZZINPUTS_H
 #define FUZZINPUTS_H
