@@ -21,7 +21,8 @@ const char Description[] = "Lists, inspects and downloads the recordings of a re
                            "  get (PATH/NAME... | [PATH] --all) [--dest DIR]\n"
                            "                                      download recordings\n"
                            "  info PATH/NAME                      the details of one recording\n"
-                           "  get -r [PATH] [--dest DIR]          download a folder and everything below it\n"
+                           "  get -r [PATH] [--dest DIR]          download a folder and everything below it:\n"
+                           "                                      FOLDER into DIR/FOLDER, FOLDER/ into DIR\n"
                            "  sync [--dest DIR] [--watch]         download what is new on the recorder; --watch\n"
                            "                                      does so each time the recorder appears\n\n"
                            "PATH is a folder path relative to the recorder's current folder\n"
@@ -129,7 +130,8 @@ void CommandLine::declare(QCommandLineParser &parser)
         option({"mtr"}, "Use the multitrack tree."),
         option({"music"}, "Use the music tree."),
         option({"both"}, "get -r, sync: both trees, into the subfolders MUSIC and MTR (sync's default)."),
-        option({"r", "recursive"}, "get: the folder and everything below it."),
+        option({"r", "recursive"},
+               "get: the folder and everything below it (FOLDER into DIR/FOLDER, FOLDER/ into DIR)."),
         option({"n", "dry-run"}, "get, sync: print what would be fetched; write nothing."),
         option({"again"}, "sync: also fetch recordings taken before and since deleted or moved here."),
         option({"watch"},
