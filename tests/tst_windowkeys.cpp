@@ -140,6 +140,9 @@ private slots:
             const QString listed = row.text.endsWith(QLatin1String("FOLDER01")) ? "TAKE_44k16.WAV" : "FOLDER01";
             QTRY_VERIFY_WITH_TIMEOUT(window.rowOf(listed) >= 0 && window.isStandby(), ExchangeTimeoutMs);
             QCOMPARE(window.text("labelFolderPath"), row.text);
+            // No row of the old listing stays current.
+            QVERIFY(!window.table()->currentIndex().isValid());
+            QVERIFY(window.table()->selectionModel()->selectedRows().isEmpty());
             break;
         }
         }
@@ -218,6 +221,36 @@ private slots:
         const auto *path = window.widget<ElidingLabel>("labelFolderPath");
         QCOMPARE(path->shownText(), QStringLiteral("MUSIC"));
         QVERIFY(path->geometry().right() < window.widget<QFrame>("frameButtonBar")->width());
+    }
+
+    // The searching overlay's pictures are never drawn over a detail label
+    // shown beneath them, and the table keeps its place.
+    void overlayKeepsClearOfTheDetails()
+    {
+        const Window &window = keyWindow();
+        const QRect table = window.table()->geometry();
+        QList<QWidget *> details = window.widget<QFrame>("frame_2")->findChildren<QWidget *>();
+        details << window.widget<QLabel>("labelTypeIcon");
+        const auto drawnOver = [&] {
+            QStringList covered;
+            for (const QLabel *picture : window.overlay()->findChildren<QLabel *>()) {
+                const QRect drawn(picture->mapTo(window.get(), QPoint()), picture->size());
+                for (const QWidget *detail : qAsConst(details)) {
+                    if (detail->isVisible()
+                        && drawn.intersects(QRect(detail->mapTo(window.get(), QPoint()), detail->size())))
+                        covered << detail->objectName();
+                }
+            }
+            return covered;
+        };
+        window->networkClosed(); // as the controller reports a lost link
+        QVERIFY(window.isSearching());
+        QCOMPARE(drawnOver(), QStringList());
+        QCOMPARE(window.table()->geometry(), table);
+        window->networkConnected();
+        QVERIFY(!window.overlay()->isVisible());
+        for (const QWidget *detail : qAsConst(details))
+            QVERIFY2(detail->isVisible(), qPrintable(detail->objectName()));
     }
 
     // Every button without a text has a name for screen readers and a tool

@@ -63,6 +63,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     connectOffWidget = new ConnectOffWidget(this);
     connectOffWidget->setHidden(true);
+    connectOffWidget->keepClearOf(ui->labelTypeIcon);
+    connectOffWidget->keepClearOf(ui->frame_2);
 
     ui->cancelButton->setEnabled(false);
 
@@ -730,8 +732,10 @@ void MainWindow::connectFolderView()
     connect(controller, &ZVController::getFileListFinished, this, [this] {
         folderPath.listed();
         showFolderPath();
-        // Details of an entry that may not be listed any more.
+        // Details and a current row of entries that may not be listed any more.
         clearDetailPanel();
+        ui->filelistTableView->setCurrentIndex(QModelIndex());
+        ui->filelistTableView->clearSelection();
     });
     connect(controller, &ZVController::networkClosed, this, [this] {
         folderPath.clear();
