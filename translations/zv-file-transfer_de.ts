@@ -23,24 +23,12 @@
 <context>
     <name>MainWindow</name>
     <message>
-        <source>Cancel the download</source>
-        <translation>Download abbrechen</translation>
-    </message>
-    <message>
         <source>Download the checked recordings</source>
         <translation>Markierte Aufnahmen herunterladen</translation>
     </message>
     <message>
         <source>Settings</source>
         <translation>Einstellungen</translation>
-    </message>
-    <message>
-        <source>Check or uncheck every row</source>
-        <translation>Alle Zeilen markieren oder die Markierung aufheben</translation>
-    </message>
-    <message>
-        <source>Up to the parent folder</source>
-        <translation>Zum übergeordneten Ordner</translation>
     </message>
     <message>
         <source>Music recordings</source>
@@ -138,6 +126,42 @@
     <message>
         <source>A download is running. Stop it and quit?</source>
         <translation>Ein Download läuft. Abbrechen und beenden?</translation>
+    </message>
+    <message>
+        <source>Cancel the download (Esc)</source>
+        <translation>Download abbrechen (Esc)</translation>
+    </message>
+    <message>
+        <source>Cancel download</source>
+        <translation>Download abbrechen</translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation>Herunterladen</translation>
+    </message>
+    <message>
+        <source>Check or uncheck every row (Ctrl+A checks all)</source>
+        <translation>Alle Zeilen markieren oder die Markierung aufheben (Strg+A markiert alle)</translation>
+    </message>
+    <message>
+        <source>Check all</source>
+        <translation>Alle markieren</translation>
+    </message>
+    <message>
+        <source>Up to the parent folder (Backspace)</source>
+        <translation>Zum übergeordneten Ordner (Rücktaste)</translation>
+    </message>
+    <message>
+        <source>Parent folder</source>
+        <translation>Übergeordneter Ordner</translation>
+    </message>
+    <message>
+        <source>Music</source>
+        <translation>Musik</translation>
+    </message>
+    <message>
+        <source>MTR</source>
+        <translation>MTR</translation>
     </message>
 </context>
 <context>

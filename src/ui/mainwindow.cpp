@@ -3,9 +3,11 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QMetaType>
 #include <QPixmap>
+#include <QShortcut>
 #include <QTimer>
 
 #include "base/appconstants.h"
@@ -22,6 +24,7 @@
 #include "ui/desktopnotifier.h"
 #include "ui/downloadfilemodel.h"
 #include "ui/filetypepicture.h"
+#include "ui/focusmarkstyle.h"
 #include "ui/hidpipicture.h"
 #include "ui/progresstext.h"
 #include "ui/settingdialog.h"
@@ -60,6 +63,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     connectOffWidget = new ConnectOffWidget(this);
     connectOffWidget->setHidden(true);
+    connectOffWidget->keepClearOf(ui->labelTypeIcon);
+    connectOffWidget->keepClearOf(ui->frame_2);
 
     ui->cancelButton->setEnabled(false);
 
@@ -68,6 +73,7 @@ MainWindow::MainWindow(QWidget *parent)
     uiTimer->setSingleShot(true);
 
     setupTable();
+    setupKeys();
 
     // The controller on its thread (a child of the window), and the relay
     // that redraws the progress at a bounded rate.
@@ -81,6 +87,7 @@ MainWindow::MainWindow(QWidget *parent)
     qRegisterMetaType<AppErrorCode>("AppErrorCode");
 
     connectController();
+    connectFolderView();
 
     controller->setSSID(settings->getSSID());
     controller->setSameOption(settings->getSameOption());
@@ -592,4 +599,175 @@ void MainWindow::on_pushButtonReturn_pressed()
 void MainWindow::on_pushButtonReturn_released()
 {
     ui->pushButtonReturn->setIcon(QIcon(HiDpiPicture::pixmap(ReturnIconNormal)));
+}
+
+// The table never takes the focus, so the window takes its keys. The moves
+// and the window's own keys act wherever the focus is; a move also takes the
+// keyboard back from a button reached by Tab.
+void MainWindow::setupKeys()
+{
+    const auto bind = [this](const QKeySequence &keys, auto action) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, action);
+    };
+    for (const int key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Home, Qt::Key_End, Qt::Key_PageUp, Qt::Key_PageDown})
+        bind(QKeySequence(key), [this, key] { moveCurrentRow(key); });
+    bind(QKeySequence(Qt::Key_Backspace), [this] {
+        if (ui->pushButtonReturn->isEnabled())
+            on_pushButtonReturn_clicked();
+    });
+    bind(QKeySequence::SelectAll, [this] { checkAllRows(); });
+    bind(QKeySequence(Qt::Key_Escape), [this] {
+        if (ui->cancelButton->isEnabled())
+            on_cancelButton_clicked();
+    });
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
+
+    // Buttons are reached by Tab only, and marked then: a click leaves the
+    // keyboard where it was. The window itself holds it at first, not the
+    // first button.
+    auto *focusMark = new FocusMarkStyle(this);
+    for (QAbstractButton *button : ui->centralWidget->findChildren<QAbstractButton *>()) {
+        button->setFocusPolicy(Qt::TabFocus);
+        button->setStyle(focusMark);
+    }
+    setFocusPolicy(Qt::StrongFocus);
+    setFocus();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (qobject_cast<QAbstractButton *>(focusWidget())) {
+        QMainWindow::keyPressEvent(event);
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_Space:
+        toggleCurrentRow();
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        openCurrentRow();
+        break;
+    default:
+        QMainWindow::keyPressEvent(event);
+    }
+}
+
+void MainWindow::moveCurrentRow(int key)
+{
+    QTableView *table = ui->filelistTableView;
+    setFocus();
+    const int rows = model->rowCount();
+    if (!table->isEnabled() || rows == 0)
+        return;
+    const int current = table->currentIndex().isValid() ? table->currentIndex().row() : -1;
+    const int page = qMax(1, table->viewport()->height() / qMax(1, table->verticalHeader()->defaultSectionSize()) - 1);
+    int row = 0;
+    switch (key) {
+    case Qt::Key_Up:
+        row = current - 1;
+        break;
+    case Qt::Key_Down:
+        row = current + 1;
+        break;
+    case Qt::Key_PageUp:
+        row = current - page;
+        break;
+    case Qt::Key_PageDown:
+        row = current < 0 ? page : current + page;
+        break;
+    case Qt::Key_End:
+        row = rows - 1;
+        break;
+    default: // Home
+        break;
+    }
+    const QModelIndex index = model->index(qBound(0, row, rows - 1), DownloadFileModel::ColumnName);
+    table->setCurrentIndex(index);
+    table->scrollTo(index);
+}
+
+// As a click in the row's check column.
+void MainWindow::toggleCurrentRow()
+{
+    const QModelIndex current = ui->filelistTableView->currentIndex();
+    if (!ui->filelistTableView->isEnabled() || !current.isValid())
+        return;
+    model->setChecked(current.row(), !model->isChecked(current.row()));
+    tableCheckBox_clicked();
+}
+
+// As a double click on a folder and a click on a file: the one moves into the
+// folder, the other asks for the file's details.
+void MainWindow::openCurrentRow()
+{
+    const QModelIndex current = ui->filelistTableView->currentIndex();
+    if (!ui->filelistTableView->isEnabled() || !current.isValid())
+        return;
+    const QModelIndex name = current.siblingAtColumn(DownloadFileModel::ColumnName);
+    if (model->isFolder(name))
+        on_filelistTableView_doubleClicked(name);
+    else
+        on_filelistTableView_clicked(name);
+}
+
+void MainWindow::checkAllRows()
+{
+    if (!ui->checkBoxAll->isEnabled())
+        return;
+    ui->checkBoxAll->setChecked(true);
+    on_checkBoxAll_clicked(true);
+}
+
+// The folder path and the detail panel follow the listing shown.
+void MainWindow::connectFolderView()
+{
+    connect(this, &MainWindow::requestMoveFolder, this, &MainWindow::folderRequested);
+    connect(this, &MainWindow::requestChnageRecodeMode, this, [this](ZVRecordMode mode) { folderPath.startAt(mode); });
+    connect(controller, &ZVController::renewalRecodeMode, this,
+            [this](ZVRecordMode mode) { folderPath.startAt(mode); });
+    // A new link starts at the top of the tree the window last showed.
+    connect(controller, &ZVController::networkConnected, this,
+            [this] { folderPath.startAt(ui->pushButtonMTR->isChecked() ? RecordModeMTR : RecordModeMusic); });
+    connect(controller, &ZVController::getFileListFinished, this, [this] {
+        folderPath.listed();
+        showFolderPath();
+        // Details and a current row of entries that may not be listed any more.
+        clearDetailPanel();
+        ui->filelistTableView->setCurrentIndex(QModelIndex());
+        ui->filelistTableView->clearSelection();
+    });
+    connect(controller, &ZVController::networkClosed, this, [this] {
+        folderPath.clear();
+        showFolderPath();
+    });
+}
+
+// The name of the folder asked for, while its row is still listed.
+void MainWindow::folderRequested(int index)
+{
+    if (index == ZVController::ParentFolderIndex) {
+        folderPath.up();
+        return;
+    }
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const QModelIndex name = model->index(row, DownloadFileModel::ColumnName);
+        if (model->isFolder(name) && model->fileIndex(name) == index) {
+            folderPath.enter(model->fileName(name));
+            return;
+        }
+    }
+}
+
+void MainWindow::showFolderPath()
+{
+    ui->labelFolderPath->setText(folderPath.text());
+}
+
+void MainWindow::clearDetailPanel()
+{
+    for (QLabel *label : {static_cast<QLabel *>(ui->labelDetailName), ui->labelDetailDate, ui->labelDetailSize,
+                          ui->labelDetailFormat, ui->labelDetailMusicLength})
+        label->clear();
+    ui->labelTypeIcon->setPixmap(QPixmap());
 }

@@ -10,6 +10,7 @@
 #include "base/zvrecordmode.h"
 #include "ui/controlstates.h"
 #include "ui/downloadrun.h"
+#include "ui/folderpath.h"
 
 class AppSettings;
 class ConnectOffWidget;
@@ -105,6 +106,9 @@ protected:
     // Closing while a download runs asks first; the window's place and size
     // are kept for the next run.
     void closeEvent(QCloseEvent *event) override;
+    // Space and Return for the table's current row, unless a button holds the
+    // keyboard (reached by Tab).
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void searchingState();
@@ -122,6 +126,15 @@ private:
     void clearModel();
     void downloadEnded(const QString &outcome);
     QString interruptedLine() const;
+    void setupKeys();
+    void moveCurrentRow(int key);
+    void toggleCurrentRow();
+    void openCurrentRow();
+    void checkAllRows();
+    void connectFolderView();
+    void folderRequested(int index);
+    void showFolderPath();
+    void clearDetailPanel();
 
     Ui_MainWindow *ui;
     ControlStates controls;
@@ -144,6 +157,7 @@ private:
     bool detailAwaited = false;
     int longDownloadMs = LongDownloadMs;
     DesktopNotifier *notifier;
+    FolderPath folderPath;
 };
 
 #endif // MAINWINDOW_H
