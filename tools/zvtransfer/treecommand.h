@@ -16,7 +16,7 @@
 #include "fetchplan.h"
 #include "getcommand.h"
 #include "recordersession.h"
-#include "syncmanifest.h"
+#include "recorder/syncmanifest.h"
 #include "treewalk.h"
 
 // "get -r" and "sync": whole folder trees of one or both of the recorder's
