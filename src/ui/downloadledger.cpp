@@ -72,12 +72,14 @@ void DownloadLedger::note(const QString &local)
     SyncManifest record(directory);
     const SyncManifest::Load load = record.load(false);
     if (load == SyncManifest::Load::SetAside)
-        qCWarning(lcDownload).noquote() << "download: The sync record" << record.filePath() << "was damaged ("
-                                        << record.problem() << "); set aside as" << record.setAsidePath();
+        qCWarning(lcDownload).noquote() << QStringLiteral(
+                                               "download: The sync record %1 was damaged (%2); set aside as %3")
+                                               .arg(record.filePath(), record.problem(), record.setAsidePath());
     if (load == SyncManifest::Load::Unreadable) {
         if (!recordTrouble)
-            qCWarning(lcDownload).noquote() << "download: The sync record" << record.filePath() << "is damaged ("
-                                            << record.problem() << ") and cannot be set aside; not written";
+            qCWarning(lcDownload).noquote()
+                << QStringLiteral("download: The sync record %1 is damaged (%2) and cannot be set aside; not written")
+                       .arg(record.filePath(), record.problem());
         recordTrouble = true;
         return;
     }
