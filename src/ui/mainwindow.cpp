@@ -648,7 +648,6 @@ void MainWindow::setupMarks()
     openFolderButton = new QToolButton(this);
     openFolderButton->setObjectName(QStringLiteral("openFolderButton"));
     openFolderButton->setText(tr("Open folder"));
-    openFolderButton->setAutoRaise(true);
     openFolderButton->hide();
     ui->horizontalLayout_4->addWidget(openFolderButton);
     connect(openFolderButton, &QToolButton::clicked, this, &MainWindow::openDownloadFolder);
