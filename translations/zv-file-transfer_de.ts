@@ -21,6 +21,17 @@
     </message>
 </context>
 <context>
+    <name>LocalCopies</name>
+    <message>
+        <source>Already on this computer: %1</source>
+        <translation>Schon auf diesem Computer: %1</translation>
+    </message>
+    <message>
+        <source>Taken into %1 before (moved or deleted there since)</source>
+        <translation>Schon einmal nach %1 geholt (dort inzwischen verschoben oder gelöscht)</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Download the checked recordings</source>
@@ -162,6 +173,58 @@
     <message>
         <source>MTR</source>
         <translation>MTR</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n already there, kept.</source>
+        <translation>
+            <numerusform>%n schon vorhanden, behalten.</numerusform>
+            <numerusform>%n schon vorhanden, behalten.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n failed.</source>
+        <translation>
+            <numerusform>%n fehlgeschlagen.</numerusform>
+            <numerusform>%n fehlgeschlagen.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n folders left out: zv-transfer get -r takes whole folders.</source>
+        <translation>
+            <numerusform>%n Ordner ausgelassen: zv-transfer get -r lädt ganze Ordner.</numerusform>
+            <numerusform>%n Ordner ausgelassen: zv-transfer get -r lädt ganze Ordner.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Folders are not downloaded here: check their recordings, or use zv-transfer get -r.</source>
+        <translation>Ordner werden hier nicht heruntergeladen: Aufnahmen darin markieren oder zv-transfer get -r verwenden.</translation>
+    </message>
+    <message>
+        <source>Nothing to download: check the recordings first.</source>
+        <translation>Nichts herunterzuladen: zuerst Aufnahmen markieren.</translation>
+    </message>
+    <message>
+        <source>Check new</source>
+        <translation>Neue markieren</translation>
+    </message>
+    <message>
+        <source>Check the recordings not yet on this computer</source>
+        <translation>Die Aufnahmen markieren, die noch nicht auf diesem Computer sind</translation>
+    </message>
+    <message>
+        <source>Open folder</source>
+        <translation>Ordner öffnen</translation>
+    </message>
+    <message>
+        <source>Open %1</source>
+        <translation>%1 öffnen</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n new recordings checked.</source>
+        <translation>
+            <numerusform>%n neue Aufnahme markiert.</numerusform>
+            <numerusform>%n neue Aufnahmen markiert.</numerusform>
+        </translation>
     </message>
 </context>
 <context>

@@ -46,3 +46,15 @@ void FolderPath::clear()
     pending.clear();
     movePending = false;
 }
+
+QString FolderPath::recordTree() const
+{
+    const bool mtr = !shown.isEmpty() && shown.first() == rootName(RecordModeMTR);
+    return mtr ? QStringLiteral("mtr") : QStringLiteral("music");
+}
+
+QString FolderPath::recordFolder() const
+{
+    const QStringList below = shown.mid(1);
+    return below.isEmpty() ? QString() : below.join(QLatin1Char('/')) + QLatin1Char('/');
+}

@@ -26,6 +26,10 @@ public:
     void clear();
 
     QString text() const { return shown.join(QLatin1Char('/')); }
+    // The same place as the sync record names it: the tree ("music", "mtr")
+    // and the folders below its top ("" there, else "LIVE/").
+    QString recordTree() const;
+    QString recordFolder() const;
 
 private:
     // What the last move asked for makes of the path (the shown one when no

@@ -1,6 +1,10 @@
 #include "ui/mainwindow.h"
 
+#include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QIcon>
 #include <QKeyEvent>
@@ -9,6 +13,8 @@
 #include <QPixmap>
 #include <QShortcut>
 #include <QTimer>
+#include <QToolButton>
+#include <QUrl>
 
 #include "base/appconstants.h"
 #include "base/appsettings.h"
@@ -88,6 +94,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     connectController();
     connectFolderView();
+    setupMarks();
 
     controller->setSSID(settings->getSSID());
     controller->setSameOption(settings->getSameOption());
@@ -326,6 +333,7 @@ void MainWindow::setFileList()
         model->append(entry);
     }
     emit model->layoutChanged();
+    refreshMarks();
     // The locale's date-time can be wider than the column's default width;
     // never narrower than the header asks for.
     ui->filelistTableView->resizeColumnToContents(DownloadFileModel::ColumnDate);
@@ -361,6 +369,9 @@ void MainWindow::getFileDetailFinished(ZVFileFormat format, uint sampleRate, uin
 void MainWindow::downloadStarted(QString name, qulonglong size)
 {
     uiTimer->start();
+    settleDownloadedFile();
+    const DownloadFileInfo *entry = model->fileNamed(name);
+    ledger.fileStarted(name, qint64(size), entry ? entry->dateTime : QDateTime());
     run.fileStarted();
     ui->labelStatus->setText(ProgressText::filesText(run.filesStarted(), run.fileCount()));
     ui->labelInfo->setText(ProgressText::fileText(name, size));
@@ -370,6 +381,7 @@ void MainWindow::downloadProgress(qulonglong downloadBytes)
 {
     uiTimer->start();
     run.fileProgress(downloadBytes);
+    ledger.fileProgress(downloadBytes);
     ui->labelDetail->setText(ProgressText::bytesText(run.doneBytes(), run.totalBytes()));
     // Nothing to count when every checked file is empty: the bar fills at the end.
     if (run.totalBytes() > 0)
@@ -379,11 +391,18 @@ void MainWindow::downloadProgress(qulonglong downloadBytes)
 void MainWindow::downloadFinished()
 {
     standbyState();
-    // Only files written or kept by the same-name rule count as completed;
-    // the ones no longer listed or refused are named in the line below.
-    ui->labelInfo->setText(ProgressText::completedText(run.completedFiles()));
+    settleDownloadedFile();
+    // Files written, kept by the same-name rule and not downloaded; the ones
+    // no longer listed or refused are named with their code in the line below.
+    const int kept = ledger.keptFiles();
+    ui->labelInfo->setText(ProgressText::endText(run.completedFiles() - kept, kept, run.lost().files));
+    QStringList details;
     if (run.lost().files > 0)
-        ui->labelDetail->setText(ProgressText::lostText(run.lost()));
+        details << ProgressText::lostText(run.lost());
+    if (foldersLeftOut > 0)
+        details << ProgressText::foldersLeftOutText(foldersLeftOut);
+    if (!details.isEmpty())
+        ui->labelDetail->setText(details.join(QLatin1Char(' ')));
     if (run.totalBytes() == 0)
         ui->progressBar->setValue(ProgressScale);
     downloadEnded(ui->labelInfo->text());
@@ -411,6 +430,8 @@ void MainWindow::downloadCanceled()
 // its end.
 void MainWindow::downloadEnded(const QString &outcome)
 {
+    if (run.isRunning())
+        showDownloadEnd();
     if (run.isRunning() && run.elapsedMs() >= longDownloadMs && !isActiveWindow())
         notifyDesktop(outcome);
     run.end();
@@ -475,11 +496,17 @@ void MainWindow::on_downloadButton_clicked()
 {
     QList<int> indexes;
     model->checkedFileIndexes(indexes);
-    if (indexes.isEmpty())
+    if (indexes.isEmpty()) {
+        ui->labelInfo->setText(ProgressText::nothingCheckedText(model->checkedFolderCount()));
         return;
+    }
     const QString directory = chooseSaveDirectory(saveDirectory);
     if (directory.isEmpty())
         return;
+    lastDownloadFolder = directory;
+    foldersLeftOut = model->checkedFolderCount();
+    ledger.begin(directory, settings->getSameOption(), folderPath.recordTree(), folderPath.recordFolder());
+    openFolderButton->hide();
 
     run.start(indexes.size(), quint64(model->checkedTotalSize()));
     downloadingState();
@@ -503,6 +530,7 @@ void MainWindow::on_settingButton_clicked()
     controller->setSSID(dialog.getSSID());
     saveDirectory = dialog.getSaveDirectory();
     controller->setSameOption(dialog.getSameFileOption());
+    refreshMarks();
 }
 
 void MainWindow::on_pushButtonReturn_clicked()
@@ -567,8 +595,9 @@ void MainWindow::on_filelistTableView_doubleClicked(QModelIndex index)
     if (index.column() == DownloadFileModel::ColumnCheck)
         return;
     standbyMessage();
-    if (model->isFolder(index))
+    if (model->isFolder(index)) {
         emit requestMoveFolder(model->fileIndex(index));
+    }
 }
 
 void MainWindow::on_settingButton_pressed()
@@ -770,4 +799,82 @@ void MainWindow::clearDetailPanel()
                           ui->labelDetailFormat, ui->labelDetailMusicLength})
         label->clear();
     ui->labelTypeIcon->setPixmap(QPixmap());
+}
+
+// The "check new" action (Ctrl+N) beside the check-all box and in the
+// table's context menu, and the button that opens the folder a download
+// went to, shown beside the line that tells how it ended.
+void MainWindow::setupMarks()
+{
+    checkNewAction = new QAction(tr("Check new"), this);
+    checkNewAction->setObjectName(QStringLiteral("actionCheckNew"));
+    checkNewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    checkNewAction->setShortcutContext(Qt::WindowShortcut);
+    checkNewAction->setToolTip(tr("Check the recordings not yet on this computer"));
+    connect(checkNewAction, &QAction::triggered, this, &MainWindow::checkNewFiles);
+    addAction(checkNewAction);
+    for (QWidget *widget : {static_cast<QWidget *>(ui->filelistTableView), static_cast<QWidget *>(ui->checkBoxAll)}) {
+        widget->addAction(checkNewAction);
+        widget->setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
+
+    openFolderButton = new QToolButton(this);
+    openFolderButton->setObjectName(QStringLiteral("openFolderButton"));
+    openFolderButton->setText(tr("Open folder"));
+    openFolderButton->hide();
+    ui->horizontalLayout_4->addWidget(openFolderButton);
+    connect(openFolderButton, &QToolButton::clicked, this, &MainWindow::openDownloadFolder);
+
+    connect(controller, &ZVController::fileSkipped, this, &MainWindow::fileSkipped);
+}
+
+// Once per listing (and after a download or a new save folder): the folder
+// last downloaded into and the stored save folder are each read once.
+void MainWindow::refreshMarks()
+{
+    localCopies.scan({lastDownloadFolder, saveDirectory});
+    QHash<const DownloadFileInfo *, QString> marks;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const DownloadFileInfo *entry = model->entry(row);
+        const QString tip = LocalCopies::tipText(localCopies.find(*entry));
+        if (!tip.isEmpty())
+            marks.insert(entry, tip);
+    }
+    model->setMarks(marks);
+}
+
+void MainWindow::checkNewFiles()
+{
+    if (!ui->filelistTableView->isEnabled())
+        return;
+    standbyMessage();
+    const int checked = model->checkUnmarked();
+    ui->labelInfo->setText(tr("%n new recordings checked.", nullptr, checked));
+}
+
+void MainWindow::fileSkipped(QString name)
+{
+    ledger.fileKept(name);
+}
+
+// The file reported last is noted as taken and its row unchecked when it
+// arrived whole (or was kept): pressing download again retries the rest.
+void MainWindow::settleDownloadedFile()
+{
+    QString name;
+    if (ledger.settle(&name))
+        model->uncheckFile(name);
+}
+
+void MainWindow::showDownloadEnd()
+{
+    settleDownloadedFile();
+    openFolderButton->setToolTip(tr("Open %1").arg(QDir::toNativeSeparators(ledger.folder())));
+    openFolderButton->show();
+    refreshMarks();
+}
+
+void MainWindow::openDownloadFolder()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(ledger.folder()));
 }

@@ -9,8 +9,10 @@
 #include "base/zvfileformat.h"
 #include "base/zvrecordmode.h"
 #include "ui/controlstates.h"
+#include "ui/downloadledger.h"
 #include "ui/downloadrun.h"
 #include "ui/folderpath.h"
+#include "ui/localcopies.h"
 
 class AppSettings;
 class ConnectOffWidget;
@@ -18,8 +20,10 @@ class ControllerHost;
 class DesktopNotifier;
 class DownloadFileModel;
 class ProgressRelay;
+class QAction;
 class QThread;
 class QTimer;
+class QToolButton;
 class Ui_MainWindow;
 class ZVController;
 
@@ -93,6 +97,11 @@ private slots:
     void on_downloadButton_released();
     void on_pushButtonReturn_pressed();
     void on_pushButtonReturn_released();
+    // Checks exactly the listed recordings not yet on this computer (Ctrl+N,
+    // or the table's and the check-all box's context menu).
+    void checkNewFiles();
+    void fileSkipped(QString name);
+    void openDownloadFolder();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -135,6 +144,10 @@ private:
     void folderRequested(int index);
     void showFolderPath();
     void clearDetailPanel();
+    void setupMarks();
+    void refreshMarks();
+    void settleDownloadedFile();
+    void showDownloadEnd();
 
     Ui_MainWindow *ui;
     ControlStates controls;
@@ -158,6 +171,14 @@ private:
     int longDownloadMs = LongDownloadMs;
     DesktopNotifier *notifier;
     FolderPath folderPath;
+    // What of the listing is already on this computer, and what a download
+    // brings (noted in its folder's sync record).
+    LocalCopies localCopies;
+    DownloadLedger ledger;
+    QString lastDownloadFolder;
+    int foldersLeftOut = 0;
+    QAction *checkNewAction = nullptr;
+    QToolButton *openFolderButton = nullptr;
 };
 
 #endif // MAINWINDOW_H

@@ -15,8 +15,8 @@
 #include "exitcode.h"
 #include "fetchplan.h"
 #include "getcommand.h"
+#include "recorder/syncmanifest.h"
 #include "recordersession.h"
-#include "syncmanifest.h"
 #include "treewalk.h"
 
 // "get -r" and "sync": whole folder trees of one or both of the recorder's
