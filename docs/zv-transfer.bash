@@ -15,13 +15,15 @@ _zv_transfer()
 
     case $prev in
         --rule)
-            COMPREPLY=($(compgen -W 'newer overwrite rename skip' -- "$cur"))
+            # newer: skip a file of the same size, overwrite one of another
+            # size; overwrite: always; rename: write NAME(N).EXT; skip: keep
+            # the file there.
+            mapfile -t COMPREPLY < <(compgen -W 'newer overwrite rename skip' -- "$cur")
             return
             ;;
         --dest)
-            local IFS=$'\n'
             compopt -o filenames 2>/dev/null
-            COMPREPLY=($(compgen -d -- "$cur"))
+            mapfile -t COMPREPLY < <(compgen -d -- "$cur")
             return
             ;;
         --host | --timeout | --min-rate | --rate-window | --stats)
@@ -52,13 +54,13 @@ _zv_transfer()
         sync) options+=" --dest --rule --min-rate --rate-window --stats --both --again --watch -n --dry-run" ;;
         "")
             if [[ $cur != -* ]]; then
-                COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+                mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
                 return
             fi
             ;;
     esac
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
     fi
 } &&
     complete -F _zv_transfer zv-transfer

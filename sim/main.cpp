@@ -332,10 +332,26 @@ QString armCombinedFaults(Setup &setup)
     return QString();
 }
 
+constexpr int ExitUsage = 2;
+
 int fail(const QString &message)
 {
     qCCritical(lcSim).noquote() << "sim:" << message;
-    return 2;
+    return ExitUsage;
+}
+
+// The parser's complaint, with an unknown option named as it was typed
+// ("--bogus", "-x") rather than bare.
+QString parseError(const QCommandLineParser &parser)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty())
+        return parser.errorText();
+    QStringList typed;
+    for (const QString &name : unknown)
+        typed << QStringLiteral("'%1%2'").arg(QLatin1String(name.size() == 1 ? "-" : "--"), name);
+    return unknown.size() == 1 ? QStringLiteral("Unknown option %1.").arg(typed.first())
+                               : QStringLiteral("Unknown options: %1.").arg(typed.join(QStringLiteral(", ")));
 }
 
 // Listens where asked and says so; the exit code when it cannot, else 0.
@@ -388,9 +404,18 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Description));
     parser.addHelpOption();
-    parser.addVersionOption();
+    // -V as zv-transfer and the window take it (-v is zv-transfer's --verbose).
+    parser.addOption(QCommandLineOption({QStringLiteral("V"), QStringLiteral("version")},
+                                        QStringLiteral("Displays version information.")));
     addOptions(parser);
-    parser.process(app);
+    if (!parser.parse(app.arguments()))
+        return fail(parseError(parser));
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
 
     Setup setup;
     QString complaint = applyOptions(parser, setup);

@@ -174,10 +174,10 @@ private slots:
             << QList<Step>{started, error(DownloadNoSpace, 0), canceled} << "An error has occurred.(code : E13-0-0)"
             << Advice;
         QTest::addRow("lost-targets-leave-the-count-and-say-so")
-            << QList<Step>{started, started, error(DownloadTargetLost, 1), finished} << "2 files completed."
+            << QList<Step>{started, started, error(DownloadTargetLost, 1), finished} << "2 files completed. 1 failed."
             << "1 files not downloaded.(code : E14-1-0)";
         QTest::addRow("refused-name-fails-only-its-file")
-            << QList<Step>{started, error(DownloadIllegalFileName, 5), started, finished} << "2 files completed."
+            << QList<Step>{started, error(DownloadIllegalFileName, 5), started, finished} << "2 files completed. 1 failed."
             << "1 files not downloaded.(code : E10-5-0)";
         // A refused name counts with the files the lost link took; the line
         // is shown again after the reconnection.

@@ -21,11 +21,18 @@
     </message>
 </context>
 <context>
-    <name>MainWindow</name>
+    <name>LocalCopies</name>
     <message>
-        <source>Cancel the download</source>
-        <translation>Download abbrechen</translation>
+        <source>Already on this computer: %1</source>
+        <translation>Schon auf diesem Computer: %1</translation>
     </message>
+    <message>
+        <source>Taken into %1 before (moved or deleted there since)</source>
+        <translation>Schon einmal nach %1 geholt (dort inzwischen verschoben oder gelöscht)</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
     <message>
         <source>Download the checked recordings</source>
         <translation>Markierte Aufnahmen herunterladen</translation>
@@ -33,14 +40,6 @@
     <message>
         <source>Settings</source>
         <translation>Einstellungen</translation>
-    </message>
-    <message>
-        <source>Check or uncheck every row</source>
-        <translation>Alle Zeilen markieren oder die Markierung aufheben</translation>
-    </message>
-    <message>
-        <source>Up to the parent folder</source>
-        <translation>Zum übergeordneten Ordner</translation>
     </message>
     <message>
         <source>Music recordings</source>
@@ -138,6 +137,94 @@
     <message>
         <source>A download is running. Stop it and quit?</source>
         <translation>Ein Download läuft. Abbrechen und beenden?</translation>
+    </message>
+    <message>
+        <source>Cancel the download (Esc)</source>
+        <translation>Download abbrechen (Esc)</translation>
+    </message>
+    <message>
+        <source>Cancel download</source>
+        <translation>Download abbrechen</translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation>Herunterladen</translation>
+    </message>
+    <message>
+        <source>Check or uncheck every row (Ctrl+A checks all)</source>
+        <translation>Alle Zeilen markieren oder die Markierung aufheben (Strg+A markiert alle)</translation>
+    </message>
+    <message>
+        <source>Check all</source>
+        <translation>Alle markieren</translation>
+    </message>
+    <message>
+        <source>Up to the parent folder (Backspace)</source>
+        <translation>Zum übergeordneten Ordner (Rücktaste)</translation>
+    </message>
+    <message>
+        <source>Parent folder</source>
+        <translation>Übergeordneter Ordner</translation>
+    </message>
+    <message>
+        <source>Music</source>
+        <translation>Musik</translation>
+    </message>
+    <message>
+        <source>MTR</source>
+        <translation>MTR</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n already there, kept.</source>
+        <translation>
+            <numerusform>%n schon vorhanden, behalten.</numerusform>
+            <numerusform>%n schon vorhanden, behalten.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n failed.</source>
+        <translation>
+            <numerusform>%n fehlgeschlagen.</numerusform>
+            <numerusform>%n fehlgeschlagen.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n folders left out: zv-transfer get -r takes whole folders.</source>
+        <translation>
+            <numerusform>%n Ordner ausgelassen: zv-transfer get -r lädt ganze Ordner.</numerusform>
+            <numerusform>%n Ordner ausgelassen: zv-transfer get -r lädt ganze Ordner.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Folders are not downloaded here: check their recordings, or use zv-transfer get -r.</source>
+        <translation>Ordner werden hier nicht heruntergeladen: Aufnahmen darin markieren oder zv-transfer get -r verwenden.</translation>
+    </message>
+    <message>
+        <source>Nothing to download: check the recordings first.</source>
+        <translation>Nichts herunterzuladen: zuerst Aufnahmen markieren.</translation>
+    </message>
+    <message>
+        <source>Check new</source>
+        <translation>Neue markieren</translation>
+    </message>
+    <message>
+        <source>Check the recordings not yet on this computer</source>
+        <translation>Die Aufnahmen markieren, die noch nicht auf diesem Computer sind</translation>
+    </message>
+    <message>
+        <source>Open folder</source>
+        <translation>Ordner öffnen</translation>
+    </message>
+    <message>
+        <source>Open %1</source>
+        <translation>%1 öffnen</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n new recordings checked.</source>
+        <translation>
+            <numerusform>%n neue Aufnahme markiert.</numerusform>
+            <numerusform>%n neue Aufnahmen markiert.</numerusform>
+        </translation>
     </message>
 </context>
 <context>

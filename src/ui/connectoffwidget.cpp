@@ -41,3 +41,33 @@ ConnectOffWidget::ConnectOffWidget(QWidget *parent)
     layout->addWidget(instruction);
     layout->addSpacerItem(new QSpacerItem(0, PictureGap, QSizePolicy::Fixed, QSizePolicy::Expanding));
 }
+
+void ConnectOffWidget::keepClearOf(QWidget *widget)
+{
+    QSizePolicy policy = widget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    widget->setSizePolicy(policy);
+    beneath.append(widget);
+    if (isVisible())
+        widget->hide();
+}
+
+void ConnectOffWidget::showEvent(QShowEvent *event)
+{
+    QFrame::showEvent(event);
+    showBeneath(false);
+}
+
+void ConnectOffWidget::hideEvent(QHideEvent *event)
+{
+    QFrame::hideEvent(event);
+    showBeneath(true);
+}
+
+void ConnectOffWidget::showBeneath(bool shown)
+{
+    for (QWidget *widget : qAsConst(beneath)) {
+        if (widget)
+            widget->setVisible(shown);
+    }
+}

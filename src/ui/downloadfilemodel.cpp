@@ -1,5 +1,7 @@
 #include "ui/downloadfilemodel.h"
 
+#include <QBrush>
+#include <QColor>
 #include <QLocale>
 #include <QPixmap>
 #include <QSize>
@@ -29,6 +31,10 @@ constexpr int Alignments[DownloadFileModel::ColumnCount] = {
 const QString FolderIcon = QStringLiteral(":/images/resource/ZV_09.png");
 
 constexpr qint64 BytesPerKiB = 1024;
+
+// Rows already on this computer: a light green, readable under the text and
+// the selection alike.
+const QColor MarkedRowColor(0xDD, 0xF2, 0xDD);
 
 QVariant iconOrNothing(const QPixmap &icon)
 {
@@ -100,6 +106,10 @@ QVariant DownloadFileModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::TextAlignmentRole:
         return Alignments[column];
+    case Qt::ToolTipRole:
+        return marks.value(info);
+    case Qt::BackgroundRole:
+        return marks.contains(info) ? QVariant(QBrush(MarkedRowColor)) : QVariant();
     case Qt::CheckStateRole:
         if (column != ColumnCheck)
             return QVariant();
@@ -170,6 +180,52 @@ void DownloadFileModel::sort(int column, Qt::SortOrder order)
 void DownloadFileModel::clear()
 {
     entries->clear();
+    marks.clear();
+}
+
+void DownloadFileModel::setMarks(const QHash<const DownloadFileInfo *, QString> &newMarks)
+{
+    marks = newMarks;
+    if (!entries->isEmpty())
+        emit dataChanged(index(0, 0), index(entries->size() - 1, ColumnCount - 1),
+                         {Qt::ToolTipRole, Qt::BackgroundRole});
+}
+
+const DownloadFileInfo *DownloadFileModel::fileNamed(const QString &name) const
+{
+    for (const DownloadFileInfo *info : qAsConst(*entries)) {
+        if (!info->isFolder && info->name == name)
+            return info;
+    }
+    return nullptr;
+}
+
+int DownloadFileModel::checkUnmarked()
+{
+    int checked = 0;
+    for (DownloadFileInfo *info : qAsConst(*entries)) {
+        info->checked = !info->isFolder && !marks.contains(info);
+        checked += info->checked ? 1 : 0;
+    }
+    if (!entries->isEmpty())
+        emit dataChanged(index(0, ColumnCheck), index(entries->size() - 1, ColumnCheck), {Qt::CheckStateRole});
+    return checked;
+}
+
+void DownloadFileModel::uncheckFile(const QString &name)
+{
+    for (int row = 0; row < entries->size(); ++row) {
+        if (!entries->at(row)->isFolder && entries->at(row)->name == name) {
+            setChecked(row, false);
+            return;
+        }
+    }
+}
+
+int DownloadFileModel::checkedFolderCount() const
+{
+    return int(std::count_if(entries->cbegin(), entries->cend(),
+                             [](const DownloadFileInfo *info) { return info->checked && info->isFolder; }));
 }
 
 void DownloadFileModel::append(DownloadFileInfo *info)

@@ -3,6 +3,7 @@
 
 #include <QAbstractTableModel>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -31,7 +32,8 @@ public:
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     // Refill protocol: clear(), append() each entry, then the caller makes the
-    // model emit layoutChanged(). Neither emits anything itself.
+    // model emit layoutChanged(). Neither emits anything itself. clear()
+    // forgets the marks too.
     void clear();
     void append(DownloadFileInfo *info);
 
@@ -44,6 +46,19 @@ public:
     // Recorder indexes of the checked files (not folders), in row order.
     void checkedFileIndexes(QList<int> &indexes) const;
 
+    // Rows already on this computer: each marked row's tooltip says where
+    // (empty: not marked). Replaces every mark and reports the change.
+    void setMarks(const QHash<const DownloadFileInfo *, QString> &marks);
+    bool isMarked(int row) const { return marks.contains(entries->at(row)); }
+    const DownloadFileInfo *entry(int row) const { return entries->at(row); }
+    // The first file (not folder) of that name; null when none.
+    const DownloadFileInfo *fileNamed(const QString &name) const;
+    // Checks exactly the files not marked; the number checked.
+    int checkUnmarked();
+    // Unchecks the file of that name, if listed.
+    void uncheckFile(const QString &name);
+    int checkedFolderCount() const;
+
     QString fileName(const QModelIndex &index) const;
     QDateTime fileDateTime(const QModelIndex &index) const;
     qint64 fileSize(const QModelIndex &index) const;
@@ -55,6 +70,7 @@ public:
 
 private:
     QList<DownloadFileInfo *> *entries;
+    QHash<const DownloadFileInfo *, QString> marks;
 };
 
 #endif // DOWNLOADFILEMODEL_H

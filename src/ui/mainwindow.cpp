@@ -1,12 +1,20 @@
 #include "ui/mainwindow.h"
 
+#include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QMetaType>
 #include <QPixmap>
+#include <QShortcut>
 #include <QTimer>
+#include <QToolButton>
+#include <QUrl>
 
 #include "base/appconstants.h"
 #include "base/appsettings.h"
@@ -21,6 +29,7 @@
 #include "ui/desktopnotifier.h"
 #include "ui/downloadfilemodel.h"
 #include "ui/filetypepicture.h"
+#include "ui/focusmarkstyle.h"
 #include "ui/hidpipicture.h"
 #include "ui/progresstext.h"
 #include "ui/settingdialog.h"
@@ -59,6 +68,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     connectOffWidget = new ConnectOffWidget(this);
     connectOffWidget->setHidden(true);
+    connectOffWidget->keepClearOf(ui->labelTypeIcon);
+    connectOffWidget->keepClearOf(ui->frame_2);
 
     ui->cancelButton->setEnabled(false);
 
@@ -67,6 +78,7 @@ MainWindow::MainWindow(QWidget *parent)
     uiTimer->setSingleShot(true);
 
     setupTable();
+    setupKeys();
 
     // The controller on its thread (a child of the window), its byte counts
     // paced to redraw the progress at a bounded rate.
@@ -79,6 +91,8 @@ MainWindow::MainWindow(QWidget *parent)
     qRegisterMetaType<AppErrorCode>("AppErrorCode");
 
     connectController();
+    connectFolderView();
+    setupMarks();
 
     controller->setSSID(settings->getSSID());
     controller->setSameOption(settings->getSameOption());
@@ -317,6 +331,7 @@ void MainWindow::setFileList()
         model->append(entry);
     }
     emit model->layoutChanged();
+    refreshMarks();
     // The locale's date-time can be wider than the column's default width;
     // never narrower than the header asks for.
     ui->filelistTableView->resizeColumnToContents(DownloadFileModel::ColumnDate);
@@ -352,6 +367,9 @@ void MainWindow::getFileDetailFinished(ZVFileFormat format, uint sampleRate, uin
 void MainWindow::downloadStarted(QString name, qulonglong size)
 {
     uiTimer->start();
+    settleDownloadedFile();
+    const DownloadFileInfo *entry = model->fileNamed(name);
+    ledger.fileStarted(name, qint64(size), entry ? entry->dateTime : QDateTime());
     run.fileStarted();
     ui->labelStatus->setText(ProgressText::filesText(run.filesStarted(), run.fileCount()));
     ui->labelInfo->setText(ProgressText::fileText(name, size));
@@ -361,6 +379,7 @@ void MainWindow::downloadProgress(qulonglong downloadBytes)
 {
     uiTimer->start();
     run.fileProgress(downloadBytes);
+    ledger.fileProgress(downloadBytes);
     ui->labelDetail->setText(ProgressText::bytesText(run.doneBytes(), run.totalBytes()));
     // Nothing to count when every checked file is empty: the bar fills at the end.
     if (run.totalBytes() > 0)
@@ -370,11 +389,18 @@ void MainWindow::downloadProgress(qulonglong downloadBytes)
 void MainWindow::downloadFinished()
 {
     standbyState();
-    // Only files written or kept by the same-name rule count as completed;
-    // the ones no longer listed or refused are named in the line below.
-    ui->labelInfo->setText(ProgressText::completedText(run.completedFiles()));
+    settleDownloadedFile();
+    // Files written, kept by the same-name rule and not downloaded; the ones
+    // no longer listed or refused are named with their code in the line below.
+    const int kept = ledger.keptFiles();
+    ui->labelInfo->setText(ProgressText::endText(run.completedFiles() - kept, kept, run.lost().files));
+    QStringList details;
     if (run.lost().files > 0)
-        ui->labelDetail->setText(ProgressText::lostText(run.lost()));
+        details << ProgressText::lostText(run.lost());
+    if (foldersLeftOut > 0)
+        details << ProgressText::foldersLeftOutText(foldersLeftOut);
+    if (!details.isEmpty())
+        ui->labelDetail->setText(details.join(QLatin1Char(' ')));
     if (run.totalBytes() == 0)
         ui->progressBar->setValue(ProgressScale);
     downloadEnded(ui->labelInfo->text());
@@ -402,6 +428,8 @@ void MainWindow::downloadCanceled()
 // its end.
 void MainWindow::downloadEnded(const QString &outcome)
 {
+    if (run.isRunning())
+        showDownloadEnd();
     if (run.isRunning() && run.elapsedMs() >= longDownloadMs && !isActiveWindow())
         notifyDesktop(outcome);
     run.end();
@@ -466,11 +494,17 @@ void MainWindow::on_downloadButton_clicked()
 {
     QList<int> indexes;
     model->checkedFileIndexes(indexes);
-    if (indexes.isEmpty())
+    if (indexes.isEmpty()) {
+        ui->labelInfo->setText(ProgressText::nothingCheckedText(model->checkedFolderCount()));
         return;
+    }
     const QString directory = chooseSaveDirectory(saveDirectory);
     if (directory.isEmpty())
         return;
+    lastDownloadFolder = directory;
+    foldersLeftOut = model->checkedFolderCount();
+    ledger.begin(directory, settings->getSameOption(), folderPath.recordTree(), folderPath.recordFolder());
+    openFolderButton->hide();
 
     run.start(indexes.size(), quint64(model->checkedTotalSize()));
     downloadingState();
@@ -494,6 +528,7 @@ void MainWindow::on_settingButton_clicked()
     controller->setSSID(dialog.getSSID());
     saveDirectory = dialog.getSaveDirectory();
     controller->setSameOption(dialog.getSameFileOption());
+    refreshMarks();
 }
 
 void MainWindow::on_pushButtonReturn_clicked()
@@ -558,8 +593,9 @@ void MainWindow::on_filelistTableView_doubleClicked(QModelIndex index)
     if (index.column() == DownloadFileModel::ColumnCheck)
         return;
     standbyMessage();
-    if (model->isFolder(index))
+    if (model->isFolder(index)) {
         emit requestMoveFolder(model->fileIndex(index));
+    }
 }
 
 void MainWindow::on_settingButton_pressed()
@@ -590,4 +626,253 @@ void MainWindow::on_pushButtonReturn_pressed()
 void MainWindow::on_pushButtonReturn_released()
 {
     ui->pushButtonReturn->setIcon(QIcon(HiDpiPicture::pixmap(ReturnIconNormal)));
+}
+
+// The table never takes the focus, so the window takes its keys. The moves
+// and the window's own keys act wherever the focus is; a move also takes the
+// keyboard back from a button reached by Tab.
+void MainWindow::setupKeys()
+{
+    const auto bind = [this](const QKeySequence &keys, auto action) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, action);
+    };
+    for (const int key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Home, Qt::Key_End, Qt::Key_PageUp, Qt::Key_PageDown})
+        bind(QKeySequence(key), [this, key] { moveCurrentRow(key); });
+    bind(QKeySequence(Qt::Key_Backspace), [this] {
+        if (ui->pushButtonReturn->isEnabled())
+            on_pushButtonReturn_clicked();
+    });
+    bind(QKeySequence::SelectAll, [this] { checkAllRows(); });
+    bind(QKeySequence(Qt::Key_Escape), [this] {
+        if (ui->cancelButton->isEnabled())
+            on_cancelButton_clicked();
+    });
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
+
+    // Buttons are reached by Tab only, and marked then: a click leaves the
+    // keyboard where it was. The window itself holds it at first, not the
+    // first button.
+    auto *focusMark = new FocusMarkStyle(this);
+    for (QAbstractButton *button : ui->centralWidget->findChildren<QAbstractButton *>()) {
+        button->setFocusPolicy(Qt::TabFocus);
+        button->setStyle(focusMark);
+    }
+    setFocusPolicy(Qt::StrongFocus);
+    setFocus();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (qobject_cast<QAbstractButton *>(focusWidget())) {
+        QMainWindow::keyPressEvent(event);
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_Space:
+        toggleCurrentRow();
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        openCurrentRow();
+        break;
+    default:
+        QMainWindow::keyPressEvent(event);
+    }
+}
+
+void MainWindow::moveCurrentRow(int key)
+{
+    QTableView *table = ui->filelistTableView;
+    setFocus();
+    const int rows = model->rowCount();
+    if (!table->isEnabled() || rows == 0)
+        return;
+    const int current = table->currentIndex().isValid() ? table->currentIndex().row() : -1;
+    const int page = qMax(1, table->viewport()->height() / qMax(1, table->verticalHeader()->defaultSectionSize()) - 1);
+    int row = 0;
+    switch (key) {
+    case Qt::Key_Up:
+        row = current - 1;
+        break;
+    case Qt::Key_Down:
+        row = current + 1;
+        break;
+    case Qt::Key_PageUp:
+        row = current - page;
+        break;
+    case Qt::Key_PageDown:
+        row = current < 0 ? page : current + page;
+        break;
+    case Qt::Key_End:
+        row = rows - 1;
+        break;
+    default: // Home
+        break;
+    }
+    const QModelIndex index = model->index(qBound(0, row, rows - 1), DownloadFileModel::ColumnName);
+    table->setCurrentIndex(index);
+    table->scrollTo(index);
+}
+
+// As a click in the row's check column.
+void MainWindow::toggleCurrentRow()
+{
+    const QModelIndex current = ui->filelistTableView->currentIndex();
+    if (!ui->filelistTableView->isEnabled() || !current.isValid())
+        return;
+    model->setChecked(current.row(), !model->isChecked(current.row()));
+    tableCheckBox_clicked();
+}
+
+// As a double click on a folder and a click on a file: the one moves into the
+// folder, the other asks for the file's details.
+void MainWindow::openCurrentRow()
+{
+    const QModelIndex current = ui->filelistTableView->currentIndex();
+    if (!ui->filelistTableView->isEnabled() || !current.isValid())
+        return;
+    const QModelIndex name = current.siblingAtColumn(DownloadFileModel::ColumnName);
+    if (model->isFolder(name))
+        on_filelistTableView_doubleClicked(name);
+    else
+        on_filelistTableView_clicked(name);
+}
+
+void MainWindow::checkAllRows()
+{
+    if (!ui->checkBoxAll->isEnabled())
+        return;
+    ui->checkBoxAll->setChecked(true);
+    on_checkBoxAll_clicked(true);
+}
+
+// The folder path and the detail panel follow the listing shown.
+void MainWindow::connectFolderView()
+{
+    connect(this, &MainWindow::requestMoveFolder, this, &MainWindow::folderRequested);
+    connect(this, &MainWindow::requestChnageRecodeMode, this, [this](ZVRecordMode mode) { folderPath.startAt(mode); });
+    connect(controller, &ZVController::renewalRecodeMode, this,
+            [this](ZVRecordMode mode) { folderPath.startAt(mode); });
+    // A new link starts at the top of the tree the window last showed.
+    connect(controller, &ZVController::networkConnected, this,
+            [this] { folderPath.startAt(ui->pushButtonMTR->isChecked() ? RecordModeMTR : RecordModeMusic); });
+    connect(controller, &ZVController::getFileListFinished, this, [this] {
+        folderPath.listed();
+        showFolderPath();
+        // Details and a current row of entries that may not be listed any more.
+        clearDetailPanel();
+        ui->filelistTableView->setCurrentIndex(QModelIndex());
+        ui->filelistTableView->clearSelection();
+    });
+    connect(controller, &ZVController::networkClosed, this, [this] {
+        folderPath.clear();
+        showFolderPath();
+    });
+}
+
+// The name of the folder asked for, while its row is still listed.
+void MainWindow::folderRequested(int index)
+{
+    if (index == ZVController::ParentFolderIndex) {
+        folderPath.up();
+        return;
+    }
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const QModelIndex name = model->index(row, DownloadFileModel::ColumnName);
+        if (model->isFolder(name) && model->fileIndex(name) == index) {
+            folderPath.enter(model->fileName(name));
+            return;
+        }
+    }
+}
+
+void MainWindow::showFolderPath()
+{
+    ui->labelFolderPath->setText(folderPath.text());
+}
+
+void MainWindow::clearDetailPanel()
+{
+    for (QLabel *label : {static_cast<QLabel *>(ui->labelDetailName), ui->labelDetailDate, ui->labelDetailSize,
+                          ui->labelDetailFormat, ui->labelDetailMusicLength})
+        label->clear();
+    ui->labelTypeIcon->setPixmap(QPixmap());
+}
+
+// The "check new" action (Ctrl+N) beside the check-all box and in the
+// table's context menu, and the button that opens the folder a download
+// went to, shown beside the line that tells how it ended.
+void MainWindow::setupMarks()
+{
+    checkNewAction = new QAction(tr("Check new"), this);
+    checkNewAction->setObjectName(QStringLiteral("actionCheckNew"));
+    checkNewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    checkNewAction->setShortcutContext(Qt::WindowShortcut);
+    checkNewAction->setToolTip(tr("Check the recordings not yet on this computer"));
+    connect(checkNewAction, &QAction::triggered, this, &MainWindow::checkNewFiles);
+    addAction(checkNewAction);
+    for (QWidget *widget : {static_cast<QWidget *>(ui->filelistTableView), static_cast<QWidget *>(ui->checkBoxAll)}) {
+        widget->addAction(checkNewAction);
+        widget->setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
+
+    openFolderButton = new QToolButton(this);
+    openFolderButton->setObjectName(QStringLiteral("openFolderButton"));
+    openFolderButton->setText(tr("Open folder"));
+    openFolderButton->hide();
+    ui->horizontalLayout_4->addWidget(openFolderButton);
+    connect(openFolderButton, &QToolButton::clicked, this, &MainWindow::openDownloadFolder);
+
+    connect(controller, &ZVController::fileSkipped, this, &MainWindow::fileSkipped);
+}
+
+// Once per listing (and after a download or a new save folder): the folder
+// last downloaded into and the stored save folder are each read once.
+void MainWindow::refreshMarks()
+{
+    localCopies.scan({lastDownloadFolder, saveDirectory});
+    QHash<const DownloadFileInfo *, QString> marks;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const DownloadFileInfo *entry = model->entry(row);
+        const QString tip = LocalCopies::tipText(localCopies.find(*entry));
+        if (!tip.isEmpty())
+            marks.insert(entry, tip);
+    }
+    model->setMarks(marks);
+}
+
+void MainWindow::checkNewFiles()
+{
+    if (!ui->filelistTableView->isEnabled())
+        return;
+    standbyMessage();
+    const int checked = model->checkUnmarked();
+    ui->labelInfo->setText(tr("%n new recordings checked.", nullptr, checked));
+}
+
+void MainWindow::fileSkipped(QString name)
+{
+    ledger.fileKept(name);
+}
+
+// The file reported last is noted as taken and its row unchecked when it
+// arrived whole (or was kept): pressing download again retries the rest.
+void MainWindow::settleDownloadedFile()
+{
+    QString name;
+    if (ledger.settle(&name))
+        model->uncheckFile(name);
+}
+
+void MainWindow::showDownloadEnd()
+{
+    settleDownloadedFile();
+    openFolderButton->setToolTip(tr("Open %1").arg(QDir::toNativeSeparators(ledger.folder())));
+    openFolderButton->show();
+    refreshMarks();
+}
+
+void MainWindow::openDownloadFolder()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(ledger.folder()));
 }

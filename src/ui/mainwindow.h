@@ -9,15 +9,20 @@
 #include "base/zvfileformat.h"
 #include "base/zvrecordmode.h"
 #include "ui/controlstates.h"
+#include "ui/downloadledger.h"
 #include "ui/downloadrun.h"
+#include "ui/folderpath.h"
+#include "ui/localcopies.h"
 
 class AppSettings;
 class ConnectOffWidget;
 class ControllerHost;
 class DesktopNotifier;
 class DownloadFileModel;
+class QAction;
 class QThread;
 class QTimer;
+class QToolButton;
 class Ui_MainWindow;
 class ZVController;
 
@@ -91,6 +96,11 @@ private slots:
     void on_downloadButton_released();
     void on_pushButtonReturn_pressed();
     void on_pushButtonReturn_released();
+    // Checks exactly the listed recordings not yet on this computer (Ctrl+N,
+    // or the table's and the check-all box's context menu).
+    void checkNewFiles();
+    void fileSkipped(QString name);
+    void openDownloadFolder();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -104,6 +114,9 @@ protected:
     // Closing while a download runs asks first; the window's place and size
     // are kept for the next run.
     void closeEvent(QCloseEvent *event) override;
+    // Space and Return for the table's current row, unless a button holds the
+    // keyboard (reached by Tab).
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void searchingState();
@@ -121,6 +134,19 @@ private:
     void clearModel();
     void downloadEnded(const QString &outcome);
     QString interruptedLine() const;
+    void setupKeys();
+    void moveCurrentRow(int key);
+    void toggleCurrentRow();
+    void openCurrentRow();
+    void checkAllRows();
+    void connectFolderView();
+    void folderRequested(int index);
+    void showFolderPath();
+    void clearDetailPanel();
+    void setupMarks();
+    void refreshMarks();
+    void settleDownloadedFile();
+    void showDownloadEnd();
 
     Ui_MainWindow *ui;
     ControlStates controls;
@@ -142,6 +168,15 @@ private:
     bool detailAwaited = false;
     int longDownloadMs = LongDownloadMs;
     DesktopNotifier *notifier;
+    FolderPath folderPath;
+    // What of the listing is already on this computer, and what a download
+    // brings (noted in its folder's sync record).
+    LocalCopies localCopies;
+    DownloadLedger ledger;
+    QString lastDownloadFolder;
+    int foldersLeftOut = 0;
+    QAction *checkNewAction = nullptr;
+    QToolButton *openFolderButton = nullptr;
 };
 
 #endif // MAINWINDOW_H

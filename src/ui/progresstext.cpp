@@ -30,6 +30,28 @@ QString ProgressText::completedText(int completedFiles)
     return tr("%n files completed.", nullptr, completedFiles);
 }
 
+QString ProgressText::endText(int written, int kept, int failed)
+{
+    QString text = completedText(written);
+    if (kept > 0)
+        text += QLatin1Char(' ') + tr("%n already there, kept.", nullptr, kept);
+    if (failed > 0)
+        text += QLatin1Char(' ') + tr("%n failed.", nullptr, failed);
+    return text;
+}
+
+QString ProgressText::foldersLeftOutText(int folders)
+{
+    return tr("%n folders left out: zv-transfer get -r takes whole folders.", nullptr, folders);
+}
+
+QString ProgressText::nothingCheckedText(int checkedFolders)
+{
+    if (checkedFolders > 0)
+        return tr("Folders are not downloaded here: check their recordings, or use zv-transfer get -r.");
+    return tr("Nothing to download: check the recordings first.");
+}
+
 QString ProgressText::lostText(const DownloadRun::NotDownloaded &lost)
 {
     return tr("%n files not downloaded.", nullptr, lost.files) + codeText(lost.code, lost.param1, lost.param2);

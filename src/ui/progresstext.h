@@ -21,6 +21,14 @@ public:
     static QString bytesText(quint64 done, quint64 total);
     // "3 files completed.".
     static QString completedText(int completedFiles);
+    // "3 files completed. 2 already there, kept. 1 failed.": written files,
+    // files the same-name rule kept, files not downloaded (each part only
+    // when not zero, the first always).
+    static QString endText(int written, int kept, int failed);
+    // "2 folders left out: ...": checked folders a download does not take.
+    static QString foldersLeftOutText(int folders);
+    // The hint when the download button finds nothing to download.
+    static QString nothingCheckedText(int checkedFolders);
     // "2 files not downloaded.(code : E...)", with the code of the error
     // that told of the last of them.
     static QString lostText(const DownloadRun::NotDownloaded &lost);

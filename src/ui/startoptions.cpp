@@ -11,6 +11,22 @@ const char ProgramName[] = "zv-file-transfer";
 const char Description[] = "Copies recordings from a ZV recorder on its Wi-Fi to this computer.\n"
                            "The recorder's network name, the save folder and what to do with\n"
                            "names that exist are set in the window's settings dialog.";
+// The window's keys; the table never takes the focus, so they work wherever
+// it is.
+const char Keys[] = "Keys:\n"
+                    "  Up, Down, Home, End,\n"
+                    "  Page Up, Page Down   Move the current row of the table.\n"
+                    "  Space                Check or uncheck the current row.\n"
+                    "  Return               Open the current folder, or show the current\n"
+                    "                       recording's details.\n"
+                    "  Backspace            Go up to the parent folder.\n"
+                    "  Ctrl+A               Check all rows.\n"
+                    "  Ctrl+N               Check the recordings not yet on this computer.\n"
+                    "  Escape               Cancel the running download.\n"
+                    "  Ctrl+Q               Quit (asks first during a download).\n"
+                    "  Tab                  Move the focus through the buttons; Space presses\n"
+                    "                       the one with the focus, a row key returns to the\n"
+                    "                       table.\n";
 
 // Options of QGuiApplication and QApplication (and of the X11 platform
 // plugin) that Qt takes out of the arguments itself.
@@ -32,7 +48,8 @@ void declare(QCommandLineParser &parser)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(QString::fromLatin1(Description));
     parser.addHelpOption();
-    parser.addOption(QCommandLineOption({QStringLiteral("V"), QStringLiteral("version")},
+    // -v as the simulator takes it, -V as zv-transfer does (where -v is verbose).
+    parser.addOption(QCommandLineOption({QStringLiteral("v"), QStringLiteral("V"), QStringLiteral("version")},
                                         QStringLiteral("Displays version information.")));
     for (const char *name : QtValueOptions) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
@@ -72,7 +89,7 @@ StartOptions::Outcome StartOptions::read(const QStringList &arguments)
     if (parser.isSet(QStringLiteral("help-all")))
         parser.process(arguments);
     if (parser.isSet(QStringLiteral("help"))) {
-        print(stdout, parser.helpText());
+        print(stdout, parser.helpText() + QLatin1Char('\n') + QString::fromLatin1(Keys));
         return Done;
     }
     if (parser.isSet(QStringLiteral("version"))) {

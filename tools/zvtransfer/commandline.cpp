@@ -10,6 +10,7 @@
 #include "base/appsettings.h"
 #include "console.h"
 #include "exitcode.h"
+#include "loglinefilter.h"
 #include "progressline.h"
 #include "recordersession.h"
 
@@ -20,7 +21,8 @@ const char Description[] = "Lists, inspects and downloads the recordings of a re
                            "  get (PATH/NAME... | [PATH] --all) [--dest DIR]\n"
                            "                                      download recordings\n"
                            "  info PATH/NAME                      the details of one recording\n"
-                           "  get -r [PATH] [--dest DIR]          download a folder and everything below it\n"
+                           "  get -r [PATH] [--dest DIR]          download a folder and everything below it:\n"
+                           "                                      FOLDER into DIR/FOLDER, FOLDER/ into DIR\n"
                            "  sync [--dest DIR] [--watch]         download what is new on the recorder; --watch\n"
                            "                                      does so each time the recorder appears\n\n"
                            "PATH is a folder path relative to the recorder's current folder\n"
@@ -41,6 +43,20 @@ const char Description[] = "Lists, inspects and downloads the recordings of a re
                            "       (get -r: no recording in the tree)\n"
                            "  128+N  ended by signal N (130 Ctrl-C, 143 SIGTERM); sync --watch ends\n"
                            "       with 0 on a signal between two syncs";
+
+// The parser's complaint, with an unknown option named as it was typed
+// ("--bogus", "-x") rather than bare.
+QString parseError(const QCommandLineParser &parser)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty())
+        return parser.errorText();
+    QStringList typed;
+    for (const QString &name : unknown)
+        typed << QStringLiteral("'%1%2'").arg(QLatin1String(name.size() == 1 ? "-" : "--"), name);
+    return unknown.size() == 1 ? QStringLiteral("Unknown option %1.").arg(typed.first())
+                               : QStringLiteral("Unknown options: %1.").arg(typed.join(QStringLiteral(", ")));
+}
 
 bool usage(const QString &why)
 {
@@ -78,7 +94,7 @@ bool CommandLine::parse(const QStringList &arguments)
     QCommandLineParser parser;
     declare(parser);
     if (!parser.parse(arguments)) {
-        Console::err(QStringLiteral("zv-transfer: ") + parser.errorText());
+        Console::err(QStringLiteral("zv-transfer: ") + parseError(parser));
         return false;
     }
     if (parser.isSet(QStringLiteral("help")))
@@ -114,7 +130,8 @@ void CommandLine::declare(QCommandLineParser &parser)
         option({"mtr"}, "Use the multitrack tree."),
         option({"music"}, "Use the music tree."),
         option({"both"}, "get -r, sync: both trees, into the subfolders MUSIC and MTR (sync's default)."),
-        option({"r", "recursive"}, "get: the folder and everything below it."),
+        option({"r", "recursive"},
+               "get: the folder and everything below it (FOLDER into DIR/FOLDER, FOLDER/ into DIR)."),
         option({"n", "dry-run"}, "get, sync: print what would be fetched; write nothing."),
         option({"again"}, "sync: also fetch recordings taken before and since deleted or moved here."),
         option({"watch"},
@@ -125,8 +142,9 @@ void CommandLine::declare(QCommandLineParser &parser)
         option({"all"}, "get: every recording of the folder."),
         option({"dest"}, "get: the folder to save into (default: the program's save folder setting).", "DIR"),
         option({"rule"},
-               "get: what to do with a name that exists: newer (overwrite if the size differs), overwrite, "
-               "rename, skip (default: the program's setting).",
+               "get, sync: what to do with a file of the same name in the destination: newer (skip a file "
+               "of the same size, overwrite one of another size), overwrite, rename (NAME(N).EXT), skip "
+               "(default: the program's setting).",
                "RULE"),
         option({"timeout"},
                "Seconds to wait for the recorder: to connect and list, for each answer, and between data "
@@ -162,6 +180,7 @@ bool CommandLine::setVerbosity(const QCommandLineParser &parser)
         : verbose == 1       ? Console::Verbosity::Detail
                              : Console::Verbosity::Protocol;
     Console::setVerbosity(level);
+    LogLineFilter::setEnabled(level != Console::Verbosity::Protocol);
     QLoggingCategory::setFilterRules(level == Console::Verbosity::Protocol ? QStringLiteral("zv.*.debug=true")
                                          : level == Console::Verbosity::Quiet
                                          ? QStringLiteral("zv.*.debug=false\nzv.*.warning=false")

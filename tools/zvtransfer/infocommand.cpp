@@ -9,17 +9,22 @@
 #include "sessionrun.h"
 
 namespace {
+// What the listing tells; a file without audio details has format null.
+QJsonObject listingAsJson(const RecorderSession::Entry &e)
+{
+    return {
+        {"name", e.name}, {"date", Console::isoDate(e.dateTime)}, {"size", double(e.size)}, {"format", QJsonValue()}};
+}
+
 QJsonObject detailAsJson(const RecorderSession::Entry &e, const RecorderSession::Detail &detail)
 {
-    QJsonObject object{{"name", e.name},
-                       {"date", Console::isoDate(e.dateTime)},
-                       {"size", double(e.size)},
-                       {"format",
-                        detail.format == FormatMP3       ? "MP3"
-                            : detail.format == FormatBWF ? "BWF"
-                                                         : "WAV"},
-                       {"sampleRate", double(detail.sampleRate)},
-                       {"samples", double(detail.samples)}};
+    QJsonObject object = listingAsJson(e);
+    object.insert(QStringLiteral("format"),
+                  detail.format == FormatMP3       ? "MP3"
+                      : detail.format == FormatBWF ? "BWF"
+                                                   : "WAV");
+    object.insert(QStringLiteral("sampleRate"), double(detail.sampleRate));
+    object.insert(QStringLiteral("samples"), double(detail.samples));
     // An MP3's "bits" is its bit rate.
     object.insert(detail.format == FormatMP3 ? QStringLiteral("bitRate") : QStringLiteral("bits"), double(detail.bits));
     object.insert(QStringLiteral("seconds"),
@@ -56,10 +61,20 @@ int InfoCommand::show(const RecorderSession::Entry &e)
             QStringLiteral("%1\n%2\n%3\n")
                 .arg(Console::visibleName(e.name), DetailText::dateText(e.dateTime), DetailText::sizeText(e.size)));
     }
-    const bool answered = session.fileDetail(e.index, &detail);
+    const auto result = session.fileDetail(e.index, &detail);
     const bool hadErrors = !session.errors().isEmpty();
     Console::printErrors(session.errors());
-    if (!answered) {
+    switch (result) {
+    case RecorderSession::DetailResult::Answered:
+        break;
+    case RecorderSession::DetailResult::NoAudioDetails:
+        // A file that is not a recording (a text file beside them).
+        if (options.json)
+            Console::outJson(QJsonDocument(listingAsJson(e)));
+        else
+            Console::out(QStringLiteral("no audio details\n"));
+        return ExitDone;
+    case RecorderSession::DetailResult::Failed:
         if (!hadErrors && !session.interruption())
             Console::err(QStringLiteral("zv-transfer: the recorder did not answer the detail request"));
         return ExitSomeFailed;

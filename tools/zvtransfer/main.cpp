@@ -8,6 +8,7 @@
 #include "commandline.h"
 #include "console.h"
 #include "exitcode.h"
+#include "loglinefilter.h"
 #include "sessionrun.h"
 #include "signalcatcher.h"
 #include "watchcommand.h"
@@ -40,9 +41,11 @@ int run(const QStringList &arguments, SignalCatcher &catcher)
 QtMessageHandler printLogLine = nullptr;
 
 // The layers' log lines (from the worker thread too) never run into the
-// progress bar.
+// progress bar, and those the program tells in its own words are left out.
 void logAboveProgress(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
+    if (!LogLineFilter::passes(message))
+        return;
     Console::printAbove([&] { printLogLine(type, context, message); });
 }
 } // namespace

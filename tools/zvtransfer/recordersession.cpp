@@ -3,12 +3,21 @@
 #include <QAbstractSocket>
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QScopeGuard>
 #include <deque>
 
 #include "base/threadjoin.h"
 #include "base/waituntil.h"
+#include "loglinefilter.h"
 #include "recorder/controllerhost.h"
 #include "recorder/zvcontroller.h"
+
+namespace {
+// The socket's warning while connecting: "cannot reach ..." tells it.
+const QString SocketErrorLine = QStringLiteral("net: Tcp socket error:");
+// The detail decoder's warning: fileDetail()'s caller tells it.
+const QString UnknownFormatLine = QStringLiteral("FileDetail: Unknown File Format");
+} // namespace
 
 namespace {
 // How long a cancelled download waits for the recorder's confirmation.
@@ -125,6 +134,12 @@ void RecorderSession::noteError(AppErrorCode code, int param1, int param2)
     // error, too): the recorder is lost, as after a socket error.
     if (code == DownloadLinkLost)
         ++linkErrors;
+    // A file that is not a recording has no audio details: an answer, not
+    // a fault.
+    if (code == FileDetailUnknownFileFormat && param1 == NotAudioFormat) {
+        ++notAudioDetails;
+        return;
+    }
     if (code == FileDetailIllegalPacketSize || code == FileDetailUnknownFileFormat)
         ++detailErrors;
     if (endsDownload(code)) {
@@ -204,6 +219,8 @@ RecorderSession::OpenResult RecorderSession::open(const QString &host)
     const QString seconds = QString::number((answerTimeoutMs + 999) / 1000);
     QElapsedTimer clock;
     clock.start();
+    LogLineFilter::hide(SocketErrorLine);
+    const auto showSocketErrors = qScopeGuard([] { LogLineFilter::unhide(SocketErrorLine); });
 
     // A name that does not resolve is said so at once; the controller would
     // keep polling it quietly, as the window wants.
@@ -355,17 +372,24 @@ bool RecorderSession::enterPath(const QString &path, QString *missing)
     return true;
 }
 
-bool RecorderSession::fileDetail(int index, Detail *detail)
+RecorderSession::DetailResult RecorderSession::fileDetail(int index, Detail *detail)
 {
     const int before = details;
     const int errorsBefore = detailErrors;
+    const int notAudioBefore = notAudioDetails;
+    LogLineFilter::hide(UnknownFormatLine);
+    const auto showFormatErrors = qScopeGuard([] { LogLineFilter::unhide(UnknownFormatLine); });
     emit requestFileDetail(index);
-    if (waitUntil([&] { return details > before || detailErrors > errorsBefore; }) != Wait::Done)
-        return false;
+    const auto answered
+        = [&] { return details > before || detailErrors > errorsBefore || notAudioDetails > notAudioBefore; };
+    if (waitUntil(answered) != Wait::Done)
+        return DetailResult::Failed;
+    if (notAudioDetails > notAudioBefore)
+        return DetailResult::NoAudioDetails;
     if (details == before)
-        return false;
+        return DetailResult::Failed;
     *detail = lastDetail;
-    return true;
+    return DetailResult::Answered;
 }
 
 void RecorderSession::setMinimumRate(qint64 bytesPerSecond, int windowMs)

@@ -63,6 +63,8 @@ public:
     };
 
     static constexpr int DefaultRateWindowMs = 60000;
+    // The format a detail reply gives for a file that is not a recording.
+    static constexpr int NotAudioFormat = 0;
 
     explicit RecorderSession(int answerTimeoutMs, QObject *parent = nullptr);
     ~RecorderSession() override;
@@ -85,7 +87,12 @@ public:
     // Enters each folder of a "/"-separated path, relative to the current one.
     bool enterPath(const QString &path, QString *missing);
     QList<Entry> entries() const { return listing; }
-    bool fileDetail(int index, Detail *detail);
+    enum class DetailResult {
+        Answered,
+        NoAudioDetails, // the recorder gave format 0: not a recording (a text file)
+        Failed,         // no answer, or one that could not be read (errors() has it)
+    };
+    DetailResult fileDetail(int index, Detail *detail);
 
     // Gives a download up when fewer than `bytesPerSecond` arrive on average
     // over `windowMs`; 0 bytes: never.
@@ -161,6 +168,7 @@ private:
     int listings = 0;
     int details = 0;
     int detailErrors = 0;
+    int notAudioDetails = 0;
     int endingErrors = 0;
     int linkErrors = 0;
     Detail lastDetail;

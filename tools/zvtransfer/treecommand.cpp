@@ -5,6 +5,7 @@
 
 #include "console.h"
 #include "exitcode.h"
+#include "recorder/samenamerule.h"
 
 namespace {
 QString plural(int count, const char *one, const char *many)
@@ -77,6 +78,33 @@ bool TreeCommand::runTree(const Tree &tree)
         stopCode = ExitUsage;
         return false;
     }
+    Tree placed = tree;
+    if (const QString top = topFolder(); !top.isEmpty()) {
+        if (!SameNameRule::isSafeFileName(top, QDir(options.dest))) {
+            stopReason = QStringLiteral("the folder name \"%1\" cannot be used safely here (%2); \"%3/\" takes "
+                                        "what it holds")
+                             .arg(Console::visibleName(top), Console::codeText({DownloadIllegalFileName, 0, 0, 1}),
+                                  Console::visibleName(options.path));
+            return false;
+        }
+        placed.subfolder = tree.subfolder.isEmpty() ? top : tree.subfolder + QLatin1Char('/') + top;
+    }
+    return walkTree(placed);
+}
+
+// As rsync and scp take a source folder: "get -r A/B" makes DEST/B, while
+// "A/B/" (and "..", which names no folder of its own) puts what it holds into
+// DEST itself.
+QString TreeCommand::topFolder() const
+{
+    if (options.path.endsWith(QLatin1Char('/')))
+        return QString();
+    const QString last = options.path.section(QLatin1Char('/'), -1);
+    return last == QLatin1String("..") ? QString() : last;
+}
+
+bool TreeCommand::walkTree(const Tree &tree)
+{
     const QDir base(tree.subfolder.isEmpty() ? options.dest : QDir(options.dest).filePath(tree.subfolder));
     TreeWalk walk(session, base);
     const bool through = walk.walk([&](const QString &path, const QList<RecorderSession::Entry> &files) {

@@ -15,8 +15,8 @@
 #include "exitcode.h"
 #include "fetchplan.h"
 #include "getcommand.h"
+#include "recorder/syncmanifest.h"
 #include "recordersession.h"
-#include "syncmanifest.h"
 #include "treewalk.h"
 
 // "get -r" and "sync": whole folder trees of one or both of the recorder's
@@ -61,6 +61,10 @@ private:
 
     QList<Tree> trees() const;
     bool runTree(const Tree &tree);
+    // The folder get -r makes in the destination for its PATH; empty: none.
+    QString topFolder() const;
+    // The walk of one tree from where the session is, into its subfolder.
+    bool walkTree(const Tree &tree);
     bool visit(const Tree &tree, const QDir &base, const QString &path, const QList<RecorderSession::Entry> &files);
     Need need(const Tree &tree, const QString &path, const RecorderSession::Entry &file) const;
     bool fetch(const Tree &tree, const QDir &folder, const QString &path, const QString &label,

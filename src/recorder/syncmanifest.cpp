@@ -1,4 +1,4 @@
-#include "syncmanifest.h"
+#include "recorder/syncmanifest.h"
 
 #include <QDir>
 #include <QFile>

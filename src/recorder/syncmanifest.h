@@ -3,6 +3,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QList>
 #include <QString>
 
 // What sync took from the recorder into one folder, kept in that folder as a
@@ -41,6 +42,8 @@ public:
     QString setAsidePath() const { return asidePath; }
 
     const Record *find(const QString &tree, const QString &path) const;
+    // Every recording noted, in no particular order.
+    QList<Record> all() const { return records.values(); }
     void put(const Record &record);
     // Writes the whole record through a temporary file renamed over the old
     // one; false (with problem()) when that failed.
