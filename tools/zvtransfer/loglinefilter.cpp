@@ -26,13 +26,13 @@ std::atomic<bool> enabled{true};
 
 void LogLineFilter::hide(const QString &prefix)
 {
-    MutexLocker locker(&hidden().mutex);
+    MutexLocker locker(hidden().mutex);
     hidden().prefixes.append(prefix);
 }
 
 void LogLineFilter::unhide(const QString &prefix)
 {
-    MutexLocker locker(&hidden().mutex);
+    MutexLocker locker(hidden().mutex);
     hidden().prefixes.removeOne(prefix);
 }
 
@@ -40,7 +40,7 @@ bool LogLineFilter::passes(const QString &message)
 {
     if (!enabled)
         return true;
-    MutexLocker locker(&hidden().mutex);
+    MutexLocker locker(hidden().mutex);
     for (const QString &prefix : qAsConst(hidden().prefixes)) {
         if (message.startsWith(prefix))
             return false;
