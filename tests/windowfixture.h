@@ -162,7 +162,9 @@ class Window
 public:
     // Its signs of life: the connection (the target line), a progress report
     // (the detail line).
-    Trail life{[target = widget<QLabel>("labelTarget"), detail = widget<QLabel>("labelDetail")] {
+    // (A QString, not the string builder: that would refer to the two texts
+    // after they are gone.)
+    Trail life{[target = widget<QLabel>("labelTarget"), detail = widget<QLabel>("labelDetail")]() -> QString {
         return target->text() + detail->text();
     }};
 
@@ -172,7 +174,7 @@ public:
         window->show();
     }
     // The window stops its controller's thread as it goes; stopping it here
-    // first lets ThreadSanitizer see that join (app/threadjoin.h).
+    // first lets ThreadSanitizer see that join (base/threadjoin.h).
     ~Window() { stopThread(controllerThread()); }
     Window(const Window &) = delete;
     Window &operator=(const Window &) = delete;
