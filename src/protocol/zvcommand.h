@@ -63,6 +63,9 @@ int framedPacketLength(const char *header);
 
 // Check value of a data packet's payload: the complement of the 32-bit byte sum.
 quint32 payloadCheckValue(const char *data, int size);
+// The same without SIMD instructions: what payloadCheckValue() is on builds
+// without SSE2, built everywhere so the tests compare the two.
+quint32 portablePayloadCheckValue(const char *data, int size);
 
 // One packet received from the recorder: its 14-byte header and its payload,
 // with bounds-checked big-endian reads.
@@ -105,16 +108,9 @@ public:
     // Text of a header as logged in both directions: "5a 56 40 ... ".
     static QString headerHexText(const char *header);
 
-    // False once anything was connected to this command's signals: then it
-    // must not be handed out again as another packet.
-    bool isReusable() const { return !connected; }
-
 signals:
     // A ranged read asked for bytes beyond the end; the read returned 0.
     void error();
-
-protected:
-    void connectNotify(const QMetaMethod &signal) override;
 
 private:
     bool parseHeader(const char *packet, int size);
@@ -122,7 +118,6 @@ private:
 
     char headerBytes[HEADER_SIZE] = {};
     bool valid = false;
-    bool connected = false;
     // The payload: either ownedPayload's bytes or bytes left in place.
     const char *payloadBytes = nullptr;
     int payloadLength = 0;
