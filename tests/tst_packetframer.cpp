@@ -7,12 +7,13 @@
 #include "protocol/zvcommand.h"
 
 namespace {
-QByteArray makePacket(quint8 kind, quint16 lengthField, int payloadSize = 0)
+QByteArray makePacket(quint8 kind, quint8 code, quint16 lengthField, int payloadSize = 0)
 {
     QByteArray bytes(HEADER_SIZE, '\0');
     bytes[0] = MAGIC_0;
     bytes[1] = MAGIC_1;
     bytes[KIND_OFFSET] = char(kind);
+    bytes[CODE_OFFSET] = char(code);
     qToBigEndian(lengthField, bytes.data() + LENGTH_OFFSET);
     for (int i = 0; i < payloadSize; ++i)
         bytes += char((i * 31 + kind) & 0xFF);
@@ -76,8 +77,8 @@ void tst_PacketFramer::chunks_data()
     QTest::addColumn<QList<int>>("packetLengths");
     QTest::addColumn<QStringList>("turnEnds");
 
-    const QByteArray p30 = makePacket(KIND_COMMAND, 16, 16);
-    const QByteArray bare = makePacket(KIND_COMMAND, 0);
+    const QByteArray p30 = makePacket(KIND_COMMAND, CODE_FILE_LIST, 16, 16);
+    const QByteArray bare = makePacket(KIND_COMMAND, CODE_LIST_INVALIDATED, 0);
     QStringList headerByHeader;
     for (int n = 1; n < HEADER_SIZE; ++n)
         headerByHeader << QStringLiteral("need-header %1").arg(n);
@@ -92,13 +93,13 @@ void tst_PacketFramer::chunks_data()
         << p30 + bare << QList<int>{35, 9} << QList<int>{30, 14} << QStringList{"need-header 5", "need-header 0"};
     QTest::addRow("byte-by-byte") << bare << QList<int>{1} << QList<int>{14} << headerByHeader;
     QTest::addRow("status-ignores-length-field")
-        << makePacket(KIND_STATUS, 500) + bare << QList<int>{} << QList<int>{14, 14} << QStringList{"need-header 0"};
-    QTest::addRow("foreign-kind-ignores-length-field")
-        << makePacket(0x41, 500) + bare << QList<int>{} << QList<int>{14, 14} << QStringList{"need-header 0"};
-    QTest::addRow("f0-carries-payload") << makePacket(KIND_EXTENDED, 4, 4) + bare << QList<int>{} << QList<int>{18, 14}
-                                        << QStringList{"need-header 0"};
-    QTest::addRow("max-length-field") << makePacket(KIND_COMMAND, 0xFFFF, 0xFFFF) + bare << QList<int>{40000}
-                                      << QList<int>{HEADER_SIZE + 0xFFFF, 14}
+        << makePacket(KIND_STATUS, 0, 500) + bare << QList<int>{} << QList<int>{14, 14} << QStringList{"need-header 0"};
+    QTest::addRow("foreign-kind-ignores-length-field") << makePacket(REQUEST_FLAGS, 0, 500) + bare << QList<int>{}
+                                                       << QList<int>{14, 14} << QStringList{"need-header 0"};
+    QTest::addRow("f0-carries-payload") << makePacket(KIND_EXTENDED, 0, 4, 4) + bare << QList<int>{}
+                                        << QList<int>{18, 14} << QStringList{"need-header 0"};
+    QTest::addRow("max-length-field") << makePacket(KIND_COMMAND, CODE_DOWNLOAD_DATA, 0xFFFF, 0xFFFF) + bare
+                                      << QList<int>{40000} << QList<int>{HEADER_SIZE + 0xFFFF, 14}
                                       << QStringList{"divided 40000", "need-header 0"};
 }
 
@@ -150,7 +151,7 @@ void tst_PacketFramer::budget()
 
     QByteArray stream;
     for (int i = 0; i < packets; ++i) {
-        QByteArray packet = makePacket(KIND_COMMAND, 0);
+        QByteArray packet = makePacket(KIND_COMMAND, CODE_LIST_INVALIDATED, 0);
         qToBigEndian(quint32(i), packet.data() + DATA_OFFSET_OFFSET);
         stream += packet;
     }
@@ -171,7 +172,7 @@ void tst_PacketFramer::budget()
 // A full buffer has no room for a read until a turn frames some of it.
 void tst_PacketFramer::fullBufferTakesNoMoreUntilFramed()
 {
-    const QByteArray bare = makePacket(KIND_COMMAND, 0);
+    const QByteArray bare = makePacket(KIND_COMMAND, CODE_LIST_INVALIDATED, 0);
     QByteArray stream;
     while (stream.size() < PacketFramer::BufferLimit)
         stream += bare;
@@ -186,7 +187,7 @@ void tst_PacketFramer::fullBufferTakesNoMoreUntilFramed()
 // not swallow the first bytes of the new one.
 void tst_PacketFramer::clearForgetsAPartialPacket()
 {
-    const QByteArray p30 = makePacket(KIND_COMMAND, 16, 16);
+    const QByteArray p30 = makePacket(KIND_COMMAND, CODE_FILE_LIST, 16, 16);
     PacketFramer framer;
     framer.append(p30.constData(), 20);
     QCOMPARE(frameOneTurn(framer).end, QStringLiteral("divided 20"));
