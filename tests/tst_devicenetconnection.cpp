@@ -78,6 +78,7 @@ private slots:
     void framing();
     void emptyReadRerunsTooShortPath();
     void bulkStreamArrivesWhole();
+    void connectedCommandIsNotReused();
     void floodYieldsToTheEventLoop();
     void garbageFloodLogsOneLineAndItsCount();
 
@@ -263,6 +264,32 @@ void tst_DeviceNetConnection::bulkStreamArrivesWhole()
     for (const Received &r : qAsConst(received))
         joined += r.header + r.payload;
     QVERIFY(joined == stream);
+}
+
+// The link reuses a finished command for the next packet, but never one that
+// somebody connected to: that one is deleted when it is removed.
+void tst_DeviceNetConnection::connectedCommandIsNotReused()
+{
+    connectPair();
+    QPointer<ZVCommand> watched;
+    QList<ZVCommand *> seen;
+    disconnect(connection, &DeviceNetConnection::newCommandRecieved, this, &tst_DeviceNetConnection::drainCommands);
+    connect(connection, &DeviceNetConnection::newCommandRecieved, this, [&] {
+        ZVCommand *command = connection->firstCommand();
+        seen << command;
+        if (seen.size() == 2) {
+            watched = command;
+            connect(command, &ZVCommand::error, this, [] {});
+        }
+        connection->removeFirstCommand();
+    });
+    const QByteArray bare = makePacket(KIND_COMMAND, CODE_LIST_INVALIDATED, 0);
+    peer->write(bare.repeated(2));
+    QTRY_COMPARE(seen.size(), 2);
+    QCOMPARE(seen.at(1), seen.at(0)); // the spare command carried the second packet
+    QVERIFY(watched.isNull());
+    peer->write(bare);
+    QTRY_COMPARE(seen.size(), 3);
 }
 
 // Twenty thousand notices in one write: a timer started at the first one

@@ -61,13 +61,30 @@ bool DeviceNetConnection::takeCancelConfirmation()
 void DeviceNetConnection::removeFirstCommand()
 {
     if (!commandQueue.isEmpty())
-        delete commandQueue.takeFirst();
+        releaseCommand(commandQueue.takeFirst());
 }
 
 void DeviceNetConnection::clearCommandQueue()
 {
-    qDeleteAll(commandQueue);
-    commandQueue.clear();
+    while (!commandQueue.isEmpty())
+        releaseCommand(commandQueue.takeFirst());
+}
+
+ZVCommand *DeviceNetConnection::takeCommand()
+{
+    ZVCommand *command = spareCommand;
+    spareCommand = nullptr;
+    return command ? command : new ZVCommand(this);
+}
+
+// Keeps one finished command for the next packet. A command someone has
+// connected to is never handed out again.
+void DeviceNetConnection::releaseCommand(ZVCommand *command)
+{
+    if (!spareCommand && command->isReusable())
+        spareCommand = command;
+    else
+        delete command;
 }
 
 void DeviceNetConnection::receivePacket()
@@ -129,13 +146,13 @@ void DeviceNetConnection::frameReceivedBytes()
 void DeviceNetConnection::handlePacket(const PacketFramer::Packet &packet)
 {
     qCDebug(lcNet) << "net: Recv command:" << ZVCommand::headerHexText(packet.data) << "length : " << packet.length;
-    auto *command = new ZVCommand(this);
+    ZVCommand *command = takeCommand();
     if (command->parseInPlace(packet.data, packet.length)) {
         commandQueue.append(command);
         emit newCommandRecieved();
     } else {
         qCWarning(lcNet) << "net: Packet parse error";
-        delete command;
+        releaseCommand(command);
         emit networkError(NetworkPacketParseError, static_cast<qint8>(packet.data[KIND_OFFSET]));
     }
 }

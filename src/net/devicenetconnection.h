@@ -57,9 +57,16 @@ private:
     void handlePacket(const PacketFramer::Packet &packet);
     void keepQueuedPayloads();
     void postNextTurn();
+    ZVCommand *takeCommand();
+    void releaseCommand(ZVCommand *command);
 
     QTcpSocket *socket;
     QList<ZVCommand *> commandQueue;
+    // A command done with, kept to carry the next packet: with 1 KiB data
+    // packets, allocating one per packet costs the framing thread about 0.2
+    // CPU-s per GB and a third of its rate (bench/README.md, "The link's
+    // read path and its spare command").
+    ZVCommand *spareCommand = nullptr;
     // Commands refer to their payload in the framer's buffer while they are
     // handled; a command still queued when a turn ends takes a copy of its own.
     PacketFramer framer;

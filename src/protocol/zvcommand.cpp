@@ -73,6 +73,12 @@ ZVCommand::ZVCommand(QObject *parent)
 {
 }
 
+void ZVCommand::connectNotify(const QMetaMethod &signal)
+{
+    Q_UNUSED(signal)
+    connected = true;
+}
+
 bool ZVCommand::parse(const QByteArray *packet)
 {
     return parse(packet->constData(), packet->size());

@@ -108,9 +108,16 @@ public:
     // Text of a header as logged in both directions: "5a 56 40 ... ".
     static QString headerHexText(const char *header);
 
+    // False once anything was connected to this command's signals: then it
+    // must not be handed out again as another packet.
+    bool isReusable() const { return !connected; }
+
 signals:
     // A ranged read asked for bytes beyond the end; the read returned 0.
     void error();
+
+protected:
+    void connectNotify(const QMetaMethod &signal) override;
 
 private:
     bool parseHeader(const char *packet, int size);
@@ -118,6 +125,7 @@ private:
 
     char headerBytes[HEADER_SIZE] = {};
     bool valid = false;
+    bool connected = false;
     // The payload: either ownedPayload's bytes or bytes left in place.
     const char *payloadBytes = nullptr;
     int payloadLength = 0;
