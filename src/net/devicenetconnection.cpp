@@ -109,24 +109,17 @@ void DeviceNetConnection::frameReceivedBytes()
     framer.startTurn();
     readSocketInto(*socket, framer);
     PacketFramer::Packet packet;
-    for (;;) {
-        switch (framer.next(&packet)) {
-        case PacketFramer::Step::Packet:
-            handlePacket(packet);
-            continue;
-        case PacketFramer::Step::TurnOver:
-            // The rest waits in place for the next turn.
-            keepQueuedPayloads();
-            postNextTurn();
-            return;
-        case PacketFramer::Step::Divided:
-            qCDebug(lcNet) << "net: packet divided";
-            break;
-        case PacketFramer::Step::NeedHeader:
-            break;
-        }
-        break;
+    PacketFramer::Step step;
+    while ((step = framer.next(&packet)) == PacketFramer::Step::Packet)
+        handlePacket(packet);
+    if (step == PacketFramer::Step::TurnOver) {
+        // The rest waits in place for the next turn.
+        keepQueuedPayloads();
+        postNextTurn();
+        return;
     }
+    if (step == PacketFramer::Step::Divided)
+        qCDebug(lcNet) << "net: packet divided";
 
     // The buffer is about to change: commands nobody has taken yet keep their
     // payload.
