@@ -62,10 +62,10 @@ private:
 
     QTcpSocket *socket;
     QList<ZVCommand *> commandQueue;
-    // A command done with, kept to carry the next packet: with 1 KiB data
-    // packets, allocating one per packet costs the framing thread about 0.2
-    // CPU-s per GB and a third of its rate (bench/README.md, "The link's
-    // read path and its spare command").
+    // A command done with, kept to carry the next packet: allocating one per
+    // packet costs a download with 1 KiB data packets about 0.17 CPU-s per GB
+    // (a fifth of its CPU) and a tenth of its rate (bench/README.md, "The
+    // link's read path and its spare command").
     ZVCommand *spareCommand = nullptr;
     // Commands refer to their payload in the framer's buffer while they are
     // handled; a command still queued when a turn ends takes a copy of its own.
