@@ -17,6 +17,9 @@
 #   ZV_BENCH_WINDOW      0 to leave out the window benchmarks
 #   ZV_BENCH_DIAGNOSTICS 0 to leave out the extra 1 KiB runs (one queued
 #                        progress call per packet, no progress receiver)
+#   ZV_BENCH_QT_ONLY     0 to leave out the second tree built with
+#                        -DZV_QT_ONLY=ON (default <build dir>-qtonly), whose
+#                        link reads through QTcpSocket alone
 #
 # Debug logging is off in every program (QT_LOGGING_RULES="zv.*.debug=false");
 # the program logs every packet when it is on.
@@ -29,6 +32,7 @@ rounds=${ZV_BENCH_ROUNDS:-5}
 nginx_port=${ZV_BENCH_NGINX_PORT:-18080}
 with_window=${ZV_BENCH_WINDOW:-1}
 diagnostics=${ZV_BENCH_DIAGNOSTICS:-1}
+with_qt_only=${ZV_BENCH_QT_ONLY:-1}
 export QT_LOGGING_RULES="zv.*.debug=false"
 
 # --- what the benchmarks need ------------------------------------------------
@@ -46,6 +50,12 @@ targets=(zv-recorder-sim zv-bench-download zv-bench-sim-discard zv-bench-framing
 ninja -C "$build" "${targets[@]}" >/dev/null
 sim=$build/sim/zv-recorder-sim
 bin=$build/bench
+qt_only_bin=$build-qtonly/bench
+if [ "$with_qt_only" = 1 ]; then
+    cmake -S "$root" -B "$build-qtonly" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+        -DZV_BUILD_BENCH=ON -DZV_QT_ONLY=ON >/dev/null
+    ninja -C "$build-qtonly" zv-bench-download zv-bench-framing >/dev/null
+fi
 
 # --- simulators and nginx ------------------------------------------------------------
 mkdir -p "$work/logs"
@@ -132,13 +142,14 @@ record() { # KIND ROUND LINE
 }
 
 run_client() { # KIND ROUND HOST SOURCE [ENV=VALUE...] [-- OPTIONS...]
-    local kind=$1 round=$2 host=$3 source=$4 line
+    local kind=$1 round=$2 host=$3 source=$4 line client=$bin/zv-bench-download
     shift 4
+    case $kind in *-qtonly) client=$qt_only_bin/zv-bench-download ;; esac
     local env=() options=()
     while [ $# -gt 0 ] && [ "$1" != -- ]; do env+=("$1"); shift; done
     [ $# -gt 0 ] && shift && options=("$@")
     fresh
-    line=$(env "${env[@]}" "$bin/zv-bench-download" --host "$host" --dest "$out" "${options[@]}" \
+    line=$(env "${env[@]}" "$client" --host "$host" --dest "$out" "${options[@]}" \
         2>>"$work/logs/client.log") || true
     record "$kind" "$round" "${line:-x failed=1}"
     same "$out/BIG_FILE.WAV" "$source" "$kind" "$round"
@@ -169,8 +180,19 @@ for round in $(seq "$rounds"); do
         run_client client1k-queued "$round" 127.0.0.62 "$source_file" -- --queued-progress
         run_client client1k-noprogress "$round" 127.0.0.62 "$source_file" -- --no-progress
     fi
+    if [ "$with_qt_only" = 1 ]; then
+        run_client client32k-qtonly "$round" 127.0.0.60 "$source_file"
+        run_client client1k-qtonly "$round" 127.0.0.62 "$source_file"
+    fi
     run_client client64m "$round" 127.0.0.61 "$small_file"
     record framing "$round" "$("$bin/zv-bench-framing" 1024 32768 127.0.0.65 2>>"$work/logs/framing.log" || echo x failed=1)"
+    record framing1k "$round" "$("$bin/zv-bench-framing" 256 1024 127.0.0.65 2>>"$work/logs/framing.log" || echo x failed=1)"
+    if [ "$with_qt_only" = 1 ]; then
+        record framing-qtonly "$round" \
+            "$("$qt_only_bin/zv-bench-framing" 1024 32768 127.0.0.65 2>>"$work/logs/framing.log" || echo x failed=1)"
+        record framing1k-qtonly "$round" \
+            "$("$qt_only_bin/zv-bench-framing" 256 1024 127.0.0.65 2>>"$work/logs/framing.log" || echo x failed=1)"
+    fi
     record simsend "$round" "$("$bin/zv-bench-sim-discard" --host 127.0.0.60 2>>"$work/logs/simsend.log" || echo x failed=1)"
     if [ "$with_window" = 1 ]; then
         fresh
@@ -244,6 +266,14 @@ if "folder" in rows:
              median("folder", "heap_per_entry_b"), verdict(fill < 500 and sort < 100)))
 print("  framing alone (zv-bench-framing, 32 KiB packets): %.0f MB/s, %.2f CPU-s/GB of its thread"
       % (median("framing", "mbps"), median("framing", "thread_cpu_s_per_gb")))
+print("  framing alone, 1 KiB packets: %.0f MB/s, %.2f CPU-s/GB of its thread"
+      % (median("framing1k", "mbps"), median("framing1k", "thread_cpu_s_per_gb")))
+if "client32k-qtonly" in rows:
+    for kind in ("client32k", "client1k", "framing", "framing1k"):
+        key = "thread_cpu_s_per_gb" if kind.startswith("framing") else "cpu_s_per_gb"
+        print("  read path, %s: raw read %.0f MB/s, %.3f CPU-s/GB; Qt-only %.0f MB/s, %.3f CPU-s/GB"
+              % (kind, median(kind, "mbps"), median(kind, key), median(kind + "-qtonly", "mbps"),
+                 median(kind + "-qtonly", key)))
 s = median("simsend", "mbps")
 print("7 simulator: %.0f MB/s to a discarding reader = %.2fx the client (>= 1.5): %s" % (s, s / c32, verdict(s / c32 >= 1.5)))
 bad = [r for r in rows.get("cmp", []) if r.get("same") != "1"]

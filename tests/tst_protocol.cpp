@@ -1,13 +1,14 @@
-// Packet parsing, the request builders, the listing's date words and the
-// texts of a detail answer. The bounds-checked reads, the check value, the
-// packet kinds and the decoding of listings into entries are checked by the
-// framing and file-list fuzz targets' corpus replays.
+// Packet parsing, the check value, the request builders, the listing's date
+// words and the texts of a detail answer. The bounds-checked reads, the packet
+// kinds and the decoding of listings into entries are checked by the framing
+// and file-list fuzz targets' corpus replays.
 #include <QSignalSpy>
 #include <QtEndian>
 #include <QtTest>
 
 #include "base/detailtext.h"
-#include "datarows.h"
+#include "base/zvfileformat.h"
+#include "base/zvrecordmode.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvcommandfactory.h"
 #include "protocol/zvfilelist.h"
@@ -26,6 +27,8 @@ class tst_Protocol : public QObject
 private slots:
     void parse_data();
     void parse();
+    void checkValue_data();
+    void checkValue();
     void builders_data();
     void builders();
     void makeDateTime_data();
@@ -34,11 +37,10 @@ private slots:
     void detailTexts();
 };
 
-using ParseRow = std::tuple<QByteArray, bool>;
-
 void tst_Protocol::parse_data()
 {
-    addColumns<ParseRow>();
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("parses");
     QTest::addRow("bare-header") << packet("5a56000000000000000000000000") << true;
     QTest::addRow("13-bytes") << packet("5a560000000000000000000000") << false;
     QTest::addRow("bad-magic") << packet("5a580000000000000000000000000000000000000000") << false;
@@ -50,21 +52,59 @@ void tst_Protocol::parse_data()
 // of the earlier one behind.
 void tst_Protocol::parse()
 {
-    const auto [bytes, ok] = fetchRow<ParseRow>();
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, parses);
     ZVCommand command;
     const QByteArray earlier = packet("5a564041320000000000000000020102");
     QVERIFY(command.parse(&earlier));
-    QCOMPARE(command.parse(&bytes), ok);
-    QCOMPARE(command.isValid(), ok);
-    QCOMPARE(command.header(), ok ? bytes.left(HEADER_SIZE) : QByteArray());
-    QCOMPARE(command.payload(), ok ? bytes.mid(HEADER_SIZE) : QByteArray());
-    if (!ok)
+    QCOMPARE(command.parse(&bytes), parses);
+    QCOMPARE(command.isValid(), parses);
+    QCOMPARE(command.header(), parses ? bytes.left(HEADER_SIZE) : QByteArray());
+    QCOMPARE(command.payload(), parses ? bytes.mid(HEADER_SIZE) : QByteArray());
+    if (!parses)
         QCOMPARE(command.kind(), quint8(0));
+}
+
+void tst_Protocol::checkValue_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    const auto counting = [](int size) {
+        QByteArray bytes(size, '\0');
+        for (int i = 0; i < size; ++i)
+            bytes[i] = char((i * 7 + 3) & 0xFF);
+        return bytes;
+    };
+    QTest::addRow("empty") << QByteArray();
+    QTest::addRow("one-byte") << QByteArray(1, char(0xFF));
+    // Around the 16-byte steps and 64-byte rounds of the wide loops.
+    for (int size : {15, 16, 17, 63, 64, 65, 1023, 32768, 65535})
+        QTest::addRow("size-%d", size) << counting(size);
+    // 0xFF bytes past 2^32 / 255 of them: the sum wraps in 32 bits.
+    QTest::addRow("sum-wraps") << QByteArray(16843010 + 77, char(0xFF));
+}
+
+// Both the check value of this build and the portable one are the complement
+// of the 32-bit byte sum.
+void tst_Protocol::checkValue()
+{
+    QFETCH(QByteArray, payload);
+    quint32 sum = 0;
+    for (char byte : qAsConst(payload))
+        sum += quint8(byte);
+    QCOMPARE(payloadCheckValue(payload.constData(), payload.size()), ~sum);
+    QCOMPARE(portablePayloadCheckValue(payload.constData(), payload.size()), ~sum);
+    // Not aligned to 16 bytes.
+    if (payload.size() > 1) {
+        const quint32 tailSum = sum - quint8(payload.at(0));
+        QCOMPARE(payloadCheckValue(payload.constData() + 1, payload.size() - 1), ~tailSum);
+        QCOMPARE(portablePayloadCheckValue(payload.constData() + 1, payload.size() - 1), ~tailSum);
+    }
 }
 
 void tst_Protocol::builders_data()
 {
-    addColumns<std::tuple<QByteArray, QByteArray>>(); // built, expected
+    QTest::addColumn<QByteArray>("built");
+    QTest::addColumn<QByteArray>("expected");
     QTest::addRow("file-list") << ZVCommandFactory::createFileListRequest() << packet("5a564041100000000000000000 00");
     QTest::addRow("move-parent") << ZVCommandFactory::createMoveFolderRequest(qint16(PARENT_FOLDER_INDEX))
                                  << packet("5a564041200080000000000000 00");
@@ -81,23 +121,24 @@ void tst_Protocol::builders_data()
                                 << packet("5a5640413000000700000000 0000");
     QTest::addRow("cancel") << ZVCommandFactory::createCancelDownloadRequest()
                             << packet("5a5640413100000000000000 0000");
-    QTest::addRow("record-mode-music") << ZVCommandFactory::createRecordModeRequest(0)
+    QTest::addRow("record-mode-music") << ZVCommandFactory::createRecordModeRequest(RecordModeMusic)
                                        << packet("5a5630410000000000000000 0000");
-    QTest::addRow("record-mode-mtr") << ZVCommandFactory::createRecordModeRequest(1)
+    QTest::addRow("record-mode-mtr") << ZVCommandFactory::createRecordModeRequest(RecordModeMTR)
                                      << packet("5a5630410000000100000000 0000");
 }
 
 void tst_Protocol::builders()
 {
-    const auto [built, expected] = fetchRow<std::tuple<QByteArray, QByteArray>>();
+    QFETCH(QByteArray, built);
+    QFETCH(QByteArray, expected);
     QCOMPARE(built.toHex(' '), expected.toHex(' '));
 }
 
-using DateRow = std::tuple<int, int, QDateTime>;
-
 void tst_Protocol::makeDateTime_data()
 {
-    addColumns<DateRow>(); // the FAT date and time words, the local time they make
+    QTest::addColumn<int>("dateWord"); // FAT layout
+    QTest::addColumn<int>("timeWord");
+    QTest::addColumn<QDateTime>("expected"); // local time
     const auto local = [](int y, int mo, int d, int h, int mi, int s) {
         return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::LocalTime);
     };
@@ -118,31 +159,41 @@ void tst_Protocol::makeDateTime_data()
 
 void tst_Protocol::makeDateTime()
 {
-    const auto [date, time, expected] = fetchRow<DateRow>();
-    const QDateTime decoded = ZVFileList::makeDateTime(date, time);
+    QFETCH(int, dateWord);
+    QFETCH(int, timeWord);
+    QFETCH(QDateTime, expected);
+    const QDateTime decoded = ZVFileList::makeDateTime(dateWord, timeWord);
     QCOMPARE(decoded, expected);
     if (expected.isValid())
         QCOMPARE(decoded.timeSpec(), Qt::LocalTime);
 }
 
-using DetailTextRow = std::tuple<int, uint, uint, uint, QString, QString>;
-
 // Values the demo files never produce.
 void tst_Protocol::detailTexts_data()
 {
-    addColumns<DetailTextRow>(); // format, rate, bits, samples, the format and length texts
-    QTest::addRow("zero-rate-does-not-divide") << 2 << 0u << 16u << 96000u << "WAV  0Hz 16bit"
+    QTest::addColumn<ZVFileFormat>("format");
+    QTest::addColumn<uint>("rate");
+    QTest::addColumn<uint>("bits");
+    QTest::addColumn<uint>("samples");
+    QTest::addColumn<QString>("formatText");
+    QTest::addColumn<QString>("lengthText");
+    QTest::addRow("zero-rate-does-not-divide") << FormatWAV << 0u << 16u << 96000u << "WAV  0Hz 16bit"
                                                << "--:--:--";
-    QTest::addRow("mp3-bitrate-truncates") << 1 << 44100u << 127999u << 0u << "MP3  44100Hz 127kbps"
+    QTest::addRow("mp3-bitrate-truncates") << FormatMP3 << 44100u << 127999u << 0u << "MP3  44100Hz 127kbps"
                                            << "00:00:00";
-    QTest::addRow("hours-do-not-wrap") << 2 << 10u << 24u << 3600000u << "WAV  10Hz 24bit"
+    QTest::addRow("hours-do-not-wrap") << FormatWAV << 10u << 24u << 3600000u << "WAV  10Hz 24bit"
                                        << "100:00:00";
 }
 
 void tst_Protocol::detailTexts()
 {
-    const auto [format, rate, bits, samples, formatText, lengthText] = fetchRow<DetailTextRow>();
-    QCOMPARE(DetailText::formatText(ZVFileFormat(format), rate, bits), formatText);
+    QFETCH(ZVFileFormat, format);
+    QFETCH(uint, rate);
+    QFETCH(uint, bits);
+    QFETCH(uint, samples);
+    QFETCH(QString, formatText);
+    QFETCH(QString, lengthText);
+    QCOMPARE(DetailText::formatText(format, rate, bits), formatText);
     QCOMPARE(DetailText::lengthText(samples, rate), lengthText);
 }
 

@@ -1,32 +1,15 @@
 #include "net/devicenetconnection.h"
 
 #include <QTcpSocket>
-#include <cstring>
-
-#ifdef Q_OS_UNIX
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#endif
 
 #include "base/logging.h"
+#include "net/socketread.h"
 #include "protocol/zvcommand.h"
-
-namespace {
-// Initial room of the receive buffer; it grows for larger reads and keeps its
-// capacity between reads.
-constexpr int ReceiveBufferReserve = 256 * 1024;
-// Most bytes the socket itself takes from the system before it reports them.
-constexpr qint64 SocketReadBufferSize = 64 * 1024;
-// Most bytes in the receive buffer after a read; the rest waits in the kernel
-// (and TCP slows the sender) until the worker has handled these.
-constexpr int ReceiveBufferLimit = 1024 * 1024;
-} // namespace
 
 DeviceNetConnection::DeviceNetConnection(QObject *parent)
     : QObject(parent)
     , socket(new QTcpSocket(this))
 {
-    receiveBuffer.reserve(ReceiveBufferReserve);
     socket->setReadBufferSize(SocketReadBufferSize);
     connect(socket, &QTcpSocket::disconnected, this, &DeviceNetConnection::closeConnection);
     connect(socket, &QTcpSocket::readyRead, this, &DeviceNetConnection::receivePacket);
@@ -121,120 +104,56 @@ void DeviceNetConnection::receivePacket()
     framing = false;
 }
 
-void DeviceNetConnection::readSocketIntoBuffer()
-{
-    int size = receiveBuffer.size();
-    // Bytes left over from a turn that hit its packet limit are framed first;
-    // until they are, the socket keeps the rest (and TCP slows the sender).
-    if (size - framedBytes >= ReceiveBufferLimit)
-        return;
-    const qint64 buffered = socket->bytesAvailable();
-    if (buffered > 0) {
-        receiveBuffer.resize(size + static_cast<int>(buffered));
-        const qint64 got = socket->read(receiveBuffer.data() + size, buffered);
-        size += static_cast<int>(qMax<qint64>(got, 0));
-        receiveBuffer.resize(size);
-    }
-#ifdef Q_OS_UNIX
-    // When the socket's own buffer came full, the system usually holds more:
-    // that part is read straight into ours, which saves copying it through
-    // the socket's buffer. Only bytes the system reports queued are read, so
-    // an end of stream or an error stays for the socket to find and report
-    // as it always does.
-    if (buffered < SocketReadBufferSize || !isConnected())
-        return;
-    const int room = ReceiveBufferLimit - (size - framedBytes);
-    const int descriptor = static_cast<int>(socket->socketDescriptor());
-    int queued = 0;
-    if (room <= 0 || descriptor < 0 || ::ioctl(descriptor, FIONREAD, &queued) != 0 || queued <= 0)
-        return;
-    const int wanted = qMin(room, queued);
-    receiveBuffer.resize(size + wanted);
-    const ssize_t got = ::recv(descriptor, receiveBuffer.data() + size, static_cast<size_t>(wanted), MSG_DONTWAIT);
-    receiveBuffer.resize(size + static_cast<int>(got > 0 ? got : 0));
-#endif
-}
-
-// Turns cut short by the packet limit leave what they framed at the front of
-// the buffer; once that is as much as a full buffer, it goes (the move costs
-// no more than the bytes framed meanwhile).
-void DeviceNetConnection::dropFramedFront()
-{
-    if (framedBytes < ReceiveBufferLimit)
-        return;
-    const int left = receiveBuffer.size() - framedBytes;
-    std::memmove(receiveBuffer.data(), receiveBuffer.constData() + framedBytes, static_cast<size_t>(left));
-    receiveBuffer.resize(left);
-    framedBytes = 0;
-}
-
 void DeviceNetConnection::frameReceivedBytes()
 {
-    dropFramedFront();
-    readSocketIntoBuffer();
-    const int size = receiveBuffer.size();
-    if (size == 0)
+    framer.startTurn();
+    readSocketInto(*socket, framer);
+    PacketFramer::Packet packet;
+    PacketFramer::Step step;
+    while ((step = framer.next(&packet)) == PacketFramer::Step::Packet)
+        handlePacket(packet);
+    if (step == PacketFramer::Step::TurnOver) {
+        // The rest waits in place for the next turn.
+        keepQueuedPayloads();
+        postNextTurn();
         return;
-
-    const char *data = receiveBuffer.constData();
-    int pos = framedBytes;
-    int packets = 0;
-    while (size - pos >= HEADER_SIZE) {
-        if (++packets > MaxPacketsPerTurn) {
-            // The rest waits in place for the next turn.
-            for (ZVCommand *command : qAsConst(commandQueue))
-                command->keepPayload();
-            framedBytes = pos;
-            postNextTurn();
-            return;
-        }
-        const char *packet = data + pos;
-        const int length = framedPacketLength(packet);
-        if (length > size - pos) {
-            qCDebug(lcNet) << "net: packet divided";
-            break;
-        }
-        qCDebug(lcNet) << "net: Recv command:" << ZVCommand::headerHexText(packet) << "length : " << length;
-
-        ZVCommand *command = takeCommand();
-        pos += length;
-        if (command->parseInPlace(packet, length)) {
-            commandQueue.append(command);
-            emit newCommandRecieved();
-        } else {
-            qCWarning(lcNet) << "net: Packet parse error";
-            releaseCommand(command);
-            emit networkError(NetworkPacketParseError, static_cast<qint8>(packet[KIND_OFFSET]));
-        }
     }
-    keepUnframedTail(pos);
-}
+    if (step == PacketFramer::Step::Divided)
+        qCDebug(lcNet) << "net: packet divided";
 
-// Keeps only the bytes from `pos` on, the start of a packet still to come.
-// Everything before it was consumed in this turn, so the move costs no more
-// than the bytes this read brought.
-void DeviceNetConnection::keepUnframedTail(int pos)
-{
     // The buffer is about to change: commands nobody has taken yet keep their
     // payload.
+    keepQueuedPayloads();
+    // A read ending inside a header is as ordinary as one ending inside a
+    // payload; it is still reported, as the controller expects.
+    const QByteArray tail = framer.unframedSize() < HEADER_SIZE ? framer.unframed() : QByteArray();
+    if (!tail.isEmpty()) {
+        qCDebug(lcNet) << "net: Packet is Too short";
+        qCDebug(lcNet) << "net: Data:" << tail;
+    }
+    framer.keepTail();
+    if (!tail.isEmpty())
+        emit networkError(NetworkPacketTooShort, tail.size());
+}
+
+void DeviceNetConnection::handlePacket(const PacketFramer::Packet &packet)
+{
+    qCDebug(lcNet) << "net: Recv command:" << ZVCommand::headerHexText(packet.data) << "length : " << packet.length;
+    ZVCommand *command = takeCommand();
+    if (command->parseInPlace(packet.data, packet.length)) {
+        commandQueue.append(command);
+        emit newCommandRecieved();
+    } else {
+        qCWarning(lcNet) << "net: Packet parse error";
+        releaseCommand(command);
+        emit networkError(NetworkPacketParseError, static_cast<qint8>(packet.data[KIND_OFFSET]));
+    }
+}
+
+void DeviceNetConnection::keepQueuedPayloads()
+{
     for (ZVCommand *command : qAsConst(commandQueue))
         command->keepPayload();
-
-    const char *data = receiveBuffer.constData();
-    const int left = receiveBuffer.size() - pos;
-    if (left > 0 && left < HEADER_SIZE) {
-        const QByteArray rest = QByteArray::fromRawData(data + pos, left);
-        qCWarning(lcNet) << "net: Packet is Too short";
-        qCWarning(lcNet) << "net: Data:" << rest;
-    }
-    if (pos > 0) {
-        if (left > 0)
-            std::memmove(receiveBuffer.data(), data + pos, static_cast<size_t>(left));
-        receiveBuffer.resize(left);
-    }
-    framedBytes = 0;
-    if (left > 0 && left < HEADER_SIZE)
-        emit networkError(NetworkPacketTooShort, left);
 }
 
 void DeviceNetConnection::postNextTurn()
@@ -261,8 +180,7 @@ void DeviceNetConnection::connectedConnection()
 {
     // A new connection starts a new stream: the tail of a packet cut off by
     // the previous connection's end would otherwise swallow its first bytes.
-    receiveBuffer.resize(0);
-    framedBytes = 0;
+    framer.clear();
     clearCommandQueue();
     unconfirmedCancels = 0; // a cancel of the old connection is never confirmed on this one
     emit networkConnected();

@@ -17,19 +17,38 @@ int framedPacketLength(const char *header)
     return HEADER_SIZE + qFromBigEndian<quint16>(header + LENGTH_OFFSET);
 }
 
-quint32 payloadCheckValue(const char *data, int size)
+quint32 portablePayloadCheckValue(const char *data, int size)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    // Summed in independent lanes of 32-bit accumulators so the compiler can
+    // vectorise the loop; unsigned wrap-around makes the order irrelevant.
+    constexpr int Lanes = 16;
+    quint32 lane[Lanes] = {};
     int i = 0;
+    for (; i + Lanes <= size; i += Lanes) {
+        for (int k = 0; k < Lanes; ++k)
+            lane[k] += bytes[i + k];
+    }
     quint32 sum = 0;
+    for (int k = 0; k < Lanes; ++k)
+        sum += lane[k];
+    for (; i < size; ++i)
+        sum += bytes[i];
+    return ~sum;
+}
+
+quint32 payloadCheckValue(const char *data, int size)
+{
 #if defined(__SSE2__)
     // PSADBW against zero adds 8 bytes into a 64-bit lane in one instruction:
     // about four times fewer instructions than widening bytes to 32 bits.
     // 64 bytes a round into two accumulators keep several additions in flight.
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
     const __m128i zero = _mm_setzero_si128();
     auto sixteen = [bytes, zero](int at) {
         return _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + at)), zero);
     };
+    int i = 0;
     __m128i sum0 = zero;
     __m128i sum1 = zero;
     for (; i + 64 <= size; i += 64) {
@@ -40,22 +59,13 @@ quint32 payloadCheckValue(const char *data, int size)
         sum0 = _mm_add_epi64(sum0, sixteen(i));
     sum0 = _mm_add_epi64(sum0, sum1);
     sum0 = _mm_add_epi64(sum0, _mm_unpackhi_epi64(sum0, sum0));
-    sum = quint32(_mm_cvtsi128_si32(sum0)); // the low 32 bits: the sum wraps as in 32-bit arithmetic
-#else
-    // Summed in independent lanes of 32-bit accumulators so the compiler can
-    // vectorise the loop; unsigned wrap-around makes the order irrelevant.
-    constexpr int Lanes = 16;
-    quint32 lane[Lanes] = {};
-    for (; i + Lanes <= size; i += Lanes) {
-        for (int k = 0; k < Lanes; ++k)
-            lane[k] += bytes[i + k];
-    }
-    for (int k = 0; k < Lanes; ++k)
-        sum += lane[k];
-#endif
+    quint32 sum = quint32(_mm_cvtsi128_si32(sum0)); // the low 32 bits: the sum wraps as in 32-bit arithmetic
     for (; i < size; ++i)
         sum += bytes[i];
     return ~sum;
+#else
+    return portablePayloadCheckValue(data, size);
+#endif
 }
 
 ZVCommand::ZVCommand(QObject *parent)

@@ -63,6 +63,9 @@ int framedPacketLength(const char *header);
 
 // Check value of a data packet's payload: the complement of the 32-bit byte sum.
 quint32 payloadCheckValue(const char *data, int size);
+// The same without SIMD instructions: what payloadCheckValue() is on builds
+// without SSE2, built everywhere so the tests compare the two.
+quint32 portablePayloadCheckValue(const char *data, int size);
 
 // One packet received from the recorder: its 14-byte header and its payload,
 // with bounds-checked big-endian reads.
