@@ -2,7 +2,8 @@
 # Set-up entry point: installs what is missing (Debian 12), configures, builds,
 # then runs what was asked for.
 #
-#   scripts/zv.sh test    build and run the test suite, with Qt 5 and with Qt 6
+#   scripts/zv.sh test    build and run the test suite, with Qt 5 and with Qt 6,
+#                         and the Qt-only build's suites (label qtonly)
 #   scripts/zv.sh demo    build and run the program against the recorder simulator
 #   scripts/zv.sh build   only install and build
 #
@@ -129,6 +130,20 @@ case "$action" in
                 status=1
             fi
         done
+        # The Qt-only path (files, sockets and signals through Qt alone, as a
+        # port to another system starts from): the suites labelled qtonly,
+        # with the first Qt version of the run.
+        dir="${ZV_BUILD_DIR:-$root/build}-qtonly"
+        echo "== Qt ${majors[0]}, Qt only: building and testing in $dir"
+        if ! cmake -S "$root" -B "$dir" -G Ninja -DZV_QT_MAJOR="${majors[0]}" -DZV_QT_ONLY=ON \
+            ${ZV_CMAKE_ARGS:-} || ! cmake --build "$dir" --parallel "$(nproc)" --target qtonly_tests; then
+            echo "== Qt only: the build failed" >&2
+            status=1
+        elif ! (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$((2 * $(nproc)))" \
+            -L qtonly "$@"); then
+            echo "== Qt only: tests failed" >&2
+            status=1
+        fi
         if [ -n "${CI:-}" ]; then
             bash "$here/check-format.sh" || status=1
         fi
