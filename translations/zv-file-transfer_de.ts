@@ -177,8 +177,8 @@
     <message numerus="yes">
         <source>%n already there, kept.</source>
         <translation>
-            <numerusform>%n schon vorhanden, behalten.</numerusform>
-            <numerusform>%n schon vorhanden, behalten.</numerusform>
+            <numerusform>%n schon da.</numerusform>
+            <numerusform>%n schon da.</numerusform>
         </translation>
     </message>
     <message numerus="yes">
@@ -189,10 +189,10 @@
         </translation>
     </message>
     <message numerus="yes">
-        <source>%n folders left out: zv-transfer get -r takes whole folders.</source>
+        <source>%n folders left out: zv-transfer get -r copies them.</source>
         <translation>
-            <numerusform>%n Ordner ausgelassen: zv-transfer get -r lädt ganze Ordner.</numerusform>
-            <numerusform>%n Ordner ausgelassen: zv-transfer get -r lädt ganze Ordner.</numerusform>
+            <numerusform>%n Ordner ausgelassen: zv-transfer get -r holt sie.</numerusform>
+            <numerusform>%n Ordner ausgelassen: zv-transfer get -r holt sie.</numerusform>
         </translation>
     </message>
     <message>

@@ -12,6 +12,7 @@
 #include <QMetaType>
 #include <QPixmap>
 #include <QShortcut>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -818,7 +819,12 @@ void MainWindow::setupMarks()
 
     openFolderButton = new QToolButton(this);
     openFolderButton->setObjectName(QStringLiteral("openFolderButton"));
+    // An icon beside the end message, which needs the line's width.
     openFolderButton->setText(tr("Open folder"));
+    openFolderButton->setAccessibleName(tr("Open folder"));
+    openFolderButton->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    openFolderButton->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    openFolderButton->setAutoRaise(true);
     openFolderButton->hide();
     ui->horizontalLayout_4->addWidget(openFolderButton);
     connect(openFolderButton, &QToolButton::clicked, this, &MainWindow::openDownloadFolder);

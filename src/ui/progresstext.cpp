@@ -42,7 +42,7 @@ QString ProgressText::endText(int written, int kept, int failed)
 
 QString ProgressText::foldersLeftOutText(int folders)
 {
-    return tr("%n folders left out: zv-transfer get -r takes whole folders.", nullptr, folders);
+    return tr("%n folders left out: zv-transfer get -r copies them.", nullptr, folders);
 }
 
 QString ProgressText::nothingCheckedText(int checkedFolders)
