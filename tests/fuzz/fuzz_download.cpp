@@ -136,14 +136,11 @@ private:
 
     void started(const QString &name, qulonglong size)
     {
-        bool listed = false;
-        for (int row = 0; row < list.count() && !listed; ++row)
-            listed = list.at(row)->name == name && list.at(row)->size == qint64(size);
-        check(listed, "a download of an entry that is not listed", name);
         check(harmlessName(name), "a download under an unsafe name", name);
         check(!packetPhase, "a new file started before the last one was complete");
         dropUnlisted();
-        check(!waiting.isEmpty() && list.findByIndex(waiting.first())->name == name,
+        check(!waiting.isEmpty() && list.findByIndex(waiting.first())->name == name
+                  && list.findByIndex(waiting.first())->size == qint64(size),
               "a download of another entry than the first target", name);
         if (QFile::encodeName(name) == QFile::encodeName(finishedName))
             finishedName = QString(); // the same file is written again
