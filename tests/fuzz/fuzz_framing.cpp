@@ -204,7 +204,7 @@ private:
         connection.removeFirstCommand();
     }
 
-    void networkError(AppErrorCode code, int param)
+    void networkError(AppErrorCode code)
     {
         if (code == NetworkPacketTooShort)
             return;
@@ -212,7 +212,6 @@ private:
         check(!expected.isEmpty(), "a parse error for bytes the stream does not hold");
         const QByteArray packet = expected.takeFirst();
         check(!packet.startsWith("ZV"), "a packet with the magic was refused", hexHeader(packet));
-        check(param == qint8(packet.at(KIND_OFFSET)), "parse error parameter");
     }
 
     LoopbackPeer peer;
