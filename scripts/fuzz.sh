@@ -3,8 +3,8 @@
 # build-fuzz) and runs one of them.
 #
 #   scripts/fuzz.sh build                     install what is missing, configure, build all targets
-#   scripts/fuzz.sh TARGET [SECONDS] [ARGS]   ... and fuzz TARGET (framing, filelist, filedetail,
-#                                             download, session) for SECONDS (default 600)
+#   scripts/fuzz.sh TARGET [SECONDS] [ARGS]   ... and fuzz TARGET (framing, filelist, download,
+#                                             session) for SECONDS (default 600)
 #
 # New inputs go to build-fuzz/fuzz-corpus/TARGET, crashes to
 # build-fuzz/fuzz-artifacts/; the seeds in tests/fuzz/corpus/TARGET are read,
@@ -14,7 +14,7 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
 build_dir=${ZV_FUZZ_BUILD_DIR:-$root/build-fuzz}
-targets=(framing filelist filedetail download session)
+targets=(framing filelist download session)
 action=${1:-build}
 shift || true
 

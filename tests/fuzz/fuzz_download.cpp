@@ -45,12 +45,10 @@ public:
         const quint8 existing = in.u8();
         const quint8 sameSize = in.u8();
 
-        ZVFileList list;
         ZVCommand listed;
         const QByteArray listingPacket = commandPacket(CODE_FILE_LIST, listing);
         listed.parse(&listingPacket);
         list.parseFileList(&listed, QByteArray::fromHex("000d"), nullptr);
-        fileList = &list;
 
         QList<int> targets;
         for (int n = in.u8() % 9; n > 0; --n) {
@@ -75,13 +73,6 @@ public:
         for (int index : targets)
             queue.addTarget(index);
         waiting = targets;
-
-        current = QString();
-        currentSize = 0;
-        progress = 0;
-        accepted.clear();
-        refusing = false;
-        pauses = 1;
         queue.startDownload();
         while (!in.atEnd()) {
             const quint8 op = in.u8() % 8;
@@ -95,14 +86,11 @@ public:
             } else if (op == DownloadRaw) {
                 deliver(queue, in.bytes(in.u16()));
             } else {
-                deliver(queue, dataPacket(in));
+                deliver(queue, dataPacket(in, quint32(progress)));
             }
         }
         queue.cancel();
-        fileList = nullptr;
-        disconnect(&queue, nullptr, this, nullptr);
         area.checkNothingOutside();
-        area.clean();
     }
 
 private:
@@ -115,23 +103,11 @@ private:
             fail("cannot prepare an existing file", entry->name);
     }
 
-    QByteArray dataPacket(Reader &in)
-    {
-        const quint8 flags = in.u8();
-        const quint32 offset = (flags & DataOwnOffset) ? in.u32() : quint32(progress);
-        const quint16 check = (flags & DataOwnCheck) ? in.u16() : 0;
-        const quint16 length = (flags & DataOwnLength) ? in.u16() : 0;
-        const QByteArray payload = in.bytes(in.u16());
-        return fuzz::dataPacket(offset, (flags & DataOwnCheck) ? check : quint16(byteSumComplement(payload)),
-                                (flags & DataOwnLength) ? length : quint16(payload.size()), payload);
-    }
-
     void deliver(ZVDownloadQueue &queue, const QByteArray &packet)
     {
         ZVCommand command;
         if (!command.parse(&packet))
             return;
-        PacketFacts facts;
         facts.payload = command.payload();
         facts.offset = qFromBigEndian<quint32>(packet.constData() + DATA_OFFSET_OFFSET);
         facts.lengthField = qFromBigEndian<quint16>(packet.constData() + LENGTH_OFFSET);
@@ -147,11 +123,9 @@ private:
                 return;
             --pauses;
         }
-        inPacket = &facts;
         packetPhase = true;
         queue.saveDownloadData(&command);
         packetPhase = false;
-        inPacket = nullptr;
         if (!finishedName.isNull()) {
             QFile file(area.filePath(finishedName));
             check(file.open(QIODevice::ReadOnly) && file.readAll() == finishedBytes,
@@ -162,17 +136,11 @@ private:
 
     void started(const QString &name, qulonglong size)
     {
-        bool listed = false;
-        for (int row = 0; row < fileList->count() && !listed; ++row)
-            listed = fileList->at(row)->name == name && fileList->at(row)->size == qint64(size);
-        check(listed, "a download of an entry that is not listed", name);
         check(harmlessName(name), "a download under an unsafe name", name);
         check(!packetPhase, "a new file started before the last one was complete");
-        // Targets that are not listed recordings are lost, not downloaded.
-        while (!waiting.isEmpty()
-               && (!fileList->containsIndex(waiting.first()) || fileList->findByIndex(waiting.first())->isFolder))
-            waiting.removeFirst();
-        check(!waiting.isEmpty() && fileList->findByIndex(waiting.first())->name == name,
+        dropUnlisted();
+        check(!waiting.isEmpty() && list.findByIndex(waiting.first())->name == name
+                  && list.findByIndex(waiting.first())->size == qint64(size),
               "a download of another entry than the first target", name);
         if (QFile::encodeName(name) == QFile::encodeName(finishedName))
             finishedName = QString(); // the same file is written again
@@ -180,6 +148,14 @@ private:
         currentSize = qint64(size);
         progress = 0;
         accepted.clear();
+    }
+
+    // Targets that are not listed recordings are lost, not downloaded.
+    void dropUnlisted()
+    {
+        while (!waiting.isEmpty()
+               && (!list.containsIndex(waiting.first()) || list.findByIndex(waiting.first())->isFolder))
+            waiting.removeFirst();
     }
 
     void progressed(qulonglong bytes)
@@ -192,13 +168,12 @@ private:
                 waiting.removeFirst();
             return;
         }
-        const PacketFacts &f = *inPacket;
         check(!refusing, "a packet was taken after the download was canceled");
-        check(f.lengthOk && f.offsetOk && f.checkOk, "a defective packet was written");
-        check(f.end <= currentSize, "a packet beyond the listed size was written");
-        check(qint64(bytes) == f.end, "progress is not the end of the packet");
-        progress = f.end;
-        accepted += f.payload;
+        check(facts.lengthOk && facts.offsetOk && facts.checkOk, "a defective packet was written");
+        check(facts.end <= currentSize, "a packet beyond the listed size was written");
+        check(qint64(bytes) == facts.end, "progress is not the end of the packet");
+        progress = facts.end;
+        accepted += facts.payload;
         if (progress == currentSize) {
             packetPhase = false; // what follows is the next file's start
             if (!waiting.isEmpty())
@@ -220,11 +195,9 @@ private:
     {
         if (!packetPhase && code == DownloadIllegalFileName) {
             // That target fails, the download goes on with the others.
-            const QString name = fileList->findByIndex(param)->name;
+            const QString name = list.findByIndex(param)->name;
             check(!harmlessName(name), "a safe name refused", name);
-            while (!waiting.isEmpty()
-                   && (!fileList->containsIndex(waiting.first()) || fileList->findByIndex(waiting.first())->isFolder))
-                waiting.removeFirst();
+            dropUnlisted();
             check(!waiting.isEmpty() && waiting.first() == param, "a refusal of another entry than the first target",
                   name);
             if (!waiting.isEmpty())
@@ -245,23 +218,23 @@ private:
             }
             return;
         }
-        const PacketFacts &f = *inPacket;
         check(!refusing, "a packet was checked after the download was canceled");
         refusing = true;
         switch (code) {
         case DownloadFileNotOpen:
             break;
         case DownloadPacketLengthError:
-            check(!f.lengthOk && param == f.lengthField && param2 == f.payload.size(), "length error");
+            check(!facts.lengthOk && param == facts.lengthField && param2 == facts.payload.size(), "length error");
             break;
         case DownloadIllegalOffset:
-            check(f.lengthOk && !f.offsetOk && param == int(f.offset) && param2 == int(progress), "offset error");
+            check(facts.lengthOk && !facts.offsetOk && param == int(facts.offset) && param2 == int(progress),
+                  "offset error");
             break;
         case DownloadPacketCrcError:
-            check(f.lengthOk && f.offsetOk && !f.checkOk, "check error");
+            check(facts.lengthOk && facts.offsetOk && !facts.checkOk, "check error");
             break;
         case DownloadSizeExceeded:
-            check(f.lengthOk && f.offsetOk && f.checkOk && f.end > currentSize, "size error");
+            check(facts.lengthOk && facts.offsetOk && facts.checkOk && facts.end > currentSize, "size error");
             break;
         default:
             fail("unexpected download error", QString::number(code));
@@ -271,7 +244,7 @@ private:
     ScratchArea area;
     DeviceNetConnection connection; // never connected: requests go nowhere
     QMutex mutex;
-    ZVFileList *fileList = nullptr;
+    ZVFileList list;
     int option = 0;
     QString current; // name of the file being received
     qint64 currentSize = 0;
@@ -279,8 +252,8 @@ private:
     QByteArray accepted;
     bool refusing = false; // canceled: packets must be ignored
     int pauses = 1;
-    QList<int> waiting; // the targets as the queue should still hold them
-    const PacketFacts *inPacket = nullptr;
+    QList<int> waiting;       // the targets as the queue should still hold them
+    PacketFacts facts;        // of the packet being delivered
     bool packetPhase = false; // inside saveDownloadData, before the file completed
     QString finishedName;     // completed in the last packet, to compare
     QByteArray finishedBytes;
@@ -291,8 +264,7 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     initApplication();
-    static Harness *harness = new Harness;
     Reader in(data, size);
-    harness->run(in);
+    Harness().run(in);
     return 0;
 }

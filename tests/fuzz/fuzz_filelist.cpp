@@ -18,25 +18,6 @@ using namespace fuzz;
 
 namespace {
 
-// A field as the bounds-checked reads give it: 0 unless all bytes are there.
-quint32 field(const QByteArray &payload, int at, int width)
-{
-    if (at + width > payload.size())
-        return 0;
-    quint32 value = 0;
-    for (int i = 0; i < width; ++i)
-        value = value << 8 | quint8(payload.at(at + i));
-    return value;
-}
-
-QString utf16le(const QByteArray &bytes)
-{
-    QString text;
-    for (int i = 0; i + 1 < bytes.size(); i += 2)
-        text += QChar(qFromLittleEndian<quint16>(bytes.constData() + i));
-    return text;
-}
-
 // The separator that must end the name starting at `start`: of those after
 // which the rest of the payload splits into whole entries, the first on the
 // name's code-unit grid, else the first off it; when none leaves whole
@@ -96,15 +77,12 @@ void checkEntries(const ZVFileList &list, int first, const QByteArray &payload, 
         const DownloadFileInfo *info = list.at(row);
         const QString where = QStringLiteral("row %1 at %2").arg(row).arg(pos);
         check(pos < payload.size(), "an entry decoded past the payload", where);
-        const quint16 index = quint16(field(payload, pos, 2));
+        // A field as the bounds-checked reads give it: 0 unless all bytes are there.
+        const auto field = [&](int at, int width) { return qMax<qint64>(0, bigEndianAt(payload, pos + at, width)); };
+        const quint16 index = quint16(field(0, 2));
         check(info->index == qint16(index) && info->isFolder == bool(index & FOLDER_INDEX_BIT), "index", where);
-        check(info->size == qint64(field(payload, pos + 6, 4)), "size", where);
-        const int date = int(field(payload, pos + 2, 2));
-        const int time = int(field(payload, pos + 4, 2));
-        const QDate day((date >> 9) + 1980, (date >> 5) & 0x0F, date & 0x1F);
-        const QTime clock(time >> 11, (time >> 5) & 0x3F, (time & 0x1F) * 2);
-        check(info->dateTime.isValid() == (day.isValid() && clock.isValid()), "date validity", where);
-        check(!info->dateTime.isValid() || info->dateTime.date() == day, "date", where);
+        check(info->size == field(6, 4), "size", where);
+        check(info->dateTime == ZVFileList::makeDateTime(int(field(2, 2)), int(field(4, 2))), "date", where);
 
         const int start = pos + ENTRY_NAME_OFFSET;
         const int end = ends.nameEnd(start);

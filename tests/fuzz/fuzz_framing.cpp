@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QtEndian>
 #include <climits>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 
 #include "fuzzinputs.h"
 #include "fuzzsupport.h"
@@ -21,27 +23,6 @@ QString hexHeader(const QByteArray &packet)
     return QString::fromLatin1(packet.left(HEADER_SIZE).toHex(' ') + ' ');
 }
 
-// Reads `width` bytes at `index` the slow way; -1 when they are not all there.
-qint64 expectedRead(const QByteArray &data, qint64 index, int width)
-{
-    if (index < 0 || index + width > data.size())
-        return -1;
-    quint32 value = 0;
-    for (int i = 0; i < width; ++i)
-        value = value << 8 | quint8(data.at(int(index + i)));
-    return value;
-}
-
-QString expectedString(const QByteArray &payload, qint64 offset, qint64 length)
-{
-    if (offset < 0 || length < 0 || offset + length > payload.size())
-        return QString();
-    QString text;
-    for (qint64 i = 0; i + 1 < length; i += 2)
-        text += QChar(qFromLittleEndian<quint16>(payload.constData() + offset + i));
-    return text;
-}
-
 // Every accessor of one command against the packet it came from; with
 // `watchErrors` also whether each read reports its range error. (A command
 // that was connected to is not reused by the link, so only some are.)
@@ -53,7 +34,8 @@ void exercise(ZVCommand *command, const QByteArray &packet, bool watchErrors)
     check(command->payload() == payload, "payload differs from the packet");
     check(command->payloadSize() == payload.size() && command->isValid(), "payload size or validity");
     const quint8 kind = quint8(head.at(KIND_OFFSET));
-    check(command->kind() == (ZVCommand::isKnownKind(kind) ? kind : 0), "kind");
+    const bool known = kind == 0x10 || kind == 0x20 || kind == 0x30 || kind == 0x40 || kind == 0xF0;
+    check(command->kind() == (known ? kind : 0), "kind", hexHeader(packet));
     check(ZVCommand::headerHexText(packet.constData()) == hexHeader(packet), "header hex text");
     check(command->crc() == (payload.isEmpty() ? 0xFFFFFFFFu : byteSumComplement(payload)), "check value");
 
@@ -63,49 +45,55 @@ void exercise(ZVCommand *command, const QByteArray &packet, bool watchErrors)
         counting = QObject::connect(command, &ZVCommand::error, command, [&errors] { ++errors; });
     const auto reported = [&](int before, bool want) { return !watchErrors || (errors > before) == want; };
 
+    // Reads of width 1, 2 and 4 around both ends of the header or payload.
+    const auto reads = [&](const QByteArray &bytes, const char *what, auto read) {
+        const int n = bytes.size();
+        for (int width : {1, 2, 4}) {
+            for (int index : {-1, 0, 1, n / 2, n - 4, n - 3, n - 2, n - 1, n, n + 1, INT_MAX - 1, INT_MAX, INT_MIN}) {
+                const int before = errors;
+                const qint64 want = bigEndianAt(bytes, index, width);
+                check(read(width, index) == (want < 0 ? 0 : quint32(want)) && reported(before, want < 0), what,
+                      QStringLiteral("width %1 index %2 of %3").arg(width).arg(index).arg(n));
+            }
+        }
+    };
+    reads(head, "header read", [command](int width, int index) {
+        return width == 1 ? command->headerByte(index)
+            : width == 2  ? command->headerWord(index)
+                          : command->headerLong(index);
+    });
+    reads(payload, "payload read", [command](int width, int index) {
+        return width == 1 ? command->payloadByte(index)
+            : width == 2  ? command->payloadWord(index)
+                          : command->payloadLong(index);
+    });
     const int n = payload.size();
-    const QList<int> headerIndexes{-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, INT_MAX, INT_MIN};
-    const QList<int> payloadIndexes{-1,    0, 1,     n / 2,       n - 4,   n - 3,  n - 2,
-                                    n - 1, n, n + 1, INT_MAX - 1, INT_MAX, INT_MIN};
-    for (int width : {1, 2, 4}) {
-        for (int index : headerIndexes) {
-            const int before = errors;
-            const quint32 got = width == 1 ? command->headerByte(index)
-                : width == 2               ? command->headerWord(index)
-                                           : command->headerLong(index);
-            const qint64 want = expectedRead(head, index, width);
-            check(got == (want < 0 ? 0 : quint32(want)) && reported(before, want < 0), "header read",
-                  QStringLiteral("width %1 index %2").arg(width).arg(index));
-        }
-        for (int index : payloadIndexes) {
-            const int before = errors;
-            const quint32 got = width == 1 ? command->payloadByte(index)
-                : width == 2               ? command->payloadWord(index)
-                                           : command->payloadLong(index);
-            const qint64 want = expectedRead(payload, index, width);
-            check(got == (want < 0 ? 0 : quint32(want)) && reported(before, want < 0), "payload read",
-                  QStringLiteral("width %1 index %2 of %3").arg(width).arg(index).arg(n));
-        }
-    }
     const QList<QPair<int, int>> ranges{{0, n},      {1, n - 1},         {n, 0},       {n, 1},       {-1, 2},
                                         {0, -1},     {n / 2, n - n / 2}, {INT_MAX, 1}, {1, INT_MAX}, {INT_MAX, INT_MAX},
                                         {INT_MIN, 2}};
     for (const auto &range : ranges) {
         const int before = errors;
         const QString got = command->payloadString(range.first, range.second);
-        const qint64 end = qint64(range.first) + range.second;
-        const bool inside = range.first >= 0 && range.second >= 0 && end <= n;
-        check(got == expectedString(payload, range.first, range.second) && reported(before, !inside), "payload string",
-              QStringLiteral("offset %1 length %2 of %3").arg(range.first).arg(range.second).arg(n));
+        const bool inside = range.first >= 0 && range.second >= 0 && qint64(range.first) + range.second <= n;
+        check(got == (inside ? utf16le(payload.mid(range.first, range.second)) : QString())
+                  && reported(before, !inside),
+              "payload string", QStringLiteral("offset %1 length %2 of %3").arg(range.first).arg(range.second).arg(n));
     }
+    const QByteArray pattern = payload.mid(n / 3, 2).isEmpty() ? QByteArray::fromHex("000d") : payload.mid(n / 3, 2);
     for (int from : {-3, 0, 1, n - 1, n, n + 1}) {
-        const QByteArray pattern
-            = payload.mid(n / 3, 2).isEmpty() ? QByteArray::fromHex("000d") : payload.mid(n / 3, 2);
         const int at = command->payloadIndexOf(pattern, from);
         check(at == -1 || payload.mid(at, pattern.size()) == pattern, "pattern search found no pattern");
     }
     if (watchErrors)
         QObject::disconnect(counting);
+}
+
+// How many bytes the socket holds in the kernel (`request` FIONREAD: to
+// read, SIOCOUTQNSD: not yet sent).
+int socketQueue(QTcpSocket *socket, unsigned long request)
+{
+    int bytes = 0;
+    return ::ioctl(int(socket->socketDescriptor()), request, &bytes) == 0 ? bytes : 0;
 }
 
 constexpr int MaxChunks = 32;
@@ -120,7 +108,7 @@ public:
         connect(&connection, &DeviceNetConnection::networkError, this, &Harness::networkError);
         connect(&connection, &DeviceNetConnection::networkClosed, this, [] { fail("the link closed"); });
         connection.connectToHost(peer.address(), 8010);
-        peer.waitForPeer();
+        peerSocket = peer.waitForPeer();
         waitFor([this] { return connection.isConnected(); }, "connection");
         linkSocket = connection.findChild<QTcpSocket *>();
         check(linkSocket, "the connection has no socket");
@@ -148,7 +136,7 @@ public:
             pos += chunk.size();
             expected += model.feed(chunk);
             peer.send(chunk);
-            peer.waitTaken(linkSocket);
+            waitTaken();
         }
         // Completes a packet left open, so the next input starts on a boundary.
         const QByteArray filler = model.filler();
@@ -164,6 +152,21 @@ public:
     }
 
 private:
+    // Waits until the link's socket took everything sent so far, so the
+    // next chunk arrives as a read of its own.
+    void waitTaken()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (peerSocket->bytesToWrite() > 0 || socketQueue(peerSocket, SIOCOUTQNSD) > 0
+               || socketQueue(linkSocket, FIONREAD) > 0 || linkSocket->bytesAvailable() > 0) {
+            if (clock.elapsed() > 10000)
+                fail("hang: the program's socket does not take the bytes");
+            peerSocket->flush();
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+        }
+    }
+
     // `kept` mirrors the queue: the new command is last.
     void commandReceived()
     {
@@ -183,8 +186,9 @@ private:
             exercise(connection.firstCommand(), kept.first(), ++exercised % 2);
             connection.sendPacket(QByteArray(HEADER_SIZE - 1, 'Z')); // too short: not sent, queue kept
             check(connection.commandCount() == kept.size(), "a refused send emptied the queue");
+            // A request empties the queue: the next command's count check
+            // sees one that does not.
             connection.sendPacket(header(KIND_COMMAND, CODE_FILE_LIST));
-            check(connection.isCommandQueueEmpty(), "a send left commands queued");
             kept.clear();
             break;
         case DrainEveryOther:
@@ -200,21 +204,19 @@ private:
         connection.removeFirstCommand();
     }
 
-    void networkError(AppErrorCode code, int param)
+    void networkError(AppErrorCode code)
     {
-        if (code == NetworkPacketTooShort) {
-            check(param > 0 && param < HEADER_SIZE, "too-short count", QString::number(param));
+        if (code == NetworkPacketTooShort)
             return;
-        }
         check(code == NetworkPacketParseError, "unexpected link error", QString::number(code));
         check(!expected.isEmpty(), "a parse error for bytes the stream does not hold");
         const QByteArray packet = expected.takeFirst();
         check(!packet.startsWith("ZV"), "a packet with the magic was refused", hexHeader(packet));
-        check(param == qint8(packet.at(KIND_OFFSET)), "parse error parameter");
     }
 
     LoopbackPeer peer;
     DeviceNetConnection connection;
+    QTcpSocket *peerSocket = nullptr;
     QTcpSocket *linkSocket = nullptr;
     FramingDrain drain = DrainEach;
     QList<QByteArray> expected; // framed by the model, not yet seen from the link

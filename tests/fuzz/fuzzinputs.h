@@ -26,8 +26,6 @@ inline int framingChunkSize(quint8 code)
 constexpr quint8 ListOwnSeparator = 3;
 constexpr quint8 ListNoMutex = 0x04;
 
-// fuzz_filedetail: the payload of one code 0x23 reply (at most 65535 bytes).
-
 // fuzz_download:
 //   [same-name option % 4] [u16 size] [listing payload] [existing-file mask]
 //   [same-size mask] [target count] [target row] * count, then operations
@@ -54,7 +52,7 @@ constexpr quint8 DataOwnLength = 0x04;
 enum SessionOp : quint8 {
     SessionListing = 0,    // [own sequence flag] [sequence if flag & 1] [u16 total] [u16 size] [payload]
     SessionData = 1,       // DataFields
-    SessionDetail = 2,     // [u16 size] [payload] as code 0x23
+    SessionDetail = 2,     // [u16 size] [payload] as code 0x23 (a detail reply)
     SessionStatus = 3,     // [u16 item] [u16 value]
     SessionCanceled = 4,   // code 0x31
     SessionRaw = 5,        // [u16 size] [bytes], then zeros up to a packet boundary

@@ -6,29 +6,66 @@
 #define FUZZSUPPORT_H
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QHostAddress>
 #include <QList>
+#include <QLoggingCategory>
 #include <QString>
-#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QtEndian>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
-#include <memory>
 
-class QTcpServer;
-class QTcpSocket;
+#include "fuzzinputs.h"
+#include "protocol/zvcommand.h"
+#include "recorder/zvcontroller.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 namespace fuzz {
 
 // Creates the QCoreApplication once and silences the program's logging
-// (set ZV_FUZZ_LOG=1 to keep it).
-void initApplication();
+// (set ZV_FUZZ_LOG=1 to keep it); a fatal message still aborts.
+inline void initApplication()
+{
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "zv-fuzz";
+    static char *argv[] = {name, nullptr};
+    new QCoreApplication(argc, argv);
+    if (qEnvironmentVariableIntValue("ZV_FUZZ_LOG") == 0) {
+        QLoggingCategory::setFilterRules(QStringLiteral("*=false"));
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+            if (type == QtFatalMsg) {
+                std::fprintf(stderr, "qFatal: %s\n", qPrintable(message));
+                std::abort();
+            }
+        });
+    }
+    // Wakes the waits below now and then, so a stall is noticed even when
+    // nothing else happens.
+    auto *tick = new QTimer(QCoreApplication::instance());
+    tick->start(50);
+}
 
 // Aborts with a message: how a target reports a broken property.
-[[noreturn]] void fail(const char *what, const QString &detail = QString());
+[[noreturn]] inline void fail(const char *what, const QString &detail = QString())
+{
+    std::fprintf(stderr, "FUZZ CHECK FAILED: %s %s\n", what, qPrintable(detail));
+    std::fflush(stderr);
+    std::abort();
+}
+
 inline void check(bool condition, const char *what, const QString &detail = QString())
 {
     if (!condition)
@@ -36,7 +73,16 @@ inline void check(bool condition, const char *what, const QString &detail = QStr
 }
 
 // Runs the event loop until `done` holds; a stall of `timeoutMs` is a hang.
-void waitFor(const std::function<bool()> &done, const char *what, int timeoutMs = 10000);
+inline void waitFor(const std::function<bool()> &done, const char *what, int timeoutMs = 10000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            fail("hang while waiting for", QString::fromLatin1(what));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+}
 
 // Reads the fuzzer's bytes front to back; past the end every read yields 0.
 class Reader
@@ -48,11 +94,25 @@ public:
     {
     }
     bool atEnd() const { return left == 0; }
-    size_t remaining() const { return left; }
-    quint8 u8();
-    quint16 u16();
-    quint32 u32();
-    QByteArray bytes(size_t count); // at most what is left
+    quint8 u8() { return left == 0 ? 0 : (--left, *p++); }
+    quint16 u16()
+    {
+        const quint16 high = u8();
+        return quint16(high << 8 | u8());
+    }
+    quint32 u32()
+    {
+        const quint32 high = u16();
+        return high << 16 | u16();
+    }
+    QByteArray bytes(size_t count) // at most what is left
+    {
+        const size_t n = qMin(count, left);
+        const QByteArray out(reinterpret_cast<const char *>(p), int(n));
+        p += n;
+        left -= n;
+        return out;
+    }
     QByteArray rest() { return bytes(left); }
 
 private:
@@ -60,13 +120,73 @@ private:
     size_t left;
 };
 
+// The big-endian number of `width` bytes at `at`, read the slow way; -1
+// when they are not all there.
+inline qint64 bigEndianAt(const QByteArray &bytes, qint64 at, int width)
+{
+    if (at < 0 || at + width > bytes.size())
+        return -1;
+    quint32 value = 0;
+    for (int i = 0; i < width; ++i)
+        value = value << 8 | quint8(bytes.at(int(at + i)));
+    return value;
+}
+
+// UTF-16LE text, a trailing odd byte dropped.
+inline QString utf16le(const QByteArray &bytes)
+{
+    QString text;
+    for (int i = 0; i + 1 < bytes.size(); i += 2)
+        text += QChar(qFromLittleEndian<quint16>(bytes.constData() + i));
+    return text;
+}
+
 // Packet builders in the recorder's layout (big-endian fields).
-QByteArray header(quint8 kind, quint8 code, quint8 sequence = 0, quint32 at6 = 0, quint16 at10 = 0, quint16 length = 0);
-QByteArray commandPacket(quint8 code, const QByteArray &payload, quint8 sequence = 0, quint16 count = 0);
-QByteArray statusPacket(quint16 item, quint16 value);
-QByteArray dataPacket(quint32 offset, quint16 check, quint16 length, const QByteArray &payload);
+inline QByteArray header(quint8 kind, quint8 code, quint8 sequence = 0, quint32 at6 = 0, quint16 at10 = 0,
+                         quint16 length = 0)
+{
+    QByteArray h(HEADER_SIZE, '\0');
+    char *d = h.data();
+    d[0] = MAGIC_0;
+    d[1] = MAGIC_1;
+    d[KIND_OFFSET] = char(kind);
+    d[CODE_OFFSET] = char(code);
+    d[SEQUENCE_OFFSET] = char(sequence);
+    qToBigEndian<quint32>(at6, d + DATA_OFFSET_OFFSET);
+    qToBigEndian<quint16>(at10, d + CHECK_OFFSET);
+    qToBigEndian<quint16>(length, d + LENGTH_OFFSET);
+    return h;
+}
+
+inline QByteArray commandPacket(quint8 code, const QByteArray &payload, quint8 sequence = 0, quint16 count = 0)
+{
+    const QByteArray body = payload.left(MAX_PAYLOAD_SIZE);
+    return header(KIND_COMMAND, code, sequence, count, 0, quint16(body.size())) + body;
+}
+
 // Complement of the byte sum, as a data packet's check field carries it.
-quint32 byteSumComplement(const QByteArray &bytes);
+inline quint32 byteSumComplement(const QByteArray &bytes)
+{
+    quint32 sum = 0;
+    for (char c : bytes)
+        sum += quint8(c);
+    return ~sum;
+}
+
+// A data packet read from the input (DataFields in fuzzinputs.h); the
+// fields not given are the right ones at `offset`.
+inline QByteArray dataPacket(Reader &in, quint32 offset)
+{
+    const quint8 flags = in.u8();
+    offset = (flags & DataOwnOffset) ? in.u32() : offset;
+    const quint16 check = (flags & DataOwnCheck) ? in.u16() : 0;
+    const quint16 length = (flags & DataOwnLength) ? in.u16() : 0;
+    const QByteArray payload = in.bytes(in.u16());
+    return header(KIND_COMMAND, CODE_DOWNLOAD_DATA, 0, offset,
+                  (flags & DataOwnCheck) ? check : quint16(byteSumComplement(payload)),
+                  (flags & DataOwnLength) ? length : quint16(payload.size()))
+        + payload;
+}
 
 // The framing rule written down independently of DeviceNetConnection: a
 // packet of kind 0x40 or 0xF0 is its header plus the length field, any other
@@ -75,65 +195,121 @@ class StreamModel
 {
 public:
     // Appends bytes and returns the packets they complete, in order.
-    QList<QByteArray> feed(const QByteArray &bytes);
+    QList<QByteArray> feed(const QByteArray &bytes)
+    {
+        pending += bytes;
+        QList<QByteArray> packets;
+        while (pending.size() >= 14 && pending.size() >= packetLength(pending)) {
+            packets << pending.left(packetLength(pending));
+            pending.remove(0, packets.last().size());
+        }
+        return packets;
+    }
     // Zero bytes that complete the pending packet, so the stream ends on a
     // packet boundary (empty when it already does).
-    QByteArray filler() const;
-    static int packetLength(const QByteArray &header);
+    QByteArray filler() const
+    {
+        if (pending.isEmpty())
+            return QByteArray();
+        const QByteArray head = pending.leftJustified(14, '\0', true);
+        return QByteArray(packetLength(head) - pending.size(), '\0');
+    }
 
 private:
+    static int packetLength(const QByteArray &header)
+    {
+        const quint8 kind = quint8(header.at(KIND_OFFSET));
+        if (kind != 0x40 && kind != 0xF0)
+            return 14;
+        return 14 + (quint8(header.at(12)) << 8 | quint8(header.at(13)));
+    }
+
     QByteArray pending;
 };
 
 // A listening socket on one loopback address, port 8010, and the one peer
-// connection it accepted; what the peer receives is counted and dropped.
+// connection it accepted; what the peer receives is dropped.
 class LoopbackPeer
 {
 public:
-    explicit LoopbackPeer(const char *address);
-    ~LoopbackPeer();
+    explicit LoopbackPeer(const char *address)
+        : host(QString::fromLatin1(address))
+    {
+        if (!server.listen(QHostAddress(host), ZVController::Port))
+            fail("cannot listen on", host + QStringLiteral(": ") + server.errorString());
+    }
     QString address() const { return host; }
     // Waits for the connection the program opens.
-    QTcpSocket *waitForPeer();
-    QTcpSocket *peer() const { return socket; }
-    // Writes and waits until the bytes left this side's buffers.
-    void send(const QByteArray &bytes);
-    // Waits until `reader` (the program's socket, same thread) has taken
-    // everything sent so far.
-    void waitTaken(QTcpSocket *reader);
+    QTcpSocket *waitForPeer()
+    {
+        waitFor([this] { return server.hasPendingConnections(); }, "the program's connection");
+        socket = server.nextPendingConnection();
+        // Small writes go out at once instead of waiting for the last one's
+        // (delayed) acknowledgement.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [s = socket] { s->readAll(); });
+        return socket;
+    }
+    void send(const QByteArray &bytes)
+    {
+        socket->write(bytes);
+        socket->flush();
+    }
 
 private:
     QString host;
-    QTcpServer *server;
+    QTcpServer server;
     QTcpSocket *socket = nullptr;
 };
 
-// <base>/outer/inner/scratch: downloads go to scratch; anything that appears
-// in base outside scratch, or any folder inside scratch, is a write that
-// left the folder.
+// <base>/outer/inner/scratch: downloads go to scratch; anything else that
+// appears in base, or any folder inside scratch, is a write that left the
+// folder.
 class ScratchArea
 {
 public:
-    ScratchArea();
+    ScratchArea() { check(base.isValid() && QDir().mkpath(scratch), "cannot create", scratch); }
     QString path() const { return scratch; }
-    QDir dir() const { return QDir(scratch); }
     // `name` in the folder, also when it begins with ':' (no resource path).
-    QString filePath(const QString &name) const;
-    void checkNothingOutside() const;
-    void clean() const;
+    QString filePath(const QString &name) const { return scratch + QLatin1Char('/') + name; }
+    void checkNothingOutside() const
+    {
+        QDirIterator it(base.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            const bool allowed = it.fileInfo().isDir()
+                ? QString(scratch + QLatin1Char('/')).startsWith(path + QLatin1Char('/'))
+                : it.fileInfo().path() == scratch;
+            check(allowed, "written outside the download folder:", path);
+        }
+    }
+    void clean() const
+    {
+        QDir(scratch).removeRecursively();
+        QDir().mkpath(scratch);
+    }
 
 private:
-    QStringList listing() const;
-
-    std::unique_ptr<QTemporaryDir> base;
-    QString scratch;
-    QStringList expected;
+    QTemporaryDir base;
+    QString scratch = base.path() + QStringLiteral("/outer/inner/scratch");
 };
 
 // A name the program may write in a folder: 1 to 255 UTF-16 units, no
 // leading dot, no control character (C0, DEL, C1), no bidirectional control,
 // no slash or backslash.
-bool harmlessName(const QString &name);
+inline bool harmlessName(const QString &name)
+{
+    if (name.isEmpty() || name.size() > 255 || name.startsWith(QLatin1Char('.')))
+        return false;
+    for (const QChar c : name) {
+        const ushort u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069)
+            || c == QLatin1Char('/') || c == QLatin1Char('\\'))
+            return false;
+    }
+    return true;
+}
 
 } // namespace fuzz
 

@@ -2,7 +2,6 @@
 // command line once through the target's LLVMFuzzerTestOneInput. Built
 // without libFuzzer, so the seed corpora run as ordinary tests in every build.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -60,13 +59,10 @@ int main(int argc, char **argv)
             return 2;
         }
         const std::vector<char> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-        std::printf("%s (%zu bytes)", path.filename().c_str(), bytes.size());
+        // Named first, so a failing input is the last one named.
+        std::printf("%s (%zu bytes)\n", path.filename().c_str(), bytes.size());
         std::fflush(stdout);
-        const auto start = std::chrono::steady_clock::now();
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
-        const auto spent = std::chrono::steady_clock::now() - start;
-        std::printf(" %lld ms\n",
-                    static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(spent).count()));
     }
     std::printf("%zu inputs replayed, none failed\n", inputs.size());
     std::fflush(stdout);
