@@ -77,20 +77,14 @@ private slots:
     void lostLinkEndsTheDownloadForGood()
     {
         QFETCH(bool, weDrop);
-        QTemporaryDir tree;
-        QVERIFY(writeFile(tree.filePath("A.WAV"), QByteArray(300000, 'a')));
-        QVERIFY(writeFile(tree.filePath("B.WAV"), QByteArray(20000, 'b')));
-        QVERIFY(writeFile(tree.filePath("C.WAV"), QByteArray(20000, 'c')));
-        sim->setMusicRoot(tree.path());
-        sim->setSendWindow(32 * 1024);
-        sim->setThrottle(400 * 1024);
+        QVERIFY(serveThreeSlowly());
         startAndList();
         requestDownload(dest->path(), {indexOf("A.WAV"), indexOf("B.WAV"), indexOf("C.WAV")});
         QTRY_VERIFY(!events->progress.isEmpty());
         sim->setUnanswered(CODE_FILE_LIST); // the new listing never comes on this link
         sim->notifyListingChanged();
         QTRY_VERIFY_WITH_TIMEOUT(requestsWithCode(CODE_FILE_LIST) == 2 && QFile::exists(dest->filePath("A.WAV")), 5000);
-        QVERIFY(readAll(dest->filePath("A.WAV")) == readAll(tree.filePath("A.WAV")));
+        QVERIFY(readAll(dest->filePath("A.WAV")) == readAll(tree->filePath("A.WAV")));
 
         const int polls = events->closed.size();
         if (weDrop)

@@ -106,12 +106,10 @@ private slots:
         QFETCH(int, surplus);
         QFETCH(int, misnumbered);
         QFETCH(int, listRequests);
-        QTemporaryDir folder;
-        if (files > 0) {
-            for (int i = 0; i < files; ++i)
-                QVERIFY(writeFile(folder.filePath(QStringLiteral("F%1.WAV").arg(i)), QByteArray()));
-            sim->setMusicRoot(folder.path());
-        }
+        QMap<QString, QByteArray> folder;
+        for (int i = 0; i < files; ++i)
+            folder.insert(QStringLiteral("F%1.WAV").arg(i), QByteArray());
+        QVERIFY(files == 0 || serveTree(folder));
         sim->setMaxListPayload(payload);
         sim->setListSurplus(surplus);
         sim->setListSequenceFault(misnumbered != NoListing, misnumbered == EveryListing);
@@ -572,14 +570,7 @@ private slots:
         QFETCH(QStringList, written);
         QFETCH(int, lost);
 
-        QTemporaryDir tree;
-        QVERIFY(writeFile(tree.filePath("A.WAV"), QByteArray(300000, 'a')));
-        QVERIFY(writeFile(tree.filePath("B.WAV"), QByteArray(20000, 'b')));
-        QVERIFY(writeFile(tree.filePath("C.WAV"), QByteArray(20000, 'c')));
-        sim->setMusicRoot(tree.path());
-        // Slow enough that the notice arrives while A.WAV is received.
-        sim->setSendWindow(32 * 1024);
-        sim->setThrottle(400 * 1024);
+        QVERIFY(serveThreeSlowly()); // the notice arrives while A.WAV is received
         QStringList order;
         QObject context;
         connect(controller, &ZVController::error, &context, [&] { order << "error"; });
@@ -592,7 +583,7 @@ private slots:
         if (relist) {
             QTRY_VERIFY(!events->progress.isEmpty());
             for (const QString &name : removed)
-                QVERIFY(QFile::remove(tree.filePath(name)));
+                QVERIFY(QFile::remove(tree->filePath(name)));
             sim->notifyListingChanged();
         }
         QTRY_VERIFY_WITH_TIMEOUT(events->finished + events->canceled > 0, 15000);
@@ -608,7 +599,7 @@ private slots:
         QCOMPARE(started, written);
         QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), written);
         for (const QString &name : written)
-            QVERIFY2(readAll(dest->filePath(name)) == readAll(tree.filePath(name)), qPrintable(name));
+            QVERIFY2(readAll(dest->filePath(name)) == readAll(tree->filePath(name)), qPrintable(name));
     }
 
     // An empty recording completes at once, without a request; one whose name
@@ -617,10 +608,7 @@ private slots:
     void emptyAndLongestNamedRecordingsComplete()
     {
         const QString longest = QString(251, QLatin1Char('T')) + QStringLiteral(".WAV");
-        QTemporaryDir tree;
-        QVERIFY(writeFile(tree.filePath("EMPTY.WAV"), QByteArray()));
-        QVERIFY(writeFile(tree.filePath(longest), QByteArray(70000, 't')));
-        sim->setMusicRoot(tree.path());
+        QVERIFY(serveTree({{"EMPTY.WAV", QByteArray()}, {longest, QByteArray(70000, 't')}}));
         // Reads that end inside a header are ordinary on a slow link: no error.
         sim->setPacketSplit(9, 0);
         startAndList();
@@ -651,10 +639,10 @@ private slots:
     {
         QFETCH(QString, refused);
         QFETCH(bool, folder);
-        QTemporaryDir tree;
-        for (const char *name : {"A.WAV", "B.WAV", "C.WAV", "._B.WAV"})
-            QVERIFY(writeFile(tree.filePath(name), QByteArray(20000, name[0])));
-        sim->setMusicRoot(tree.path());
+        QVERIFY(serveTree({{"A.WAV", QByteArray(20000, 'A')},
+                           {"B.WAV", QByteArray(20000, 'B')},
+                           {"C.WAV", QByteArray(20000, 'C')},
+                           {"._B.WAV", QByteArray(20000, '.')}}));
         if (folder)
             QVERIFY(QDir(dest->path()).mkdir(refused));
         startAndList();
@@ -665,7 +653,7 @@ private slots:
         QCOMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 0);
         QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"A.WAV", "C.WAV"}));
         for (const char *name : {"A.WAV", "C.WAV"})
-            QVERIFY2(readAll(dest->filePath(name)) == readAll(tree.filePath(name)), name);
+            QVERIFY2(readAll(dest->filePath(name)) == readAll(tree->filePath(name)), name);
         QCOMPARE(QFileInfo(dest->filePath(refused)).isDir(), folder);
     }
 
