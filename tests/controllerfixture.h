@@ -133,6 +133,7 @@ protected:
         if (!sim->listen(QHostAddress(QStringLiteral(ZV_TEST_ADDRESS)), ZVController::Port))
             return false;
         dest = new QTemporaryDir;
+        tree = new QTemporaryDir;
         controllerHost = new ControllerHost;
         controller = controllerHost->controller();
         thread = controllerHost->thread();
@@ -146,6 +147,7 @@ protected:
         delete events;
         delete sim;
         delete dest;
+        delete tree;
         controller = nullptr;
     }
 
@@ -195,9 +197,31 @@ protected:
         return events->finished == 1;
     }
 
+    // The recorder serves `files` (name, contents) instead of its music tree.
+    bool serveTree(const QMap<QString, QByteArray> &files)
+    {
+        for (auto file = files.cbegin(); file != files.cend(); ++file) {
+            if (!writeFile(tree->filePath(file.key()), file.value()))
+                return false;
+        }
+        sim->setMusicRoot(tree->path());
+        return true;
+    }
+
+    // Three recordings served slowly enough that A.WAV is still arriving
+    // when the test acts; B.WAV and C.WAV are small.
+    bool serveThreeSlowly()
+    {
+        sim->setSendWindow(32 * 1024);
+        sim->setThrottle(400 * 1024);
+        return serveTree(
+            {{"A.WAV", QByteArray(300000, 'a')}, {"B.WAV", QByteArray(20000, 'b')}, {"C.WAV", QByteArray(20000, 'c')}});
+    }
+
     QString musicFile(const QString &name) const { return QDir(sim->musicRoot()).filePath(name); }
 
     QTemporaryDir *dest = nullptr;
+    QTemporaryDir *tree = nullptr; // for a tree of the test's own
     RecorderSimulator *sim = nullptr;
     ControllerHost *controllerHost = nullptr;
     ZVController *controller = nullptr;

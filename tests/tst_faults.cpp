@@ -12,190 +12,165 @@ class tst_Faults : public ControllerFixture
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("zv.*.debug=false\nzv.sim.info=false"));
+        QVERIFY(demo.isValid());
+    }
 
-    void droppedLinkRecovers_data();
-    void droppedLinkRecovers();
-    void lostLinkEndsTheDownloadForGood_data();
-    void lostLinkEndsTheDownloadForGood();
-    void foreignPacketsAreIgnored();
-    void garbageFloodIsReportedOnce();
-    void folderRemovedWhileWriting();
-    void largestFolder();
+    void init() { QVERIFY(setUpFixture(demo.path())); }
+
+    void cleanup() { tearDownFixture(); }
+
+    void droppedLinkRecovers_data()
+    {
+        QTest::addColumn<bool>("duringTransfer");
+        QTest::addColumn<int>("dropMode");
+
+        QTest::addRow("listing-fin") << false << int(RecorderSimulator::DropMode::Close);
+        QTest::addRow("listing-rst") << false << int(RecorderSimulator::DropMode::Reset);
+        QTest::addRow("transfer-fin") << true << int(RecorderSimulator::DropMode::Close);
+        QTest::addRow("transfer-rst") << true << int(RecorderSimulator::DropMode::Reset);
+    }
+
+    // The recorder goes away in the middle of an answer: the user is told, a
+    // partial file is what arrived, and the next poll connects and lists again.
+    void droppedLinkRecovers()
+    {
+        QFETCH(bool, duringTransfer);
+        QFETCH(int, dropMode);
+        const auto mode = RecorderSimulator::DropMode(dropMode);
+
+        if (!duringTransfer)
+            sim->setDropAfter(100, mode); // inside the first listing
+        startController();
+        if (duringTransfer) {
+            waitForListing();
+            sim->setDropAfter(300000, mode); // bytes of this new session
+            requestDownload(dest->path(), {indexOf("ZV_0002.WAV")});
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!events->errors.isEmpty(), 5000);
+        QCOMPARE(events->errors.first().code, NetworkSocketError);
+        QVERIFY(events->errors.first().param1 == int(QAbstractSocket::RemoteHostClosedError)
+                || events->errors.first().param1 == int(QAbstractSocket::NetworkError));
+
+        if (duringTransfer) {
+            QVERIFY(isProperPrefix(readAll(dest->filePath("ZV_0002.WAV.part")), readAll(musicFile("ZV_0002.WAV"))));
+            QCOMPARE(events->finished, 0);
+        }
+        const int listings = events->listed.size();
+        QTRY_VERIFY_WITH_TIMEOUT(events->listed.size() > listings, ZVController::PollIntervalMs + 4000);
+        QVERIFY(events->names.contains("ZV_0001.WAV"));
+    }
+
+    void lostLinkEndsTheDownloadForGood_data()
+    {
+        QTest::addColumn<bool>("weDrop"); // the window's watchdog, not the recorder
+        QTest::addRow("recorder-closes") << false;
+        QTest::addRow("we-drop") << true;
+    }
+
+    // A relist in the middle of a download lets the file in flight complete and
+    // the next one wait for the new listing; the link goes meanwhile. The
+    // download ends then and there (E16: two files not downloaded), and the
+    // listing of the next connection does not take it up again.
+    void lostLinkEndsTheDownloadForGood()
+    {
+        QFETCH(bool, weDrop);
+        QVERIFY(serveThreeSlowly());
+        startAndList();
+        requestDownload(dest->path(), {indexOf("A.WAV"), indexOf("B.WAV"), indexOf("C.WAV")});
+        QTRY_VERIFY(!events->progress.isEmpty());
+        sim->setUnanswered(CODE_FILE_LIST); // the new listing never comes on this link
+        sim->notifyListingChanged();
+        QTRY_VERIFY_WITH_TIMEOUT(requestsWithCode(CODE_FILE_LIST) == 2 && QFile::exists(dest->filePath("A.WAV")), 5000);
+        QVERIFY(readAll(dest->filePath("A.WAV")) == readAll(tree->filePath("A.WAV")));
+
+        const int polls = events->closed.size();
+        if (weDrop)
+            QMetaObject::invokeMethod(controller, "requestDisconnect");
+        else
+            sim->disconnectClient();
+        QTRY_COMPARE(events->canceled, 1);
+        QCOMPARE(events->closed.size(), polls); // ended when the link went, not at the next poll
+        QVERIFY(events->errors.contains({DownloadLinkLost, 2, 0}));
+
+        sim->setUnanswered(CODE_FILE_LIST, false);
+        QMetaObject::invokeMethod(controller, "pollingConnection"); // the next poll, without its wait
+        waitForListing();
+        QTest::qWait(int(ZVDownloadQueue::PauseBetweenFilesMs) + 300);
+        QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1);
+        QCOMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 0);
+        QCOMPARE(events->started.size(), 1);
+        QCOMPARE(events->finished, 0);
+        QCOMPARE(events->canceled, 1);
+        QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"A.WAV"});
+    }
+
+    void foreignPacketsAreIgnored()
+    {
+        sim->setForeignPackets(true);
+        startAndList();
+        QVERIFY(download({indexOf("ZV_0001.WAV"), indexOf("ZV_0004.MP3")}));
+        QVERIFY(readAll(dest->filePath("ZV_0001.WAV")) == readAll(musicFile("ZV_0001.WAV")));
+        QVERIFY(readAll(dest->filePath("ZV_0004.MP3")) == readAll(musicFile("ZV_0004.MP3")));
+        QVERIFY(events->errors.isEmpty());
+    }
+
+    // Thousands of packets with a bad magic: the user is told once, and the link
+    // goes on working.
+    void garbageFloodIsReportedOnce()
+    {
+        startAndList();
+        QByteArray garbage = ReplyBuilder::command(CODE_LIST_INVALIDATED);
+        garbage[0] = 'X';
+        sim->sendToClient(garbage.repeated(5000));
+        sim->notifyListingChanged();
+        QTRY_COMPARE(events->discarded.size(), 1);
+        QTest::qWait(200);
+        QCOMPARE(events->errors.size(), 1);
+        QCOMPARE(events->errors.first().code, NetworkPacketParseError);
+        QCOMPARE(events->errors.first().param1, int(KIND_COMMAND));
+        waitForListing();
+    }
+
+    void folderRemovedWhileWriting()
+    {
+        sim->setThrottle(2 * 1024 * 1024);
+        const QString folder = dest->filePath("takes");
+        QVERIFY(QDir().mkpath(folder));
+        startAndList();
+        requestDownload(folder, {indexOf("ZV_0002.WAV")});
+        QTRY_VERIFY(!events->progress.isEmpty());
+        QVERIFY(QDir(folder).removeRecursively());
+        // Completed into a file nobody can reach is a write failure, not success.
+        QTRY_COMPARE_WITH_TIMEOUT(events->errors.size(), 1, 10000);
+        QCOMPARE(events->errors.first().code, DownloadFileWriteError);
+        QCOMPARE(events->finished, 0);
+    }
+
+    void largestFolder()
+    {
+        // The largest folder the 16-bit count can announce, made in the tree the
+        // simulator serves only where it is needed (it takes a while).
+        DemoTree::Options options;
+        options.manyFiles = 65535;
+        QVERIFY(RecorderSimulator().useDemoTrees(demo.path(), options));
+        startAndList();
+        QMetaObject::invokeMethod(controller, "requestMoveFolder", Q_ARG(int, indexOf(DemoTree::manyFolderName())));
+        waitForListing(30000);
+        QCOMPARE(controller->getFileCount(), 65535);
+        QCOMPARE(events->names.size(), 65535);
+        QVERIFY(events->errors.isEmpty());
+        // Files past 32 768 share 15-bit indexes with earlier ones; a download by
+        // index takes the later entry, as the recorder does.
+        QVERIFY(download({indexOf(DemoTree::manyFileName(65535))}));
+        QCOMPARE(events->started.first().first, DemoTree::manyFileName(65535));
+    }
 
 private:
     QTemporaryDir demo;
 };
-
-void tst_Faults::initTestCase()
-{
-    QLoggingCategory::setFilterRules(QStringLiteral("zv.*.debug=false\nzv.sim.info=false"));
-    QVERIFY(demo.isValid());
-}
-
-void tst_Faults::init()
-{
-    QVERIFY(setUpFixture(demo.path()));
-}
-
-void tst_Faults::cleanup()
-{
-    tearDownFixture();
-}
-
-void tst_Faults::droppedLinkRecovers_data()
-{
-    QTest::addColumn<bool>("duringTransfer");
-    QTest::addColumn<int>("dropMode");
-
-    QTest::addRow("listing-fin") << false << int(RecorderSimulator::DropMode::Close);
-    QTest::addRow("listing-rst") << false << int(RecorderSimulator::DropMode::Reset);
-    QTest::addRow("transfer-fin") << true << int(RecorderSimulator::DropMode::Close);
-    QTest::addRow("transfer-rst") << true << int(RecorderSimulator::DropMode::Reset);
-}
-
-// The recorder goes away in the middle of an answer: the user is told, a
-// partial file is what arrived, and the next poll connects and lists again.
-void tst_Faults::droppedLinkRecovers()
-{
-    QFETCH(bool, duringTransfer);
-    QFETCH(int, dropMode);
-    const auto mode = RecorderSimulator::DropMode(dropMode);
-
-    if (!duringTransfer)
-        sim->setDropAfter(100, mode); // inside the first listing
-    startController();
-    if (duringTransfer) {
-        waitForListing();
-        sim->setDropAfter(300000, mode); // bytes of this new session
-        requestDownload(dest->path(), {indexOf("ZV_0002.WAV")});
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(!events->errors.isEmpty(), 5000);
-    QCOMPARE(events->errors.first().code, NetworkSocketError);
-    QVERIFY(events->errors.first().param1 == int(QAbstractSocket::RemoteHostClosedError)
-            || events->errors.first().param1 == int(QAbstractSocket::NetworkError));
-
-    if (duringTransfer) {
-        QVERIFY(isProperPrefix(readAll(dest->filePath("ZV_0002.WAV.part")), readAll(musicFile("ZV_0002.WAV"))));
-        QCOMPARE(events->finished, 0);
-    }
-    const int listings = events->listed.size();
-    QTRY_VERIFY_WITH_TIMEOUT(events->listed.size() > listings, ZVController::PollIntervalMs + 4000);
-    QVERIFY(events->names.contains("ZV_0001.WAV"));
-}
-
-void tst_Faults::lostLinkEndsTheDownloadForGood_data()
-{
-    QTest::addColumn<bool>("weDrop"); // the window's watchdog, not the recorder
-    QTest::addRow("recorder-closes") << false;
-    QTest::addRow("we-drop") << true;
-}
-
-// A relist in the middle of a download lets the file in flight complete and
-// the next one wait for the new listing; the link goes meanwhile. The
-// download ends then and there (E16: two files not downloaded), and the
-// listing of the next connection does not take it up again.
-void tst_Faults::lostLinkEndsTheDownloadForGood()
-{
-    QFETCH(bool, weDrop);
-    QTemporaryDir tree;
-    QVERIFY(writeFile(tree.filePath("A.WAV"), QByteArray(300000, 'a')));
-    QVERIFY(writeFile(tree.filePath("B.WAV"), QByteArray(20000, 'b')));
-    QVERIFY(writeFile(tree.filePath("C.WAV"), QByteArray(20000, 'c')));
-    sim->setMusicRoot(tree.path());
-    sim->setSendWindow(32 * 1024);
-    sim->setThrottle(400 * 1024);
-    startAndList();
-    requestDownload(dest->path(), {indexOf("A.WAV"), indexOf("B.WAV"), indexOf("C.WAV")});
-    QTRY_VERIFY(!events->progress.isEmpty());
-    sim->setUnanswered(CODE_FILE_LIST); // the new listing never comes on this link
-    sim->notifyListingChanged();
-    QTRY_VERIFY_WITH_TIMEOUT(requestsWithCode(CODE_FILE_LIST) == 2 && QFile::exists(dest->filePath("A.WAV")), 5000);
-    QVERIFY(readAll(dest->filePath("A.WAV")) == readAll(tree.filePath("A.WAV")));
-
-    const int polls = events->closed.size();
-    if (weDrop)
-        QMetaObject::invokeMethod(controller, "requestDisconnect");
-    else
-        sim->disconnectClient();
-    QTRY_COMPARE(events->canceled, 1);
-    QCOMPARE(events->closed.size(), polls); // ended when the link went, not at the next poll
-    QVERIFY(events->errors.contains({DownloadLinkLost, 2, 0}));
-
-    sim->setUnanswered(CODE_FILE_LIST, false);
-    QMetaObject::invokeMethod(controller, "pollingConnection"); // the next poll, without its wait
-    waitForListing();
-    QTest::qWait(int(ZVDownloadQueue::PauseBetweenFilesMs) + 300);
-    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1);
-    QCOMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 0);
-    QCOMPARE(events->started.size(), 1);
-    QCOMPARE(events->finished, 0);
-    QCOMPARE(events->canceled, 1);
-    QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"A.WAV"});
-}
-
-void tst_Faults::foreignPacketsAreIgnored()
-{
-    sim->setForeignPackets(true);
-    startAndList();
-    QVERIFY(download({indexOf("ZV_0001.WAV"), indexOf("ZV_0004.MP3")}));
-    QVERIFY(readAll(dest->filePath("ZV_0001.WAV")) == readAll(musicFile("ZV_0001.WAV")));
-    QVERIFY(readAll(dest->filePath("ZV_0004.MP3")) == readAll(musicFile("ZV_0004.MP3")));
-    QVERIFY(events->errors.isEmpty());
-}
-
-// Thousands of packets with a bad magic: the user is told once, and the link
-// goes on working.
-void tst_Faults::garbageFloodIsReportedOnce()
-{
-    startAndList();
-    QByteArray garbage = ReplyBuilder::command(CODE_LIST_INVALIDATED);
-    garbage[0] = 'X';
-    sim->sendToClient(garbage.repeated(5000));
-    sim->notifyListingChanged();
-    QTRY_COMPARE(events->discarded.size(), 1);
-    QTest::qWait(200);
-    QCOMPARE(events->errors.size(), 1);
-    QCOMPARE(events->errors.first().code, NetworkPacketParseError);
-    QCOMPARE(events->errors.first().param1, int(KIND_COMMAND));
-    waitForListing();
-}
-
-void tst_Faults::folderRemovedWhileWriting()
-{
-    sim->setThrottle(2 * 1024 * 1024);
-    const QString folder = dest->filePath("takes");
-    QVERIFY(QDir().mkpath(folder));
-    startAndList();
-    requestDownload(folder, {indexOf("ZV_0002.WAV")});
-    QTRY_VERIFY(!events->progress.isEmpty());
-    QVERIFY(QDir(folder).removeRecursively());
-    // Completed into a file nobody can reach is a write failure, not success.
-    QTRY_COMPARE_WITH_TIMEOUT(events->errors.size(), 1, 10000);
-    QCOMPARE(events->errors.first().code, DownloadFileWriteError);
-    QCOMPARE(events->finished, 0);
-}
-
-void tst_Faults::largestFolder()
-{
-    // The largest folder the 16-bit count can announce, made in the tree the
-    // simulator serves only where it is needed (it takes a while).
-    DemoTree::Options options;
-    options.manyFiles = 65535;
-    QVERIFY(RecorderSimulator().useDemoTrees(demo.path(), options));
-    startAndList();
-    QMetaObject::invokeMethod(controller, "requestMoveFolder", Q_ARG(int, indexOf(DemoTree::manyFolderName())));
-    waitForListing(30000);
-    QCOMPARE(controller->getFileCount(), 65535);
-    QCOMPARE(events->names.size(), 65535);
-    QVERIFY(events->errors.isEmpty());
-    // Files past 32 768 share 15-bit indexes with earlier ones; a download by
-    // index takes the later entry, as the recorder does.
-    QVERIFY(download({indexOf(DemoTree::manyFileName(65535))}));
-    QCOMPARE(events->started.first().first, DemoTree::manyFileName(65535));
-}
 
 ZV_TEST_PARTS_MAIN(tst_Faults)
 #include "tst_faults.moc"

@@ -6,7 +6,6 @@
 #include <QMutex>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QtEndian>
 #include <QtTest>
 
 #include "base/apperrorcode.h"
@@ -14,6 +13,8 @@
 #include "protocol/zvcommand.h"
 #include "protocol/zvfilelist.h"
 #include "recorder/zvdownloadqueue.h"
+#include "sim/folderlisting.h"
+#include "sim/replybuilder.h"
 
 namespace {
 constexpr int PacketBytes = 1024;
@@ -24,31 +25,24 @@ constexpr int EventLoopEvery = 8;
 
 enum class Ending { Complete, BadPacket };
 
-QByteArray listingPayload(int files, qint64 size)
+// The listing of `files` recordings F0.WAV, F1.WAV ... of `size` bytes each.
+QByteArray listing(int files, qint64 size)
 {
     QByteArray payload;
     for (int file = 0; file < files; ++file) {
-        QByteArray entry(ENTRY_NAME_OFFSET, '\0');
-        qToBigEndian<quint16>(quint16(file + 1), entry.data() + ENTRY_INDEX_OFFSET);
-        qToBigEndian<quint16>(quint16((2024 - 1980) << 9 | 1 << 5 | 1), entry.data() + ENTRY_DATE_OFFSET);
-        qToBigEndian<quint32>(quint32(size), entry.data() + ENTRY_SIZE_OFFSET);
-        for (const QChar c : QStringLiteral("F%1.WAV").arg(file)) // UTF-16, little-endian
-            entry += QByteArray(1, char(c.unicode() & 0xFF)) + char(c.unicode() >> 8);
-        payload += entry + QByteArray::fromHex("000d");
+        TreeEntry entry;
+        entry.name = QStringLiteral("F%1.WAV").arg(file);
+        entry.size = size;
+        entry.modified = QDateTime(QDate(2024, 1, 1), QTime(0, 0));
+        payload += FolderListing::encodeEntry(entry, quint16(file + 1));
     }
-    return payload;
+    return ReplyBuilder::listing(0, quint16(files), payload);
 }
 
-QByteArray packet(quint8 code, const QByteArray &payload, quint32 at6 = 0, quint16 check = 0)
+QByteArray dataPacket(const QByteArray &payload, quint32 offset, quint16 check)
 {
     QByteArray header(HEADER_SIZE, '\0');
-    header[0] = MAGIC_0;
-    header[1] = MAGIC_1;
-    header[KIND_OFFSET] = char(KIND_COMMAND);
-    header[CODE_OFFSET] = char(code);
-    qToBigEndian<quint32>(at6, header.data() + DATA_OFFSET_OFFSET);
-    qToBigEndian<quint16>(check, header.data() + CHECK_OFFSET);
-    qToBigEndian<quint16>(quint16(payload.size()), header.data() + LENGTH_OFFSET);
+    ReplyBuilder::writeDataHeader(header.data(), offset, check, quint16(payload.size()));
     return header + payload;
 }
 } // namespace
@@ -103,10 +97,10 @@ void TestProgressPacing::pacesCountsInOrder()
     QVERIFY(dest.isValid());
     DeviceNetConnection connection; // never connected: requests go nowhere
     ZVFileList list;
-    const QByteArray listing = packet(CODE_FILE_LIST, listingPayload(files, fileSize));
-    ZVCommand listed;
-    QVERIFY(listed.parse(&listing));
-    list.parseFileList(&listed, QByteArray::fromHex("000d"), nullptr);
+    const QByteArray listed = listing(files, fileSize);
+    ZVCommand command;
+    QVERIFY(command.parse(&listed));
+    list.parseFileList(&command, QByteArray::fromHex("000d"), nullptr);
     QCOMPARE(list.count(), files);
 
     QMutex mutex;
@@ -144,11 +138,11 @@ void TestProgressPacing::pacesCountsInOrder()
             const quint32 offset = quint32(at) * PacketBytes;
             const quint16 check = quint16(payloadCheckValue(payload.constData(), payload.size()) & 0xFFFF);
             if (ending == Ending::BadPacket && at == badPacket) {
-                feed(queue, packet(CODE_DOWNLOAD_DATA, payload, offset, quint16(check + 1)));
+                feed(queue, dataPacket(payload, offset, quint16(check + 1)));
                 expected << "count " + QString::number(offset) << "error " + QString::number(DownloadPacketCrcError);
                 break;
             }
-            feed(queue, packet(CODE_DOWNLOAD_DATA, payload, offset, check));
+            feed(queue, dataPacket(payload, offset, check));
             QThread::usleep(PacketGapUs);
             if (at % EventLoopEvery == 0)
                 QCoreApplication::processEvents();

@@ -244,426 +244,410 @@ class tst_Simulator : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init();
+    void initTestCase()
+    {
+        DemoTree::Options options;
+        options.bigFileSize = BigFileSize;
+        options.manyFiles = ManyFiles;
+        QVERIFY(sim.useDemoTrees(QString(), options));
+        base = QFileInfo(sim.musicRoot()).dir();
+        // Two files the demo writer does not make: an empty one, and a WAV
+        // whose 3-byte chunk before "fmt " is followed by a pad byte.
+        QFile empty(base.filePath(QStringLiteral("MUSIC/EMPTY.WAV")));
+        QFile odd(base.filePath(QStringLiteral("MUSIC/ODD_CHUNK.WAV")));
+        QVERIFY(empty.open(QIODevice::WriteOnly) && odd.open(QIODevice::WriteOnly));
+        odd.write(QByteArray::fromHex("52494646c0010000574156456a756e6b0300000061626300666d74201000000001000200007d00"
+                                      "0000f40100040010006461746190010000")
+                  + QByteArray(400, '\1'));
+        QVERIFY(sim.listen(QHostAddress(QStringLiteral(ZV_TEST_ADDRESS)), Port));
+    }
 
-    void listing_data();
-    void listing();
-    void oneClientAtATime();
-    void details_data();
-    void details();
-    void downloads_data();
-    void downloads();
-    void faults_data();
-    void faults();
-    void drops_data();
-    void drops();
-    void hostileNames_data();
-    void hostileNames();
+    void init()
+    {
+        QVERIFY(waitUntil([this] { return !sim.hasClient(); }, Timeout));
+        sim.clearFaults();
+        sim.setRecordMode(0);
+        sim.setMaxListPayload(SimulatorSettings::DefaultListPayload);
+        sim.setChunkSize(SimulatorSettings::DefaultChunkSize);
+        sim.setSendWindow(SimulatorSettings::DefaultSendWindow);
+    }
+
+    void listing_data()
+    {
+        // The tree and folders entered first, then a move or record-mode change
+        // (if any), where the recorder is then, the payload limit.
+        QTest::addColumn<QString>("enter");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<int>("maxPayload");
+
+        const QByteArray none;
+        const auto move = [](int index) { return ZVCommandFactory::createMoveFolderRequest(qint16(index)); };
+        const auto mode = [](int mode) { return ZVCommandFactory::createRecordModeRequest(quint8(mode)); };
+        const int up = PARENT_FOLDER_INDEX;
+        const int whole = SimulatorSettings::DefaultListPayload;
+        const QString japanese = QString::fromUtf8("MUSIC/録音");
+        const QString many = QStringLiteral("MUSIC/") + DemoTree::manyFolderName();
+        QTest::addRow("music-root") << "MUSIC" << none << "MUSIC" << whole;
+        QTest::addRow("mtr-song-folder") << "MTR/SONG0001" << none << "MTR/SONG0001" << whole;
+        QTest::addRow("empty-folder") << "MUSIC/EMPTY" << none << "MUSIC/EMPTY" << whole;
+        QTest::addRow("japanese-folder") << japanese << none << japanese << whole;
+        QTest::addRow("music-several-packets") << "MUSIC" << none << "MUSIC" << 100;
+        QTest::addRow("limit-below-one-entry") << "MUSIC/FOLDER01" << none << "MUSIC/FOLDER01" << 1;
+        QTest::addRow("sequence-wraps-past-255") << many << none << many << 1;
+        QTest::addRow("enter-then-parent") << "MUSIC/FOLDER01" << move(up) << "MUSIC" << whole;
+        QTest::addRow("parent-at-root-stays") << "MUSIC" << move(up) << "MUSIC" << whole;
+        QTest::addRow("two-down-one-up") << "MUSIC/NESTED/DEEPER" << move(up) << "MUSIC/NESTED" << whole;
+        QTest::addRow("unknown-index-stays") << "MUSIC/FOLDER01" << move(0x8123) << "MUSIC/FOLDER01" << whole;
+        QTest::addRow("file-index-stays") << "MUSIC/FOLDER01" << move(0) << "MUSIC/FOLDER01" << whole;
+        QTest::addRow("mode-multitrack") << "MUSIC" << mode(1) << "MTR" << whole;
+        QTest::addRow("unknown-mode-is-music") << "MTR" << mode(7) << "MUSIC" << whole;
+        QTest::addRow("same-mode-back-to-root") << "MUSIC/FOLDER01" << mode(0) << "MUSIC" << whole;
+    }
+
+    // A move is answered with a 0x12 notice, a record-mode change with a status
+    // packet and the notice. The listing then: names, kinds, sizes and dates as
+    // the client decodes them, against the directory; folders with bit 15, never
+    // 0x8000, indexes unique. Packets numbered from 0 (mod 256), each with the
+    // folder's total and whole entries only, at most the limit unless one entry
+    // is longer.
+    void listing()
+    {
+        QFETCH(QString, enter);
+        QFETCH(QByteArray, request);
+        QFETCH(QString, folder);
+        QFETCH(int, maxPayload);
+
+        sim.setMaxListPayload(maxPayload);
+        Client client;
+        client.find(enter + '/');
+        if (!request.isEmpty()) {
+            const int from = client.packets.size();
+            QVERIFY(client.change(request));
+            const int mode = folder.startsWith(QLatin1String("MTR"));
+            const bool modeChange = quint8(request.at(KIND_OFFSET)) == KIND_STATUS;
+            QCOMPARE(client.packets.mid(from), modeChange ? Packets({modeStatus(mode), Notice}) : Packets({Notice}));
+        }
+        const Packets listing = client.list();
+
+        const QDir dir(base.filePath(folder));
+        QCOMPARE(client.names, namesOnDisk(dir.path()));
+        for (int row = 0; row < client.entries.count(); ++row) {
+            const DownloadFileInfo *entry = client.entries.at(row);
+            const QFileInfo source(dir.filePath(entry->name));
+            QCOMPARE(entry->isFolder, source.isDir());
+            QCOMPARE(entry->isFolder, (entry->index & FOLDER_INDEX_BIT) != 0);
+            // Unique: the client's lookup by index finds this entry.
+            QVERIFY(quint16(entry->index) != PARENT_FOLDER_INDEX && client.entries.findByIndex(entry->index) == entry);
+            QCOMPARE(entry->size, entry->isFolder ? 0 : source.size());
+            // FAT times count in steps of two seconds.
+            const QTime time = source.lastModified().time();
+            QCOMPARE(entry->dateTime, source.lastModified().addMSecs(-(time.second() % 2 * 1000 + time.msec())));
+        }
+
+        int decoded = 0;
+        for (int i = 0; i < listing.size(); ++i) {
+            QByteArray packet = listing.at(i);
+            QCOMPARE(int(quint8(packet.at(SEQUENCE_OFFSET))), i % 256);
+            QCOMPARE(int(word(packet, COUNT_OFFSET)), client.entries.count());
+            ZVCommand command;
+            command.parse(&packet);
+            ZVFileList alone;
+            alone.parseFileList(&command, NameSeparator, nullptr);
+            QVERIFY(packet.size() - HEADER_SIZE <= maxPayload || alone.count() == 1);
+            decoded += alone.count();
+        }
+        QCOMPARE(decoded, client.entries.count());
+        QCOMPARE(listing.size() > 1, maxPayload < SimulatorSettings::DefaultListPayload);
+    }
+
+    // A second connection is held, its request unanswered, until the first
+    // leaves; then it gets a session of its own at the root of the tree, in the
+    // record mode the first client left behind.
+    void oneClientAtATime()
+    {
+        QSignalSpy held(&sim, &RecorderSimulator::connectionHeld);
+        auto first = std::make_unique<Client>();
+        QVERIFY(first->find(QStringLiteral("MTR/SONG0001/TRACK01.WAV")));
+        Client second;
+        QVERIFY(waitUntil([&] { return held.count() == 1; }, Timeout));
+        second.send(ZVCommandFactory::createFileListRequest());
+        QVERIFY(!first->list().isEmpty());
+        QVERIFY(second.received.isEmpty());
+
+        first.reset();
+        QCOMPARE(second.waitFor(CODE_FILE_LIST, 0), 0);
+        second.list();
+        QCOMPARE(second.names, namesOnDisk(base.filePath(QStringLiteral("MTR"))));
+    }
+
+    void details_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("expected");
+
+        QTest::addRow("wav") << "MUSIC/ZV_0001.WAV" << detailPayload(2, 48000, 16, 120000);
+        QTest::addRow("wav-mono-24-bit") << "MTR/SONG0001/TRACK03.WAV" << detailPayload(2, 48000, 24, 96000);
+        QTest::addRow("wav-odd-chunk-padding") << "MUSIC/ODD_CHUNK.WAV" << detailPayload(2, 32000, 16, 100);
+        QTest::addRow("bwf-bext-before-fmt") << "MUSIC/ZV_0003_BWF.WAV" << detailPayload(3, 48000, 24, 144000);
+        QTest::addRow("mp3-behind-id3-tag") << "MUSIC/ZV_0004.MP3" << detailPayload(1, 44100, 128000, 192 * 1152);
+        QTest::addRow("not-audio-is-format-0") << "MUSIC/README.TXT" << detailPayload(0, 0, 0, 0);
+        QTest::addRow("folder-is-format-0") << "MUSIC/FOLDER01" << detailPayload(0, 0, 0, 0);
+        QTest::addRow("unknown-index-is-format-0") << "MUSIC/NO_SUCH.WAV" << detailPayload(0, 0, 0, 0);
+    }
+
+    void details()
+    {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, expected);
+
+        Client client;
+        const DownloadFileInfo *entry = client.find(path);
+        QVERIFY(entry || path.endsWith(QLatin1String("NO_SUCH.WAV")));
+        QCOMPARE(client.detail(entry ? entry->index : 0x7FF0).toHex(' '), expected.toHex(' '));
+    }
+
+    void downloads_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("chunk");
+        QTest::addColumn<bool>("cancelMidway");
+
+        const int chunk = SimulatorSettings::DefaultChunkSize;
+        for (QDirIterator it(base.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+            const QString path = base.relativeFilePath(it.next());
+            // The many tiny files are there for the listing only.
+            if (!path.startsWith("MUSIC/" + DemoTree::manyFolderName() + '/'))
+                QTest::newRow(qPrintable(path)) << path << chunk << false;
+        }
+        QTest::addRow("one-byte-chunks") << "MUSIC/README.TXT" << 1 << false;
+        QTest::addRow("largest-chunk") << "MUSIC/ZV_0002.WAV" << SimulatorSettings::MaxChunkSize << false;
+        QTest::addRow("too-large-chunk-clamped") << "MUSIC/ZV_0002.WAV" << 70000 << false;
+        QTest::addRow("canceled-midway") << QString("MUSIC/" + DemoTree::bigFileName()) << chunk << true;
+    }
+
+    // The file byte for byte in full packets but the last (none for an empty
+    // file); a cancel then is answered next. A cancel midway ends the data
+    // there: whole packets, then the confirmation, nothing after it.
+    void downloads()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, chunk);
+        QFETCH(bool, cancelMidway);
+
+        if (chunk > SimulatorSettings::MaxChunkSize)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("chunk size .* clamped")));
+        sim.setChunkSize(chunk);
+        sim.setSendWindow(cancelMidway ? 64 * 1024 : SimulatorSettings::DefaultSendWindow);
+        Client client;
+        const DownloadFileInfo *entry = client.find(path);
+        QVERIFY(entry);
+        const int payload = qMin(chunk, SimulatorSettings::MaxChunkSize);
+        const QByteArray data = dataPackets(readAll(base.filePath(path)), payload).join();
+
+        const int from = client.received.size();
+        client.send(ZVCommandFactory::createDownloadRequest(entry->index));
+        client.read(from + (cancelMidway ? 1 : data.size()));
+        client.send(CancelRequest);
+        QVERIFY(client.waitFor(CODE_CANCEL_DOWNLOAD, client.packets.size()) >= 0);
+        QCOMPARE(client.read(Everything, cancelMidway ? 50 : 0), Client::StillOpen);
+        const QByteArray got = client.received.mid(from);
+        if (cancelMidway) {
+            QVERIFY(got.size() > HEADER_SIZE && got.size() < data.size() && got.endsWith(Confirmation));
+            QVERIFY2(data.startsWith(got.chopped(HEADER_SIZE)), "not whole data packets, or data after the cancel");
+        } else {
+            QVERIFY2(got == data + Confirmation, "not the file's data packets, then the confirmation");
+        }
+    }
+
+    void faults_data()
+    {
+        // The requests (none: the download of the MP3), the fault, how long the
+        // exchange takes at least.
+        QTest::addColumn<QByteArray>("requests");
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<int>("minMs");
+
+        const QByteArray download;
+        const QByteArray lists = ZVCommandFactory::createFileListRequest().repeated(2);
+        const QByteArray mode = ZVCommandFactory::createRecordModeRequest(0);
+        const QByteArray mp3 = readAll(base.filePath(QStringLiteral("MUSIC/ZV_0004.MP3")));
+        const auto field = [](void (Sim::*set)(int), int packet, int offset, int size, int delta) -> Fault {
+            return [=](Sim &sim, Packets &answers) {
+                (sim.*set)(packet);
+                addTo(answers[packet], offset, size, delta);
+            };
+        };
+        const auto unanswered = [](int request) -> Fault {
+            return [=](Sim &sim, Packets &answers) {
+                sim.setUnanswered(request);
+                answers = {Confirmation};
+            };
+        };
+        const Fault foreign = [](Sim &sim, Packets &answers) {
+            // Kind 0x77, header only whatever its length says; code 0x7E with 4 bytes.
+            sim.setForeignPackets(true);
+            for (QByteArray &packet : answers)
+                packet.prepend(QByteArray::fromHex("5a567700000000000000000000045a5640007e000000000000000004deadbeef"));
+        };
+        QTest::addRow("none") << download << Fault([](Sim &, Packets &) {}) << 0;
+        QTest::addRow("bad-check-value") << download << field(&Sim::setCorruptCheckAt, 5, CHECK_OFFSET, 2, 1) << 0;
+        QTest::addRow("offset-gap") << download << field(&Sim::setWrongOffsetAt, 0, DATA_OFFSET_OFFSET, 4, 1) << 0;
+        QTest::addRow("length-field-one-short")
+            << download << field(&Sim::setWrongLengthAt, 2, LENGTH_OFFSET, 2, -1) << 0;
+        QTest::addRow("extra-bytes-after-listed-size") << download << Fault([mp3](Sim &sim, Packets &answers) {
+            sim.setExtraBytes(5000);
+            answers = dataPackets(mp3 + QByteArray(5000, '\0'), FaultChunk) << Confirmation;
+        }) << 0;
+        // The first listing of a session only: the client's restart counts from 0.
+        QTest::addRow("first-listing-numbered-from-1") << lists << Fault([](Sim &sim, Packets &answers) {
+            sim.setListSequenceFault(true);
+            for (int i = 0; i < answers.size() / 2; ++i)
+                addTo(answers[i], SEQUENCE_OFFSET, 1, 1);
+        }) << 0;
+        // Every listing: the client's restart meets the same fault.
+        QTest::addRow("every-listing-numbered-from-1") << lists << Fault([](Sim &sim, Packets &answers) {
+            sim.setListSequenceFault(true, true);
+            for (int i = 0; i < answers.size() - 1; ++i)
+                addTo(answers[i], SEQUENCE_OFFSET, 1, 1);
+        }) << 0;
+        QTest::addRow("foreign-packets-before-answers") << lists << foreign << 0;
+        QTest::addRow("foreign-packets-before-data") << download << foreign << 0;
+        QTest::addRow("unanswered-list") << lists << unanswered(CODE_FILE_LIST) << 0;
+        QTest::addRow("unanswered-download") << download << unanswered(CODE_DOWNLOAD) << 0;
+        QTest::addRow("unanswered-record-mode") << mode << unanswered(Sim::RecordModeRequest) << 0;
+        // Three pieces for each 14-byte packet, a pause after each but the last
+        // of a burst: 5 before the client's cancel, 2 after it.
+        QTest::addRow("split-inside-headers")
+            << mode << Fault([](Sim &sim, Packets &) { sim.setPacketSplit(5, 4); }) << 7 * 4;
+        // Allowing for the burst after idling.
+        QTest::addRow("throttled") << download << Fault([](Sim &sim, Packets &) { sim.setThrottle(800 * 1000); })
+                                   << int(mp3.size() / 800 - 20);
+    }
+
+    // An exchange (two listings, a record-mode change, or a download of the MP3
+    // in small packets) and then a cancel, whose confirmation ends it. Run clean
+    // first, then with the fault on: the bytes must be the clean ones with
+    // exactly the named change.
+    void faults()
+    {
+        QFETCH(QByteArray, requests);
+        QFETCH(Fault, fault);
+        QFETCH(int, minMs);
+
+        sim.setChunkSize(FaultChunk);
+        sim.setMaxListPayload(100);
+        Packets expected;
+        {
+            Client clean;
+            const DownloadFileInfo *mp3 = clean.find(QStringLiteral("MUSIC/ZV_0004.MP3"));
+            QVERIFY(mp3 && mp3->size > 6 * FaultChunk);
+            const int from = clean.packets.size();
+            const int dataPackets = requests.isEmpty() ? int((mp3->size + FaultChunk - 1) / FaultChunk) : 0;
+            if (requests.isEmpty())
+                requests = ZVCommandFactory::createDownloadRequest(mp3->index);
+            clean.send(requests);
+            clean.readUntil([&] { return clean.packets.size() >= from + dataPackets; });
+            clean.send(CancelRequest);
+            QVERIFY(clean.waitFor(CODE_CANCEL_DOWNLOAD, from + dataPackets) >= 0);
+            expected = clean.packets.mid(from);
+        }
+        // The faulty session is held until the clean one has ended.
+        fault(sim, expected);
+        const QByteArray all = expected.join();
+
+        QElapsedTimer clock;
+        clock.start();
+        Client raw;
+        raw.send(requests);
+        QCOMPARE(raw.read(all.size() - expected.last().size()), Client::StillOpen);
+        raw.send(CancelRequest);
+        QCOMPARE(raw.read(all.size()), Client::StillOpen);
+        QVERIFY2(clock.elapsed() >= minMs, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(raw.read(Everything, 20), Client::StillOpen);
+        const auto differ = std::mismatch(all.cbegin(), all.cend(), raw.received.cbegin(), raw.received.cend());
+        QVERIFY2(raw.received == all, qPrintable(QString("differs from byte %1").arg(differ.first - all.cbegin())));
+    }
+
+    void drops_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<bool>("everySession");
+        QTest::addColumn<int>("end");
+
+        QTest::addRow("reset-inside-header") << int(Sim::DropMode::Reset) << 9 << false << int(Client::Reset);
+        QTest::addRow("reset-at-once-every-session") << int(Sim::DropMode::Reset) << 0 << true << int(Client::Reset);
+        QTest::addRow("close-at-packet-boundary") << int(Sim::DropMode::Close) << 14 << false << int(Client::Closed);
+        QTest::addRow("silent-inside-packet") << int(Sim::DropMode::Silent) << 20 << false << int(Client::StillOpen);
+    }
+
+    // Exactly N bytes of the answer to a record-mode change (status and notice)
+    // reach the client, then RST, FIN, or silence with the connection open and
+    // nothing more answered. Once, unless asked for every session.
+    void drops()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, bytes);
+        QFETCH(bool, everySession);
+        QFETCH(int, end);
+
+        constexpr int SilentMs = 50;
+        sim.setDropAfter(bytes, Sim::DropMode(mode), everySession);
+        QSignalSpy dropped(&sim, &RecorderSimulator::connectionDropped);
+        const QByteArray answer = modeStatus(0) + Notice;
+        for (int session = 0; session < 2; ++session) {
+            const bool drop = session == 0 || everySession;
+            const bool silent = drop && end == Client::StillOpen;
+            Client client;
+            client.send(ZVCommandFactory::createRecordModeRequest(0));
+            const Client::End got = client.read(drop ? bytes + 1 : answer.size(), silent ? SilentMs : Timeout);
+            QCOMPARE(int(got), drop ? end : int(Client::StillOpen));
+            if (silent) {
+                client.send(ZVCommandFactory::createFileListRequest());
+                QCOMPARE(client.read(bytes + 1, SilentMs), Client::StillOpen);
+            }
+            QCOMPARE(client.received, answer.left(drop ? bytes : answer.size()));
+            QCOMPARE(dropped.count(), everySession ? session + 1 : 1);
+        }
+    }
+
+    void hostileNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("folder");
+
+        QTest::addRow("parent-relative") << "../evil.wav" << false;
+        QTest::addRow("control-characters") << QString::fromLatin1("ctl\x01\x07\x1b\x7f.wav") << false;
+        QTest::addRow("embedded-separator") << QString::fromUtf16(u"cut\u0D00here.wav") << false;
+        QTest::addRow("folder-escaping") << "../up" << true;
+    }
+
+    // The names go out as they are (size field, UTF-16LE name, 00 0D), and the
+    // files are served like any other.
+    void hostileNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, folder);
+
+        sim.setHostileNames(true);
+        Client client;
+        const QByteArray payload = client.list().value(0).mid(HEADER_SIZE);
+        QByteArray wire(4 + 2 * name.size(), '\0');
+        qToBigEndian<quint32>(folder ? 0 : 108, wire.data());
+        qToLittleEndian<quint16>(name.utf16(), name.size(), wire.data() + 4);
+        const int pos = payload.indexOf(QByteArray(wire + NameSeparator));
+        QVERIFY2(pos >= 6, "name not on the wire as it is");
+        const quint16 index = word(payload, pos - 6);
+        QCOMPARE((index & FOLDER_INDEX_BIT) != 0, folder);
+        if (!folder)
+            QCOMPARE(client.detail(index), detailPayload(2, 8000, 16, 32));
+    }
 
 private:
     RecorderSimulator sim;
     QDir base; // of the demo trees, MUSIC and MTR
 };
-
-void tst_Simulator::initTestCase()
-{
-    DemoTree::Options options;
-    options.bigFileSize = BigFileSize;
-    options.manyFiles = ManyFiles;
-    QVERIFY(sim.useDemoTrees(QString(), options));
-    base = QFileInfo(sim.musicRoot()).dir();
-    // Two files the demo writer does not make: an empty one, and a WAV
-    // whose 3-byte chunk before "fmt " is followed by a pad byte.
-    QFile empty(base.filePath(QStringLiteral("MUSIC/EMPTY.WAV")));
-    QFile odd(base.filePath(QStringLiteral("MUSIC/ODD_CHUNK.WAV")));
-    QVERIFY(empty.open(QIODevice::WriteOnly) && odd.open(QIODevice::WriteOnly));
-    odd.write(QByteArray::fromHex("52494646c0010000574156456a756e6b0300000061626300666d74201000000001000200007d00"
-                                  "0000f40100040010006461746190010000")
-              + QByteArray(400, '\1'));
-    QVERIFY(sim.listen(QHostAddress(QStringLiteral(ZV_TEST_ADDRESS)), Port));
-}
-
-void tst_Simulator::init()
-{
-    QVERIFY(waitUntil([this] { return !sim.hasClient(); }, Timeout));
-    sim.clearFaults();
-    sim.setRecordMode(0);
-    sim.setMaxListPayload(SimulatorSettings::DefaultListPayload);
-    sim.setChunkSize(SimulatorSettings::DefaultChunkSize);
-    sim.setSendWindow(SimulatorSettings::DefaultSendWindow);
-}
-
-void tst_Simulator::listing_data()
-{
-    // The tree and folders entered first, then a move or record-mode change
-    // (if any), where the recorder is then, the payload limit.
-    QTest::addColumn<QString>("enter");
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QString>("folder");
-    QTest::addColumn<int>("maxPayload");
-
-    const QByteArray none;
-    const auto move = [](int index) { return ZVCommandFactory::createMoveFolderRequest(qint16(index)); };
-    const auto mode = [](int mode) { return ZVCommandFactory::createRecordModeRequest(quint8(mode)); };
-    const int up = PARENT_FOLDER_INDEX;
-    const int whole = SimulatorSettings::DefaultListPayload;
-    const QString japanese = QString::fromUtf8("MUSIC/録音");
-    const QString many = QStringLiteral("MUSIC/") + DemoTree::manyFolderName();
-    QTest::addRow("music-root") << "MUSIC" << none << "MUSIC" << whole;
-    QTest::addRow("mtr-song-folder") << "MTR/SONG0001" << none << "MTR/SONG0001" << whole;
-    QTest::addRow("empty-folder") << "MUSIC/EMPTY" << none << "MUSIC/EMPTY" << whole;
-    QTest::addRow("japanese-folder") << japanese << none << japanese << whole;
-    QTest::addRow("music-several-packets") << "MUSIC" << none << "MUSIC" << 100;
-    QTest::addRow("limit-below-one-entry") << "MUSIC/FOLDER01" << none << "MUSIC/FOLDER01" << 1;
-    QTest::addRow("sequence-wraps-past-255") << many << none << many << 1;
-    QTest::addRow("enter-then-parent") << "MUSIC/FOLDER01" << move(up) << "MUSIC" << whole;
-    QTest::addRow("parent-at-root-stays") << "MUSIC" << move(up) << "MUSIC" << whole;
-    QTest::addRow("two-down-one-up") << "MUSIC/NESTED/DEEPER" << move(up) << "MUSIC/NESTED" << whole;
-    QTest::addRow("unknown-index-stays") << "MUSIC/FOLDER01" << move(0x8123) << "MUSIC/FOLDER01" << whole;
-    QTest::addRow("file-index-stays") << "MUSIC/FOLDER01" << move(0) << "MUSIC/FOLDER01" << whole;
-    QTest::addRow("mode-multitrack") << "MUSIC" << mode(1) << "MTR" << whole;
-    QTest::addRow("unknown-mode-is-music") << "MTR" << mode(7) << "MUSIC" << whole;
-    QTest::addRow("same-mode-back-to-root") << "MUSIC/FOLDER01" << mode(0) << "MUSIC" << whole;
-}
-
-// A move is answered with a 0x12 notice, a record-mode change with a status
-// packet and the notice. The listing then: names, kinds, sizes and dates as
-// the client decodes them, against the directory; folders with bit 15, never
-// 0x8000, indexes unique. Packets numbered from 0 (mod 256), each with the
-// folder's total and whole entries only, at most the limit unless one entry
-// is longer.
-void tst_Simulator::listing()
-{
-    QFETCH(QString, enter);
-    QFETCH(QByteArray, request);
-    QFETCH(QString, folder);
-    QFETCH(int, maxPayload);
-
-    sim.setMaxListPayload(maxPayload);
-    Client client;
-    client.find(enter + '/');
-    if (!request.isEmpty()) {
-        const int from = client.packets.size();
-        QVERIFY(client.change(request));
-        const int mode = folder.startsWith(QLatin1String("MTR"));
-        const bool modeChange = quint8(request.at(KIND_OFFSET)) == KIND_STATUS;
-        QCOMPARE(client.packets.mid(from), modeChange ? Packets({modeStatus(mode), Notice}) : Packets({Notice}));
-    }
-    const Packets listing = client.list();
-
-    const QDir dir(base.filePath(folder));
-    QCOMPARE(client.names, namesOnDisk(dir.path()));
-    for (int row = 0; row < client.entries.count(); ++row) {
-        const DownloadFileInfo *entry = client.entries.at(row);
-        const QFileInfo source(dir.filePath(entry->name));
-        QCOMPARE(entry->isFolder, source.isDir());
-        QCOMPARE(entry->isFolder, (entry->index & FOLDER_INDEX_BIT) != 0);
-        // Unique: the client's lookup by index finds this entry.
-        QVERIFY(quint16(entry->index) != PARENT_FOLDER_INDEX && client.entries.findByIndex(entry->index) == entry);
-        QCOMPARE(entry->size, entry->isFolder ? 0 : source.size());
-        // FAT times count in steps of two seconds.
-        const QTime time = source.lastModified().time();
-        QCOMPARE(entry->dateTime, source.lastModified().addMSecs(-(time.second() % 2 * 1000 + time.msec())));
-    }
-
-    int decoded = 0;
-    for (int i = 0; i < listing.size(); ++i) {
-        QByteArray packet = listing.at(i);
-        QCOMPARE(int(quint8(packet.at(SEQUENCE_OFFSET))), i % 256);
-        QCOMPARE(int(word(packet, COUNT_OFFSET)), client.entries.count());
-        ZVCommand command;
-        command.parse(&packet);
-        ZVFileList alone;
-        alone.parseFileList(&command, NameSeparator, nullptr);
-        QVERIFY(packet.size() - HEADER_SIZE <= maxPayload || alone.count() == 1);
-        decoded += alone.count();
-    }
-    QCOMPARE(decoded, client.entries.count());
-    QCOMPARE(listing.size() > 1, maxPayload < SimulatorSettings::DefaultListPayload);
-}
-
-// A second connection is held, its request unanswered, until the first
-// leaves; then it gets a session of its own at the root of the tree, in the
-// record mode the first client left behind.
-void tst_Simulator::oneClientAtATime()
-{
-    QSignalSpy held(&sim, &RecorderSimulator::connectionHeld);
-    auto first = std::make_unique<Client>();
-    QVERIFY(first->find(QStringLiteral("MTR/SONG0001/TRACK01.WAV")));
-    Client second;
-    QVERIFY(waitUntil([&] { return held.count() == 1; }, Timeout));
-    second.send(ZVCommandFactory::createFileListRequest());
-    QVERIFY(!first->list().isEmpty());
-    QVERIFY(second.received.isEmpty());
-
-    first.reset();
-    QCOMPARE(second.waitFor(CODE_FILE_LIST, 0), 0);
-    second.list();
-    QCOMPARE(second.names, namesOnDisk(base.filePath(QStringLiteral("MTR"))));
-}
-
-void tst_Simulator::details_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QByteArray>("expected");
-
-    QTest::addRow("wav") << "MUSIC/ZV_0001.WAV" << detailPayload(2, 48000, 16, 120000);
-    QTest::addRow("wav-mono-24-bit") << "MTR/SONG0001/TRACK03.WAV" << detailPayload(2, 48000, 24, 96000);
-    QTest::addRow("wav-odd-chunk-padding") << "MUSIC/ODD_CHUNK.WAV" << detailPayload(2, 32000, 16, 100);
-    QTest::addRow("bwf-bext-before-fmt") << "MUSIC/ZV_0003_BWF.WAV" << detailPayload(3, 48000, 24, 144000);
-    QTest::addRow("mp3-behind-id3-tag") << "MUSIC/ZV_0004.MP3" << detailPayload(1, 44100, 128000, 192 * 1152);
-    QTest::addRow("not-audio-is-format-0") << "MUSIC/README.TXT" << detailPayload(0, 0, 0, 0);
-    QTest::addRow("folder-is-format-0") << "MUSIC/FOLDER01" << detailPayload(0, 0, 0, 0);
-    QTest::addRow("unknown-index-is-format-0") << "MUSIC/NO_SUCH.WAV" << detailPayload(0, 0, 0, 0);
-}
-
-void tst_Simulator::details()
-{
-    QFETCH(QString, path);
-    QFETCH(QByteArray, expected);
-
-    Client client;
-    const DownloadFileInfo *entry = client.find(path);
-    QVERIFY(entry || path.endsWith(QLatin1String("NO_SUCH.WAV")));
-    QCOMPARE(client.detail(entry ? entry->index : 0x7FF0).toHex(' '), expected.toHex(' '));
-}
-
-void tst_Simulator::downloads_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("chunk");
-    QTest::addColumn<bool>("cancelMidway");
-
-    const int chunk = SimulatorSettings::DefaultChunkSize;
-    for (QDirIterator it(base.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
-        const QString path = base.relativeFilePath(it.next());
-        // The many tiny files are there for the listing only.
-        if (!path.startsWith("MUSIC/" + DemoTree::manyFolderName() + '/'))
-            QTest::newRow(qPrintable(path)) << path << chunk << false;
-    }
-    QTest::addRow("one-byte-chunks") << "MUSIC/README.TXT" << 1 << false;
-    QTest::addRow("largest-chunk") << "MUSIC/ZV_0002.WAV" << SimulatorSettings::MaxChunkSize << false;
-    QTest::addRow("too-large-chunk-clamped") << "MUSIC/ZV_0002.WAV" << 70000 << false;
-    QTest::addRow("canceled-midway") << QString("MUSIC/" + DemoTree::bigFileName()) << chunk << true;
-}
-
-// The file byte for byte in full packets but the last (none for an empty
-// file); a cancel then is answered next. A cancel midway ends the data
-// there: whole packets, then the confirmation, nothing after it.
-void tst_Simulator::downloads()
-{
-    QFETCH(QString, path);
-    QFETCH(int, chunk);
-    QFETCH(bool, cancelMidway);
-
-    if (chunk > SimulatorSettings::MaxChunkSize)
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("chunk size .* clamped")));
-    sim.setChunkSize(chunk);
-    sim.setSendWindow(cancelMidway ? 64 * 1024 : SimulatorSettings::DefaultSendWindow);
-    Client client;
-    const DownloadFileInfo *entry = client.find(path);
-    QVERIFY(entry);
-    const int payload = qMin(chunk, SimulatorSettings::MaxChunkSize);
-    const QByteArray data = dataPackets(readAll(base.filePath(path)), payload).join();
-
-    const int from = client.received.size();
-    client.send(ZVCommandFactory::createDownloadRequest(entry->index));
-    client.read(from + (cancelMidway ? 1 : data.size()));
-    client.send(CancelRequest);
-    QVERIFY(client.waitFor(CODE_CANCEL_DOWNLOAD, client.packets.size()) >= 0);
-    QCOMPARE(client.read(Everything, cancelMidway ? 50 : 0), Client::StillOpen);
-    const QByteArray got = client.received.mid(from);
-    if (cancelMidway) {
-        QVERIFY(got.size() > HEADER_SIZE && got.size() < data.size() && got.endsWith(Confirmation));
-        QVERIFY2(data.startsWith(got.chopped(HEADER_SIZE)), "not whole data packets, or data after the cancel");
-    } else {
-        QVERIFY2(got == data + Confirmation, "not the file's data packets, then the confirmation");
-    }
-}
-
-void tst_Simulator::faults_data()
-{
-    // The requests (none: the download of the MP3), the fault, how long the
-    // exchange takes at least.
-    QTest::addColumn<QByteArray>("requests");
-    QTest::addColumn<Fault>("fault");
-    QTest::addColumn<int>("minMs");
-
-    const QByteArray download;
-    const QByteArray lists = ZVCommandFactory::createFileListRequest().repeated(2);
-    const QByteArray mode = ZVCommandFactory::createRecordModeRequest(0);
-    const QByteArray mp3 = readAll(base.filePath(QStringLiteral("MUSIC/ZV_0004.MP3")));
-    const auto field = [](void (Sim::*set)(int), int packet, int offset, int size, int delta) -> Fault {
-        return [=](Sim &sim, Packets &answers) {
-            (sim.*set)(packet);
-            addTo(answers[packet], offset, size, delta);
-        };
-    };
-    const auto unanswered = [](int request) -> Fault {
-        return [=](Sim &sim, Packets &answers) {
-            sim.setUnanswered(request);
-            answers = {Confirmation};
-        };
-    };
-    const Fault foreign = [](Sim &sim, Packets &answers) {
-        // Kind 0x77, header only whatever its length says; code 0x7E with 4 bytes.
-        sim.setForeignPackets(true);
-        for (QByteArray &packet : answers)
-            packet.prepend(QByteArray::fromHex("5a567700000000000000000000045a5640007e000000000000000004deadbeef"));
-    };
-    QTest::addRow("none") << download << Fault([](Sim &, Packets &) {}) << 0;
-    QTest::addRow("bad-check-value") << download << field(&Sim::setCorruptCheckAt, 5, CHECK_OFFSET, 2, 1) << 0;
-    QTest::addRow("offset-gap") << download << field(&Sim::setWrongOffsetAt, 0, DATA_OFFSET_OFFSET, 4, 1) << 0;
-    QTest::addRow("length-field-one-short") << download << field(&Sim::setWrongLengthAt, 2, LENGTH_OFFSET, 2, -1) << 0;
-    QTest::addRow("extra-bytes-after-listed-size") << download << Fault([mp3](Sim &sim, Packets &answers) {
-        sim.setExtraBytes(5000);
-        answers = dataPackets(mp3 + QByteArray(5000, '\0'), FaultChunk) << Confirmation;
-    }) << 0;
-    // The first listing of a session only: the client's restart counts from 0.
-    QTest::addRow("first-listing-numbered-from-1") << lists << Fault([](Sim &sim, Packets &answers) {
-        sim.setListSequenceFault(true);
-        for (int i = 0; i < answers.size() / 2; ++i)
-            addTo(answers[i], SEQUENCE_OFFSET, 1, 1);
-    }) << 0;
-    // Every listing: the client's restart meets the same fault.
-    QTest::addRow("every-listing-numbered-from-1") << lists << Fault([](Sim &sim, Packets &answers) {
-        sim.setListSequenceFault(true, true);
-        for (int i = 0; i < answers.size() - 1; ++i)
-            addTo(answers[i], SEQUENCE_OFFSET, 1, 1);
-    }) << 0;
-    QTest::addRow("foreign-packets-before-answers") << lists << foreign << 0;
-    QTest::addRow("foreign-packets-before-data") << download << foreign << 0;
-    QTest::addRow("unanswered-list") << lists << unanswered(CODE_FILE_LIST) << 0;
-    QTest::addRow("unanswered-download") << download << unanswered(CODE_DOWNLOAD) << 0;
-    QTest::addRow("unanswered-record-mode") << mode << unanswered(Sim::RecordModeRequest) << 0;
-    // Three pieces for each 14-byte packet, a pause after each but the last
-    // of a burst: 5 before the client's cancel, 2 after it.
-    QTest::addRow("split-inside-headers")
-        << mode << Fault([](Sim &sim, Packets &) { sim.setPacketSplit(5, 4); }) << 7 * 4;
-    // Allowing for the burst after idling.
-    QTest::addRow("throttled") << download << Fault([](Sim &sim, Packets &) { sim.setThrottle(800 * 1000); })
-                               << int(mp3.size() / 800 - 20);
-}
-
-// An exchange (two listings, a record-mode change, or a download of the MP3
-// in small packets) and then a cancel, whose confirmation ends it. Run clean
-// first, then with the fault on: the bytes must be the clean ones with
-// exactly the named change.
-void tst_Simulator::faults()
-{
-    QFETCH(QByteArray, requests);
-    QFETCH(Fault, fault);
-    QFETCH(int, minMs);
-
-    sim.setChunkSize(FaultChunk);
-    sim.setMaxListPayload(100);
-    Packets expected;
-    {
-        Client clean;
-        const DownloadFileInfo *mp3 = clean.find(QStringLiteral("MUSIC/ZV_0004.MP3"));
-        QVERIFY(mp3 && mp3->size > 6 * FaultChunk);
-        const int from = clean.packets.size();
-        const int dataPackets = requests.isEmpty() ? int((mp3->size + FaultChunk - 1) / FaultChunk) : 0;
-        if (requests.isEmpty())
-            requests = ZVCommandFactory::createDownloadRequest(mp3->index);
-        clean.send(requests);
-        clean.readUntil([&] { return clean.packets.size() >= from + dataPackets; });
-        clean.send(CancelRequest);
-        QVERIFY(clean.waitFor(CODE_CANCEL_DOWNLOAD, from + dataPackets) >= 0);
-        expected = clean.packets.mid(from);
-    }
-    // The faulty session is held until the clean one has ended.
-    fault(sim, expected);
-    const QByteArray all = expected.join();
-
-    QElapsedTimer clock;
-    clock.start();
-    Client raw;
-    raw.send(requests);
-    QCOMPARE(raw.read(all.size() - expected.last().size()), Client::StillOpen);
-    raw.send(CancelRequest);
-    QCOMPARE(raw.read(all.size()), Client::StillOpen);
-    QVERIFY2(clock.elapsed() >= minMs, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(raw.read(Everything, 20), Client::StillOpen);
-    const auto differ = std::mismatch(all.cbegin(), all.cend(), raw.received.cbegin(), raw.received.cend());
-    QVERIFY2(raw.received == all, qPrintable(QString("differs from byte %1").arg(differ.first - all.cbegin())));
-}
-
-void tst_Simulator::drops_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("bytes");
-    QTest::addColumn<bool>("everySession");
-    QTest::addColumn<int>("end");
-
-    QTest::addRow("reset-inside-header") << int(Sim::DropMode::Reset) << 9 << false << int(Client::Reset);
-    QTest::addRow("reset-at-once-every-session") << int(Sim::DropMode::Reset) << 0 << true << int(Client::Reset);
-    QTest::addRow("close-at-packet-boundary") << int(Sim::DropMode::Close) << 14 << false << int(Client::Closed);
-    QTest::addRow("silent-inside-packet") << int(Sim::DropMode::Silent) << 20 << false << int(Client::StillOpen);
-}
-
-// Exactly N bytes of the answer to a record-mode change (status and notice)
-// reach the client, then RST, FIN, or silence with the connection open and
-// nothing more answered. Once, unless asked for every session.
-void tst_Simulator::drops()
-{
-    QFETCH(int, mode);
-    QFETCH(int, bytes);
-    QFETCH(bool, everySession);
-    QFETCH(int, end);
-
-    constexpr int SilentMs = 50;
-    sim.setDropAfter(bytes, Sim::DropMode(mode), everySession);
-    QSignalSpy dropped(&sim, &RecorderSimulator::connectionDropped);
-    const QByteArray answer = modeStatus(0) + Notice;
-    for (int session = 0; session < 2; ++session) {
-        const bool drop = session == 0 || everySession;
-        const bool silent = drop && end == Client::StillOpen;
-        Client client;
-        client.send(ZVCommandFactory::createRecordModeRequest(0));
-        const Client::End got = client.read(drop ? bytes + 1 : answer.size(), silent ? SilentMs : Timeout);
-        QCOMPARE(int(got), drop ? end : int(Client::StillOpen));
-        if (silent) {
-            client.send(ZVCommandFactory::createFileListRequest());
-            QCOMPARE(client.read(bytes + 1, SilentMs), Client::StillOpen);
-        }
-        QCOMPARE(client.received, answer.left(drop ? bytes : answer.size()));
-        QCOMPARE(dropped.count(), everySession ? session + 1 : 1);
-    }
-}
-
-void tst_Simulator::hostileNames_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("folder");
-
-    QTest::addRow("parent-relative") << "../evil.wav" << false;
-    QTest::addRow("control-characters") << QString::fromLatin1("ctl\x01\x07\x1b\x7f.wav") << false;
-    QTest::addRow("embedded-separator") << QString::fromUtf16(u"cut\u0D00here.wav") << false;
-    QTest::addRow("folder-escaping") << "../up" << true;
-}
-
-// The names go out as they are (size field, UTF-16LE name, 00 0D), and the
-// files are served like any other.
-void tst_Simulator::hostileNames()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, folder);
-
-    sim.setHostileNames(true);
-    Client client;
-    const QByteArray payload = client.list().value(0).mid(HEADER_SIZE);
-    QByteArray wire(4 + 2 * name.size(), '\0');
-    qToBigEndian<quint32>(folder ? 0 : 108, wire.data());
-    qToLittleEndian<quint16>(name.utf16(), name.size(), wire.data() + 4);
-    const int pos = payload.indexOf(QByteArray(wire + NameSeparator));
-    QVERIFY2(pos >= 6, "name not on the wire as it is");
-    const quint16 index = word(payload, pos - 6);
-    QCOMPARE((index & FOLDER_INDEX_BIT) != 0, folder);
-    if (!folder)
-        QCOMPARE(client.detail(index), detailPayload(2, 8000, 16, 32));
-}
 
 QTEST_GUILESS_MAIN(tst_Simulator)
 #include "tst_simulator.moc"

@@ -25,6 +25,9 @@
 #include "sim/replybuilder.h"
 #include "testparts.h"
 
+// Which listings the recorder numbers from 1 instead of 0.
+enum Misnumbered { NoListing, FirstListing, EveryListing };
+
 class tst_ZVController : public ControllerFixture
 {
     Q_OBJECT
@@ -37,823 +40,744 @@ public:
     }
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("zv.*.debug=false\nsim.debug=false"));
+        QVERIFY(demo.isValid());
+    }
 
-    void connectsAfterPauseAndLists();
-    void failedConnectShownUnlessHostNotFound_data();
-    void failedConnectShownUnlessHostNotFound();
-    void multiPacketListingSettles_data();
-    void multiPacketListingSettles();
-    void burstOfNoticesCostsOnePause_data();
-    void burstOfNoticesCostsOnePause();
-    void browsesFoldersAndTrees();
-    void downloadsSeveralFilesExactly();
-    void sameNameRules_data();
-    void sameNameRules();
-    void renameRuleCapOverwritesLastCountedName();
-    void packetFaultsCancelAndKeepPartialFile_data();
-    void packetFaultsCancelAndKeepPartialFile();
-    void cancelConfirmationEndsOnlyWhatItAnswers_data();
-    void cancelConfirmationEndsOnlyWhatItAnswers();
-    void interruptedDownloadLeavesOnlyThePart_data();
-    void interruptedDownloadLeavesOnlyThePart();
-    void relistDuringDownloadLosesNoTargetSilently_data();
-    void relistDuringDownloadLosesNoTargetSilently();
-    void emptyAndLongestNamedRecordingsComplete();
-    void refusedNameFailsOnlyItsFile_data();
-    void refusedNameFailsOnlyItsFile();
-    void scratchFileSystemRefuses_data();
-    void scratchFileSystemRefuses();
-    void linksAreReplacedNotWrittenThrough();
-    void writeFailureIsReported();
-    void directCallsFromAnotherThreadDuringListings();
+    void init() { QVERIFY(setUpFixture(demo.path())); }
+
+    void cleanup() { tearDownFixture(); }
+
+    void failedConnectShownUnlessHostNotFound_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<Errors>("shown"); // what the user is told
+        // An empty name fails the lookup at once, without asking any name server.
+        QTest::addRow("host-not-found") << QString() << Errors();
+        QTest::addRow("refused") << QStringLiteral(ZV_TEST_ADDRESS)
+                                 << Errors{{NetworkSocketError, int(QAbstractSocket::ConnectionRefusedError), 0}};
+    }
+
+    void failedConnectShownUnlessHostNotFound()
+    {
+        QFETCH(QString, host);
+        QFETCH(Errors, shown);
+        sim->close();
+        startController(host);
+        QTRY_COMPARE(events->closed.size(), 1);
+        QTest::qWait(300);
+        QVERIFY(events->connected.isEmpty());
+        QTRY_COMPARE(events->errors, shown);
+    }
+
+    void multiPacketListingSettles_data()
+    {
+        // The files of the listed folder (0: the demo tree), the payload limit
+        // per packet, entries beyond the total, the misnumbered listings, list
+        // requests.
+        QTest::addColumn<int>("files");
+        QTest::addColumn<int>("payload");
+        QTest::addColumn<int>("surplus");
+        QTest::addColumn<int>("misnumbered");
+        QTest::addColumn<int>("listRequests");
+        QTest::addRow("one-entry-per-packet") << 0 << 1 << 0 << int(NoListing) << 1;
+        // Entries beyond the announced total neither grow the list nor restart it.
+        QTest::addRow("two-more-than-announced") << 0 << 1 << 2 << int(NoListing) << 1;
+        // Out of sequence: the listing starts over, without a word to the user.
+        QTest::addRow("out-of-sequence-starts-over")
+            << 0 << int(SimulatorSettings::DefaultListPayload) << 0 << int(FirstListing) << 2;
+        // The rest of the abandoned listing arrives after the restart: each
+        // packet of it restarted the listing again, hundreds of requests.
+        QTest::addRow("one-entry-packets-numbered-from-1") << 0 << 1 << 0 << int(FirstListing) << 2;
+        // Past 255 the abandoned listing's numbers wrap to a packet 0 of its own,
+        // which comes before the one asked for.
+        QTest::addRow("stale-packet-0-after-the-wrap") << 300 << 1 << 0 << int(FirstListing) << 2;
+        // One restart, then the controller waits (the window's watchdog ends it).
+        QTest::addRow("every-listing-misnumbered-waits") << 0 << 1 << 0 << int(EveryListing) << 2;
+        QTest::addRow("every-listing-misnumbered-past-the-wrap-waits") << 300 << 1 << 0 << int(EveryListing) << 2;
+    }
+
+    void multiPacketListingSettles()
+    {
+        QFETCH(int, files);
+        QFETCH(int, payload);
+        QFETCH(int, surplus);
+        QFETCH(int, misnumbered);
+        QFETCH(int, listRequests);
+        QMap<QString, QByteArray> folder;
+        for (int i = 0; i < files; ++i)
+            folder.insert(QStringLiteral("F%1.WAV").arg(i), QByteArray());
+        QVERIFY(files == 0 || serveTree(folder));
+        sim->setMaxListPayload(payload);
+        sim->setListSurplus(surplus);
+        sim->setListSequenceFault(misnumbered != NoListing, misnumbered == EveryListing);
+        startController();
+        if (misnumbered == EveryListing) {
+            QTRY_VERIFY_WITH_TIMEOUT(requestsWithCode(CODE_FILE_LIST) >= listRequests, 5000);
+            QTest::qWait(1500);
+            QCOMPARE(requestsWithCode(CODE_FILE_LIST), listRequests);
+            QVERIFY(events->listed.isEmpty());
+            QVERIFY(events->errors.isEmpty());
+            return;
+        }
+        waitForListing();
+        QTest::qWait(300);
+        QCOMPARE(requestsWithCode(CODE_FILE_LIST), listRequests);
+        QVERIFY(events->errors.isEmpty());
+        QCOMPARE(events->listed.size(), 1);
+        QCOMPARE(events->closed.size(), 1); // the first poll found the socket unconnected
+        QCOMPARE(events->connected.size(), 1);
+        QVERIFY2(events->listed.first() >= qint64(ZVController::ConnectedPauseMs), "announced before the pause");
+        QStringList expected = QDir(sim->musicRoot()).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
+        QStringList listed = events->names;
+        expected.sort();
+        listed.sort();
+        if (surplus == 0)
+            QCOMPARE(listed, expected);
+        QCOMPARE(listed.size(), expected.size() - surplus);
+        QCOMPARE(controller->getFileCount(), expected.size() - surplus);
+        // Files only: the recorder numbers them 0, 1, 2 ... in listing order.
+        for (int row = 0; files > 0 && row < files; ++row) {
+            DownloadFileInfo info;
+            QVERIFY(controller->getFileInfo(row, &info));
+            QCOMPARE(int(info.index), row);
+        }
+    }
+
+    void burstOfNoticesCostsOnePause_data()
+    {
+        // The notice, the request that follows it, the pause before it, when one
+        // more notice follows the first forty (ms; -1: none).
+        QTest::addColumn<int>("notice");
+        QTest::addColumn<int>("followUp");
+        QTest::addColumn<qint64>("pauseMs");
+        QTest::addColumn<int>("laterMs");
+        const qint64 discardMs = ZVController::DiscardPauseMs;
+        const qint64 detailMs = ZVController::FileDetailPauseMs;
+        QTest::addRow("list-invalidated, forty in one write")
+            << int(CODE_LIST_INVALIDATED) << int(CODE_FILE_LIST) << discardMs << -1;
+        // Timed from the first notice, the relist came 200 ms after the last.
+        QTest::addRow("list-invalidated, one more 0.8 s into the pause")
+            << int(CODE_LIST_INVALIDATED) << int(CODE_FILE_LIST) << discardMs << 800;
+        QTest::addRow("detail-acknowledged, forty in one write")
+            << int(CODE_FILE_DETAIL) << int(CODE_FILE_DETAIL_RESULT) << detailMs << -1;
+        QTest::addRow("detail-acknowledged, one more 0.8 s into the pause")
+            << int(CODE_FILE_DETAIL) << int(CODE_FILE_DETAIL_RESULT) << detailMs << 800;
+    }
+
+    // Notices that come while their pause runs are merged into it: one follow-up
+    // request, a full pause after the last notice.
+    void burstOfNoticesCostsOnePause()
+    {
+        QFETCH(int, notice);
+        QFETCH(int, followUp);
+        QFETCH(qint64, pauseMs);
+        QFETCH(int, laterMs);
+        const bool relist = notice == CODE_LIST_INVALIDATED;
+        startAndList();
+        if (relist) // a new listing drops what was chosen in the old one
+            controller->setDownloadFiles(dest->path(), {indexOf("ZV_0001.WAV")});
+        requests.clear();
+        QElapsedTimer sinceLast;
+        qint64 followedAt = -1;
+        QObject context; // the lambda below goes with the test's variables
+        connect(sim, &RecorderSimulator::requestReceived, &context, [&](const QByteArray &header) {
+            if (followedAt < 0 && quint8(header.at(CODE_OFFSET)) == followUp)
+                followedAt = sinceLast.elapsed();
+        });
+        QByteArray burst;
+        for (int i = 0; i < 40; ++i)
+            burst += ReplyBuilder::command(quint8(notice));
+        sim->sendToClient(burst);
+        sinceLast.start();
+        if (laterMs >= 0) {
+            QTest::qWait(laterMs);
+            sim->sendToClient(ReplyBuilder::command(quint8(notice)));
+            sinceLast.start();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(followedAt >= 0, 3000);
+        QVERIFY2(followedAt >= pauseMs, qPrintable(QStringLiteral("%1 ms after the last notice").arg(followedAt)));
+        QVERIFY2(followedAt < pauseMs + 600, qPrintable(QStringLiteral("%1 ms after the last notice").arg(followedAt)));
+        QTest::qWait(int(pauseMs) + 200);
+        QCOMPARE(requestsWithCode(quint8(followUp)), 1);
+        QCOMPARE(events->discarded.size(), relist ? 1 : 0); // the table is emptied once, without flicker
+        if (relist) {
+            QMetaObject::invokeMethod(controller, "requestDownloadFiles");
+            QTest::qWait(300);
+            QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 0);
+        }
+    }
+
+    // Into a folder, back up, into an empty one; the other tree and back.
+    void browsesFoldersAndTrees()
+    {
+        startAndList();
+        const auto listed = [&](const char *request, QGenericArgument argument) {
+            QMetaObject::invokeMethod(controller, request, argument);
+            waitForListing();
+            QStringList names = events->names;
+            names.sort();
+            return names;
+        };
+        QCOMPARE(listed("requestMoveFolder", Q_ARG(int, indexOf("FOLDER01"))),
+                 (QStringList{"TAKE_44k16.WAV", "TAKE_96k24.WAV"}));
+        QVERIFY(listed("requestMoveFolder", Q_ARG(int, PARENT_FOLDER_INDEX)).contains("EMPTY"));
+        QCOMPARE(listed("requestMoveFolder", Q_ARG(int, indexOf("EMPTY"))), QStringList());
+        QCOMPARE(controller->getFileCount(), 0);
+        QVERIFY(indexOf("FOLDER01") < 0); // folder indexes are negative as int
+
+        const ZVRecordMode mtr = RecordModeMTR, music = RecordModeMusic;
+        QVERIFY(listed("requestChangeRecordMode", Q_ARG(ZVRecordMode, mtr)).contains("SONG0001"));
+        QVERIFY(listed("requestChangeRecordMode", Q_ARG(ZVRecordMode, music)).contains("ZV_0001.WAV"));
+        QCOMPARE(events->modes, (QList<ZVRecordMode>{RecordModeMTR, RecordModeMusic}));
+    }
+
+    void downloadsSeveralFilesExactly()
+    {
+        // When the recorder handed out each file's last byte, and when it was
+        // asked for each file.
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> served, asked;
+        QObject context;
+        connect(sim, &RecorderSimulator::downloadFinished, &context, [&] { served << clock.elapsed(); });
+        connect(sim, &RecorderSimulator::downloadStarted, &context, [&] { asked << clock.elapsed(); });
+
+        startAndList();
+        const QStringList files{"ZV_0001.WAV", "ZV_0003_BWF.WAV", "ZV_0004.MP3"};
+        QList<int> indexes;
+        for (const QString &name : files)
+            indexes << indexOf(name);
+        QVERIFY(download(indexes));
+        QCOMPARE(asked.size(), 3);
+        for (int i = 1; i < asked.size(); ++i) {
+            QVERIFY2(asked.at(i) - served.at(i - 1) >= qint64(ZVDownloadQueue::PauseBetweenFilesMs) - 1,
+                     qPrintable(QStringLiteral("file %1 asked for %2 ms after the last one")
+                                    .arg(i + 1)
+                                    .arg(asked.at(i) - served.at(i - 1))));
+        }
+
+        QCOMPARE(events->started.size(), 3);
+        for (int i = 0; i < files.size(); ++i) {
+            const QByteArray source = readAll(musicFile(files.at(i)));
+            QVERIFY(!source.isEmpty());
+            QCOMPARE(events->started.at(i).first, files.at(i));
+            QCOMPARE(events->started.at(i).second, qulonglong(source.size()));
+            QVERIFY2(readAll(dest->filePath(files.at(i))) == source, qPrintable(files.at(i)));
+            // The copy keeps the recording's time from the listing.
+            const QDateTime recorded = events->dates.value(files.at(i));
+            QVERIFY(recorded.isValid());
+            QCOMPARE(QFileInfo(dest->filePath(files.at(i))).lastModified(), recorded);
+        }
+        QCOMPARE(events->progress.last(), qulonglong(readAll(musicFile(files.last())).size()));
+        QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 3);
+        QVERIFY(events->errors.isEmpty());
+        QStringList written = QDir(dest->path()).entryList(QDir::Files | QDir::Hidden);
+        QStringList expected = files;
+        written.sort();
+        expected.sort();
+        QCOMPARE(written, expected); // no partial file left behind
+    }
+
+    void sameNameRules_data()
+    {
+        // The rule, whether the file there has the same size, whether the
+        // recording is transferred, and where it ends up (empty: nowhere).
+        QTest::addColumn<int>("rule");
+        QTest::addColumn<bool>("sameSize");
+        QTest::addColumn<bool>("transferred");
+        QTest::addColumn<QString>("writtenAs");
+
+        QTest::addRow("newer-same-size-skips") << int(SaveNewer) << true << false << QString();
+        QTest::addRow("newer-other-size-overwrites") << int(SaveNewer) << false << true << "ZV_0001.WAV";
+        QTest::addRow("overwrite") << int(SaveOverwrite) << true << true << "ZV_0001.WAV";
+        QTest::addRow("unknown-rule-overwrites") << int(SaveNoWrite) + 4 << true << true << "ZV_0001.WAV";
+        QTest::addRow("rename") << int(SaveRename) << true << true << "ZV_0001(1).WAV";
+        QTest::addRow("no-write-skips") << int(SaveNoWrite) << false << false << QString();
+    }
+
+    void sameNameRules()
+    {
+        QFETCH(int, rule);
+        QFETCH(bool, sameSize);
+        QFETCH(bool, transferred);
+        QFETCH(QString, writtenAs);
+
+        startAndList();
+        const QByteArray source = readAll(musicFile("ZV_0001.WAV"));
+        const QByteArray existing = sameSize ? QByteArray(source.size(), 'x') : QByteArray("old take");
+        QVERIFY(writeFile(dest->filePath("ZV_0001.WAV"), existing));
+
+        QVERIFY(download({indexOf("ZV_0001.WAV")}, SameNameOption(rule)));
+        QCOMPARE(requestsWithCode(CODE_DOWNLOAD), transferred ? 1 : 0);
+        // Skipped or not, the window sees the file as started and complete.
+        QCOMPARE(events->started.size(), 1);
+        QCOMPARE(events->progress.last(), qulonglong(source.size()));
+        if (!writtenAs.isEmpty())
+            QVERIFY(readAll(dest->filePath(writtenAs)) == source);
+        if (writtenAs != QLatin1String("ZV_0001.WAV")) {
+            QVERIFY(readAll(dest->filePath("ZV_0001.WAV")) == existing);
+            // A file left alone keeps its own time.
+            QVERIFY(QFileInfo(dest->filePath("ZV_0001.WAV")).lastModified() != events->dates.value("ZV_0001.WAV"));
+        }
+    }
+
+    // 29 999 counted names taken: the rename rule writes over the last one.
+    void renameRuleCapOverwritesLastCountedName()
+    {
+        for (int count = 1; count <= 29999; ++count)
+            QVERIFY(QFile(dest->filePath(QStringLiteral("ZV_0002(%1).WAV").arg(count))).open(QIODevice::WriteOnly));
+        QVERIFY(writeFile(dest->filePath("ZV_0002.WAV"), "old"));
+        startAndList();
+        QVERIFY(download({indexOf("ZV_0002.WAV")}, SaveRename));
+        QVERIFY(readAll(dest->filePath("ZV_0002(29999).WAV")) == readAll(musicFile("ZV_0002.WAV")));
+        QCOMPARE(readAll(dest->filePath("ZV_0002.WAV")), QByteArray("old"));
+        QVERIFY(!QFile::exists(dest->filePath("ZV_0002(30000).WAV")));
+    }
+
+    void packetFaultsCancelAndKeepPartialFile_data()
+    {
+        // The fault, the error code, what stays of the partial file, whether the
+        // recorder's cancel confirmation gets through, the payload per data
+        // packet, the first faulty packet (counted from 0).
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("keptBytes");
+        QTest::addColumn<bool>("confirmed");
+        QTest::addColumn<int>("chunk");
+        QTest::addColumn<int>("faultAt");
+
+        QTest::addRow("offset-gap") << "offset" << int(DownloadIllegalOffset) << 32768 << true << 32768 << 1;
+        // The framing cuts the payload where the length field says, so a short
+        // length field fails the checksum and the rest of the stream is misframed.
+        QTest::addRow("length-field") << "length" << int(DownloadPacketCrcError) << 32768 << false << 32768 << 1;
+        // Small payloads are gathered before they are written: what was verified
+        // before the fault must still reach the partial file.
+        QTest::addRow("bad-checksum, 1 KiB packets")
+            << "check" << int(DownloadPacketCrcError) << 700 * 1024 << true << 1024 << 700;
+        QTest::addRow("more-than-listed, 1 KiB packets")
+            << "extra" << int(DownloadSizeExceeded) << -1 << true << 1024 << 0;
+    }
+
+    void packetFaultsCancelAndKeepPartialFile()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, code);
+        QFETCH(int, keptBytes);
+        QFETCH(bool, confirmed);
+        QFETCH(int, chunk);
+        QFETCH(int, faultAt);
+
+        const QString name = QStringLiteral("ZV_0002.WAV");
+        const QByteArray source = readAll(musicFile(name));
+        sim->setChunkSize(chunk);
+        if (fault == "check")
+            sim->setCorruptCheckAt(faultAt);
+        else if (fault == "offset")
+            sim->setWrongOffsetAt(faultAt);
+        else if (fault == "length")
+            sim->setWrongLengthAt(faultAt);
+        else if (fault == "extra")
+            sim->setExtraBytes(40000);
+        else
+            QFAIL(qPrintable("unknown fault " + fault));
+        if (keptBytes < 0)
+            keptBytes = source.size() / chunk * chunk; // every whole packet before the overshoot
+
+        startAndList();
+        requestDownload(dest->path(), {indexOf(name), indexOf("ZV_0001.WAV")});
+        QTRY_VERIFY(!events->errors.isEmpty());
+        QCOMPARE(int(events->errors.first().code), code);
+        if (confirmed) {
+            QTRY_COMPARE(events->canceled, 1);
+            QCOMPARE(events->errors.size(), 1);
+        }
+        QCOMPARE(events->finished, 0);
+        QTRY_COMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 1);
+        QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1); // the second file was dropped too
+        QCOMPARE(events->progress.last(), qulonglong(keptBytes));
+        const QByteArray partial = readAll(dest->filePath(name + ".part"));
+        QCOMPARE(partial.size(), keptBytes);
+        QVERIFY(partial == source.left(keptBytes));
+        QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{name + ".part"});
+    }
+
+    void cancelConfirmationEndsOnlyWhatItAnswers_data()
+    {
+        // A cancel of ours unconfirmed, a download running when the recorder's
+        // cancel confirmation comes; what the user is told, the cancels and
+        // finished downloads reported.
+        QTest::addColumn<bool>("outstanding");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<Errors>("shown");
+        QTest::addColumn<int>("cancels");
+        QTest::addColumn<int>("finished");
+        QTest::addRow("recorder-stop-ends-the-download-at-once")
+            << false << true << Errors{{DownloadStoppedByRecorder, 1, 0}} << 1 << 0;
+        // Only the cancel's own report at once; the new download completes.
+        QTest::addRow("late-confirmation-leaves-a-new-download") << true << true << Errors() << 1 << 1;
+        QTest::addRow("stop-with-nothing-running-changes-nothing") << false << false << Errors() << 0 << 0;
+    }
+
+    void cancelConfirmationEndsOnlyWhatItAnswers()
+    {
+        QFETCH(bool, outstanding);
+        QFETCH(bool, running);
+        QFETCH(Errors, shown);
+        QFETCH(int, cancels);
+        QFETCH(int, finished);
+        const QString name = QStringLiteral("ZV_0002.WAV");
+        // Little queued ahead: the confirmation arrives in the middle of the data.
+        sim->setSendWindow(32 * 1024);
+        sim->setThrottle(2 * 1024 * 1024);
+        startAndList();
+        if (outstanding) {
+            sim->setUnanswered(CODE_CANCEL_DOWNLOAD); // its confirmation comes late, below
+            QMetaObject::invokeMethod(controller, "cancelDownload");
+            QTRY_COMPARE(events->canceled, 1);
+        }
+        if (running) {
+            requestDownload(dest->path(), {indexOf(name)});
+            QTRY_VERIFY(!events->progress.isEmpty());
+        }
+        QElapsedTimer clock;
+        clock.start();
+        sim->sendToClient(ReplyBuilder::command(CODE_CANCEL_DOWNLOAD));
+        QTRY_COMPARE_WITH_TIMEOUT(events->canceled + events->finished, cancels + finished, 5000);
+        const qint64 endedAfter = clock.elapsed();
+        const int progressAtEnd = events->progress.size();
+        QTest::qWait(200); // nothing more comes
+        QCOMPARE(events->canceled, cancels);
+        QCOMPARE(events->finished, finished);
+        QCOMPARE(events->errors, shown);
+        QCOMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), outstanding ? 1 : 0);
+        if (finished)
+            QVERIFY(readAll(dest->filePath(name)) == readAll(musicFile(name)));
+        if (running && !finished) {
+            QVERIFY2(endedAfter < 1000, qPrintable(QString::number(endedAfter)));
+            QCOMPARE(events->progress.size(), progressAtEnd);
+            QVERIFY(isProperPrefix(readAll(dest->filePath(name + ".part")), readAll(musicFile(name))));
+            QVERIFY(!QFile::exists(dest->filePath(name)));
+        }
+    }
+
+    void interruptedDownloadLeavesOnlyThePart_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("replacing"); // a file of the final name is there
+        for (const char *how : {"user-cancel", "window-closed", "killed"}) {
+            QTest::addRow("%s, new name", how) << QString(how) << false;
+            QTest::addRow("%s, replacement", how) << QString(how) << true;
+        }
+    }
+
+    // Until its last byte is verified and on the disk a recording is only
+    // NAME.part: a cancel, a bad packet or a killed program leave the verified
+    // prefix there, and the final name absent or as it was.
+    void interruptedDownloadLeavesOnlyThePart()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, replacing);
+        QVERIFY2(QStringList({"user-cancel", "window-closed", "killed"}).contains(how),
+                 qPrintable("unknown ending " + how));
+        const QString name = QStringLiteral("ZV_0002.WAV");
+        const QString finalPath = dest->filePath(name);
+        const QString partPath = finalPath + ".part";
+        const QByteArray source = readAll(musicFile(name));
+        const QByteArray precious("the only copy of yesterday's take");
+        if (replacing)
+            QVERIFY(writeFile(finalPath, precious));
+        // Small packets are gathered before they are written: what was verified
+        // must still reach the partial file.
+        sim->setChunkSize(1024);
+        sim->setThrottle(400 * 1024);
+
+        if (how == "killed") {
+            QTemporaryDir config;
+            QProcess child;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("XDG_CONFIG_HOME", config.path());
+            child.setProcessEnvironment(environment);
+            child.start(QStringLiteral(ZV_TRANSFER_BIN),
+                        {"--host", ZV_TEST_ADDRESS, "get", name, "--dest", dest->path(), "--rule", "overwrite"});
+            QVERIFY(child.waitForStarted(5000));
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(partPath).size() > 0, 15000);
+            child.kill(); // SIGKILL: nothing of the program runs any more
+            QVERIFY(child.waitForFinished(5000));
+            startAndList();
+        } else {
+            startAndList();
+            requestDownload(dest->path(), {indexOf(name)});
+            QTRY_VERIFY(!events->progress.isEmpty());
+            if (how == "window-closed") {
+                // The worker ends and takes the controller and its queue with it.
+                stopThread(thread);
+                QCoreApplication::sendPostedEvents(); // its last signals
+            } else {
+                QMetaObject::invokeMethod(controller, "cancelDownload");
+                // A user's cancel is confirmed twice: at once and by the recorder.
+                QTRY_COMPARE(events->canceled, 2);
+                QVERIFY(events->errors.isEmpty());
+            }
+            const int progressAtEnd = events->progress.size();
+            QTest::qWait(200);
+            QCOMPARE(events->progress.size(), progressAtEnd);
+            QCOMPARE(QFileInfo(partPath).size(), qint64(events->progress.last()));
+        }
+        QVERIFY(isProperPrefix(readAll(partPath), source));
+        if (replacing)
+            QCOMPARE(readAll(finalPath), precious);
+        else
+            QVERIFY(!QFileInfo(finalPath).exists());
+        if (how == "window-closed")
+            return;
+
+        // Complete, the recording takes the final name and the part is gone.
+        sim->clearFaults();
+        events->canceled = 0;
+        QVERIFY(download({indexOf(name)}, SaveOverwrite));
+        QVERIFY(readAll(finalPath) == source);
+        QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+    }
+
+    void relistDuringDownloadLosesNoTargetSilently_data()
+    {
+        // Whether a 0x12 notice comes while the first file arrives, the files gone
+        // from the recorder before the new listing, the files written, the lost.
+        QTest::addColumn<bool>("relist");
+        QTest::addColumn<QStringList>("removed");
+        QTest::addColumn<QStringList>("written");
+        QTest::addColumn<int>("lost");
+
+        const QStringList all{"A.WAV", "B.WAV", "C.WAV"};
+        QTest::addRow("relist, all listed again") << true << QStringList() << all << 0;
+        QTest::addRow("relist, one gone") << true << QStringList{"C.WAV"} << QStringList{"A.WAV", "B.WAV"} << 1;
+        // C.WAV is listed again under B.WAV's old index: neither entry is the same.
+        QTest::addRow("relist, indexes moved") << true << QStringList{"B.WAV"} << QStringList{"A.WAV"} << 2;
+        // An index the list did not hold when the download started.
+        QTest::addRow("never listed") << false << QStringList() << QStringList{"A.WAV"} << 1;
+    }
+
+    // Targets are entries, not rows: a new listing in the middle of a download
+    // keeps every target that is listed again; the others are reported (E14,
+    // once, just before the end), never dropped without a word.
+    void relistDuringDownloadLosesNoTargetSilently()
+    {
+        QFETCH(bool, relist);
+        QFETCH(QStringList, removed);
+        QFETCH(QStringList, written);
+        QFETCH(int, lost);
+
+        QVERIFY(serveThreeSlowly()); // the notice arrives while A.WAV is received
+        QStringList order;
+        QObject context;
+        connect(controller, &ZVController::error, &context, [&] { order << "error"; });
+        connect(controller, &ZVController::downloadFinished, &context, [&] { order << "finished"; });
+        startAndList();
+
+        requestDownload(dest->path(),
+                        relist ? QList<int>{indexOf("A.WAV"), indexOf("B.WAV"), indexOf("C.WAV")}
+                               : QList<int>{0x7001, indexOf("A.WAV")});
+        if (relist) {
+            QTRY_VERIFY(!events->progress.isEmpty());
+            for (const QString &name : removed)
+                QVERIFY(QFile::remove(tree->filePath(name)));
+            sim->notifyListingChanged();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(events->finished + events->canceled > 0, 15000);
+        QCOMPARE(events->discarded.size(), relist ? 1 : 0);
+        QCOMPARE(events->finished, 1);
+        QCOMPARE(events->canceled, 0);
+        QCOMPARE(events->errors, (lost ? Errors{{DownloadTargetLost, lost, 0}} : Errors()));
+        if (lost)
+            QCOMPARE(order, (QStringList{"error", "finished"}));
+        QStringList started;
+        for (const auto &file : qAsConst(events->started))
+            started << file.first;
+        QCOMPARE(started, written);
+        QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), written);
+        for (const QString &name : written)
+            QVERIFY2(readAll(dest->filePath(name)) == readAll(tree->filePath(name)), qPrintable(name));
+    }
+
+    // An empty recording completes at once, without a request; one whose name
+    // is as long as the file system allows is written under a shortened partial
+    // name first.
+    void emptyAndLongestNamedRecordingsComplete()
+    {
+        const QString longest = QString(251, QLatin1Char('T')) + QStringLiteral(".WAV");
+        QVERIFY(serveTree({{"EMPTY.WAV", QByteArray()}, {longest, QByteArray(70000, 't')}}));
+        // Reads that end inside a header are ordinary on a slow link: no error.
+        sim->setPacketSplit(9, 0);
+        startAndList();
+        QVERIFY(writeFile(dest->filePath("EMPTY.WAV"), "stale")); // overwritten, as any other file
+
+        QVERIFY(download({indexOf("EMPTY.WAV"), indexOf(longest)}));
+        QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1); // only the non-empty one is requested
+        QCOMPARE(events->started.first(), qMakePair(QString("EMPTY.WAV"), qulonglong(0)));
+        QCOMPARE(events->progress.first(), qulonglong(0));
+        QVERIFY(QFileInfo::exists(dest->filePath("EMPTY.WAV")));
+        QCOMPARE(QFileInfo(dest->filePath("EMPTY.WAV")).size(), qint64(0));
+        QCOMPARE(readAll(dest->filePath(longest)), QByteArray(70000, 't'));
+        QVERIFY(events->errors.isEmpty());
+    }
+
+    void refusedNameFailsOnlyItsFile_data()
+    {
+        QTest::addColumn<QString>("refused");
+        QTest::addColumn<bool>("folder"); // a folder in the way
+        // A file another computer left on the card: a hidden name.
+        QTest::addRow("hidden-name") << "._B.WAV" << false;
+        QTest::addRow("folder-in-the-way") << "B.WAV" << true;
+    }
+
+    // Under "check all" one name that cannot be written fails its own file
+    // (E10, once); the others are downloaded and the download finishes.
+    void refusedNameFailsOnlyItsFile()
+    {
+        QFETCH(QString, refused);
+        QFETCH(bool, folder);
+        QVERIFY(serveTree({{"A.WAV", QByteArray(20000, 'A')},
+                           {"B.WAV", QByteArray(20000, 'B')},
+                           {"C.WAV", QByteArray(20000, 'C')},
+                           {"._B.WAV", QByteArray(20000, '.')}}));
+        if (folder)
+            QVERIFY(QDir(dest->path()).mkdir(refused));
+        startAndList();
+        QVERIFY(download({indexOf("A.WAV"), indexOf(refused), indexOf("C.WAV")}, SaveRename));
+        QCOMPARE(events->errors, (Errors{{DownloadIllegalFileName, indexOf(refused), 0}}));
+        QCOMPARE(events->canceled, 0);
+        QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 2);
+        QCOMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 0);
+        QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"A.WAV", "C.WAV"}));
+        for (const char *name : {"A.WAV", "C.WAV"})
+            QVERIFY2(readAll(dest->filePath(name)) == readAll(tree->filePath(name)), name);
+        QCOMPARE(QFileInfo(dest->filePath(refused)).isDir(), folder);
+    }
+
+    void scratchFileSystemRefuses_data()
+    {
+        // A scratch file system read-only or small, the files asked for, what
+        // the user is told, the downloads requested.
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<Errors>("expected");
+        QTest::addColumn<int>("downloads");
+        QTest::addRow("read-only-reports-not-open")
+            << true << "size=4m" << QStringList{"ZV_0001.WAV"} << Errors{{DownloadFileNotOpen, 0, 0}} << 1;
+        // 480 044 + 1 152 044 bytes need 2 MiB (rounded up); 1 MiB is free.
+        QTest::addRow("no-space-refuses-before-writing")
+            << false << "size=1m" << QStringList{"ZV_0001.WAV", "ZV_0002.WAV"} << Errors{{DownloadNoSpace, 2, 1}} << 0;
+    }
+
+    void scratchFileSystemRefuses()
+    {
+        if (!privateMounts)
+            QSKIP("needs a mount namespace of its own (run as root)");
+        QFETCH(bool, readOnly);
+        QFETCH(QString, options);
+        QFETCH(QStringList, files);
+        QFETCH(Errors, expected);
+        QFETCH(int, downloads);
+        const QString mounted = dest->filePath("mounted");
+        QVERIFY(QDir().mkpath(mounted));
+        QVERIFY2(mount("tmpfs", QFile::encodeName(mounted).constData(), "tmpfs", readOnly ? MS_RDONLY : 0,
+                       options.toLatin1().constData())
+                     == 0,
+                 strerror(errno));
+        auto unmount = qScopeGuard([&] { umount(QFile::encodeName(mounted).constData()); });
+        startAndList();
+        QList<int> indexes;
+        for (const QString &name : files)
+            indexes << indexOf(name);
+        requestDownload(mounted, indexes);
+        QTRY_COMPARE(events->errors, expected);
+        QTRY_COMPARE(events->canceled, 1);
+        QCOMPARE(requestsWithCode(CODE_DOWNLOAD), downloads);
+        QVERIFY(QDir(mounted).isEmpty());
+    }
+
+    void linksAreReplacedNotWrittenThrough()
+    {
+        QTemporaryDir outside;
+        const QString target = outside.filePath("outside.wav");
+        QVERIFY(writeFile(target, "outside the chosen folder"));
+        QVERIFY(QFile::link(target, dest->filePath("ZV_0001.WAV")));
+        QVERIFY(QFile::link(outside.filePath("missing.wav"), dest->filePath("ZV_0004.MP3"))); // dangling
+        // Partial-file names taken by what is not ours: counted names are used.
+        QVERIFY(QDir(dest->path()).mkdir("ZV_0001.WAV.part"));
+        QVERIFY(QFile::link(target, dest->filePath("ZV_0001.WAV(1).part")));
+        QVERIFY(QFile::link(target, dest->filePath("ZV_0004.MP3.part")));
+        startAndList();
+        QVERIFY(download({indexOf("ZV_0001.WAV"), indexOf("ZV_0004.MP3")}, SaveOverwrite));
+        QCOMPARE(readAll(target), QByteArray("outside the chosen folder"));
+        QVERIFY(!QFile::exists(outside.filePath("missing.wav")));
+        QVERIFY(QFileInfo(dest->filePath("ZV_0001.WAV.part")).isDir());
+        QVERIFY(QFileInfo(dest->filePath("ZV_0001.WAV(1).part")).isSymLink());
+        QVERIFY(QFileInfo(dest->filePath("ZV_0004.MP3.part")).isSymLink());
+        for (const char *name : {"ZV_0001.WAV", "ZV_0004.MP3"}) {
+            const QFileInfo written(dest->filePath(name));
+            QVERIFY2(!written.isSymLink(), name);
+            QVERIFY2(readAll(written.filePath()) == readAll(musicFile(name)), name);
+        }
+    }
+
+    void writeFailureIsReported()
+    {
+        // A file size limit makes the fourth 32 KiB write of ZV_0002.WAV short.
+        constexpr rlim_t Limit = 100000;
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = saved;
+        lowered.rlim_cur = Limit;
+
+        startAndList();
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+        const bool finished = download({indexOf("ZV_0002.WAV")});
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+
+        QVERIFY(!finished);
+        QTRY_COMPARE(events->errors, (Errors{{DownloadFileWriteError, 32768, int(Limit - 3 * 32768)}}));
+        QTRY_COMPARE(events->canceled, 1);
+        QCOMPARE(events->progress.last(), qulonglong(3 * 32768));
+    }
+
+    void directCallsFromAnotherThreadDuringListings()
+    {
+        startAndList();
+        std::atomic<bool> stop{false};
+        std::atomic<int> calls{0};
+        std::thread hammer([&] {
+            DownloadFileInfo info;
+            while (!stop) {
+                const int count = controller->getFileCount();
+                for (int row = 0; row <= count; ++row)
+                    controller->getFileInfo(row, &info); // rows may vanish meanwhile
+                controller->setDownloadFiles(dest->path(), {1, 2, 3});
+                controller->setSSID(QStringLiteral(ZV_TEST_ADDRESS));
+                controller->setSameOption(SaveRename);
+                ++calls;
+            }
+        });
+        for (int round = 0; round < 3; ++round) {
+            sim->notifyListingChanged();
+            waitForListing();
+        }
+        stop = true;
+        hammer.join();
+        QVERIFY(calls > 0);
+        QVERIFY(events->names.contains("ZV_0001.WAV"));
+    }
 
 private:
     QTemporaryDir demo;
     const bool privateMounts;
 };
-
-void tst_ZVController::initTestCase()
-{
-    QLoggingCategory::setFilterRules(QStringLiteral("zv.*.debug=false\nsim.debug=false"));
-    QVERIFY(demo.isValid());
-}
-
-void tst_ZVController::init()
-{
-    QVERIFY(setUpFixture(demo.path()));
-}
-
-void tst_ZVController::cleanup()
-{
-    tearDownFixture();
-}
-
-void tst_ZVController::connectsAfterPauseAndLists()
-{
-    QElapsedTimer clock;
-    clock.start();
-    startAndList();
-    QCOMPARE(events->closed.size(), 1); // the first poll found the socket unconnected
-    QCOMPARE(events->connected.size(), 1);
-    QVERIFY2(clock.elapsed() >= qint64(ZVController::ConnectedPauseMs), "announced before the pause");
-    QVERIFY(events->errors.isEmpty());
-
-    QStringList expected = QDir(sim->musicRoot()).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
-    QStringList listed = events->names;
-    expected.sort();
-    listed.sort();
-    QCOMPARE(listed, expected);
-    QVERIFY(indexOf("FOLDER01") < 0); // folder indexes are negative as int
-    QVERIFY(indexOf("ZV_0001.WAV") >= 0);
-}
-
-void tst_ZVController::failedConnectShownUnlessHostNotFound_data()
-{
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<Errors>("shown"); // what the user is told
-    // An empty name fails the lookup at once, without asking any name server.
-    QTest::addRow("host-not-found") << QString() << Errors();
-    QTest::addRow("refused") << QStringLiteral(ZV_TEST_ADDRESS)
-                             << Errors{{NetworkSocketError, int(QAbstractSocket::ConnectionRefusedError), 0}};
-}
-
-void tst_ZVController::failedConnectShownUnlessHostNotFound()
-{
-    QFETCH(QString, host);
-    QFETCH(Errors, shown);
-    sim->close();
-    startController(host);
-    QTRY_COMPARE(events->closed.size(), 1);
-    QTest::qWait(300);
-    QVERIFY(events->connected.isEmpty());
-    QTRY_COMPARE(events->errors, shown);
-}
-
-// Which listings the recorder numbers from 1 instead of 0.
-enum Misnumbered { NoListing, FirstListing, EveryListing };
-
-void tst_ZVController::multiPacketListingSettles_data()
-{
-    // The files of the listed folder (0: the demo tree), the payload limit
-    // per packet, entries beyond the total, the misnumbered listings, list
-    // requests.
-    QTest::addColumn<int>("files");
-    QTest::addColumn<int>("payload");
-    QTest::addColumn<int>("surplus");
-    QTest::addColumn<int>("misnumbered");
-    QTest::addColumn<int>("listRequests");
-    QTest::addRow("one-entry-per-packet") << 0 << 1 << 0 << int(NoListing) << 1;
-    // Entries beyond the announced total neither grow the list nor restart it.
-    QTest::addRow("two-more-than-announced") << 0 << 1 << 2 << int(NoListing) << 1;
-    // Out of sequence: the listing starts over, without a word to the user.
-    QTest::addRow("out-of-sequence-starts-over")
-        << 0 << int(SimulatorSettings::DefaultListPayload) << 0 << int(FirstListing) << 2;
-    // The rest of the abandoned listing arrives after the restart: each
-    // packet of it restarted the listing again, hundreds of requests.
-    QTest::addRow("one-entry-packets-numbered-from-1") << 0 << 1 << 0 << int(FirstListing) << 2;
-    // Past 255 the abandoned listing's numbers wrap to a packet 0 of its own,
-    // which comes before the one asked for.
-    QTest::addRow("stale-packet-0-after-the-wrap") << 300 << 1 << 0 << int(FirstListing) << 2;
-    // One restart, then the controller waits (the window's watchdog ends it).
-    QTest::addRow("every-listing-misnumbered-waits") << 0 << 1 << 0 << int(EveryListing) << 2;
-    QTest::addRow("every-listing-misnumbered-past-the-wrap-waits") << 300 << 1 << 0 << int(EveryListing) << 2;
-}
-
-void tst_ZVController::multiPacketListingSettles()
-{
-    QFETCH(int, files);
-    QFETCH(int, payload);
-    QFETCH(int, surplus);
-    QFETCH(int, misnumbered);
-    QFETCH(int, listRequests);
-    QTemporaryDir folder;
-    if (files > 0) {
-        for (int i = 0; i < files; ++i)
-            QVERIFY(writeFile(folder.filePath(QStringLiteral("F%1.WAV").arg(i)), QByteArray()));
-        sim->setMusicRoot(folder.path());
-    }
-    sim->setMaxListPayload(payload);
-    sim->setListSurplus(surplus);
-    sim->setListSequenceFault(misnumbered != NoListing, misnumbered == EveryListing);
-    startController();
-    if (misnumbered == EveryListing) {
-        QTRY_VERIFY_WITH_TIMEOUT(requestsWithCode(CODE_FILE_LIST) >= listRequests, 5000);
-        QTest::qWait(1500);
-        QCOMPARE(requestsWithCode(CODE_FILE_LIST), listRequests);
-        QVERIFY(events->listed.isEmpty());
-        QVERIFY(events->errors.isEmpty());
-        return;
-    }
-    waitForListing();
-    QTest::qWait(300);
-    QCOMPARE(requestsWithCode(CODE_FILE_LIST), listRequests);
-    QVERIFY(events->errors.isEmpty());
-    QCOMPARE(events->listed.size(), 1);
-    QStringList expected = QDir(sim->musicRoot()).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
-    QStringList listed = events->names;
-    expected.sort();
-    listed.sort();
-    if (surplus == 0)
-        QCOMPARE(listed, expected);
-    QCOMPARE(listed.size(), expected.size() - surplus);
-    QCOMPARE(controller->getFileCount(), expected.size() - surplus);
-    // Files only: the recorder numbers them 0, 1, 2 ... in listing order.
-    for (int row = 0; files > 0 && row < files; ++row) {
-        DownloadFileInfo info;
-        QVERIFY(controller->getFileInfo(row, &info));
-        QCOMPARE(int(info.index), row);
-    }
-}
-
-void tst_ZVController::burstOfNoticesCostsOnePause_data()
-{
-    // The notice, the request that follows it, the pause before it, when one
-    // more notice follows the first forty (ms; -1: none).
-    QTest::addColumn<int>("notice");
-    QTest::addColumn<int>("followUp");
-    QTest::addColumn<qint64>("pauseMs");
-    QTest::addColumn<int>("laterMs");
-    const qint64 discardMs = ZVController::DiscardPauseMs;
-    const qint64 detailMs = ZVController::FileDetailPauseMs;
-    QTest::addRow("list-invalidated, forty in one write")
-        << int(CODE_LIST_INVALIDATED) << int(CODE_FILE_LIST) << discardMs << -1;
-    // Timed from the first notice, the relist came 200 ms after the last.
-    QTest::addRow("list-invalidated, one more 0.8 s into the pause")
-        << int(CODE_LIST_INVALIDATED) << int(CODE_FILE_LIST) << discardMs << 800;
-    QTest::addRow("detail-acknowledged, forty in one write")
-        << int(CODE_FILE_DETAIL) << int(CODE_FILE_DETAIL_RESULT) << detailMs << -1;
-    QTest::addRow("detail-acknowledged, one more 0.8 s into the pause")
-        << int(CODE_FILE_DETAIL) << int(CODE_FILE_DETAIL_RESULT) << detailMs << 800;
-}
-
-// Notices that come while their pause runs are merged into it: one follow-up
-// request, a full pause after the last notice.
-void tst_ZVController::burstOfNoticesCostsOnePause()
-{
-    QFETCH(int, notice);
-    QFETCH(int, followUp);
-    QFETCH(qint64, pauseMs);
-    QFETCH(int, laterMs);
-    const bool relist = notice == CODE_LIST_INVALIDATED;
-    startAndList();
-    if (relist) // a new listing drops what was chosen in the old one
-        controller->setDownloadFiles(dest->path(), {indexOf("ZV_0001.WAV")});
-    requests.clear();
-    QElapsedTimer sinceLast;
-    qint64 followedAt = -1;
-    QObject context; // the lambda below goes with the test's variables
-    connect(sim, &RecorderSimulator::requestReceived, &context, [&](const QByteArray &header) {
-        if (followedAt < 0 && quint8(header.at(CODE_OFFSET)) == followUp)
-            followedAt = sinceLast.elapsed();
-    });
-    QByteArray burst;
-    for (int i = 0; i < 40; ++i)
-        burst += ReplyBuilder::command(quint8(notice));
-    sim->sendToClient(burst);
-    sinceLast.start();
-    if (laterMs >= 0) {
-        QTest::qWait(laterMs);
-        sim->sendToClient(ReplyBuilder::command(quint8(notice)));
-        sinceLast.start();
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(followedAt >= 0, 3000);
-    QVERIFY2(followedAt >= pauseMs, qPrintable(QStringLiteral("%1 ms after the last notice").arg(followedAt)));
-    QVERIFY2(followedAt < pauseMs + 600, qPrintable(QStringLiteral("%1 ms after the last notice").arg(followedAt)));
-    QTest::qWait(int(pauseMs) + 200);
-    QCOMPARE(requestsWithCode(quint8(followUp)), 1);
-    QCOMPARE(events->discarded.size(), relist ? 1 : 0); // the table is emptied once, without flicker
-    if (relist) {
-        QMetaObject::invokeMethod(controller, "requestDownloadFiles");
-        QTest::qWait(300);
-        QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 0);
-    }
-}
-
-// Into a folder, back up, into an empty one; the other tree and back.
-void tst_ZVController::browsesFoldersAndTrees()
-{
-    startAndList();
-    const auto listed = [&](const char *request, QGenericArgument argument) {
-        QMetaObject::invokeMethod(controller, request, argument);
-        waitForListing();
-        QStringList names = events->names;
-        names.sort();
-        return names;
-    };
-    QCOMPARE(listed("requestMoveFolder", Q_ARG(int, indexOf("FOLDER01"))),
-             (QStringList{"TAKE_44k16.WAV", "TAKE_96k24.WAV"}));
-    QVERIFY(listed("requestMoveFolder", Q_ARG(int, PARENT_FOLDER_INDEX)).contains("EMPTY"));
-    QCOMPARE(listed("requestMoveFolder", Q_ARG(int, indexOf("EMPTY"))), QStringList());
-    QCOMPARE(controller->getFileCount(), 0);
-
-    const ZVRecordMode mtr = RecordModeMTR, music = RecordModeMusic;
-    QVERIFY(listed("requestChangeRecordMode", Q_ARG(ZVRecordMode, mtr)).contains("SONG0001"));
-    QVERIFY(listed("requestChangeRecordMode", Q_ARG(ZVRecordMode, music)).contains("ZV_0001.WAV"));
-    QCOMPARE(events->modes, (QList<ZVRecordMode>{RecordModeMTR, RecordModeMusic}));
-}
-
-void tst_ZVController::downloadsSeveralFilesExactly()
-{
-    // When the recorder handed out each file's last byte, and when it was
-    // asked for each file.
-    QElapsedTimer clock;
-    clock.start();
-    QList<qint64> served, asked;
-    QObject context;
-    connect(sim, &RecorderSimulator::downloadFinished, &context, [&] { served << clock.elapsed(); });
-    connect(sim, &RecorderSimulator::downloadStarted, &context, [&] { asked << clock.elapsed(); });
-
-    startAndList();
-    const QStringList files{"ZV_0001.WAV", "ZV_0003_BWF.WAV", "ZV_0004.MP3"};
-    QList<int> indexes;
-    for (const QString &name : files)
-        indexes << indexOf(name);
-    QVERIFY(download(indexes));
-    QCOMPARE(asked.size(), 3);
-    for (int i = 1; i < asked.size(); ++i) {
-        QVERIFY2(asked.at(i) - served.at(i - 1) >= qint64(ZVDownloadQueue::PauseBetweenFilesMs) - 1,
-                 qPrintable(QStringLiteral("file %1 asked for %2 ms after the last one")
-                                .arg(i + 1)
-                                .arg(asked.at(i) - served.at(i - 1))));
-    }
-
-    QCOMPARE(events->started.size(), 3);
-    for (int i = 0; i < files.size(); ++i) {
-        const QByteArray source = readAll(musicFile(files.at(i)));
-        QVERIFY(!source.isEmpty());
-        QCOMPARE(events->started.at(i).first, files.at(i));
-        QCOMPARE(events->started.at(i).second, qulonglong(source.size()));
-        QVERIFY2(readAll(dest->filePath(files.at(i))) == source, qPrintable(files.at(i)));
-        // The copy keeps the recording's time from the listing.
-        const QDateTime recorded = events->dates.value(files.at(i));
-        QVERIFY(recorded.isValid());
-        QCOMPARE(QFileInfo(dest->filePath(files.at(i))).lastModified(), recorded);
-    }
-    QCOMPARE(events->progress.last(), qulonglong(readAll(musicFile(files.last())).size()));
-    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 3);
-    QVERIFY(events->errors.isEmpty());
-    QStringList written = QDir(dest->path()).entryList(QDir::Files | QDir::Hidden);
-    QStringList expected = files;
-    written.sort();
-    expected.sort();
-    QCOMPARE(written, expected); // no partial file left behind
-}
-
-void tst_ZVController::sameNameRules_data()
-{
-    // The rule, whether the file there has the same size, whether the
-    // recording is transferred, and where it ends up (empty: nowhere).
-    QTest::addColumn<int>("rule");
-    QTest::addColumn<bool>("sameSize");
-    QTest::addColumn<bool>("transferred");
-    QTest::addColumn<QString>("writtenAs");
-
-    QTest::addRow("newer-same-size-skips") << int(SaveNewer) << true << false << QString();
-    QTest::addRow("newer-other-size-overwrites") << int(SaveNewer) << false << true << "ZV_0001.WAV";
-    QTest::addRow("overwrite") << int(SaveOverwrite) << true << true << "ZV_0001.WAV";
-    QTest::addRow("unknown-rule-overwrites") << int(SaveNoWrite) + 4 << true << true << "ZV_0001.WAV";
-    QTest::addRow("rename") << int(SaveRename) << true << true << "ZV_0001(1).WAV";
-    QTest::addRow("no-write-skips") << int(SaveNoWrite) << false << false << QString();
-}
-
-void tst_ZVController::sameNameRules()
-{
-    QFETCH(int, rule);
-    QFETCH(bool, sameSize);
-    QFETCH(bool, transferred);
-    QFETCH(QString, writtenAs);
-
-    startAndList();
-    const QByteArray source = readAll(musicFile("ZV_0001.WAV"));
-    const QByteArray existing = sameSize ? QByteArray(source.size(), 'x') : QByteArray("old take");
-    QVERIFY(writeFile(dest->filePath("ZV_0001.WAV"), existing));
-
-    QVERIFY(download({indexOf("ZV_0001.WAV")}, SameNameOption(rule)));
-    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), transferred ? 1 : 0);
-    // Skipped or not, the window sees the file as started and complete.
-    QCOMPARE(events->started.size(), 1);
-    QCOMPARE(events->progress.last(), qulonglong(source.size()));
-    if (!writtenAs.isEmpty())
-        QVERIFY(readAll(dest->filePath(writtenAs)) == source);
-    if (writtenAs != QLatin1String("ZV_0001.WAV")) {
-        QVERIFY(readAll(dest->filePath("ZV_0001.WAV")) == existing);
-        // A file left alone keeps its own time.
-        QVERIFY(QFileInfo(dest->filePath("ZV_0001.WAV")).lastModified() != events->dates.value("ZV_0001.WAV"));
-    }
-}
-
-// 29 999 counted names taken: the rename rule writes over the last one.
-void tst_ZVController::renameRuleCapOverwritesLastCountedName()
-{
-    for (int count = 1; count <= 29999; ++count)
-        QVERIFY(QFile(dest->filePath(QStringLiteral("ZV_0002(%1).WAV").arg(count))).open(QIODevice::WriteOnly));
-    QVERIFY(writeFile(dest->filePath("ZV_0002.WAV"), "old"));
-    startAndList();
-    QVERIFY(download({indexOf("ZV_0002.WAV")}, SaveRename));
-    QVERIFY(readAll(dest->filePath("ZV_0002(29999).WAV")) == readAll(musicFile("ZV_0002.WAV")));
-    QCOMPARE(readAll(dest->filePath("ZV_0002.WAV")), QByteArray("old"));
-    QVERIFY(!QFile::exists(dest->filePath("ZV_0002(30000).WAV")));
-}
-
-void tst_ZVController::packetFaultsCancelAndKeepPartialFile_data()
-{
-    // The fault, the error code, what stays of the partial file, whether the
-    // recorder's cancel confirmation gets through, the payload per data
-    // packet, the first faulty packet (counted from 0).
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("keptBytes");
-    QTest::addColumn<bool>("confirmed");
-    QTest::addColumn<int>("chunk");
-    QTest::addColumn<int>("faultAt");
-
-    QTest::addRow("offset-gap") << "offset" << int(DownloadIllegalOffset) << 32768 << true << 32768 << 1;
-    // The framing cuts the payload where the length field says, so a short
-    // length field fails the checksum and the rest of the stream is misframed.
-    QTest::addRow("length-field") << "length" << int(DownloadPacketCrcError) << 32768 << false << 32768 << 1;
-    QTest::addRow("more-than-listed") << "extra" << int(DownloadSizeExceeded) << -1 << true << 32768 << 0;
-    // Small payloads are gathered before they are written: what was verified
-    // before the fault must still reach the partial file.
-    QTest::addRow("bad-checksum, 1 KiB packets")
-        << "check" << int(DownloadPacketCrcError) << 700 * 1024 << true << 1024 << 700;
-    QTest::addRow("more-than-listed, 1 KiB packets") << "extra" << int(DownloadSizeExceeded) << -1 << true << 1024 << 0;
-}
-
-void tst_ZVController::packetFaultsCancelAndKeepPartialFile()
-{
-    QFETCH(QString, fault);
-    QFETCH(int, code);
-    QFETCH(int, keptBytes);
-    QFETCH(bool, confirmed);
-    QFETCH(int, chunk);
-    QFETCH(int, faultAt);
-
-    const QString name = QStringLiteral("ZV_0002.WAV");
-    const QByteArray source = readAll(musicFile(name));
-    sim->setChunkSize(chunk);
-    if (fault == "check")
-        sim->setCorruptCheckAt(faultAt);
-    else if (fault == "offset")
-        sim->setWrongOffsetAt(faultAt);
-    else if (fault == "length")
-        sim->setWrongLengthAt(faultAt);
-    else if (fault == "extra")
-        sim->setExtraBytes(40000);
-    else
-        QFAIL(qPrintable("unknown fault " + fault));
-    if (keptBytes < 0)
-        keptBytes = source.size() / chunk * chunk; // every whole packet before the overshoot
-
-    startAndList();
-    requestDownload(dest->path(), {indexOf(name), indexOf("ZV_0001.WAV")});
-    QTRY_VERIFY(!events->errors.isEmpty());
-    QCOMPARE(int(events->errors.first().code), code);
-    if (confirmed) {
-        QTRY_COMPARE(events->canceled, 1);
-        QCOMPARE(events->errors.size(), 1);
-    }
-    QCOMPARE(events->finished, 0);
-    QTRY_COMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 1);
-    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1); // the second file was dropped too
-    QCOMPARE(events->progress.last(), qulonglong(keptBytes));
-    const QByteArray partial = readAll(dest->filePath(name + ".part"));
-    QCOMPARE(partial.size(), keptBytes);
-    QVERIFY(partial == source.left(keptBytes));
-    QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{name + ".part"});
-
-    // Anything still in flight after the cancel is ignored.
-    QTest::qWait(200);
-    QCOMPARE(events->progress.last(), qulonglong(keptBytes));
-    QCOMPARE(readAll(dest->filePath(name + ".part")).size(), keptBytes);
-}
-
-void tst_ZVController::interruptedDownloadLeavesOnlyThePart_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::addColumn<bool>("replacing"); // a file of the final name is there
-    for (const char *how : {"user-cancel", "bad-checksum", "window-closed", "killed"}) {
-        QTest::addRow("%s, new name", how) << QString(how) << false;
-        QTest::addRow("%s, replacement", how) << QString(how) << true;
-    }
-}
-
-// Until its last byte is verified and on the disk a recording is only
-// NAME.part: a cancel, a bad packet or a killed program leave the verified
-// prefix there, and the final name absent or as it was.
-void tst_ZVController::interruptedDownloadLeavesOnlyThePart()
-{
-    QFETCH(QString, how);
-    QFETCH(bool, replacing);
-    QVERIFY2(QStringList({"user-cancel", "bad-checksum", "window-closed", "killed"}).contains(how),
-             qPrintable("unknown ending " + how));
-    const QString name = QStringLiteral("ZV_0002.WAV");
-    const QString finalPath = dest->filePath(name);
-    const QString partPath = finalPath + ".part";
-    const QByteArray source = readAll(musicFile(name));
-    const QByteArray precious("the only copy of yesterday's take");
-    if (replacing)
-        QVERIFY(writeFile(finalPath, precious));
-    if (how == "bad-checksum") {
-        sim->setCorruptCheckAt(2);
-    } else {
-        // Small packets are gathered before they are written: what was
-        // verified must still reach the partial file.
-        sim->setChunkSize(1024);
-        sim->setThrottle(400 * 1024);
-    }
-
-    if (how == "killed") {
-        QTemporaryDir config;
-        QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_CONFIG_HOME", config.path());
-        child.setProcessEnvironment(environment);
-        child.start(QStringLiteral(ZV_TRANSFER_BIN),
-                    {"--host", ZV_TEST_ADDRESS, "get", name, "--dest", dest->path(), "--rule", "overwrite"});
-        QVERIFY(child.waitForStarted(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(partPath).size() > 0, 15000);
-        child.kill(); // SIGKILL: nothing of the program runs any more
-        QVERIFY(child.waitForFinished(5000));
-        startAndList();
-    } else {
-        startAndList();
-        requestDownload(dest->path(), {indexOf(name)});
-        QTRY_VERIFY(!events->progress.isEmpty());
-        if (how == "window-closed") {
-            // The worker ends and takes the controller and its queue with it.
-            stopThread(thread);
-            QCoreApplication::sendPostedEvents(); // its last signals
-        } else {
-            if (how == "user-cancel")
-                QMetaObject::invokeMethod(controller, "cancelDownload");
-            // A user's cancel is confirmed twice: at once and by the recorder.
-            QTRY_COMPARE(events->canceled, how == "user-cancel" ? 2 : 1);
-            QCOMPARE(events->errors.size(), how == "user-cancel" ? 0 : 1);
-        }
-        const int progressAtEnd = events->progress.size();
-        QTest::qWait(200);
-        QCOMPARE(events->progress.size(), progressAtEnd);
-        QCOMPARE(QFileInfo(partPath).size(), qint64(events->progress.last()));
-    }
-    QVERIFY(isProperPrefix(readAll(partPath), source));
-    if (replacing)
-        QCOMPARE(readAll(finalPath), precious);
-    else
-        QVERIFY(!QFileInfo(finalPath).exists());
-    if (how == "window-closed")
-        return;
-
-    // Complete, the recording takes the final name and the part is gone.
-    sim->clearFaults();
-    events->canceled = 0;
-    QVERIFY(download({indexOf(name)}, SaveOverwrite));
-    QVERIFY(readAll(finalPath) == source);
-    QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
-}
-
-void tst_ZVController::cancelConfirmationEndsOnlyWhatItAnswers_data()
-{
-    // A cancel of ours unconfirmed, a download running when the recorder's
-    // cancel confirmation comes; what the user is told, the cancels and
-    // finished downloads reported.
-    QTest::addColumn<bool>("outstanding");
-    QTest::addColumn<bool>("running");
-    QTest::addColumn<Errors>("shown");
-    QTest::addColumn<int>("cancels");
-    QTest::addColumn<int>("finished");
-    QTest::addRow("recorder-stop-ends-the-download-at-once")
-        << false << true << Errors{{DownloadStoppedByRecorder, 1, 0}} << 1 << 0;
-    // Only the cancel's own report at once; the new download completes.
-    QTest::addRow("late-confirmation-leaves-a-new-download") << true << true << Errors() << 1 << 1;
-    QTest::addRow("stop-with-nothing-running-changes-nothing") << false << false << Errors() << 0 << 0;
-}
-
-void tst_ZVController::cancelConfirmationEndsOnlyWhatItAnswers()
-{
-    QFETCH(bool, outstanding);
-    QFETCH(bool, running);
-    QFETCH(Errors, shown);
-    QFETCH(int, cancels);
-    QFETCH(int, finished);
-    const QString name = QStringLiteral("ZV_0002.WAV");
-    // Little queued ahead: the confirmation arrives in the middle of the data.
-    sim->setSendWindow(32 * 1024);
-    sim->setThrottle(2 * 1024 * 1024);
-    startAndList();
-    if (outstanding) {
-        sim->setUnanswered(CODE_CANCEL_DOWNLOAD); // its confirmation comes late, below
-        QMetaObject::invokeMethod(controller, "cancelDownload");
-        QTRY_COMPARE(events->canceled, 1);
-    }
-    if (running) {
-        requestDownload(dest->path(), {indexOf(name)});
-        QTRY_VERIFY(!events->progress.isEmpty());
-    }
-    QElapsedTimer clock;
-    clock.start();
-    sim->sendToClient(ReplyBuilder::command(CODE_CANCEL_DOWNLOAD));
-    QTRY_COMPARE_WITH_TIMEOUT(events->canceled + events->finished, cancels + finished, 5000);
-    const qint64 endedAfter = clock.elapsed();
-    const int progressAtEnd = events->progress.size();
-    QTest::qWait(200); // nothing more comes
-    QCOMPARE(events->canceled, cancels);
-    QCOMPARE(events->finished, finished);
-    QCOMPARE(events->errors, shown);
-    QCOMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), outstanding ? 1 : 0);
-    if (finished)
-        QVERIFY(readAll(dest->filePath(name)) == readAll(musicFile(name)));
-    if (running && !finished) {
-        QVERIFY2(endedAfter < 1000, qPrintable(QString::number(endedAfter)));
-        QCOMPARE(events->progress.size(), progressAtEnd);
-        QVERIFY(isProperPrefix(readAll(dest->filePath(name + ".part")), readAll(musicFile(name))));
-        QVERIFY(!QFile::exists(dest->filePath(name)));
-    }
-}
-
-void tst_ZVController::relistDuringDownloadLosesNoTargetSilently_data()
-{
-    // Whether a 0x12 notice comes while the first file arrives, the files gone
-    // from the recorder before the new listing, the files written, the lost.
-    QTest::addColumn<bool>("relist");
-    QTest::addColumn<QStringList>("removed");
-    QTest::addColumn<QStringList>("written");
-    QTest::addColumn<int>("lost");
-
-    const QStringList all{"A.WAV", "B.WAV", "C.WAV"};
-    QTest::addRow("relist, all listed again") << true << QStringList() << all << 0;
-    QTest::addRow("relist, one gone") << true << QStringList{"C.WAV"} << QStringList{"A.WAV", "B.WAV"} << 1;
-    // C.WAV is listed again under B.WAV's old index: neither entry is the same.
-    QTest::addRow("relist, indexes moved") << true << QStringList{"B.WAV"} << QStringList{"A.WAV"} << 2;
-    // An index the list did not hold when the download started.
-    QTest::addRow("never listed") << false << QStringList() << QStringList{"A.WAV"} << 1;
-}
-
-// Targets are entries, not rows: a new listing in the middle of a download
-// keeps every target that is listed again; the others are reported (E14,
-// once, just before the end), never dropped without a word.
-void tst_ZVController::relistDuringDownloadLosesNoTargetSilently()
-{
-    QFETCH(bool, relist);
-    QFETCH(QStringList, removed);
-    QFETCH(QStringList, written);
-    QFETCH(int, lost);
-
-    QTemporaryDir tree;
-    QVERIFY(writeFile(tree.filePath("A.WAV"), QByteArray(300000, 'a')));
-    QVERIFY(writeFile(tree.filePath("B.WAV"), QByteArray(20000, 'b')));
-    QVERIFY(writeFile(tree.filePath("C.WAV"), QByteArray(20000, 'c')));
-    sim->setMusicRoot(tree.path());
-    // Slow enough that the notice arrives while A.WAV is received.
-    sim->setSendWindow(32 * 1024);
-    sim->setThrottle(400 * 1024);
-    QStringList order;
-    QObject context;
-    connect(controller, &ZVController::error, &context, [&] { order << "error"; });
-    connect(controller, &ZVController::downloadFinished, &context, [&] { order << "finished"; });
-    startAndList();
-
-    requestDownload(dest->path(),
-                    relist ? QList<int>{indexOf("A.WAV"), indexOf("B.WAV"), indexOf("C.WAV")}
-                           : QList<int>{0x7001, indexOf("A.WAV")});
-    if (relist) {
-        QTRY_VERIFY(!events->progress.isEmpty());
-        for (const QString &name : removed)
-            QVERIFY(QFile::remove(tree.filePath(name)));
-        sim->notifyListingChanged();
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(events->finished + events->canceled > 0, 15000);
-    QCOMPARE(events->discarded.size(), relist ? 1 : 0);
-    QCOMPARE(events->finished, 1);
-    QCOMPARE(events->canceled, 0);
-    QCOMPARE(events->errors, (lost ? Errors{{DownloadTargetLost, lost, 0}} : Errors()));
-    if (lost)
-        QCOMPARE(order, (QStringList{"error", "finished"}));
-    QStringList started;
-    for (const auto &file : qAsConst(events->started))
-        started << file.first;
-    QCOMPARE(started, written);
-    QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), written);
-    for (const QString &name : written)
-        QVERIFY2(readAll(dest->filePath(name)) == readAll(tree.filePath(name)), qPrintable(name));
-}
-
-// An empty recording completes at once, without a request; one whose name
-// is as long as the file system allows is written under a shortened partial
-// name first.
-void tst_ZVController::emptyAndLongestNamedRecordingsComplete()
-{
-    const QString longest = QString(251, QLatin1Char('T')) + QStringLiteral(".WAV");
-    QTemporaryDir tree;
-    QVERIFY(writeFile(tree.filePath("EMPTY.WAV"), QByteArray()));
-    QVERIFY(writeFile(tree.filePath(longest), QByteArray(70000, 't')));
-    sim->setMusicRoot(tree.path());
-    // Reads that end inside a header are ordinary on a slow link: no error.
-    sim->setPacketSplit(9, 0);
-    startAndList();
-    QVERIFY(writeFile(dest->filePath("EMPTY.WAV"), "stale")); // overwritten, as any other file
-
-    QVERIFY(download({indexOf("EMPTY.WAV"), indexOf(longest)}));
-    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1); // only the non-empty one is requested
-    QCOMPARE(events->started.first(), qMakePair(QString("EMPTY.WAV"), qulonglong(0)));
-    QCOMPARE(events->progress.first(), qulonglong(0));
-    QVERIFY(QFileInfo::exists(dest->filePath("EMPTY.WAV")));
-    QCOMPARE(QFileInfo(dest->filePath("EMPTY.WAV")).size(), qint64(0));
-    QCOMPARE(readAll(dest->filePath(longest)), QByteArray(70000, 't'));
-    QVERIFY(events->errors.isEmpty());
-}
-
-void tst_ZVController::refusedNameFailsOnlyItsFile_data()
-{
-    QTest::addColumn<QString>("refused");
-    QTest::addColumn<bool>("folder"); // a folder in the way
-    // A file another computer left on the card: a hidden name.
-    QTest::addRow("hidden-name") << "._B.WAV" << false;
-    QTest::addRow("folder-in-the-way") << "B.WAV" << true;
-}
-
-// Under "check all" one name that cannot be written fails its own file
-// (E10, once); the others are downloaded and the download finishes.
-void tst_ZVController::refusedNameFailsOnlyItsFile()
-{
-    QFETCH(QString, refused);
-    QFETCH(bool, folder);
-    QTemporaryDir tree;
-    for (const char *name : {"A.WAV", "B.WAV", "C.WAV", "._B.WAV"})
-        QVERIFY(writeFile(tree.filePath(name), QByteArray(20000, name[0])));
-    sim->setMusicRoot(tree.path());
-    if (folder)
-        QVERIFY(QDir(dest->path()).mkdir(refused));
-    startAndList();
-    QVERIFY(download({indexOf("A.WAV"), indexOf(refused), indexOf("C.WAV")}, SaveRename));
-    QCOMPARE(events->errors, (Errors{{DownloadIllegalFileName, indexOf(refused), 0}}));
-    QCOMPARE(events->canceled, 0);
-    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 2);
-    QCOMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 0);
-    QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"A.WAV", "C.WAV"}));
-    for (const char *name : {"A.WAV", "C.WAV"})
-        QVERIFY2(readAll(dest->filePath(name)) == readAll(tree.filePath(name)), name);
-    QCOMPARE(QFileInfo(dest->filePath(refused)).isDir(), folder);
-}
-
-void tst_ZVController::scratchFileSystemRefuses_data()
-{
-    // A scratch file system read-only or small, the files asked for, what
-    // the user is told, the downloads requested.
-    QTest::addColumn<bool>("readOnly");
-    QTest::addColumn<QString>("options");
-    QTest::addColumn<QStringList>("files");
-    QTest::addColumn<Errors>("expected");
-    QTest::addColumn<int>("downloads");
-    QTest::addRow("read-only-reports-not-open")
-        << true << "size=4m" << QStringList{"ZV_0001.WAV"} << Errors{{DownloadFileNotOpen, 0, 0}} << 1;
-    // 480 044 + 1 152 044 bytes need 2 MiB (rounded up); 1 MiB is free.
-    QTest::addRow("no-space-refuses-before-writing")
-        << false << "size=1m" << QStringList{"ZV_0001.WAV", "ZV_0002.WAV"} << Errors{{DownloadNoSpace, 2, 1}} << 0;
-}
-
-void tst_ZVController::scratchFileSystemRefuses()
-{
-    if (!privateMounts)
-        QSKIP("needs a mount namespace of its own (run as root)");
-    QFETCH(bool, readOnly);
-    QFETCH(QString, options);
-    QFETCH(QStringList, files);
-    QFETCH(Errors, expected);
-    QFETCH(int, downloads);
-    const QString mounted = dest->filePath("mounted");
-    QVERIFY(QDir().mkpath(mounted));
-    QVERIFY2(mount("tmpfs", QFile::encodeName(mounted).constData(), "tmpfs", readOnly ? MS_RDONLY : 0,
-                   options.toLatin1().constData())
-                 == 0,
-             strerror(errno));
-    auto unmount = qScopeGuard([&] { umount(QFile::encodeName(mounted).constData()); });
-    startAndList();
-    QList<int> indexes;
-    for (const QString &name : files)
-        indexes << indexOf(name);
-    requestDownload(mounted, indexes);
-    QTRY_COMPARE(events->errors, expected);
-    QTRY_COMPARE(events->canceled, 1);
-    QCOMPARE(requestsWithCode(CODE_DOWNLOAD), downloads);
-    QVERIFY(QDir(mounted).isEmpty());
-}
-
-void tst_ZVController::linksAreReplacedNotWrittenThrough()
-{
-    QTemporaryDir outside;
-    const QString target = outside.filePath("outside.wav");
-    QVERIFY(writeFile(target, "outside the chosen folder"));
-    QVERIFY(QFile::link(target, dest->filePath("ZV_0001.WAV")));
-    QVERIFY(QFile::link(outside.filePath("missing.wav"), dest->filePath("ZV_0004.MP3"))); // dangling
-    // Partial-file names taken by what is not ours: counted names are used.
-    QVERIFY(QDir(dest->path()).mkdir("ZV_0001.WAV.part"));
-    QVERIFY(QFile::link(target, dest->filePath("ZV_0001.WAV(1).part")));
-    QVERIFY(QFile::link(target, dest->filePath("ZV_0004.MP3.part")));
-    startAndList();
-    QVERIFY(download({indexOf("ZV_0001.WAV"), indexOf("ZV_0004.MP3")}, SaveOverwrite));
-    QCOMPARE(readAll(target), QByteArray("outside the chosen folder"));
-    QVERIFY(!QFile::exists(outside.filePath("missing.wav")));
-    QVERIFY(QFileInfo(dest->filePath("ZV_0001.WAV.part")).isDir());
-    QVERIFY(QFileInfo(dest->filePath("ZV_0001.WAV(1).part")).isSymLink());
-    QVERIFY(QFileInfo(dest->filePath("ZV_0004.MP3.part")).isSymLink());
-    for (const char *name : {"ZV_0001.WAV", "ZV_0004.MP3"}) {
-        const QFileInfo written(dest->filePath(name));
-        QVERIFY2(!written.isSymLink(), name);
-        QVERIFY2(readAll(written.filePath()) == readAll(musicFile(name)), name);
-    }
-}
-
-void tst_ZVController::writeFailureIsReported()
-{
-    // A file size limit makes the fourth 32 KiB write of ZV_0002.WAV short.
-    constexpr rlim_t Limit = 100000;
-    rlimit saved{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit lowered = saved;
-    lowered.rlim_cur = Limit;
-
-    startAndList();
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &lowered), 0);
-    const bool finished = download({indexOf("ZV_0002.WAV")});
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-
-    QVERIFY(!finished);
-    QTRY_COMPARE(events->errors, (Errors{{DownloadFileWriteError, 32768, int(Limit - 3 * 32768)}}));
-    QTRY_COMPARE(events->canceled, 1);
-    QCOMPARE(events->progress.last(), qulonglong(3 * 32768));
-}
-
-void tst_ZVController::directCallsFromAnotherThreadDuringListings()
-{
-    startAndList();
-    std::atomic<bool> stop{false};
-    std::atomic<int> calls{0};
-    std::thread hammer([&] {
-        DownloadFileInfo info;
-        while (!stop) {
-            const int count = controller->getFileCount();
-            for (int row = 0; row <= count; ++row)
-                controller->getFileInfo(row, &info); // rows may vanish meanwhile
-            controller->setDownloadFiles(dest->path(), {1, 2, 3});
-            controller->setSSID(QStringLiteral(ZV_TEST_ADDRESS));
-            controller->setSameOption(SaveRename);
-            ++calls;
-        }
-    });
-    for (int round = 0; round < 3; ++round) {
-        sim->notifyListingChanged();
-        waitForListing();
-    }
-    stop = true;
-    hammer.join();
-    QVERIFY(calls > 0);
-    QVERIFY(events->names.contains("ZV_0001.WAV"));
-}
 
 int main(int argc, char **argv)
 {
