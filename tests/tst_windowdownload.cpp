@@ -45,26 +45,6 @@ struct NoticeRow
 };
 Q_DECLARE_METATYPE(NoticeRow)
 
-// What a key did.
-enum class Outcome {
-    CurrentRow, // the table's current row is `row` (the page keys: it moved at least `row`, negative upwards)
-    Checked,    // the row's check box is ticked (`row` the row, `text` empty) or not ("unchecked")
-    AllChecked, // every row's check box is ticked
-    FolderPath, // the listing of another folder arrived; the path shown is `text`
-    DetailAsked // the details of the current row (a file) were asked for and shown
-};
-
-// The current row before the key (LastRow: the last), the key, and what it did.
-struct KeyRow
-{
-    int start;
-    QKeySequence key;
-    Outcome outcome;
-    int row = 0;
-    QString text = QString();
-};
-Q_DECLARE_METATYPE(KeyRow)
-
 namespace {
 // Top-level recordings of the demo music tree (and the fixture's additions).
 const QString SameSize = QStringLiteral("ZV_0001.WAV");
@@ -641,90 +621,86 @@ private slots:
         QVERIFY(window.isStandby());
     }
 
-    // The rows run in order on one window at the top of the music tree; the
-    // last ones walk into a folder and back.
-    void keysActOnTheTable_data()
+    // The current row before the key (LastRow: the last) and after it; the
+    // page keys move it at least that far (negative: upwards), within the
+    // table, and keep it in view.
+    void keysMoveTheCurrentRow_data()
     {
-        QTest::addColumn<KeyRow>("row");
-        using O = Outcome;
-        QTest::addRow("down-moves-to-next-row") << KeyRow{0, Qt::Key_Down, O::CurrentRow, 1};
-        QTest::addRow("down-stays-on-last-row") << KeyRow{LastRow, Qt::Key_Down, O::CurrentRow, LastRow};
-        QTest::addRow("up-moves-to-previous-row") << KeyRow{2, Qt::Key_Up, O::CurrentRow, 1};
-        QTest::addRow("up-stays-on-first-row") << KeyRow{0, Qt::Key_Up, O::CurrentRow, 0};
-        QTest::addRow("home-goes-to-first-row") << KeyRow{3, Qt::Key_Home, O::CurrentRow, 0};
-        QTest::addRow("end-goes-to-last-row") << KeyRow{0, Qt::Key_End, O::CurrentRow, LastRow};
-        QTest::addRow("page-down-moves-a-page") << KeyRow{0, Qt::Key_PageDown, O::CurrentRow, LeastPage};
-        QTest::addRow("page-up-moves-a-page") << KeyRow{LastRow, Qt::Key_PageUp, O::CurrentRow, -LeastPage};
-        QTest::addRow("space-checks-current-row") << KeyRow{1, Qt::Key_Space, O::Checked, 1};
-        QTest::addRow("space-again-unchecks-it") << KeyRow{1, Qt::Key_Space, O::Checked, 1, "unchecked"};
-        QTest::addRow("ctrl-a-checks-all") << KeyRow{0, QKeySequence::SelectAll, O::AllChecked};
-        QTest::addRow("return-on-file-asks-its-details") << KeyRow{0, Qt::Key_Return, O::DetailAsked};
-        QTest::addRow("return-on-folder-opens-it") << KeyRow{0, Qt::Key_Return, O::FolderPath, 0, "MUSIC/FOLDER01"};
-        QTest::addRow("backspace-goes-to-parent") << KeyRow{0, Qt::Key_Backspace, O::FolderPath, 0, "MUSIC"};
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QKeySequence>("key");
+        QTest::addColumn<int>("row");
+        QTest::addRow("down-moves-to-next-row") << 0 << QKeySequence(Qt::Key_Down) << 1;
+        QTest::addRow("down-stays-on-last-row") << LastRow << QKeySequence(Qt::Key_Down) << LastRow;
+        QTest::addRow("up-moves-to-previous-row") << 2 << QKeySequence(Qt::Key_Up) << 1;
+        QTest::addRow("up-stays-on-first-row") << 0 << QKeySequence(Qt::Key_Up) << 0;
+        QTest::addRow("home-goes-to-first-row") << 3 << QKeySequence(Qt::Key_Home) << 0;
+        QTest::addRow("end-goes-to-last-row") << 0 << QKeySequence(Qt::Key_End) << LastRow;
+        QTest::addRow("page-down-moves-a-page") << 0 << QKeySequence(Qt::Key_PageDown) << LeastPage;
+        QTest::addRow("page-up-moves-a-page") << LastRow << QKeySequence(Qt::Key_PageUp) << -LeastPage;
     }
-    void keysActOnTheTable()
+    void keysMoveTheCurrentRow()
     {
-        QFETCH(KeyRow, row);
+        QFETCH(int, start);
+        QFETCH(QKeySequence, key);
+        QFETCH(int, row);
         const Window &window = keyWindow();
-        // Return's rows start on a file and on a folder.
-        int start = row.start;
-        if (row.outcome == Outcome::DetailAsked)
-            start = window.rowOf(QStringLiteral("ZV_0001.WAV"));
-        else if (row.outcome == Outcome::FolderPath && row.key == QKeySequence(Qt::Key_Return))
-            start = window.rowOf(Folder);
-        QVERIFY(start >= LastRow);
         const int startRow = rowNumber(window, start);
         window.table()->setCurrentIndex(window.model()->index(startRow, DownloadFileModel::ColumnName));
+        QTest::keySequence(window.get(), key);
+        if (key == QKeySequence(Qt::Key_PageDown) || key == QKeySequence(Qt::Key_PageUp)) {
+            const int by = currentRow(window) - startRow;
+            QVERIFY2(qAbs(by) >= LeastPage && qAbs(by) < window.model()->rowCount() - 1 && (by > 0) == (row > 0),
+                     qPrintable(QString::number(by)));
+            QVERIFY(window.table()->viewport()->rect().intersects(
+                window.table()->visualRect(window.table()->currentIndex())));
+        } else {
+            QCOMPARE(currentRow(window), rowNumber(window, row));
+        }
+        QCOMPARE(window.table()->selectionModel()->selectedRows().size(), 1);
+        QVERIFY(window.table()->selectionModel()->isRowSelected(currentRow(window), QModelIndex()));
+    }
+
+    // The other keys on the current row, in turn on one window at the top of
+    // the music tree.
+    void keysCheckAskAndBrowse()
+    {
+        const Window &window = keyWindow();
         QSignalSpy detail(window.get(), &MainWindow::requestFileDetail);
         QSignalSpy moved(window.get(), &MainWindow::requestMoveFolder);
+        const auto press = [&](const QString &name, const QKeySequence &key) {
+            window.table()->setCurrentIndex(window.model()->index(window.rowOf(name), DownloadFileModel::ColumnName));
+            QTest::keySequence(window.get(), key);
+        };
+        // Space ticks the current row and again unticks it; Ctrl+A ticks all.
+        press(Mp3, Qt::Key_Space);
+        QCOMPARE(window.ticked(), QStringList{Mp3});
+        QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
+        press(Mp3, Qt::Key_Space);
+        QCOMPARE(window.ticked(), QStringList());
+        press(Mp3, QKeySequence::SelectAll);
+        QCOMPARE(window.ticked().size(), window.model()->rowCount());
+        QVERIFY(window.widget<QCheckBox>("checkBoxAll")->isChecked());
+        QCOMPARE(detail.count() + moved.count(), 0);
 
-        QTest::keySequence(window.get(), row.key);
+        // Return on a file asks for its details.
+        press(SameSize, Qt::Key_Return);
+        QCOMPARE(detail.count(), 1);
+        QCOMPARE(window.text("labelDetailName"), SameSize);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.text("labelDetailFormat").isEmpty() && window.isStandby(), ExchangeTimeoutMs);
 
-        switch (row.outcome) {
-        case Outcome::CurrentRow:
-            if (row.key == QKeySequence(Qt::Key_PageDown) || row.key == QKeySequence(Qt::Key_PageUp)) {
-                const int by = currentRow(window) - startRow;
-                QVERIFY2(qAbs(by) >= LeastPage && qAbs(by) < window.model()->rowCount() - 1
-                             && (by > 0) == (row.row > 0),
-                         qPrintable(QString::number(by)));
-                QVERIFY(window.table()->viewport()->rect().intersects(
-                    window.table()->visualRect(window.table()->currentIndex())));
-            } else {
-                QCOMPARE(currentRow(window), rowNumber(window, row.row));
-            }
-            QCOMPARE(window.table()->selectionModel()->selectedRows().size(), 1);
-            QVERIFY(window.table()->selectionModel()->isRowSelected(currentRow(window), QModelIndex()));
-            break;
-        case Outcome::Checked:
-            QCOMPARE(window.isTicked(rowNumber(window, row.row)), row.text.isEmpty());
-            QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
-            break;
-        case Outcome::AllChecked:
-            QCOMPARE(window.ticked().size(), window.model()->rowCount());
-            QVERIFY(window.widget<QCheckBox>("checkBoxAll")->isChecked());
-            window.fileModel()->setAllChecked(false);
-            window.widget<QCheckBox>("checkBoxAll")->setChecked(false);
-            break;
-        case Outcome::DetailAsked:
-            QCOMPARE(window.text("labelDetailName"), QStringLiteral("ZV_0001.WAV"));
-            QTRY_VERIFY_WITH_TIMEOUT(!window.text("labelDetailFormat").isEmpty() && window.isStandby(),
-                                     ExchangeTimeoutMs);
-            break;
-        case Outcome::FolderPath: {
-            // An entry of the folder moved to, listed.
-            const QString listed = row.text.endsWith(Folder) ? "TAKE_44k16.WAV" : Folder;
+        // Return on a folder opens it, Backspace goes back to its parent; no
+        // row of the old listing stays current.
+        for (const auto &[from, key, path, listed] :
+             {std::make_tuple(Folder, Qt::Key_Return, "MUSIC/FOLDER01", "TAKE_44k16.WAV"),
+              std::make_tuple(QStringLiteral("TAKE_44k16.WAV"), Qt::Key_Backspace, "MUSIC", "FOLDER01")}) {
+            press(from, key);
             QTRY_VERIFY_WITH_TIMEOUT(window.rowOf(listed) >= 0 && window.isStandby(), ExchangeTimeoutMs);
-            QCOMPARE(window.text("labelFolderPath"), row.text);
-            // No row of the old listing stays current.
+            QCOMPARE(window.text("labelFolderPath"), QString::fromLatin1(path));
             QVERIFY(!window.table()->currentIndex().isValid());
             QVERIFY(window.table()->selectionModel()->selectedRows().isEmpty());
-            break;
         }
-        default:
-            QFAIL("unknown outcome");
-        }
-        QCOMPARE(detail.count(), row.outcome == Outcome::DetailAsked ? 1 : 0);
-        QCOMPARE(moved.count(), row.outcome == Outcome::FolderPath ? 1 : 0);
+        QCOMPARE(moved.count(), 2);
+        QCOMPARE(detail.count(), 1);
     }
 
     // A double click on a folder refills the table, all unchecked; a click
