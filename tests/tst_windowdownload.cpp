@@ -1,14 +1,24 @@
-// The main window's downloads against the in-process recorder simulator:
-// the check boxes of a large folder, progress per file, how a download ends
-// (as the controller reports it, stopped by the recorder, the link lost, the
-// watchdog), closing during a download, and the notice of a long download.
-// A picture of the downloading state goes to screenshots/ beside this
-// executable.
+// The main window's downloads and keys against the in-process recorder
+// simulator: the check boxes of a large folder, progress per file, how a
+// download ends (as the controller reports it, stopped by the recorder, the
+// link lost, the watchdog), what the end line says and the sync record it
+// writes, closing and the keys during a download, the notice of a long
+// download; the rows already on this computer and "check new"; the keys that
+// act on the table (which never takes the focus), the folder path and the
+// detail panel as the listing changes, and the names and focus marks of the
+// icon buttons. A picture of the downloading state goes to screenshots/
+// beside this executable.
+#include <QAbstractButton>
+#include <QAction>
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QScopeGuard>
+#include <QToolButton>
 #include <unistd.h>
 
+#include "recorder/syncmanifest.h"
 #include "sim/replybuilder.h"
+#include "ui/elidinglabel.h"
 #include "windowfixture.h"
 
 // A report of the controller played to the window's slot, or the user's click.
@@ -36,6 +46,27 @@ struct NoticeRow
 Q_DECLARE_METATYPE(NoticeRow)
 
 namespace {
+// Top-level recordings of the demo music tree (and the fixture's additions).
+const QString SameSize = QStringLiteral("ZV_0001.WAV");
+const QString OtherSize = QStringLiteral("ZV_0002.WAV");
+const QString Mp3 = QStringLiteral("ZV_0004.MP3");
+const QString Live = QStringLiteral("live.mp3");
+const QString Silent = QStringLiteral("SILENT.WAV");
+const QString Folder = QStringLiteral("FOLDER01");
+constexpr int LastRow = -1;
+// Rows a page key moves at least: more than one, fewer than the table's.
+constexpr int LeastPage = 2;
+
+// Opened URLs land here instead of on the desktop.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
 const Step started{Step::Started};
 const Step relisted{Step::Relisted};
 const Step finished{Step::Finished};
@@ -57,11 +88,58 @@ constexpr int LargeFolderTimeoutMs = 30000;
 class tst_WindowDownload : public QObject, WindowFixture
 {
     Q_OBJECT
+
+    UrlCatcher urls;
+
+    // The window, connected, listed and active (its keys are the window's).
+    const Window &keyWindow()
+    {
+        const Window &window = rowWindow();
+        [&] { QVERIFY(waitConnected(window)); }();
+        QApplication::setActiveWindow(window.get());
+        [&] { QVERIFY(QTest::qWaitForWindowActive(window.get())); }();
+        return window;
+    }
+    static int rowNumber(const Window &window, int row)
+    {
+        return row == LastRow ? window.model()->rowCount() - 1 : row;
+    }
+    static int currentRow(const Window &window) { return window.table()->currentIndex().row(); }
+    // The save folder before a new listing reads it afresh: a recording of
+    // the listed size, one of another size, and one only in the sync record
+    // (taken and moved away since).
+    void prepareMarks(const Window &window)
+    {
+        const QDir folder(saveDirectory);
+        if (folder.exists(SameSize))
+            return;
+        QVERIFY(QFile::copy(source(SameSize), folder.filePath(SameSize)));
+        QFile other(folder.filePath(OtherSize));
+        QVERIFY(other.open(QIODevice::WriteOnly) && other.write("not the recording") > 0);
+        other.close();
+        const QModelIndex live = window.model()->index(window.rowOf(Live), 1);
+        SyncManifest record(saveDirectory);
+        QCOMPARE(record.load(false), SyncManifest::Load::Fresh);
+        record.put({"music", Live, window.fileModel()->fileSize(live),
+                    window.fileModel()->fileDateTime(live).toString(Qt::ISODate), "moved-away/" + Live,
+                    QDateTime::currentDateTimeUtc().toString(Qt::ISODate)});
+        QVERIFY(record.save());
+        window->setFileList();
+    }
+
 private slots:
-    void initTestCase() { prepare(); }
+    void initTestCase()
+    {
+        prepare();
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &urls, "open");
+    }
     void init() { reset(); }
     void cleanup() { done(); }
-    void cleanupTestCase() { dropWindow(); }
+    void cleanupTestCase()
+    {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        dropWindow();
+    }
 
     // A folder of 30 000 recordings (empty files, so the folder is quick to
     // write), as many as made a check-box widget per row crash the window: the
@@ -177,7 +255,8 @@ private slots:
             << QList<Step>{started, started, error(DownloadTargetLost, 1), finished} << "2 files completed. 1 failed."
             << "1 files not downloaded.(code : E14-1-0)";
         QTest::addRow("refused-name-fails-only-its-file")
-            << QList<Step>{started, error(DownloadIllegalFileName, 5), started, finished} << "2 files completed. 1 failed."
+            << QList<Step>{started, error(DownloadIllegalFileName, 5), started, finished}
+            << "2 files completed. 1 failed."
             << "1 files not downloaded.(code : E10-5-0)";
         // A refused name counts with the files the lost link took; the line
         // is shown again after the reconnection.
@@ -321,30 +400,47 @@ private slots:
         QCOMPARE(window.text("labelInfo"), info);
     }
 
-    void closingWhileDownloadingAsks_data()
+    // Escape and Ctrl+Q during a download and in standby: Ctrl+Q asks
+    // first, and "no" keeps the window and its download.
+    void downloadKeys()
     {
-        QTest::addColumn<bool>("answer");
-        QTest::addRow("no-keeps-the-window-and-the-download") << false;
-        QTest::addRow("yes-quits-leaving-the-part-file") << true;
+        QTemporaryDir target;
+        simulator.setThrottle(SlowRate);
+        const Window &window = keyWindow();
+        QSignalSpy cancelled(window.get(), &MainWindow::cancelDownload);
+        QVERIFY(startDownload(window, SlowFile, target.path()));
+
+        QTest::keySequence(window.get(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+        QCOMPARE(window->stopAsked, 1);
+        QVERIFY(window->isVisible());
+        QCOMPARE(cancelled.count(), 0);
+
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+        QCOMPARE(cancelled.count(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(window.text("labelInfo") == QLatin1String("download canceled.") && window.isStandby(),
+                                 ExchangeTimeoutMs);
+
+        // In standby Escape has nothing to cancel, and Ctrl+Q closes at once.
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+        QCOMPARE(cancelled.count(), 1);
+        QTest::keySequence(window.get(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+        QCOMPARE(window->stopAsked, 1);
+        QVERIFY(!window->isVisible());
     }
-    void closingWhileDownloadingAsks()
+
+    // "Yes" quits and leaves the part file.
+    void closingWhileDownloadingLeavesThePart()
     {
-        QFETCH(bool, answer);
         QTemporaryDir target;
         simulator.setThrottle(SlowRate);
         auto window = std::make_unique<Window>();
-        (*window)->stopAnswer = answer;
+        (*window)->stopAnswer = true;
         QVERIFY(startDownload(*window, SlowFile, target.path()));
-        QCOMPARE((*window)->close(), answer);
+        QVERIFY((*window)->close());
         QCOMPARE((*window)->stopAsked, 1);
-        const QByteArray whole = readAll(source(SlowFile));
-        if (!answer) {
-            QTRY_COMPARE_WITH_TIMEOUT(window->text("labelInfo"), QStringLiteral("1 files completed."), 10000);
-            QCOMPARE(readAll(target.filePath(SlowFile)), whole);
-            return;
-        }
         window.reset();
         QCOMPARE(QDir(target.path()).entryList(QDir::Files), QStringList{SlowFile + ".part"});
+        const QByteArray whole = readAll(source(SlowFile));
         const QByteArray partial = readAll(target.filePath(SlowFile + ".part"));
         QVERIFY(partial.size() > 0 && partial.size() < whole.size() && whole.startsWith(partial));
     }
@@ -378,6 +474,305 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(window.button("downloadButton")->isEnabled(), 10000);
         QCOMPARE(window->announced.size(), row.announced.isEmpty() ? 0 : 1);
         QVERIFY(row.announced.isEmpty() || window->announced.first().startsWith(row.announced));
+    }
+
+    // The tool tip of a row already here says where; %1 is the save folder.
+    void rowsAlreadyHereAreMarked_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("tip"); // empty: not marked
+        QTest::addRow("same-name-and-size-in-the-save-folder")
+            << SameSize << "Already on this computer: %1/" + SameSize;
+        QTest::addRow("same-name-other-size-is-not") << OtherSize << QString();
+        QTest::addRow("taken-by-the-record-and-moved-away")
+            << Live << "Taken into %1 before (moved or deleted there since)";
+        QTest::addRow("nowhere-is-not") << Mp3 << QString();
+        QTest::addRow("a-folder-is-not") << Folder << QString();
+    }
+    void rowsAlreadyHereAreMarked()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, tip);
+        const Window &window = rowWindow();
+        QVERIFY(waitConnected(window));
+        prepareMarks(window);
+        const int row = window.rowOf(name);
+        QVERIFY(row >= 0);
+        QCOMPARE(window.fileModel()->isMarked(row), !tip.isEmpty());
+        QCOMPARE(window.model()->index(row, 1).data(Qt::ToolTipRole).toString(),
+                 QDir::toNativeSeparators(tip.replace(QLatin1String("%1"), saveDirectory)));
+    }
+
+    // Ctrl+N and the table's context-menu entry both check exactly the
+    // recordings not marked: marked ones and folders end unchecked.
+    void checkNewChecksTheUnmarked_data()
+    {
+        QTest::addColumn<bool>("byKey");
+        QTest::addRow("ctrl-n") << true;
+        QTest::addRow("context-menu-entry") << false;
+    }
+    void checkNewChecksTheUnmarked()
+    {
+        QFETCH(bool, byKey);
+        const Window &window = byKey ? keyWindow() : rowWindow();
+        QVERIFY(waitConnected(window));
+        prepareMarks(window);
+        window.widget<QCheckBox>("checkBoxAll")->click(); // everything, folders and marked rows included
+        QVERIFY(window.isTicked(window.rowOf(Folder)));
+        if (byKey) {
+            QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
+        } else {
+            QAction *entry = window.table()->actions().value(0);
+            QVERIFY(entry && window.table()->contextMenuPolicy() == Qt::ActionsContextMenu);
+            entry->trigger();
+        }
+        // Not marked: the other size and those nowhere here.
+        QCOMPARE(window.ticked(), (QStringList{"README.TXT", Silent, OtherSize, "ZV_0003_BWF.WAV", Mp3}));
+        QCOMPARE(window.text("labelInfo"), QStringLiteral("5 new recordings checked."));
+        window.widget<QCheckBox>("checkBoxAll")->setChecked(false);
+    }
+
+    // A real download of four checked recordings and a checked folder into a
+    // folder that holds one of them already and a folder in another's way.
+    void downloadEndSaysWhatHappened_data()
+    {
+        QTest::addColumn<QByteArray>("oldRecord"); // the sync record there before; empty: none
+        QTest::addRow("fresh-record") << QByteArray();
+        QTest::addRow("damaged-record-is-set-aside") << QByteArray("{\"version\": 1, \"files\": [ broken");
+    }
+    void downloadEndSaysWhatHappened()
+    {
+        QFETCH(QByteArray, oldRecord);
+        QTemporaryDir target;
+        QVERIFY(QFile::copy(source(SameSize), target.filePath(SameSize))); // kept: same size
+        QVERIFY(QDir(target.path()).mkdir(Silent));                        // refused: a folder is in the way
+        const QString recordPath = target.filePath(SyncManifest::fileName());
+        if (!oldRecord.isEmpty()) {
+            QFile old(recordPath);
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write(oldRecord) == oldRecord.size());
+        }
+        const Window &window = rowWindow();
+        QVERIFY(waitConnected(window));
+        window.widget<QCheckBox>("checkBoxAll")->setChecked(false);
+        window.fileModel()->setAllChecked(false);
+        for (const QString &name : {SameSize, Mp3, Live, Silent, Folder})
+            window.tick(name);
+        urls.opened.clear();
+
+        window.download(target.path());
+        QTRY_VERIFY_WITH_TIMEOUT(window.isStandby() && window.text("labelInfo").contains("completed"), 10000);
+        QCOMPARE(window.text("labelInfo"), QStringLiteral("2 files completed. 1 already there, kept. 1 failed."));
+        QVERIFY2(window.text("labelDetail").startsWith(QStringLiteral("1 files not downloaded.(code : E10-")),
+                 qPrintable(window.text("labelDetail")));
+        QVERIFY(window.text("labelDetail")
+                    .endsWith(QStringLiteral(" 1 folders left out: zv-transfer get -r takes whole folders.")));
+        // Pressing download again retries only what failed (and the folder,
+        // which is never taken).
+        QCOMPARE(window.ticked(), (QStringList{Folder, Silent}));
+
+        // The record names what came and what was kept, as zv-transfer reads it.
+        SyncManifest record(target.path());
+        QCOMPARE(record.load(true), SyncManifest::Load::Loaded);
+        for (const QString &name : {SameSize, Mp3, Live}) {
+            const SyncManifest::Record *taken = record.find(QStringLiteral("music"), name);
+            QVERIFY2(taken, qPrintable(name));
+            QCOMPARE(taken->local, name);
+            QCOMPARE(taken->size, QFileInfo(source(name)).size());
+            QCOMPARE(
+                taken->recorded,
+                window.fileModel()->fileDateTime(window.model()->index(window.rowOf(name), 0)).toString(Qt::ISODate));
+        }
+        QVERIFY(!record.find(QStringLiteral("music"), Silent));
+        const QStringList aside
+            = QDir(target.path())
+                  .entryList({SyncManifest::fileName() + QStringLiteral(".damaged-*")}, QDir::Hidden | QDir::Files);
+        QCOMPARE(aside.size(), oldRecord.isEmpty() ? 0 : 1);
+        if (!oldRecord.isEmpty())
+            QCOMPARE(readAll(target.filePath(aside.first())), oldRecord);
+
+        // What came is marked now; the folder it went to opens with one click.
+        QVERIFY(window.fileModel()->isMarked(window.rowOf(Mp3)));
+        auto *open = window.widget<QToolButton>("openFolderButton");
+        QVERIFY(open->isVisible());
+        QTest::mouseClick(open, Qt::LeftButton);
+        QCOMPARE(urls.opened, (QList<QUrl>{QUrl::fromLocalFile(QDir(target.path()).absolutePath())}));
+    }
+
+    // Nothing to download: a hint in the info line, and no folder chooser.
+    void downloadWithNothingCheckedHints_data()
+    {
+        QTest::addColumn<QString>("checked");
+        QTest::addColumn<QString>("hint");
+        QTest::addRow("nothing") << QString() << "Nothing to download: check the recordings first.";
+        QTest::addRow("a-folder-only")
+            << Folder << "Folders are not downloaded here: check their recordings, or use zv-transfer get -r.";
+    }
+    void downloadWithNothingCheckedHints()
+    {
+        QFETCH(QString, checked);
+        QFETCH(QString, hint);
+        const Window &window = rowWindow();
+        QVERIFY(waitConnected(window));
+        window.fileModel()->setAllChecked(false);
+        if (!checked.isEmpty())
+            window.tick(checked);
+        QCOMPARE(window.download(QStringLiteral("/nowhere")), QString()); // the chooser was not asked
+        QCOMPARE(window.text("labelInfo"), hint);
+        QVERIFY(window.isStandby());
+    }
+
+    // The current row before the key (LastRow: the last) and after it; the
+    // page keys move it at least that far (negative: upwards), within the
+    // table, and keep it in view.
+    void keysMoveTheCurrentRow_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QKeySequence>("key");
+        QTest::addColumn<int>("row");
+        QTest::addRow("down-moves-to-next-row") << 0 << QKeySequence(Qt::Key_Down) << 1;
+        QTest::addRow("down-stays-on-last-row") << LastRow << QKeySequence(Qt::Key_Down) << LastRow;
+        QTest::addRow("up-moves-to-previous-row") << 2 << QKeySequence(Qt::Key_Up) << 1;
+        QTest::addRow("up-stays-on-first-row") << 0 << QKeySequence(Qt::Key_Up) << 0;
+        QTest::addRow("home-goes-to-first-row") << 3 << QKeySequence(Qt::Key_Home) << 0;
+        QTest::addRow("end-goes-to-last-row") << 0 << QKeySequence(Qt::Key_End) << LastRow;
+        QTest::addRow("page-down-moves-a-page") << 0 << QKeySequence(Qt::Key_PageDown) << LeastPage;
+        QTest::addRow("page-up-moves-a-page") << LastRow << QKeySequence(Qt::Key_PageUp) << -LeastPage;
+    }
+    void keysMoveTheCurrentRow()
+    {
+        QFETCH(int, start);
+        QFETCH(QKeySequence, key);
+        QFETCH(int, row);
+        const Window &window = keyWindow();
+        const int startRow = rowNumber(window, start);
+        window.table()->setCurrentIndex(window.model()->index(startRow, DownloadFileModel::ColumnName));
+        QTest::keySequence(window.get(), key);
+        if (key == QKeySequence(Qt::Key_PageDown) || key == QKeySequence(Qt::Key_PageUp)) {
+            const int by = currentRow(window) - startRow;
+            QVERIFY2(qAbs(by) >= LeastPage && qAbs(by) < window.model()->rowCount() - 1 && (by > 0) == (row > 0),
+                     qPrintable(QString::number(by)));
+            QVERIFY(window.table()->viewport()->rect().intersects(
+                window.table()->visualRect(window.table()->currentIndex())));
+        } else {
+            QCOMPARE(currentRow(window), rowNumber(window, row));
+        }
+        QCOMPARE(window.table()->selectionModel()->selectedRows().size(), 1);
+        QVERIFY(window.table()->selectionModel()->isRowSelected(currentRow(window), QModelIndex()));
+    }
+
+    // The other keys on the current row, in turn on one window at the top of
+    // the music tree.
+    void keysCheckAskAndBrowse()
+    {
+        const Window &window = keyWindow();
+        QSignalSpy detail(window.get(), &MainWindow::requestFileDetail);
+        QSignalSpy moved(window.get(), &MainWindow::requestMoveFolder);
+        const auto press = [&](const QString &name, const QKeySequence &key) {
+            window.table()->setCurrentIndex(window.model()->index(window.rowOf(name), DownloadFileModel::ColumnName));
+            QTest::keySequence(window.get(), key);
+        };
+        // Space ticks the current row and again unticks it; Ctrl+A ticks all.
+        press(Mp3, Qt::Key_Space);
+        QCOMPARE(window.ticked(), QStringList{Mp3});
+        QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
+        press(Mp3, Qt::Key_Space);
+        QCOMPARE(window.ticked(), QStringList());
+        press(Mp3, QKeySequence::SelectAll);
+        QCOMPARE(window.ticked().size(), window.model()->rowCount());
+        QVERIFY(window.widget<QCheckBox>("checkBoxAll")->isChecked());
+        QCOMPARE(detail.count() + moved.count(), 0);
+
+        // Return on a file asks for its details.
+        press(SameSize, Qt::Key_Return);
+        QCOMPARE(detail.count(), 1);
+        QCOMPARE(window.text("labelDetailName"), SameSize);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.text("labelDetailFormat").isEmpty() && window.isStandby(), ExchangeTimeoutMs);
+
+        // Return on a folder opens it, Backspace goes back to its parent; no
+        // row of the old listing stays current.
+        for (const auto &[from, key, path, listed] :
+             {std::make_tuple(Folder, Qt::Key_Return, "MUSIC/FOLDER01", "TAKE_44k16.WAV"),
+              std::make_tuple(QStringLiteral("TAKE_44k16.WAV"), Qt::Key_Backspace, "MUSIC", "FOLDER01")}) {
+            press(from, key);
+            QTRY_VERIFY_WITH_TIMEOUT(window.rowOf(listed) >= 0 && window.isStandby(), ExchangeTimeoutMs);
+            QCOMPARE(window.text("labelFolderPath"), QString::fromLatin1(path));
+            QVERIFY(!window.table()->currentIndex().isValid());
+            QVERIFY(window.table()->selectionModel()->selectedRows().isEmpty());
+        }
+        QCOMPARE(moved.count(), 2);
+        QCOMPARE(detail.count(), 1);
+    }
+
+    // A double click on a folder refills the table, all unchecked; a click
+    // on a folder leaves the detail panel, the new listing empties it. The
+    // folder path follows the listing, not the request.
+    void folderDoubleClickRefillsTableAndDetails()
+    {
+        const Window &window = rowWindow();
+        QVERIFY(waitConnected(window));
+        window.clickRow(window.rowOf(Live));
+        QTRY_VERIFY_WITH_TIMEOUT(!window.text("labelDetailFormat").isEmpty() && window.isStandby(), ExchangeTimeoutMs);
+        const auto shown = [&] {
+            QStringList texts;
+            for (const char *label : {"labelDetailName", "labelDetailDate", "labelDetailSize", "labelDetailFormat",
+                                      "labelDetailMusicLength"})
+                texts << window.text(label);
+            return texts;
+        };
+        const QStringList details = shown();
+        QVERIFY(!window.widget<QLabel>("labelTypeIcon")->pixmap(Qt::ReturnByValue).isNull());
+        // Check everything first: the new list must start unchecked anyway.
+        window.widget<QCheckBox>("checkBoxAll")->click();
+        QCOMPARE(window.ticked().size(), window.model()->rowCount());
+
+        Trail status([&] { return window.text("labelStatus"); });
+        const int folder = window.rowOf(Folder);
+        window.clickRow(folder);
+        QCOMPARE(shown(), details);
+        // A real double click: press and release, then the double-click event.
+        QTest::mouseDClick(window.table()->viewport(), Qt::LeftButton, {},
+                           window.table()->visualRect(window.model()->index(folder, 1)).center());
+        QCOMPARE(window.text("labelFolderPath"), QStringLiteral("MUSIC"));
+        QTRY_VERIFY_WITH_TIMEOUT(window.names() == (QStringList{"TAKE_44k16.WAV", "TAKE_96k24.WAV"})
+                                     && window.isStandby(),
+                                 ExchangeTimeoutMs);
+        QCOMPARE(status.values, (QStringList{"", "Communicating...", ""}));
+        QCOMPARE(window.ticked(), QStringList());
+        QCOMPARE(window.text("labelFolderPath"), QStringLiteral("MUSIC/FOLDER01"));
+        QCOMPARE(shown().join(QString()), QString());
+        QVERIFY(window.widget<QLabel>("labelTypeIcon")->pixmap(Qt::ReturnByValue).isNull());
+
+        window.button("pushButtonReturn")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(window.rowOf(Folder) >= 0 && window.isStandby(), ExchangeTimeoutMs);
+        // Shown whole where there is room, and never wider than the bar.
+        const auto *path = window.widget<ElidingLabel>("labelFolderPath");
+        QCOMPARE(path->text(), QStringLiteral("MUSIC"));
+        QCOMPARE(path->shownText(), QStringLiteral("MUSIC"));
+        QVERIFY(path->geometry().right() < window.widget<QFrame>("frameButtonBar")->width());
+    }
+
+    // Every button without a text has a name for screen readers and a tool
+    // tip, and shows a mark when the keyboard reaches it.
+    void iconButtonsAreNamedAndShowFocus()
+    {
+        const Window &window = keyWindow();
+        int buttons = 0;
+        for (QAbstractButton *button : window->findChildren<QAbstractButton *>()) {
+            // The table's corner button is the view's own and hidden.
+            if (!button->text().isEmpty() || button->parent() == window.table())
+                continue;
+            ++buttons;
+            QVERIFY2(!button->accessibleName().isEmpty(), qPrintable(button->objectName()));
+            QVERIFY2(!button->toolTip().isEmpty(), qPrintable(button->objectName()));
+            if (!button->isEnabled())
+                continue;
+            window->setFocus();
+            const QImage plain = button->grab().toImage();
+            button->setFocus(Qt::TabFocusReason);
+            QVERIFY2(button->grab().toImage() != plain, qPrintable(button->objectName()));
+        }
+        QCOMPARE(buttons, 7);
+        window->setFocus();
     }
 };
 

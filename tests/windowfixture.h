@@ -207,14 +207,17 @@ public:
     }
     int rowOf(const QString &name) const { return names().indexOf(name); }
 
-    // The row check boxes as the view draws them.
+    // The row check boxes as the view draws them; the names ticked, sorted.
     bool isTicked(int row) const { return model()->index(row, 0).data(Qt::CheckStateRole) == Qt::Checked; }
-    QList<bool> boxStates() const
+    QStringList ticked() const
     {
-        QList<bool> states;
-        for (int row = 0; row < model()->rowCount(); ++row)
-            states << isTicked(row);
-        return states;
+        QStringList list;
+        for (int row = 0; row < model()->rowCount(); ++row) {
+            if (isTicked(row))
+                list << model()->index(row, 1).data().toString();
+        }
+        list.sort();
+        return list;
     }
 
     void clickRow(int row) const { QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, cellCenter(row)); }
