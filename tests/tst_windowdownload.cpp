@@ -565,7 +565,7 @@ private slots:
         QVERIFY2(window.text("labelDetail").startsWith(QStringLiteral("1 files not downloaded.(code : E10-")),
                  qPrintable(window.text("labelDetail")));
         QVERIFY(window.text("labelDetail")
-                    .endsWith(QStringLiteral(" 1 folders left out: zv-transfer get -r takes whole folders.")));
+                    .endsWith(QStringLiteral(" 1 folders left out: zv-transfer get -r copies them.")));
         // Pressing download again retries only what failed (and the folder,
         // which is never taken).
         QCOMPARE(window.ticked(), (QStringList{Folder, Silent}));
