@@ -335,15 +335,16 @@ private slots:
         QVERIFY2(code == Exit::Unreachable || (code == Exit::Done && silence == Silence::NoticeBurst),
                  qPrintable(QString::number(code)));
         QVERIFY2(clock.elapsed() < withinMs, qPrintable(QString::number(clock.elapsed())));
+        const QByteArray said = QByteArray("zv-transfer: ") + line.toUtf8();
         if (silence == Silence::BadMagicFlood) {
             // A flood of faults is counted, not repeated.
-            QVERIFY2(errors.contains("zv-transfer: " + line.toUtf8()) && errors.count("zv-transfer: ") <= 3
+            QVERIFY2(errors.contains(said) && errors.count("zv-transfer: ") <= 3
                          && errors.contains("zv-transfer: \xe2\x80\xa6 repeated "),
                      errors.right(2000).constData());
         } else if (!line.isEmpty()) {
             // One clear line in the program's words, no line of the link's
             // before it.
-            QVERIFY2(errors.startsWith("zv-transfer: " + line.toUtf8()) && errors.count('\n') == 1, errors.constData());
+            QVERIFY2(errors.startsWith(said) && errors.count('\n') == 1, errors.constData());
             QCOMPARE(output, QByteArray());
         }
     }
