@@ -141,11 +141,6 @@ private slots:
         const int left = row.fault == TreeFault::TreesAlike ? RecordModeMusic : row.start;
         QCOMPARE(sim->recordMode(), left);
         QCOMPARE(switched, row.switches);
-        // As the next command finds it (once for each tree).
-        if (row.arguments == QStringList{"sync"} && row.fault == TreeFault::None) {
-            QCOMPARE(run(host({"list"})), Exit::Done);
-            QVERIFY2(output.contains("M.WAV") == (left == RecordModeMTR), output.constData());
-        }
     }
 
     // The simulator's hostile entries include a folder "../up" at the top.
