@@ -65,6 +65,17 @@ public:
         return entries;
     }
 
+    // Every file below `root`, as paths relative to it.
+    static QStringList filesBelow(const QString &root)
+    {
+        QStringList files;
+        QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << QDir(root).relativeFilePath(it.next());
+        files.sort();
+        return files;
+    }
+
 protected:
     // Writes `files` (paths below `tree`; one ending in "/" is an empty
     // folder) with their folders, and music/ and mtr/.
@@ -86,6 +97,7 @@ protected:
         environment = QProcessEnvironment::systemEnvironment();
         environment.remove("ZV_HOST");
         terminalColumns = 0;
+        program = QStringLiteral(ZV_TRANSFER_BIN);
         sim = new RecorderSimulator;
         sim->setMusicRoot(tree.filePath("music"));
         sim->setMtrRoot(tree.filePath("mtr"));
@@ -107,7 +119,7 @@ protected:
         return other.waitForConnected(2000) && QTest::qWaitFor([this] { return sim->hasClient(); }, 5000);
     }
 
-    // Runs zv-transfer while this thread's event loop keeps serving the
+    // Runs `program` (zv-transfer unless a case says otherwise) while this thread's event loop keeps serving the
     // simulator; the exit code, -1 when it did not end in time or died
     // (killedBy then names the signal).
     // `during` is called about every 20 ms while it runs, `output` holding
@@ -123,7 +135,7 @@ protected:
         errors.clear();
         killedBy = 0;
         if (terminalColumns > 0) {
-            QString command = QStringLiteral(ZV_TRANSFER_BIN);
+            QString command = program;
             for (QString argument : arguments)
                 command += " '" + argument.replace("'", "'\\''") + "'";
             env.insert("COLUMNS", QString::number(terminalColumns));
@@ -132,7 +144,7 @@ protected:
             process.start("script", {"-qec", command, "/dev/null"});
         } else {
             process.setProcessEnvironment(env);
-            process.start(QStringLiteral(ZV_TRANSFER_BIN), arguments);
+            process.start(program, arguments);
         }
         if (!process.waitForStarted(5000))
             return -1;
@@ -188,6 +200,7 @@ protected:
     QTemporaryDir *dest = nullptr;
     RecorderSimulator *sim = nullptr;
     QProcessEnvironment environment;
+    QString program;
     int terminalColumns = 0;
     QByteArray output;
     QByteArray errors;

