@@ -16,6 +16,7 @@
 
 #include "base/appconstants.h"
 #include "base/logging.h"
+#include "base/parsererror.h"
 #include "sim/recordersimulator.h"
 #include "sim/simlogging.h"
 
@@ -340,20 +341,6 @@ int fail(const QString &message)
     return ExitUsage;
 }
 
-// The parser's complaint, with an unknown option named as it was typed
-// ("--bogus", "-x") rather than bare.
-QString parseError(const QCommandLineParser &parser)
-{
-    const QStringList unknown = parser.unknownOptionNames();
-    if (unknown.isEmpty())
-        return parser.errorText();
-    QStringList typed;
-    for (const QString &name : unknown)
-        typed << QStringLiteral("'%1%2'").arg(QLatin1String(name.size() == 1 ? "-" : "--"), name);
-    return unknown.size() == 1 ? QStringLiteral("Unknown option %1.").arg(typed.first())
-                               : QStringLiteral("Unknown options: %1.").arg(typed.join(QStringLiteral(", ")));
-}
-
 // Listens where asked and says so; the exit code when it cannot, else 0.
 int listen(Setup &setup)
 {
@@ -409,7 +396,7 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Displays version information.")));
     addOptions(parser);
     if (!parser.parse(app.arguments()))
-        return fail(parseError(parser));
+        return fail(parserError(parser, app.arguments()));
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version")))

@@ -355,7 +355,7 @@ private slots:
         QTest::addRow("qt-options-pass") << CommandLineRow{
             {"-platform", "offscreen", "-reverse", "-V"}, 0, version, true};
         QTest::addRow("unknown-option") << CommandLineRow{
-            {"--bogus"}, 2, "zv-file-transfer: Unknown option 'bogus'.\nUsage: zv-file-transfer", false};
+            {"--bogus"}, 2, "zv-file-transfer: Unknown option '--bogus'.\nUsage: zv-file-transfer", false};
         QTest::addRow("stray-argument") << CommandLineRow{
             {"a.wav"}, 2, "zv-file-transfer: unexpected argument 'a.wav'\nUsage: zv-file-transfer", false};
     }

@@ -134,6 +134,8 @@ private slots:
             "^zv-transfer: Unknown option '--bogus'\\.\\n$");
         row("unknown-short-option", host({"-x", "list"}), Exit::Usage, "^$", {},
             "^zv-transfer: Unknown option '-x'\\.\\n$");
+        row("unknown-one-letter-long-option", host({"--x=1", "list"}), Exit::Usage, "^$", {},
+            "^zv-transfer: Unknown option '--x'\\.\\n$");
         row("get-without-dest", host({"get", "--all"}), Exit::Usage);
         row("unknown-rule", host({"get", "--all", "--dest", "DEST", "--rule", "x"}), Exit::Usage);
         row("no-host-anywhere", {"list"}, Exit::Usage);

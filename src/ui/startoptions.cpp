@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "base/appconstants.h"
+#include "base/parsererror.h"
 
 namespace {
 const char ProgramName[] = "zv-file-transfer";
@@ -78,7 +79,7 @@ StartOptions::Outcome StartOptions::read(const QStringList &arguments)
     const QString prefix = QString::fromLatin1(ProgramName) + QStringLiteral(": ");
     QString problem;
     if (!parser.parse(arguments))
-        problem = parser.errorText();
+        problem = parserError(parser, arguments);
     else if (!parser.positionalArguments().isEmpty())
         problem = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst());
     if (!problem.isEmpty()) {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/appsettings.h"
+#include "base/parsererror.h"
 #include "console.h"
 #include "exitcode.h"
 #include "loglinefilter.h"
@@ -43,20 +44,6 @@ const char Description[] = "Lists, inspects and downloads the recordings of a re
                            "       (get -r: no recording in the tree)\n"
                            "  128+N  ended by signal N (130 Ctrl-C, 143 SIGTERM); sync --watch ends\n"
                            "       with 0 on a signal between two syncs";
-
-// The parser's complaint, with an unknown option named as it was typed
-// ("--bogus", "-x") rather than bare.
-QString parseError(const QCommandLineParser &parser)
-{
-    const QStringList unknown = parser.unknownOptionNames();
-    if (unknown.isEmpty())
-        return parser.errorText();
-    QStringList typed;
-    for (const QString &name : unknown)
-        typed << QStringLiteral("'%1%2'").arg(QLatin1String(name.size() == 1 ? "-" : "--"), name);
-    return unknown.size() == 1 ? QStringLiteral("Unknown option %1.").arg(typed.first())
-                               : QStringLiteral("Unknown options: %1.").arg(typed.join(QStringLiteral(", ")));
-}
 
 bool usage(const QString &why)
 {
@@ -94,7 +81,7 @@ bool CommandLine::parse(const QStringList &arguments)
     QCommandLineParser parser;
     declare(parser);
     if (!parser.parse(arguments)) {
-        Console::err(QStringLiteral("zv-transfer: ") + parseError(parser));
+        Console::err(QStringLiteral("zv-transfer: ") + parserError(parser, arguments));
         return false;
     }
     if (parser.isSet(QStringLiteral("help")))
