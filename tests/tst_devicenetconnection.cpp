@@ -76,9 +76,8 @@ private slots:
 
     void framing_data();
     void framing();
-    void bulkStreamArrivesWhole();
     void connectedCommandIsNotReused();
-    void floodYieldsToTheEventLoop();
+    void floodYieldsAndArrivesWhole();
     void garbageFloodLogsOneLineAndItsCount();
 
 private:
@@ -221,25 +220,6 @@ void tst_DeviceNetConnection::framing()
     QVERIFY(joined == stream.mid(HEADER_SIZE * warnings.size()));
 }
 
-// Megabytes in one write: the link reads them in large steps (past the
-// socket's own buffer where the build reads the system's queue directly), and
-// every byte arrives in order.
-void tst_DeviceNetConnection::bulkStreamArrivesWhole()
-{
-    constexpr int Packets = 256;
-    constexpr int Payload = 32 * 1024;
-    connectPair();
-    QByteArray stream;
-    for (int i = 0; i < Packets; ++i)
-        stream += makePacket(KIND_COMMAND, CODE_DOWNLOAD_DATA, Payload, payloadOf(Payload, i));
-    peer->write(stream);
-    QTRY_COMPARE_WITH_TIMEOUT(received.size(), Packets, 10000);
-    QByteArray joined;
-    for (const Received &r : qAsConst(received))
-        joined += r.header + r.payload;
-    QVERIFY(joined == stream);
-}
-
 // The link reuses a finished command for the next packet, but never one that
 // somebody connected to: that one is deleted when it is removed.
 void tst_DeviceNetConnection::connectedCommandIsNotReused()
@@ -266,26 +246,34 @@ void tst_DeviceNetConnection::connectedCommandIsNotReused()
     QTRY_COMPARE(seen.size(), 3);
 }
 
-// Twenty thousand notices in one write: a timer started at the first one
-// runs long before the last is framed, and every packet still arrives in order.
-void tst_DeviceNetConnection::floodYieldsToTheEventLoop()
+// Twenty thousand notices, then megabytes of data, in one write: a timer
+// started at the first notice runs long before the last is framed; the data is
+// read in large steps (past the socket's own buffer where the build reads the
+// system's queue directly); and every byte arrives in order.
+void tst_DeviceNetConnection::floodYieldsAndArrivesWhole()
 {
-    constexpr int Packets = 20000;
+    constexpr int Notices = 20000;
+    constexpr int DataPackets = 256;
+    constexpr int Payload = 32 * 1024;
     connectPair();
     int framedWhenTimerRan = -1;
     QMetaObject::Connection first = connect(connection, &DeviceNetConnection::newCommandRecieved, this, [&] {
         disconnect(first);
         QTimer::singleShot(0, this, [&] { framedWhenTimerRan = received.size(); });
     });
-    QByteArray stream;
-    for (int i = 0; i < Packets; ++i)
-        stream += makePacket(KIND_COMMAND, 0x12, 0);
+    QByteArray stream = makePacket(KIND_COMMAND, CODE_LIST_INVALIDATED, 0).repeated(Notices);
+    for (int i = 0; i < DataPackets; ++i)
+        stream += makePacket(KIND_COMMAND, CODE_DOWNLOAD_DATA, Payload, payloadOf(Payload, i));
     peer->write(stream);
     peer->waitForBytesWritten(5000);
-    QTRY_COMPARE(received.size(), Packets);
+    QTRY_COMPARE_WITH_TIMEOUT(received.size(), Notices + DataPackets, 10000);
     QVERIFY(framedWhenTimerRan > 0);
     QVERIFY2(framedWhenTimerRan <= 2 * DeviceNetConnection::MaxPacketsPerTurn,
              qPrintable(QString::number(framedWhenTimerRan)));
+    QByteArray joined;
+    for (const Received &r : qAsConst(received))
+        joined += r.header + r.payload;
+    QVERIFY(joined == stream);
 }
 
 // Under the programs' message log, a flood of bad packets prints one warning
