@@ -416,6 +416,7 @@ private slots:
         const int chunk = SimulatorSettings::DefaultChunkSize;
         QTest::addRow("last-packet-short") << "MUSIC/ZV_0004.MP3" << chunk << false;
         QTest::addRow("empty-file") << "MUSIC/EMPTY.WAV" << chunk << false;
+        QTest::addRow("big-file") << QString("MUSIC/" + DemoTree::bigFileName()) << chunk << false;
         QTest::addRow("one-byte-chunks") << "MUSIC/README.TXT" << 1 << false;
         QTest::addRow("too-large-chunk-clamped") << "MUSIC/ZV_0002.WAV" << 70000 << false;
         QTest::addRow("canceled-midway") << QString("MUSIC/" + DemoTree::bigFileName()) << chunk << true;
