@@ -87,8 +87,6 @@ void tst_PacketFramer::chunks_data()
     QTest::addRow("whole-packet") << p30 << QList<int>{} << QList<int>{30} << QStringList{"need-header 0"};
     QTest::addRow("split-inside-payload")
         << p30 << QList<int>{20, 10} << QList<int>{30} << QStringList{"divided 20", "need-header 0"};
-    QTest::addRow("split-inside-header") << p30 << QList<int>{10, 20} << QList<int>{30}
-                                         << QStringList{"need-header 10", "need-header 0"};
     QTest::addRow("packet-and-a-half-header")
         << p30 + bare << QList<int>{35, 9} << QList<int>{30, 14} << QStringList{"need-header 5", "need-header 0"};
     QTest::addRow("byte-by-byte") << bare << QList<int>{1} << QList<int>{14} << headerByHeader;

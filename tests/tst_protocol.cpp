@@ -110,9 +110,6 @@ void tst_Protocol::builders_data()
                                  << packet("5a564041200080000000000000 00");
     QTest::addRow("move-300") << ZVCommandFactory::createMoveFolderRequest(300)
                               << packet("5a56404120 00012c0000000000 00");
-    // An int index of 70000 reaches the builder as its low 16 bits.
-    QTest::addRow("move-70000") << ZVCommandFactory::createMoveFolderRequest(qint16(70000 & 0xFFFF))
-                                << packet("5a5640412000117000000000 0000");
     QTest::addRow("detail-folder-bit") << ZVCommandFactory::createFileDetailRequest(qint16(-32766))
                                        << packet("5a5640412100800200000000 0000");
     QTest::addRow("detail-result") << ZVCommandFactory::createFileDetailResultRequest()
