@@ -50,7 +50,7 @@ public:
         const int size = buffer.size();
         buffer.resize(size + wanted);
         const qint64 got = read(buffer.data() + size, wanted);
-        buffer.resize(size + static_cast<int>(qBound<qint64>(0, got, wanted)));
+        buffer.resize(size + static_cast<int>(qBound(qint64(0), got, qint64(wanted))));
         return got;
     }
     void append(const char *data, int size);
