@@ -5,7 +5,7 @@
 # (both validated), the icons, the completion, the copyright and changelog,
 # and the control fields worked out or set for it.
 #
-#   tests/checkpackage.sh BUILD_DIR VERSION SOURCE_DIR
+#   tests/checkpackage.sh BUILD_DIR VERSION
 #
 # Exits 77 (skipped) where a tool it needs is missing; runs lintian on the
 # package where it is installed and fails on its errors and warnings.
@@ -13,7 +13,6 @@ set -uo pipefail
 
 build_dir=$1
 version=$2
-source_dir=$3
 app_id=org.zvtransfer.ZVFileTransfer
 
 for tool in cpack dpkg-deb dpkg-shlibdeps file desktop-file-validate appstreamcli gzip; do
@@ -55,61 +54,44 @@ for library in 'libc6' 'libstdc\+\+6' 'libqt[56]core' 'libqt[56]network' 'libqt[
     grep -Eq "(^|, )($library)" <<<"$depends" || fail "Depends lacks $library"
 done
 grep -q 'fonts-noto-cjk' <<<"$(field Recommends)" || fail "Recommends lacks fonts-noto-cjk"
-[ -n "$(field Maintainer)" ] || fail "no Maintainer"
 
 root=$scratch/root
 dpkg-deb -x "$deb" "$root" || { echo "FAIL: dpkg-deb -x"; exit 1; }
 
-expected=(
-    usr/bin/zv-file-transfer usr/bin/zv-transfer usr/bin/zv-recorder-sim
-    usr/share/man/man1/zv-file-transfer.1.gz usr/share/man/man1/zv-transfer.1.gz
-    usr/share/man/man1/zv-recorder-sim.1.gz
-    "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml"
-    usr/share/doc/zv-file-transfer/copyright usr/share/doc/zv-file-transfer/changelog.gz
-    usr/share/bash-completion/completions/zv-transfer
-    usr/share/doc/zv-file-transfer/examples/zv-transfer-sync.service
-)
-for path in "${expected[@]}"; do
+# What no step below reads: those files are checked where they are read.
+for path in usr/share/doc/zv-file-transfer/copyright usr/share/bash-completion/completions/zv-transfer \
+    usr/share/doc/zv-file-transfer/examples/zv-transfer-sync.service; do
     [ -s "$root/$path" ] || fail "missing or empty: /$path"
 done
 # Each icon is there and as big as the folder it is in says.
 for side in 16 24 32 48 64 128 256; do
     icon=$root/usr/share/icons/hicolor/${side}x${side}/apps/$app_id.png
-    [ -s "$icon" ] || { fail "missing or empty: $icon"; continue; }
-    size=$(od -An -tu1 -j16 -N8 "$icon" | awk '{ print $3 * 256 + $4 "x" $7 * 256 + $8 }')
-    [ "$size" = "${side}x${side}" ] || fail "$(basename "$(dirname "$(dirname "$icon")")") icon is $size"
+    size=$(od -An -tu1 -j16 -N8 "$icon" 2>/dev/null | awk '{ print $3 * 256 + $4 "x" $7 * 256 + $8 }')
+    [ "$size" = "${side}x${side}" ] || fail "the ${side}x${side} icon is missing or '$size'"
 done
 # Nothing but the programs and data: no test, benchmark or picture tool.
 unexpected=$(cd "$root" && find usr/bin -type f ! -name zv-file-transfer ! -name zv-transfer ! -name zv-recorder-sim)
 [ -z "$unexpected" ] || fail "unexpected programs: $unexpected"
-
-for page in "$root"/usr/share/man/man1/*.1.gz; do
-    grep -q "\"ZV File Transfer $version\"" <(gzip -dc "$page") || fail "$(basename "$page") does not name $version"
-done
 
 # desktop-file-validate lets some errors pass with status 0: any line it
 # prints counts.
 if ! report=$(desktop-file-validate "$root/usr/share/applications/$app_id.desktop" 2>&1) || [ -n "$report" ]; then
     fail "desktop-file-validate: $report"
 fi
-if ! appstreamcli validate --no-net "$root/usr/share/metainfo/$app_id.metainfo.xml"; then
-    fail "appstreamcli validate"
-fi
+appstreamcli validate --no-net "$root/usr/share/metainfo/$app_id.metainfo.xml" || fail "appstreamcli validate"
 grep -q "<release version=\"$version\" date=\"[0-9-]*\"" "$root/usr/share/metainfo/$app_id.metainfo.xml" \
     || fail "the metainfo has no release entry for $version"
 grep -q "^zv-file-transfer ($version) " <(gzip -dc "$root/usr/share/doc/zv-file-transfer/changelog.gz") \
     || fail "the changelog's first entry is not $version"
 
 # The unpacked programs run and say which version they are (away from the
-# user's settings).
+# user's settings), as their manual pages do.
 for program in zv-file-transfer zv-transfer zv-recorder-sim; do
-    output=$(XDG_CONFIG_HOME=$scratch/config QT_QPA_PLATFORM=offscreen timeout 10 "$root/usr/bin/$program" --version 2>&1)
-    status=$?
-    if [ $status -ne 0 ] || ! grep -q "$version" <<<"$output"; then
-        fail "$program --version: exit $status, output: $output"
-    else
-        echo "$program --version: $output"
-    fi
+    page=$root/usr/share/man/man1/$program.1.gz
+    grep -q "\"ZV File Transfer $version\"" <(gzip -dc "$page") || fail "$program.1.gz is missing or does not name $version"
+    output=$(XDG_CONFIG_HOME=$scratch/config QT_QPA_PLATFORM=offscreen timeout 10 "$root/usr/bin/$program" --version 2>&1) \
+        || fail "$program --version: exit $?"
+    grep -q "$version" <<<"$output" || fail "$program --version says: $output"
 done
 
 # About ten seconds; where lintian is not installed the rest still counts.

@@ -1,5 +1,6 @@
-// Framing of the received byte stream against a real TCP peer on a loopback
-// address of this test's own.
+// The link against a real TCP peer on a loopback address of this test's own:
+// what it reports of bytes it cannot make a packet of, its one spare command,
+// yielding under a flood, and one log line for a flood of garbage.
 #include <QHostAddress>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -12,7 +13,6 @@
 #include "base/logging.h"
 #include "net/devicenetconnection.h"
 #include "protocol/zvcommand.h"
-#include "protocol/zvcommandfactory.h"
 
 namespace {
 constexpr quint16 Port = 8010;
@@ -49,21 +49,6 @@ QByteArray payloadOf(int size, int seed)
         bytes[i] = char((i * 31 + seed) & 0xFF);
     return bytes;
 }
-
-// An error the link reported, as a row expects it: "NetworkPacketTooShort 10".
-QString errorReport(AppErrorCode code, int param)
-{
-    const char *name = code == NetworkPacketTooShort ? "NetworkPacketTooShort"
-        : code == NetworkPacketParseError            ? "NetworkPacketParseError"
-                                                     : "an error no framing row expects";
-    return QStringLiteral("%1 %2").arg(QLatin1String(name)).arg(param);
-}
-
-struct Received
-{
-    QByteArray header;
-    QByteArray payload;
-};
 } // namespace
 
 class tst_DeviceNetConnection : public QObject
@@ -74,21 +59,19 @@ private slots:
     void init();
     void cleanup();
 
-    void framing_data();
-    void framing();
+    void reportsWhatItCannotFrame();
     void connectedCommandIsNotReused();
     void floodYieldsAndArrivesWhole();
     void garbageFloodLogsOneLineAndItsCount();
 
 private:
     void connectPair();
-    void sendInChunks(const QByteArray &stream, const QList<int> &chunkSizes);
     void drainCommands();
 
     QTcpServer server;
     DeviceNetConnection *connection = nullptr;
     QTcpSocket *peer = nullptr;
-    QList<Received> received;
+    QByteArrayList received; // each command taken: its header, then its payload
 };
 
 void tst_DeviceNetConnection::initTestCase()
@@ -119,7 +102,7 @@ void tst_DeviceNetConnection::drainCommands()
 {
     while (!connection->isCommandQueueEmpty()) {
         ZVCommand *command = connection->firstCommand();
-        received.append({command->header(), command->payload()});
+        received << command->header() + command->payload();
         connection->removeFirstCommand();
     }
 }
@@ -135,15 +118,26 @@ void tst_DeviceNetConnection::connectPair()
     peer->setParent(nullptr);
 }
 
-// Writes each chunk as its own segment and waits until the link has handled
-// it: every run of the link leaves at least one line in the log.
-void tst_DeviceNetConnection::sendInChunks(const QByteArray &stream, const QList<int> &chunkSizes)
+// How bytes are cut into packets is the framer's (tst_packetframer); this is
+// what the link reports of what it cannot make a packet of. A header without
+// the mark is dropped and reported with the packet's kind (signed); a read
+// ending inside a header is reported with the bytes it left, again when the
+// link runs with nothing new; a read ending inside a payload is not. Only the
+// bad header is a warning.
+void tst_DeviceNetConnection::reportsWhatItCannotFrame()
 {
+    QByteArray badMagic = makePacket(KIND_EXTENDED, 0, 0);
+    badMagic[1] = 'X';
+    const QByteArray p30 = makePacket(KIND_COMMAND, CODE_FILE_LIST, 16, payloadOf(16, 1));
+    const QByteArray bare = makePacket(KIND_COMMAND, CODE_LIST_INVALIDATED, 0);
+    connectPair();
+    QSignalSpy errors(connection, &DeviceNetConnection::networkError);
+    // Each chunk is its own segment, handled before the next is sent: every
+    // run of the link leaves at least one line in the log. A chunk of 0: the
+    // link runs again with nothing new arrived.
+    const QByteArray stream = badMagic + p30 + bare;
     int pos = 0;
-    int chunk = 0;
-    while (pos < stream.size()) {
-        const int size = qMin(chunkSizes.isEmpty() ? stream.size() : chunkSizes.at(chunk % chunkSizes.size()),
-                              stream.size() - pos);
+    for (int size : {HEADER_SIZE, 20, 23, 0, 1}) {
         const int before = capturedMessages.size();
         if (size == 0)
             connection->receivePacket();
@@ -151,73 +145,16 @@ void tst_DeviceNetConnection::sendInChunks(const QByteArray &stream, const QList
             peer->write(stream.constData() + pos, size);
         peer->flush();
         pos += size;
-        ++chunk;
         QTRY_VERIFY_WITH_TIMEOUT(capturedMessages.size() > before, 5000);
     }
-}
-
-void tst_DeviceNetConnection::framing_data()
-{
-    QTest::addColumn<QByteArray>("stream");
-    QTest::addColumn<QList<int>>("chunkSizes"); // none: the whole stream in one write
-    QTest::addColumn<int>("commands");
-    // A read ending inside a header is reported, one whose header has no
-    // magic is reported with the packet's kind (signed) and dropped.
-    QTest::addColumn<QStringList>("errors");
-    QTest::addColumn<QStringList>("warnings");
-
-    // How bytes are cut into packets is the framer's (tst_packetframer); these
-    // rows pin what the link makes of it.
-    const QByteArray p30 = makePacket(KIND_COMMAND, CODE_FILE_LIST, 16, payloadOf(16, 1));
-    const QByteArray bare = makePacket(KIND_COMMAND, CODE_LIST_INVALIDATED, 0);
-    const quint8 foreignKind = REQUEST_FLAGS;
-    QByteArray badMagic = makePacket(foreignKind, 0, 0);
-    badMagic[0] = 'X';
-    QByteArray badF0 = makePacket(KIND_EXTENDED, 0, 0);
-    badF0[1] = 'X';
-    const QStringList none;
-    const QStringList parseError{QStringLiteral("net: Packet parse error")};
-    const QString tooShort10 = errorReport(NetworkPacketTooShort, 10);
-
-    // Only a read ending inside a header is reported, with the bytes it left.
-    QTest::addRow("split-inside-payload-then-header")
-        << p30 + bare << QList<int>{20, 23, 1} << 2 << QStringList{errorReport(NetworkPacketTooShort, 13)} << none;
-    // A chunk of 0: the link runs again with nothing new arrived.
-    QTest::addRow("empty-read-reports-again")
-        << bare << QList<int>{10, 0, 4} << 1 << QStringList{tooShort10, tooShort10} << none;
-    QTest::addRow("bad-magic-dropped-framing-goes-on")
-        << badMagic + bare << QList<int>{} << 1 << QStringList{errorReport(NetworkPacketParseError, foreignKind)}
-        << parseError;
-    QTest::addRow("bad-f0-kind-reported-signed")
-        << badF0 + bare << QList<int>{} << 1 << QStringList{errorReport(NetworkPacketParseError, qint8(KIND_EXTENDED))}
-        << parseError;
-}
-
-void tst_DeviceNetConnection::framing()
-{
-    QFETCH(QByteArray, stream);
-    QFETCH(QList<int>, chunkSizes);
-    QFETCH(int, commands);
-    QFETCH(QStringList, errors);
-    QFETCH(QStringList, warnings);
-
-    connectPair();
-    QSignalSpy errorSpy(connection, &DeviceNetConnection::networkError);
-    sendInChunks(stream, chunkSizes);
-    QTRY_COMPARE(received.size(), commands);
-    QStringList reports;
-    for (const QList<QVariant> &args : qAsConst(errorSpy))
-        reports << errorReport(args.at(0).value<AppErrorCode>(), args.at(1).toInt());
-    QCOMPARE(reports, errors);
-    // A packet split across reads is ordinary: its lines are debug lines.
-    QCOMPARE(capturedWarnings, warnings);
-
-    // Together the commands are the stream, packet by packet, in wire order,
-    // less the bad headers in front.
-    QByteArray joined;
-    for (const Received &r : qAsConst(received))
-        joined += r.header + r.payload;
-    QVERIFY(joined == stream.mid(HEADER_SIZE * warnings.size()));
+    QList<QPair<AppErrorCode, int>> reports;
+    for (const QList<QVariant> &args : qAsConst(errors))
+        reports << qMakePair(args.at(0).value<AppErrorCode>(), args.at(1).toInt());
+    const QList<QPair<AppErrorCode, int>> expected{
+        {NetworkPacketParseError, qint8(KIND_EXTENDED)}, {NetworkPacketTooShort, 13}, {NetworkPacketTooShort, 13}};
+    QCOMPARE(reports, expected);
+    QCOMPARE(capturedWarnings, QStringList{QStringLiteral("net: Packet parse error")});
+    QVERIFY(received.join() == p30 + bare);
 }
 
 // The link reuses a finished command for the next packet, but never one that
@@ -229,11 +166,10 @@ void tst_DeviceNetConnection::connectedCommandIsNotReused()
     QList<ZVCommand *> seen;
     disconnect(connection, &DeviceNetConnection::newCommandRecieved, this, &tst_DeviceNetConnection::drainCommands);
     connect(connection, &DeviceNetConnection::newCommandRecieved, this, [&] {
-        ZVCommand *command = connection->firstCommand();
-        seen << command;
+        seen << connection->firstCommand();
         if (seen.size() == 2) {
-            watched = command;
-            connect(command, &ZVCommand::error, this, [] {});
+            watched = seen.last();
+            connect(seen.last(), &ZVCommand::error, this, [] {});
         }
         connection->removeFirstCommand();
     });
@@ -270,10 +206,7 @@ void tst_DeviceNetConnection::floodYieldsAndArrivesWhole()
     QVERIFY(framedWhenTimerRan > 0);
     QVERIFY2(framedWhenTimerRan <= 2 * DeviceNetConnection::MaxPacketsPerTurn,
              qPrintable(QString::number(framedWhenTimerRan)));
-    QByteArray joined;
-    for (const Received &r : qAsConst(received))
-        joined += r.header + r.payload;
-    QVERIFY(joined == stream);
+    QVERIFY(received.join() == stream);
 }
 
 // Under the programs' message log, a flood of bad packets prints one warning

