@@ -49,7 +49,6 @@ include(CPack)
 # where one is missing).
 if(BUILD_TESTING)
     add_test(NAME package_deb
-             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/checkpackage.sh ${PROJECT_BINARY_DIR} ${PROJECT_VERSION}
-                     ${PROJECT_SOURCE_DIR})
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/checkpackage.sh ${PROJECT_BINARY_DIR} ${PROJECT_VERSION})
     set_tests_properties(package_deb PROPERTIES LABELS package SKIP_RETURN_CODE 77 TIMEOUT 300)
 endif()
