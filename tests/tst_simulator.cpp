@@ -1,7 +1,8 @@
 // The recorder simulator seen from a plain socket, with the client's own
-// listing decoder: listings and moves against the disk, record modes,
-// details, every demo file downloaded byte for byte, cancel, one client at a
-// time, and every fault option byte for byte against a clean run.
+// listing decoder: what no client suite sees. Moves and record modes that
+// lead nowhere, listed times, details of odd WAV layouts and of no file,
+// downloads no client makes, a cancel midway, a held connection's request,
+// fault options byte for byte against a clean run, drops and hostile names.
 #include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QtEndian>
@@ -360,8 +361,8 @@ private slots:
         QTest::addColumn<int>("chunk");
         QTest::addColumn<bool>("cancelMidway");
 
-        // Files of every size, in small and large packets: the controller's
-        // suite downloads them byte for byte.
+        // The controller's suite downloads the demo files in small and large
+        // packets byte for byte; not an empty file, 8 MiB, or too large packets.
         const int chunk = SimulatorSettings::DefaultChunkSize;
         QTest::addRow("empty-file") << "MUSIC/EMPTY.WAV" << chunk << false;
         QTest::addRow("big-file") << QString("MUSIC/" + DemoTree::bigFileName()) << chunk << false;
