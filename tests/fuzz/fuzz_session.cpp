@@ -1,15 +1,18 @@
 // A whole session with a real controller on its worker thread: the input is
-// a script in which the fuzzer plays the recorder over loopback (listings,
-// data, details, status, notices, raw bytes) and the window (direct calls
-// and queued requests). One controller and connection serve every input; each
-// input starts from a cancel and a fresh listing. Checked: no crash, hang or
-// write outside the download folder (names and progress are the download
-// target's to check), consistent answers to the window, and for each detail
+// a script in which the fuzzer plays the recorder over loopback (any bytes,
+// and detail replies) and the window (direct calls and queued requests). One controller and connection serve every
+// input; each input starts from a cancel and a fresh listing. Checked: no crash, hang or write outside the download
+// folder (names and progress are the download target's to check), consistent answers to the window, and for each detail
 // reply (code 0x23) exactly its outcome: the four big-endian
 // fields of a 16-byte payload with a known format, error 9 with an unknown
 // format, error 8 with any other size.
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 #include <QtEndian>
+#include <functional>
 
 #include "base/downloadfileinfo.h"
 #include "fuzzinputs.h"
@@ -20,6 +23,18 @@
 using namespace fuzz;
 
 namespace {
+
+// Runs the event loop until `done` holds; a stall of 10 s is a hang.
+void waitFor(const std::function<bool()> &done, const char *what)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > 10000)
+            fail("hang while waiting for", QString::fromLatin1(what));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+}
 
 QByteArray statusPacket(quint16 item, quint16 value)
 {
@@ -44,9 +59,10 @@ class Harness : public QObject
 {
 public:
     Harness()
-        : peer(ZV_FUZZ_ADDRESS)
-        , controller(new ZVController)
+        : controller(new ZVController)
     {
+        if (!server.listen(QHostAddress(QStringLiteral(ZV_FUZZ_ADDRESS)), ZVController::Port))
+            fail("cannot listen on " ZV_FUZZ_ADDRESS, server.errorString());
         controller->moveToThread(&worker);
         connect(&worker, &QThread::started, controller, &ZVController::doWork);
         connect(controller, &ZVController::networkConnected, this, [this] { connected = true; });
@@ -66,55 +82,26 @@ public:
             if (code == FileDetailIllegalPacketSize || code == FileDetailUnknownFileFormat)
                 detailReported({quint32(code), quint32(param), quint32(param2)});
         });
-        controller->setSSID(peer.address());
+        controller->setSSID(QStringLiteral(ZV_FUZZ_ADDRESS));
         worker.start();
-        peer.waitForPeer();
-        waitFor([this] { return connected; }, "the controller's connection");
+        waitFor([this] { return connected && server.hasPendingConnections(); }, "the controller's connection");
+        peer = server.nextPendingConnection();
+        // Small writes go out at once; what the program sends is dropped.
+        peer->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        connect(peer, &QTcpSocket::readyRead, peer, [this] { peer->readAll(); });
     }
 
-    void run(Reader &in, bool longPauseAllowed)
+    void run(Reader &in)
     {
         reset();
-        longPauses = longPauseAllowed ? 1 : 0;
         while (!in.atEnd()) {
-            const quint8 op = in.u8();
-            if (op == SessionPauseNotice) {
-                send(commandPacket((in.u8() & 1) ? CODE_FILE_DETAIL : CODE_LIST_INVALIDATED, QByteArray()));
-                continue;
-            }
-            switch (op % 15) {
-            case SessionListing: {
-                const quint8 flags = in.u8();
-                const quint8 number = (flags & 1) ? in.u8() : sequence;
-                const quint16 total = in.u16();
-                send(commandPacket(CODE_FILE_LIST, in.bytes(in.u16()), number, total));
-                break;
-            }
-            case SessionData:
-                sync();
-                send(dataPacket(in, quint32(progress)));
+            switch (in.u8() % 10) {
+            case SessionRaw:
+                send(in.bytes(in.u16()));
                 break;
             case SessionDetail:
                 send(commandPacket(CODE_FILE_DETAIL_DATA, in.bytes(in.u16())));
                 break;
-            case SessionStatus: {
-                const quint16 item = in.u16();
-                send(statusPacket(item, in.u16()));
-                break;
-            }
-            case SessionCanceled:
-                send(commandPacket(CODE_CANCEL_DOWNLOAD, QByteArray()));
-                break;
-            case SessionRaw:
-                send(in.bytes(in.u16()));
-                break;
-            case SessionOtherCode: {
-                quint8 code = in.u8();
-                if (code == CODE_LIST_INVALIDATED || code == CODE_FILE_DETAIL)
-                    code = 0x7E;
-                send(commandPacket(code, in.bytes(in.u16())));
-                break;
-            }
             case SessionReadList:
                 readList();
                 break;
@@ -133,7 +120,6 @@ public:
                 break;
             case SessionRelist:
                 call([this] { controller->requestNewFileList(); });
-                sequence = 0;
                 break;
             case SessionRequest: {
                 const quint8 which = in.u8() % 3;
@@ -170,7 +156,6 @@ private:
         area.clean();
         controller->setSameOption(SaveOverwrite);
         controller->setDownloadFiles(area.path(), QList<int>());
-        sequence = 0;
         current = QString();
         currentSize = progress = 0;
         pauses = 1;
@@ -196,16 +181,15 @@ private:
     {
         if (!dirty)
             return;
-        peer.send(statusPacket(STATUS_RECORD_MODE, 0));
+        peer->write(statusPacket(STATUS_RECORD_MODE, 0));
         ++statusSent;
         waitFor([this] { return modeSignals == statusSent; }, "the controller to handle the packets");
         dirty = false;
     }
 
     // Sends bytes as the recorder, completed to a packet boundary. The
-    // controller pauses 1 s on a 0x12 or 0x21 and 200 ms after a file when
-    // more follow: bytes that could cost more pauses than the input has left
-    // are not sent (see fuzzinputs.h).
+    // controller pauses 200 ms after a file when more follow: bytes that
+    // could cost more pauses than the input has left are not sent.
     void send(QByteArray bytes)
     {
         sync();
@@ -216,10 +200,8 @@ private:
         bytes += filler;
 
         int cost = 0;
-        int longCost = 0;
         qint64 at = progress;
         bool known = !current.isNull();
-        quint8 number = sequence;
         int status = 0;
         QList<QList<quint32>> replies;
         for (const QByteArray &packet : packets) {
@@ -231,15 +213,8 @@ private:
                 ++status;
             if (kind != KIND_COMMAND)
                 continue;
-            if (code == CODE_LIST_INVALIDATED || code == CODE_FILE_DETAIL)
-                ++longCost;
             if (code == CODE_FILE_DETAIL_DATA)
                 replies << detailOutcome(packet.mid(HEADER_SIZE));
-            if (code == CODE_LIST_INVALIDATED
-                || (code == CODE_FILE_LIST && quint8(packet.at(SEQUENCE_OFFSET)) != number))
-                number = 0;
-            else if (code == CODE_FILE_LIST)
-                ++number;
             if (code != CODE_DOWNLOAD_DATA)
                 continue;
             const QByteArray payload = packet.mid(HEADER_SIZE);
@@ -258,14 +233,12 @@ private:
                 }
             }
         }
-        if (cost > pauses || longCost > longPauses)
+        if (cost > pauses)
             return;
         pauses -= cost;
-        longPauses -= longCost;
-        sequence = number;
         statusSent += status;
         details += replies;
-        peer.send(bytes);
+        peer->write(bytes);
         dirty = true;
     }
 
@@ -304,19 +277,18 @@ private:
     }
 
     ScratchArea area;
-    LoopbackPeer peer;
+    QTcpServer server;
+    QTcpSocket *peer = nullptr;
     QThread worker;
     ZVController *controller;
     bool connected = false;
     bool dirty = true;
     int modeSignals = 0;
     int statusSent = 0;
-    quint8 sequence = 0; // the listing packet number the controller expects
-    QString current;     // the file being received, as last announced
+    QString current; // the file being received, as last announced
     qint64 currentSize = 0;
     qint64 progress = 0;
     int pauses = 1;                // completed files with more to come: 200 ms each
-    int longPauses = 0;            // 0x12 and 0x21: 1 s each
     QList<QList<quint32>> details; // outcomes of the detail replies sent, not yet reported
 };
 
@@ -327,6 +299,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     initApplication();
     static Harness *harness = new Harness;
     Reader in(data, size);
-    harness->run(in, sessionLongPauseAllowed(data, size));
+    harness->run(in);
     return 0;
 }
