@@ -72,11 +72,6 @@ void exercise(ZVCommand &command, const QByteArray &packet)
                   && (errors > before) == !inside,
               "payload string", QStringLiteral("offset %1 length %2 of %3").arg(range.first).arg(range.second).arg(n));
     }
-    const QByteArray pattern = payload.mid(n / 3, 2).isEmpty() ? QByteArray::fromHex("000d") : payload.mid(n / 3, 2);
-    for (int from : {-3, 0, 1, n - 1, n, n + 1}) {
-        const int at = command.payloadIndexOf(pattern, from);
-        check(at == -1 || payload.mid(at, pattern.size()) == pattern, "pattern search found no pattern");
-    }
 }
 
 // Frames what the framer holds, as the link does after a read: turns until

@@ -266,12 +266,8 @@ private:
         for (int n = in.u8() % 9; n > 0; --n) {
             const quint8 row = in.u8();
             DownloadFileInfo info;
-            if (row == RawTargetIndex)
-                indexes << qint16(in.u16());
-            else if (count > 0 && controller->getFileInfo(row % count, &info))
-                indexes << info.index;
-            else
-                indexes << row;
+            const bool listed = count > 0 && controller->getFileInfo(row % count, &info);
+            indexes << (listed ? info.index : row);
         }
         controller->setDownloadFiles(area.path(), indexes);
     }

@@ -27,7 +27,8 @@ constexpr quint8 ListNoMutex = 0x04;
 
 // fuzz_download:
 //   [same-name option % 4] [u16 size] [listing payload] [existing-file mask]
-//   [same-size mask] [target count] [target row] * count, then operations
+//   [same-size mask] [target count] [target row] * count (rows of the
+//   listing, or the index itself when it is empty), then operations
 //   until the end: [op] ... with op % 8:
 enum DownloadOp : quint8 {
     DownloadData = 0,   // 0..4: data packet (DataFields)
@@ -35,8 +36,6 @@ enum DownloadOp : quint8 {
     DownloadCancel = 6, // cancel()
     DownloadRaw = 7,    // [u16 size] [packet bytes], parsed as they are
 };
-//   A target row byte of 0xFF is followed by a raw u16 entry index.
-constexpr quint8 RawTargetIndex = 0xFF;
 
 // Data packet fields, for fuzz_download:
 //   [flags] [u32 offset if DataOwnOffset] [u16 check if DataOwnCheck]
@@ -53,7 +52,7 @@ enum SessionOp : quint8 {
     SessionRaw = 0,        // [u16 size] [bytes], then zeros up to a packet boundary
     SessionDetail = 1,     // [u16 size] [payload] as code 0x23 (a detail reply)
     SessionReadList = 2,   // getFileCount and getFileInfo of every row and one beyond
-    SessionSetTargets = 3, // [count] [row] * count (0xFF: raw u16 index follows)
+    SessionSetTargets = 3, // [count] [row] * count, rows of the listing (or the index, if empty)
     SessionSetOption = 4,  // [same-name option % 4]
     SessionDownload = 5,   // requestDownloadFiles
     SessionCancel = 6,     // cancelDownload
