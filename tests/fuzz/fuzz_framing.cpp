@@ -3,12 +3,19 @@
 // turns of framing it allows. Every packet must be the one the framing rule
 // cuts there, it must parse exactly when it has the magic, and every ranged
 // read of every command must stay in bounds, read the right bytes and report
-// a read beyond the end.
+// a read beyond the end. The same chunks then go over loopback into a
+// DeviceNetConnection that leaves its commands queued while its buffer moves
+// on: at the end they must still be the packets with the magic.
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtEndian>
+#include <algorithm>
 #include <climits>
 
 #include "fuzzinputs.h"
 #include "fuzzsupport.h"
+#include "net/devicenetconnection.h"
 #include "net/packetframer.h"
 #include "protocol/zvcommand.h"
 
@@ -101,6 +108,43 @@ void frame(PacketFramer &framer, QList<QByteArray> expected, bool inPlace)
     framer.keepTail();
 }
 
+class Link
+{
+public:
+    Link()
+    {
+        const QString address = QStringLiteral(ZV_FUZZ_ADDRESS);
+        check(server.listen(QHostAddress(address), 8010), "cannot listen on", address);
+        connection.connectToHost(address, 8010);
+        waitFor([this] { return server.hasPendingConnections() && connection.isConnected(); }, "the link");
+        peer = server.nextPendingConnection();
+    }
+
+    // The packets without the magic are refused, the others stay queued.
+    void run(const QList<QByteArray> &chunks, QList<QByteArray> packets)
+    {
+        for (const QByteArray &chunk : chunks) {
+            peer->write(chunk);
+            peer->flush();
+            QCoreApplication::processEvents();
+        }
+        packets.erase(std::remove_if(packets.begin(), packets.end(), [](auto &p) { return !p.startsWith("ZV"); }),
+                      packets.end());
+        waitFor([&] { return connection.commandCount() >= packets.size(); }, "every packet queued");
+        check(connection.commandCount() == packets.size(), "queue length");
+        for (const QByteArray &packet : packets) {
+            const ZVCommand *command = connection.firstCommand();
+            check(command->header() + command->payload() == packet, "a queued command changed", hexHeader(packet));
+            connection.removeFirstCommand();
+        }
+    }
+
+private:
+    QTcpServer server;
+    QTcpSocket *peer = nullptr;
+    DeviceNetConnection connection;
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -108,18 +152,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     initApplication();
     Reader in(data, size);
     const quint8 plan = in.u8();
-    QList<int> chunks;
+    QList<int> sizes;
     for (int k = plan >> 2; k > 0; --k)
-        chunks << framingChunkSize(in.u8());
+        sizes << framingChunkSize(in.u8());
     const QByteArray stream = in.rest();
 
     PacketFramer framer;
     StreamModel model;
+    QList<QByteArray> written;
+    QList<QByteArray> packets;
     for (int i = 0, pos = 0; pos < stream.size(); ++i) {
-        const QByteArray chunk = stream.mid(pos, chunks.isEmpty() ? stream.size() : chunks.at(i % chunks.size()));
-        pos += chunk.size();
-        framer.append(chunk.constData(), chunk.size());
-        frame(framer, model.feed(chunk), plan & FramingInPlace);
+        written << stream.mid(pos, sizes.isEmpty() ? stream.size() : sizes.at(i % sizes.size()));
+        pos += written.last().size();
+        framer.append(written.last().constData(), written.last().size());
+        const QList<QByteArray> cut = model.feed(written.last());
+        frame(framer, cut, plan & FramingInPlace);
+        packets += cut;
     }
+    // The link's stream ends on a packet boundary, for the next input.
+    written << model.filler();
+    packets += model.feed(written.last());
+    static Link *link = new Link;
+    link->run(written, packets);
     return 0;
 }

@@ -1,6 +1,6 @@
 // A whole session with a real controller on its worker thread: the input is
-// a script in which the fuzzer plays the recorder over loopback (any bytes,
-// and detail replies) and the window (direct calls and queued requests). One
+// a script in which the fuzzer plays the recorder over loopback (any bytes)
+// and the window (direct calls and queued requests). One
 // controller and connection serve every input; each input starts from a
 // cancel and a fresh listing. Checked: no crash, hang or write outside the
 // download folder (names and packets are the download target's to check),
@@ -8,13 +8,11 @@
 // 0x23) exactly its outcome: the four big-endian fields of a 16-byte payload
 // with a known format, error 9 with an unknown format, error 8 with any other
 // size.
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QtEndian>
-#include <functional>
 
 #include "base/downloadfileinfo.h"
 #include "fuzzinputs.h"
@@ -25,18 +23,6 @@
 using namespace fuzz;
 
 namespace {
-
-// Runs the event loop until `done` holds; a stall of 10 s is a hang.
-void waitFor(const std::function<bool()> &done, const char *what)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > 10000)
-            fail("hang while waiting for", QString::fromLatin1(what));
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-}
 
 // What the controller must report for a detail reply with this payload.
 QList<quint32> detailOutcome(const QByteArray &payload)
@@ -83,12 +69,9 @@ public:
     {
         reset();
         while (!in.atEnd()) {
-            switch (in.u8() % 10) {
+            switch (in.u8() % 9) {
             case SessionRaw:
                 send(in.bytes(in.u16()));
-                break;
-            case SessionDetail:
-                send(commandPacket(CODE_FILE_DETAIL_DATA, in.bytes(in.u16())));
                 break;
             case SessionReadList:
                 readList();

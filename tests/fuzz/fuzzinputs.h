@@ -45,20 +45,19 @@ constexpr quint8 DataOwnOffset = 0x01;
 constexpr quint8 DataOwnCheck = 0x02;
 constexpr quint8 DataOwnLength = 0x04;
 
-// fuzz_session: operations until the end, [op] ... with op % 10. The
-// recorder's side is raw bytes (listings, data, notices, status, anything),
-// plus detail replies for their own checks; the rest is the window's side.
+// fuzz_session: operations until the end, [op] ... with op % 9. The
+// recorder's side is raw bytes (listings, data, notices, status, detail
+// replies, anything); the rest is the window's side.
 enum SessionOp : quint8 {
     SessionRaw = 0,        // [u16 size] [bytes], then zeros up to a packet boundary
-    SessionDetail = 1,     // [u16 size] [payload] as code 0x23 (a detail reply)
-    SessionReadList = 2,   // getFileCount and getFileInfo of every row and one beyond
-    SessionSetTargets = 3, // [count] [row] * count, rows of the listing (or the index, if empty)
-    SessionSetOption = 4,  // [same-name option % 4]
-    SessionDownload = 5,   // requestDownloadFiles
-    SessionCancel = 6,     // cancelDownload
-    SessionRelist = 7,     // requestNewFileList
-    SessionRequest = 8,    // [which % 3: detail, move folder, record mode] [u16 index]
-    SessionBarrier = 9,    // wait until the controller handled everything sent
+    SessionReadList = 1,   // getFileInfo of rows out of range, of every row and one beyond
+    SessionSetTargets = 2, // [count] [row] * count, rows of the listing (or the index, if empty)
+    SessionSetOption = 3,  // [same-name option % 4]
+    SessionDownload = 4,   // requestDownloadFiles
+    SessionCancel = 5,     // cancelDownload
+    SessionRelist = 6,     // requestNewFileList
+    SessionRequest = 7,    // [which % 3: detail, move folder, record mode] [u16 index]
+    SessionBarrier = 8,    // wait until the controller handled everything sent
 };
 // A completed file (200 ms pause when more follow) is let through once per
 // input.

@@ -1,6 +1,7 @@
 // What the fuzz targets share: the Qt application they run in, a reader of
-// the fuzzer's bytes, packet builders, an independent model of the stream
-// framing and a scratch folder that notices writes outside it.
+// the fuzzer's bytes, a wait that notices hangs, packet builders, an
+// independent model of the stream framing and a scratch folder that notices
+// writes outside it.
 #ifndef FUZZSUPPORT_H
 #define FUZZSUPPORT_H
 
@@ -8,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QList>
 #include <QLoggingCategory>
 #include <QString>
@@ -18,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 #include "fuzzinputs.h"
 #include "protocol/zvcommand.h"
@@ -56,6 +59,18 @@ inline void check(bool condition, const char *what, const QString &detail = QStr
 {
     if (!condition)
         fail(what, detail);
+}
+
+// Runs the event loop until `done` holds; a stall of 10 s is a hang.
+inline void waitFor(const std::function<bool()> &done, const char *what)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > 10000)
+            fail("hang while waiting for", QString::fromLatin1(what));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
 }
 
 // Reads the fuzzer's bytes front to back; past the end every read yields 0.
