@@ -129,7 +129,6 @@ private:
         controller->setDownloadFiles(area.path(), QList<int>());
         currentSize = -1;
         pauses = 1;
-        details.clear();
     }
 
     void detailReported(const QList<quint32> &outcome)

@@ -9,10 +9,8 @@
 namespace fuzz {
 
 // fuzz_framing: [plan] [chunk size byte] * k [stream bytes...]
-//   plan bit 0: packets are parsed in place (as the link does) instead of
-//   copied; bits 2-7: k. The stream is appended in chunks of the listed
-//   sizes, cycling; k = 0 appends it at once.
-constexpr quint8 FramingInPlace = 0x01;
+//   plan bits 2-7: k (bits 0-1 are not used). The stream is appended in
+//   chunks of the listed sizes, cycling; k = 0 appends it at once.
 inline int framingChunkSize(quint8 code)
 {
     return code < 128 ? code + 1 : (code - 127) * 512;
