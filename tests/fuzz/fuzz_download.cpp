@@ -61,12 +61,11 @@ public:
     void run(Reader &in)
     {
         option = in.u8() % 4;
-        const QByteArray listing = in.bytes(in.u16());
+        const QByteArray listingPacket = commandPacket(CODE_FILE_LIST, in.bytes(in.u16()));
         const quint8 existing = in.u8();
         const quint8 sameSize = in.u8();
 
         ZVCommand listed;
-        const QByteArray listingPacket = commandPacket(CODE_FILE_LIST, listing);
         listed.parse(&listingPacket);
         list.parseFileList(&listed, QByteArray::fromHex("000d"), nullptr);
 
@@ -75,9 +74,13 @@ public:
             const quint8 row = in.u8();
             targets << (list.count() > 0 ? list.at(row % list.count())->index : row);
         }
+        // Existing files of the listed size or of one byte, under safe names.
         for (int row = 0; row < qMin(8, list.count()); ++row) {
-            if (existing & (1 << row))
-                precreate(list.at(row), sameSize & (1 << row));
+            const DownloadFileInfo *entry = list.at(row);
+            QFile file(area.filePath(entry->name));
+            if ((existing & (1 << row)) && harmlessName(entry->name) && file.open(QIODevice::WriteOnly)
+                && !((sameSize & (1 << row)) ? file.resize(entry->size) : file.write("x", 1) == 1))
+                fail("cannot prepare an existing file", entry->name);
         }
 
         ZVDownloadQueue queue(&connection, &list, mutex);
@@ -112,15 +115,6 @@ public:
     }
 
 private:
-    void precreate(const DownloadFileInfo *entry, bool listedSize)
-    {
-        if (!harmlessName(entry->name))
-            return;
-        QFile file(area.filePath(entry->name));
-        if (file.open(QIODevice::WriteOnly) && !(listedSize ? file.resize(entry->size) : file.write("x", 1) == 1))
-            fail("cannot prepare an existing file", entry->name);
-    }
-
     void deliver(ZVDownloadQueue &queue, const QByteArray &packet)
     {
         ZVCommand command;

@@ -69,28 +69,24 @@ public:
     {
         reset();
         while (!in.atEnd()) {
-            switch (in.u8() % 9) {
+            switch (in.u8() % 7) {
             case SessionRaw:
                 send(in.bytes(in.u16()));
                 break;
-            case SessionReadList:
-                readList();
+            case SessionReadList: {
+                DownloadFileInfo info; // no row beyond either end
+                check(!controller->getFileInfo(-1, &info) && !controller->getFileInfo(INT_MAX, &info),
+                      "row out of range");
                 break;
+            }
             case SessionSetTargets:
                 setTargets(in);
-                break;
-            case SessionSetOption:
-                sync();
-                controller->setSameOption(SameNameOption(in.u8() % 4));
                 break;
             case SessionDownload:
                 call([this] { controller->requestDownloadFiles(); });
                 break;
             case SessionCancel:
                 call([this] { controller->cancelDownload(); });
-                break;
-            case SessionRelist:
-                call([this] { controller->requestNewFileList(); });
                 break;
             case SessionRequest: {
                 const quint8 which = in.u8() % 3;
@@ -204,15 +200,6 @@ private:
         details += replies;
         peer->write(bytes);
         dirty = true;
-    }
-
-    // The window's reads, possibly while the worker still handles packets.
-    void readList()
-    {
-        DownloadFileInfo info;
-        check(!controller->getFileInfo(-1, &info) && !controller->getFileInfo(INT_MAX, &info), "row out of range");
-        for (int row = 0; row <= controller->getFileCount(); ++row)
-            controller->getFileInfo(row, &info); // rows may vanish meanwhile
     }
 
     void setTargets(Reader &in)

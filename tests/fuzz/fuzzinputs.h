@@ -43,19 +43,18 @@ constexpr quint8 DataOwnOffset = 0x01;
 constexpr quint8 DataOwnCheck = 0x02;
 constexpr quint8 DataOwnLength = 0x04;
 
-// fuzz_session: operations until the end, [op] ... with op % 9. The
+// fuzz_session: operations until the end, [op] ... with op % 7. The
 // recorder's side is raw bytes (listings, data, notices, status, detail
-// replies, anything); the rest is the window's side.
+// replies, anything); the rest is the window's side, under the overwrite rule
+// (the rules are the download target's).
 enum SessionOp : quint8 {
     SessionRaw = 0,        // [u16 size] [bytes], then zeros up to a packet boundary
-    SessionReadList = 1,   // getFileInfo of rows out of range, of every row and one beyond
+    SessionReadList = 1,   // getFileInfo of rows out of range
     SessionSetTargets = 2, // [count] [row] * count, rows of the listing (or the index, if empty)
-    SessionSetOption = 3,  // [same-name option % 4]
-    SessionDownload = 4,   // requestDownloadFiles
-    SessionCancel = 5,     // cancelDownload
-    SessionRelist = 6,     // requestNewFileList
-    SessionRequest = 7,    // [which % 3: detail, move folder, record mode] [u16 index]
-    SessionBarrier = 8,    // wait until the controller handled everything sent
+    SessionDownload = 3,   // requestDownloadFiles
+    SessionCancel = 4,     // cancelDownload
+    SessionRequest = 5,    // [which % 3: detail, move folder, record mode] [u16 index]
+    SessionBarrier = 6,    // wait until the controller handled everything sent
 };
 // A completed file (200 ms pause when more follow) is let through once per
 // input.
