@@ -1,9 +1,9 @@
 // A whole session with a real controller on its worker thread: the input is
 // a script in which the fuzzer plays the recorder over loopback (any bytes)
-// and the window (direct calls and queued requests). One
-// controller and connection serve every input; each input starts from a
-// cancel and a fresh listing. Checked: no crash, hang or write outside the
-// download folder (names and packets are the download target's to check),
+// and the window (direct calls and queued requests). One controller and
+// connection serve every input; each input starts from a cancel and a fresh
+// listing. Checked: no crash, hang or write outside the download folder
+// (names, packets and same-name rules are the download target's to check),
 // rows out of range refused to the window, and for each detail reply (code
 // 0x23) exactly its outcome: the four big-endian fields of a 16-byte payload
 // with a known format, error 9 with an unknown format, error 8 with any other
@@ -13,6 +13,7 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QtEndian>
+#include <climits>
 
 #include "base/downloadfileinfo.h"
 #include "fuzzinputs.h"
