@@ -113,10 +113,12 @@ public:
         connection.connectToHost(address, 8010);
         waitFor([this] { return server.hasPendingConnections() && connection.isConnected(); }, "the link");
         peer = server.nextPendingConnection();
+        QObject::connect(peer, &QTcpSocket::readyRead, peer, [this] { peer->readAll(); });
     }
 
     // The packets without the magic are refused, the others stay queued
-    // until every chunk is in.
+    // until every chunk is in; a packet too short to send changes nothing,
+    // a request drops what is still queued.
     void run(const QList<QByteArray> &chunks, QList<QByteArray> packets)
     {
         for (const QByteArray &chunk : chunks) {
@@ -127,11 +129,15 @@ public:
         packets.erase(std::remove_if(packets.begin(), packets.end(), [](auto &p) { return !p.startsWith("ZV"); }),
                       packets.end());
         waitFor([&] { return connection.commandCount() >= packets.size(); }, "every packet queued");
+        connection.sendPacket(QByteArray(HEADER_SIZE - 1, 'Z'));
         check(connection.commandCount() == packets.size(), "queue length");
         for (const QByteArray &packet : packets) {
             exercise(*connection.firstCommand(), packet);
-            connection.removeFirstCommand();
+            if (connection.commandCount() > 1)
+                connection.removeFirstCommand();
         }
+        connection.sendPacket(header(KIND_COMMAND, CODE_FILE_LIST));
+        check(connection.isCommandQueueEmpty(), "a request left commands queued");
     }
 
 private:

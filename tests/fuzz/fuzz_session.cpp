@@ -70,7 +70,7 @@ public:
     {
         reset();
         while (!in.atEnd()) {
-            switch (in.u8() % 7) {
+            switch (in.u8() % 6) {
             case SessionRaw:
                 send(in.bytes(in.u16()));
                 break;
@@ -102,9 +102,6 @@ public:
                 });
                 break;
             }
-            case SessionBarrier:
-                sync();
-                break;
             }
         }
         sync();

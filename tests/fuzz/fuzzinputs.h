@@ -43,7 +43,7 @@ constexpr quint8 DataOwnOffset = 0x01;
 constexpr quint8 DataOwnCheck = 0x02;
 constexpr quint8 DataOwnLength = 0x04;
 
-// fuzz_session: operations until the end, [op] ... with op % 7. The
+// fuzz_session: operations until the end, [op] ... with op % 6. The
 // recorder's side is raw bytes (listings, data, notices, status, detail
 // replies, anything); the rest is the window's side, under the overwrite rule
 // (the rules are the download target's).
@@ -54,8 +54,9 @@ enum SessionOp : quint8 {
     SessionDownload = 3,   // requestDownloadFiles
     SessionCancel = 4,     // cancelDownload
     SessionRequest = 5,    // [which % 3: detail, move folder, record mode] [u16 index]
-    SessionBarrier = 6,    // wait until the controller handled everything sent
 };
+// The window's requests wait until the controller handled what was sent
+// before them; the list reads do not.
 // A completed file (200 ms pause when more follow) is let through once per
 // input.
 
