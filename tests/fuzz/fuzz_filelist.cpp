@@ -132,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (int i = 0; i < packets; ++i) {
         const QByteArray payload = i < sizes.size() ? in.bytes(sizes.at(i)) : in.rest().left(MAX_PAYLOAD_SIZE);
         ZVCommand command;
-        const QByteArray packet = commandPacket(CODE_FILE_LIST, payload, quint8(i), 0);
+        const QByteArray packet = commandPacket(CODE_FILE_LIST, payload, quint8(i));
         check(command.parse(&packet), "listing packet refused");
         const int before = list.count();
         list.parseFileList(&command, separator, (flags & ListNoMutex) ? nullptr : &mutex);

@@ -5,15 +5,12 @@
 #define FUZZINPUTS_H
 
 #include <QtGlobal>
-#include <cstddef>
 
 namespace fuzz {
 
 // fuzz_framing: [plan] [chunk size byte] * k [stream bytes...]
-//   plan bits 0-1: how commands leave the queue (FramingDrain), bits 2-7: k.
-//   The stream is written in chunks of the listed sizes, cycling, the 32nd
-//   write taking the rest; k = 0 writes it at once.
-enum FramingDrain : quint8 { DrainEach = 0, DrainAtEnd = 1, DrainBySend = 2, DrainEveryOther = 3 };
+//   plan bits 2-7: k (bits 0-1 are not used). The stream is appended in
+//   chunks of the listed sizes, cycling; k = 0 appends it at once.
 inline int framingChunkSize(quint8 code)
 {
     return code < 128 ? code + 1 : (code - 127) * 512;
@@ -28,7 +25,8 @@ constexpr quint8 ListNoMutex = 0x04;
 
 // fuzz_download:
 //   [same-name option % 4] [u16 size] [listing payload] [existing-file mask]
-//   [same-size mask] [target count] [target row] * count, then operations
+//   [same-size mask] [target count] [target row] * count (rows of the
+//   listing, or the index itself when it is empty), then operations
 //   until the end: [op] ... with op % 8:
 enum DownloadOp : quint8 {
     DownloadData = 0,   // 0..4: data packet (DataFields)
@@ -36,10 +34,8 @@ enum DownloadOp : quint8 {
     DownloadCancel = 6, // cancel()
     DownloadRaw = 7,    // [u16 size] [packet bytes], parsed as they are
 };
-//   A target row byte of 0xFF is followed by a raw u16 entry index.
-constexpr quint8 RawTargetIndex = 0xFF;
 
-// Data packet fields, for fuzz_download and fuzz_session:
+// Data packet fields, for fuzz_download:
 //   [flags] [u32 offset if DataOwnOffset] [u16 check if DataOwnCheck]
 //   [u16 length field if DataOwnLength] [u16 payload size] [payload]
 //   Fields not given are the right ones for the file being received.
@@ -47,38 +43,22 @@ constexpr quint8 DataOwnOffset = 0x01;
 constexpr quint8 DataOwnCheck = 0x02;
 constexpr quint8 DataOwnLength = 0x04;
 
-// fuzz_session: operations until the end, [op] ... with op % 15, except
-// that the op byte 0xFF alone gives a pause notice:
+// fuzz_session: operations until the end, [op] ... with op % 6. The
+// recorder's side is raw bytes (listings, data, notices, status, detail
+// replies, anything); the rest is the window's side, under the overwrite rule
+// (the rules are the download target's).
 enum SessionOp : quint8 {
-    SessionListing = 0,    // [own sequence flag] [sequence if flag & 1] [u16 total] [u16 size] [payload]
-    SessionData = 1,       // DataFields
-    SessionDetail = 2,     // [u16 size] [payload] as code 0x23 (a detail reply)
-    SessionStatus = 3,     // [u16 item] [u16 value]
-    SessionCanceled = 4,   // code 0x31
-    SessionRaw = 5,        // [u16 size] [bytes], then zeros up to a packet boundary
-    SessionOtherCode = 6,  // [code] [u16 size] [payload]; 0x12 and 0x21 become 0x7E
-    SessionReadList = 7,   // getFileCount and getFileInfo of every row and one beyond
-    SessionSetTargets = 8, // [count] [row] * count (0xFF: raw u16 index follows)
-    SessionSetOption = 9,  // [same-name option % 4]
-    SessionDownload = 10,  // requestDownloadFiles
-    SessionCancel = 11,    // cancelDownload
-    SessionRelist = 12,    // requestNewFileList
-    SessionRequest = 13,   // [which % 3: detail, move folder, record mode] [u16 index]
-    SessionBarrier = 14,   // wait until the controller handled everything sent
+    SessionRaw = 0,        // [u16 size] [bytes], then zeros up to a packet boundary
+    SessionReadList = 1,   // getFileInfo of rows out of range
+    SessionSetTargets = 2, // [count] [row] * count, rows of the listing (or the index, if empty)
+    SessionDownload = 3,   // requestDownloadFiles
+    SessionCancel = 4,     // cancelDownload
+    SessionRequest = 5,    // [which % 3: detail, move folder, record mode] [u16 index]
 };
-// [which: even 0x12, odd 0x21]. The controller sleeps 1 s on either, so a
-// 0x12 or 0x21 packet (from any op) is sent only in inputs whose hash lets
-// one long pause through, at most one per input; a mutated input keeps that
-// with a chance of 1 in 16. A completed file (200 ms pause when more
-// follow) is let through once per input.
-constexpr quint8 SessionPauseNotice = 0xFF;
-inline bool sessionLongPauseAllowed(const unsigned char *data, size_t size)
-{
-    quint32 hash = 2166136261u; // FNV-1a
-    for (size_t i = 0; i < size; ++i)
-        hash = (hash ^ data[i]) * 16777619u;
-    return hash % 16 == 0;
-}
+// The window's requests wait until the controller handled what was sent
+// before them; the list reads do not.
+// A completed file (200 ms pause when more follow) is let through once per
+// input.
 
 } // namespace fuzz
 

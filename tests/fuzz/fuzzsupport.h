@@ -1,7 +1,7 @@
 // What the fuzz targets share: the Qt application they run in, a reader of
-// the fuzzer's bytes, packet builders, an independent model of the stream
-// framing, a loopback peer playing the recorder and a scratch folder that
-// notices writes outside it.
+// the fuzzer's bytes, a wait that notices hangs, packet builders, an
+// independent model of the stream framing and a scratch folder that notices
+// writes outside it.
 #ifndef FUZZSUPPORT_H
 #define FUZZSUPPORT_H
 
@@ -10,12 +10,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QHostAddress>
 #include <QList>
 #include <QLoggingCategory>
 #include <QString>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtEndian>
@@ -27,7 +24,6 @@
 
 #include "fuzzinputs.h"
 #include "protocol/zvcommand.h"
-#include "recorder/zvcontroller.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
@@ -43,16 +39,9 @@ inline void initApplication()
     static char name[] = "zv-fuzz";
     static char *argv[] = {name, nullptr};
     new QCoreApplication(argc, argv);
-    if (qEnvironmentVariableIntValue("ZV_FUZZ_LOG") == 0) {
+    if (qEnvironmentVariableIntValue("ZV_FUZZ_LOG") == 0)
         QLoggingCategory::setFilterRules(QStringLiteral("*=false"));
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
-            if (type == QtFatalMsg) {
-                std::fprintf(stderr, "qFatal: %s\n", qPrintable(message));
-                std::abort();
-            }
-        });
-    }
-    // Wakes the waits below now and then, so a stall is noticed even when
+    // Wakes the targets' waits now and then, so a stall is noticed even when
     // nothing else happens.
     auto *tick = new QTimer(QCoreApplication::instance());
     tick->start(50);
@@ -72,13 +61,13 @@ inline void check(bool condition, const char *what, const QString &detail = QStr
         fail(what, detail);
 }
 
-// Runs the event loop until `done` holds; a stall of `timeoutMs` is a hang.
-inline void waitFor(const std::function<bool()> &done, const char *what, int timeoutMs = 10000)
+// Runs the event loop until `done` holds; a stall of 10 s is a hang.
+inline void waitFor(const std::function<bool()> &done, const char *what)
 {
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
-        if (clock.elapsed() > timeoutMs)
+        if (clock.elapsed() > 10000)
             fail("hang while waiting for", QString::fromLatin1(what));
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
@@ -158,10 +147,10 @@ inline QByteArray header(quint8 kind, quint8 code, quint8 sequence = 0, quint32 
     return h;
 }
 
-inline QByteArray commandPacket(quint8 code, const QByteArray &payload, quint8 sequence = 0, quint16 count = 0)
+inline QByteArray commandPacket(quint8 code, const QByteArray &payload, quint8 sequence = 0)
 {
     const QByteArray body = payload.left(MAX_PAYLOAD_SIZE);
-    return header(KIND_COMMAND, code, sequence, count, 0, quint16(body.size())) + body;
+    return header(KIND_COMMAND, code, sequence, 0, 0, quint16(body.size())) + body;
 }
 
 // Complement of the byte sum, as a data packet's check field carries it.
@@ -171,21 +160,6 @@ inline quint32 byteSumComplement(const QByteArray &bytes)
     for (char c : bytes)
         sum += quint8(c);
     return ~sum;
-}
-
-// A data packet read from the input (DataFields in fuzzinputs.h); the
-// fields not given are the right ones at `offset`.
-inline QByteArray dataPacket(Reader &in, quint32 offset)
-{
-    const quint8 flags = in.u8();
-    offset = (flags & DataOwnOffset) ? in.u32() : offset;
-    const quint16 check = (flags & DataOwnCheck) ? in.u16() : 0;
-    const quint16 length = (flags & DataOwnLength) ? in.u16() : 0;
-    const QByteArray payload = in.bytes(in.u16());
-    return header(KIND_COMMAND, CODE_DOWNLOAD_DATA, 0, offset,
-                  (flags & DataOwnCheck) ? check : quint16(byteSumComplement(payload)),
-                  (flags & DataOwnLength) ? length : quint16(payload.size()))
-        + payload;
 }
 
 // The framing rule written down independently of DeviceNetConnection: a
@@ -227,41 +201,6 @@ private:
     QByteArray pending;
 };
 
-// A listening socket on one loopback address, port 8010, and the one peer
-// connection it accepted; what the peer receives is dropped.
-class LoopbackPeer
-{
-public:
-    explicit LoopbackPeer(const char *address)
-        : host(QString::fromLatin1(address))
-    {
-        if (!server.listen(QHostAddress(host), ZVController::Port))
-            fail("cannot listen on", host + QStringLiteral(": ") + server.errorString());
-    }
-    QString address() const { return host; }
-    // Waits for the connection the program opens.
-    QTcpSocket *waitForPeer()
-    {
-        waitFor([this] { return server.hasPendingConnections(); }, "the program's connection");
-        socket = server.nextPendingConnection();
-        // Small writes go out at once instead of waiting for the last one's
-        // (delayed) acknowledgement.
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [s = socket] { s->readAll(); });
-        return socket;
-    }
-    void send(const QByteArray &bytes)
-    {
-        socket->write(bytes);
-        socket->flush();
-    }
-
-private:
-    QString host;
-    QTcpServer server;
-    QTcpSocket *socket = nullptr;
-};
-
 // <base>/outer/inner/scratch: downloads go to scratch; anything else that
 // appears in base, or any folder inside scratch, is a write that left the
 // folder.
@@ -294,22 +233,6 @@ private:
     QTemporaryDir base;
     QString scratch = base.path() + QStringLiteral("/outer/inner/scratch");
 };
-
-// A name the program may write in a folder: 1 to 255 UTF-16 units, no
-// leading dot, no control character (C0, DEL, C1), no bidirectional control,
-// no slash or backslash.
-inline bool harmlessName(const QString &name)
-{
-    if (name.isEmpty() || name.size() > 255 || name.startsWith(QLatin1Char('.')))
-        return false;
-    for (const QChar c : name) {
-        const ushort u = c.unicode();
-        if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069)
-            || c == QLatin1Char('/') || c == QLatin1Char('\\'))
-            return false;
-    }
-    return true;
-}
 
 } // namespace fuzz
 

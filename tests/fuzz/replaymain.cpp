@@ -1,6 +1,7 @@
-// Corpus replay: runs every file of the folders (or the files) named on the
-// command line once through the target's LLVMFuzzerTestOneInput. Built
-// without libFuzzer, so the seed corpora run as ordinary tests in every build.
+// Corpus replay: runs every file of the folders named on the command line
+// once through the target's LLVMFuzzerTestOneInput (a single input: run the
+// libFuzzer program on it, or give it a folder of its own). Built without
+// libFuzzer, so the seed corpora run as ordinary tests in every build.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "fuzzsupport.h"
@@ -36,20 +38,14 @@ int main(int argc, char **argv)
 {
     namespace fs = std::filesystem;
     std::vector<fs::path> inputs;
+    std::error_code error; // not a folder: no inputs from it
     for (int i = 1; i < argc; ++i) {
-        const fs::path arg(argv[i]);
-        if (fs::is_directory(arg)) {
-            for (const auto &entry : fs::directory_iterator(arg)) {
-                if (entry.is_regular_file())
-                    inputs.push_back(entry.path());
-            }
-        } else {
-            inputs.push_back(arg);
-        }
+        for (const auto &entry : fs::directory_iterator(argv[i], error))
+            inputs.push_back(entry.path());
     }
     std::sort(inputs.begin(), inputs.end());
     if (inputs.empty()) {
-        std::fprintf(stderr, "usage: %s <corpus folder or input>...: no inputs found\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <corpus folder>...: no inputs found\n", argv[0]);
         return 2;
     }
     for (const fs::path &path : inputs) {
