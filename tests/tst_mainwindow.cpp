@@ -1,7 +1,7 @@
 // The main window with the in-process recorder simulator, driven through
 // its widgets' object names as a user drives it: the settings dialog,
-// connecting, details, the overlay and the window's size, sorting,
-// recorder texts, the window in German, the watchdog with a recorder that
+// connecting, details, the overlay and the window's size, the recorder
+// texts, the window in German, the watchdog with a recorder that
 // never lists, closing with a busy worker, the pictures for the screen, and
 // the built program's command line. Pictures of the searching and standby
 // states go to screenshots/ beside this executable. Downloads, a large
@@ -224,27 +224,6 @@ private slots:
         window.settings(Address);
     }
 
-    void sortingKeepsCheckBoxesWithTheirEntries()
-    {
-        Window window;
-        QVERIFY(waitConnected(window));
-        QStringList ticked{"FOLDER01", "ZV_0002.WAV", "live.mp3"};
-        for (const QString &name : qAsConst(ticked))
-            window.tick(name);
-        QSet<QString> orders{window.names().join('|')};
-        for (int column : {3, 3, 1, 1, 2}) {
-            window.clickHeader(column);
-            QCOMPARE(window.ticked(), ticked);
-            orders << window.names().join('|');
-        }
-        QVERIFY(orders.size() >= 3); // the rows really moved
-
-        // A box ticked after sorting belongs to the entry in its row.
-        window.tick(QStringLiteral("ZV_0001.WAV"));
-        window.clickHeader(3);
-        QCOMPARE(window.ticked(), (QStringList{"FOLDER01", "ZV_0001.WAV", "ZV_0002.WAV", "live.mp3"}));
-    }
-
     void recorderTextsShowAsWrittenWithoutWideningTheWindow_data()
     {
         QTest::addColumn<QString>("name");
@@ -285,15 +264,34 @@ private slots:
 
     // A recorder that takes the connection and never answers the list
     // request: the window stands by with an empty table until the watchdog's
-    // 30 s are up; the next poll connects and lists again.
+    // 30 s after its last sign of life (the connection) are up. The link has
+    // gone then: the window stands by at once, before any poll; the next
+    // poll, made now, finds the link gone (searching, an empty table) and
+    // connects and lists again.
     void watchdogDropsARecorderThatNeverLists()
     {
         simulator.setUnanswered(CODE_FILE_LIST);
         Window window;
+        Trail life([&] { return window.text("labelTarget"); });
+        qint64 silentFor = -1;
+        QObject::connect(window.get(), &MainWindow::requestDisconnect, window.get(),
+                         [&] { silentFor = life.sinceChange.elapsed(); });
+        QSignalSpy asked(window.get(), &MainWindow::requestDisconnect);
         QTRY_VERIFY_WITH_TIMEOUT(!window.overlay()->isVisible() && window.isStandby(), ConnectTimeoutMs);
         QCOMPARE(window.model()->rowCount(), 0);
-        expectWatchdogDrop(window, WatchdogMs);
-        reconnectAtOnce(window);
+        QVERIFY(asked.wait(WatchdogMs + 5000));
+        // QTimer's default coarse timers may fire up to 5 % early.
+        QVERIFY2(silentFor >= WatchdogMs * 95 / 100, qPrintable(QString::number(silentFor)));
+        QCOMPARE(asked.count(), 1);
+
+        QTRY_VERIFY(window.isStandby());
+        simulator.setUnanswered(CODE_FILE_LIST, false);
+        QSignalSpy reconnected(&simulator, &RecorderSimulator::clientConnected);
+        QMetaObject::invokeMethod(window.controller(), "pollingConnection");
+        QTRY_VERIFY_WITH_TIMEOUT(window.isSearching(), ConnectTimeoutMs);
+        QCOMPARE(window.model()->rowCount(), 0);
+        QVERIFY(reconnected.count() || reconnected.wait(ConnectTimeoutMs));
+        QVERIFY(waitConnected(window));
         QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
     }
 
@@ -350,7 +348,6 @@ private slots:
                                                 false,
                                                 {"  Up, Down, Home, End,", "  Space ", "  Return ", "  Backspace ",
                                                  "  Ctrl+A ", "  Ctrl+N ", "  Escape ", "  Ctrl+Q ", "  Tab "}};
-        QTest::addRow("version") << CommandLineRow{{"--version"}, 0, version, true};
         QTest::addRow("v-is-the-version") << CommandLineRow{{"-v"}, 0, version, true};
         QTest::addRow("qt-options-pass") << CommandLineRow{
             {"-platform", "offscreen", "-reverse", "-V"}, 0, version, true};
