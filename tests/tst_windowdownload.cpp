@@ -50,7 +50,6 @@ const QString Mp3 = QStringLiteral("ZV_0004.MP3");
 const QString Live = QStringLiteral("live.mp3");
 const QString Silent = QStringLiteral("SILENT.WAV");
 const QString Folder = QStringLiteral("FOLDER01");
-constexpr int LastRow = -1;
 // Rows a page key moves at least: more than one, fewer than the table's.
 constexpr int LeastPage = 2;
 
@@ -95,11 +94,6 @@ class tst_WindowDownload : public QObject, WindowFixture
         [&] { QVERIFY(QTest::qWaitForWindowActive(window.get())); }();
         return window;
     }
-    static int rowNumber(const Window &window, int row)
-    {
-        return row == LastRow ? window.model()->rowCount() - 1 : row;
-    }
-    static int currentRow(const Window &window) { return window.table()->currentIndex().row(); }
 private slots:
     void initTestCase()
     {
@@ -501,97 +495,49 @@ private slots:
         QVERIFY(window.isStandby());
     }
 
-    // The current row before the key (LastRow: the last) and after it; the
-    // page keys move it at least that far (negative: upwards), within the
-    // table, and keep it in view.
-    void keysMoveTheCurrentRow_data()
-    {
-        QTest::addColumn<int>("start");
-        QTest::addColumn<QKeySequence>("key");
-        QTest::addColumn<int>("row");
-        QTest::addRow("down-moves-to-next-row") << 0 << QKeySequence(Qt::Key_Down) << 1;
-        QTest::addRow("down-stays-on-last-row") << LastRow << QKeySequence(Qt::Key_Down) << LastRow;
-        QTest::addRow("up-moves-to-previous-row") << 2 << QKeySequence(Qt::Key_Up) << 1;
-        QTest::addRow("up-stays-on-first-row") << 0 << QKeySequence(Qt::Key_Up) << 0;
-        QTest::addRow("home-goes-to-first-row") << 3 << QKeySequence(Qt::Key_Home) << 0;
-        QTest::addRow("end-goes-to-last-row") << 0 << QKeySequence(Qt::Key_End) << LastRow;
-        QTest::addRow("page-down-moves-a-page") << 0 << QKeySequence(Qt::Key_PageDown) << LeastPage;
-        QTest::addRow("page-up-moves-a-page") << LastRow << QKeySequence(Qt::Key_PageUp) << -LeastPage;
-    }
+    // From no current row, the keys in turn and the row each leaves current
+    // and selected (Page: a page key's, at least LeastPage rows on, fewer than
+    // the table's, and in view).
     void keysMoveTheCurrentRow()
     {
-        QFETCH(int, start);
-        QFETCH(QKeySequence, key);
-        QFETCH(int, row);
         const Window &window = keyWindow();
-        const int startRow = rowNumber(window, start);
-        window.table()->setCurrentIndex(window.model()->index(startRow, DownloadFileModel::ColumnName));
-        QTest::keySequence(window.get(), key);
-        if (key == QKeySequence(Qt::Key_PageDown) || key == QKeySequence(Qt::Key_PageUp)) {
-            const int by = currentRow(window) - startRow;
-            QVERIFY2(qAbs(by) >= LeastPage && qAbs(by) < window.model()->rowCount() - 1 && (by > 0) == (row > 0),
-                     qPrintable(QString::number(by)));
-            QVERIFY(window.table()->viewport()->rect().intersects(
-                window.table()->visualRect(window.table()->currentIndex())));
-        } else {
-            QCOMPARE(currentRow(window), rowNumber(window, row));
+        const int last = window.model()->rowCount() - 1;
+        constexpr int Page = -1;
+        const QList<QPair<Qt::Key, int>> moves{{Qt::Key_Down, 0},      {Qt::Key_Up, 0},      {Qt::Key_Down, 1},
+                                               {Qt::Key_End, last},    {Qt::Key_Down, last}, {Qt::Key_Up, last - 1},
+                                               {Qt::Key_PageUp, Page}, {Qt::Key_Home, 0},    {Qt::Key_PageDown, Page}};
+        for (const auto &[key, row] : moves) {
+            const int from = window.table()->currentIndex().row();
+            QTest::keyClick(window.get(), key);
+            const int now = window.table()->currentIndex().row();
+            const QString shown = QKeySequence(key).toString() + QStringLiteral(": row %1").arg(now);
+            if (row == Page) {
+                const int by = (key == Qt::Key_PageDown) ? now - from : from - now;
+                QVERIFY2(by >= LeastPage && by < last, qPrintable(shown));
+                QVERIFY(window.table()->viewport()->rect().intersects(
+                    window.table()->visualRect(window.table()->currentIndex())));
+            } else {
+                QVERIFY2(now == row, qPrintable(shown));
+            }
+            QCOMPARE(window.table()->selectionModel()->selectedRows().size(), 1);
+            QVERIFY(window.table()->selectionModel()->isRowSelected(now, QModelIndex()));
         }
-        QCOMPARE(window.table()->selectionModel()->selectedRows().size(), 1);
-        QVERIFY(window.table()->selectionModel()->isRowSelected(currentRow(window), QModelIndex()));
     }
 
-    // The other keys on the current row, in turn on one window at the top of
-    // the music tree.
-    void keysCheckAskAndBrowse()
+    // The keys on the current row and the clicks, in turn on one window:
+    // Space ticks and unticks, Ctrl+A ticks all; Return on a file asks for its
+    // details, a click on a folder leaves them; a double click or Return on a
+    // folder opens it, and its listing, all unchecked, empties the detail
+    // panel and leaves no row current; Backspace or the return button goes
+    // back. The folder path follows the listing, not the request.
+    void keysAndClicksCheckAskAndBrowse()
     {
         const Window &window = keyWindow();
         QSignalSpy detail(window.get(), &MainWindow::requestFileDetail);
-        QSignalSpy moved(window.get(), &MainWindow::requestMoveFolder);
         const auto press = [&](const QString &name, const QKeySequence &key) {
             window.table()->setCurrentIndex(window.model()->index(window.rowOf(name), DownloadFileModel::ColumnName));
             QTest::keySequence(window.get(), key);
         };
-        // Space ticks the current row and again unticks it; Ctrl+A ticks all.
-        press(Mp3, Qt::Key_Space);
-        QCOMPARE(window.ticked(), QStringList{Mp3});
-        QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
-        press(Mp3, Qt::Key_Space);
-        QCOMPARE(window.ticked(), QStringList());
-        press(Mp3, QKeySequence::SelectAll);
-        QCOMPARE(window.ticked().size(), window.model()->rowCount());
-        QVERIFY(window.widget<QCheckBox>("checkBoxAll")->isChecked());
-        QCOMPARE(detail.count() + moved.count(), 0);
-
-        // Return on a file asks for its details.
-        press(SameSize, Qt::Key_Return);
-        QCOMPARE(detail.count(), 1);
-        QCOMPARE(window.text("labelDetailName"), SameSize);
-        QTRY_VERIFY_WITH_TIMEOUT(!window.text("labelDetailFormat").isEmpty() && window.isStandby(), ExchangeTimeoutMs);
-
-        // Return on a folder opens it, Backspace goes back to its parent; no
-        // row of the old listing stays current.
-        for (const auto &[from, key, path, listed] :
-             {std::make_tuple(Folder, Qt::Key_Return, "MUSIC/FOLDER01", "TAKE_44k16.WAV"),
-              std::make_tuple(QStringLiteral("TAKE_44k16.WAV"), Qt::Key_Backspace, "MUSIC", "FOLDER01")}) {
-            press(from, key);
-            QTRY_VERIFY_WITH_TIMEOUT(window.rowOf(listed) >= 0 && window.isStandby(), ExchangeTimeoutMs);
-            QCOMPARE(window.text("labelFolderPath"), QString::fromLatin1(path));
-            QVERIFY(!window.table()->currentIndex().isValid());
-            QVERIFY(window.table()->selectionModel()->selectedRows().isEmpty());
-        }
-        QCOMPARE(moved.count(), 2);
-        QCOMPARE(detail.count(), 1);
-    }
-
-    // A double click on a folder refills the table, all unchecked; a click
-    // on a folder leaves the detail panel, the new listing empties it. The
-    // folder path follows the listing, not the request.
-    void folderDoubleClickRefillsTableAndDetails()
-    {
-        const Window &window = rowWindow();
-        QVERIFY(waitConnected(window));
-        window.clickRow(window.rowOf(Live));
-        QTRY_VERIFY_WITH_TIMEOUT(!window.text("labelDetailFormat").isEmpty() && window.isStandby(), ExchangeTimeoutMs);
         const auto shown = [&] {
             QStringList texts;
             for (const char *label : {"labelDetailName", "labelDetailDate", "labelDetailSize", "labelDetailFormat",
@@ -599,11 +545,21 @@ private slots:
                 texts << window.text(label);
             return texts;
         };
+        press(Mp3, Qt::Key_Space);
+        QCOMPARE(window.ticked(), QStringList{Mp3});
+        QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
+        press(Mp3, Qt::Key_Space);
+        QCOMPARE(window.ticked(), QStringList());
+
+        press(Live, Qt::Key_Return);
+        QCOMPARE(window.text("labelDetailName"), Live);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.text("labelDetailFormat").isEmpty() && window.isStandby(), ExchangeTimeoutMs);
         const QStringList details = shown();
         QVERIFY(!window.widget<QLabel>("labelTypeIcon")->pixmap(Qt::ReturnByValue).isNull());
-        // Check everything first: the new list must start unchecked anyway.
-        window.widget<QCheckBox>("checkBoxAll")->click();
+        // Everything checked first: the new listing must start unchecked anyway.
+        press(Mp3, QKeySequence::SelectAll);
         QCOMPARE(window.ticked().size(), window.model()->rowCount());
+        QVERIFY(window.widget<QCheckBox>("checkBoxAll")->isChecked());
 
         Trail status([&] { return window.text("labelStatus"); });
         const int folder = window.rowOf(Folder);
@@ -621,9 +577,16 @@ private slots:
         QCOMPARE(window.text("labelFolderPath"), QStringLiteral("MUSIC/FOLDER01"));
         QCOMPARE(shown().join(QString()), QString());
         QVERIFY(window.widget<QLabel>("labelTypeIcon")->pixmap(Qt::ReturnByValue).isNull());
+        QVERIFY(!window.table()->currentIndex().isValid());
+        QVERIFY(window.table()->selectionModel()->selectedRows().isEmpty());
 
+        press(QStringLiteral("TAKE_44k16.WAV"), Qt::Key_Backspace);
+        QTRY_VERIFY_WITH_TIMEOUT(window.rowOf(Folder) >= 0 && window.isStandby(), ExchangeTimeoutMs);
+        press(Folder, Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(window.rowOf("TAKE_44k16.WAV") >= 0 && window.isStandby(), ExchangeTimeoutMs);
         window.button("pushButtonReturn")->click();
         QTRY_VERIFY_WITH_TIMEOUT(window.rowOf(Folder) >= 0 && window.isStandby(), ExchangeTimeoutMs);
+        QCOMPARE(detail.count(), 1);
         // Shown whole where there is room, and never wider than the bar.
         const auto *path = window.widget<ElidingLabel>("labelFolderPath");
         QCOMPARE(path->text(), QStringLiteral("MUSIC"));
