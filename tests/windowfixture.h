@@ -139,13 +139,10 @@ public:
     // The window stops its controller's thread as it goes; stopping it here
     // first lets ThreadSanitizer see that join (base/threadjoin.h).
     ~Window() { stopThread(controllerThread()); }
-    Window(const Window &) = delete;
-    Window &operator=(const Window &) = delete;
 
     TestWindow *operator->() const { return window.get(); }
     TestWindow *get() const { return window.get(); }
     DownloadFileModel *fileModel() const { return qobject_cast<DownloadFileModel *>(model()); }
-    ZVController *controller() const { return window->findChild<ControllerHost *>()->controller(); }
 
     template<typename T>
     T *widget(const char *name) const
@@ -210,11 +207,6 @@ public:
         return button("settingButton")->isEnabled() && button("pushButtonReturn")->isEnabled()
             && button("downloadButton")->isEnabled() && widget<QCheckBox>("checkBoxAll")->isEnabled()
             && table()->isEnabled() && !button("cancelButton")->isEnabled();
-    }
-    bool isConnectedWithList() const
-    {
-        return text("labelTarget") == AppSettings().getSSID() && isStandby() && model()->rowCount() > 0
-            && !overlay()->isVisible();
     }
     bool isSearching() const
     {
@@ -320,9 +312,15 @@ protected:
         QTRY_VERIFY(!simulator.hasClient());
     }
 
+    // Connected, listed and standing by.
     bool waitConnected(const Window &window)
     {
-        return QTest::qWaitFor([&] { return window.isConnectedWithList(); }, ConnectTimeoutMs);
+        return QTest::qWaitFor(
+            [&] {
+                return window.text("labelTarget") == AppSettings().getSSID() && window.isStandby()
+                    && window.model()->rowCount() > 0 && !window.overlay()->isVisible();
+            },
+            ConnectTimeoutMs);
     }
     QString source(const QString &name) const { return QDir(simulator.musicRoot()).filePath(name); }
     // Once listed: ticks `name`, downloads it into `directory` and, when
