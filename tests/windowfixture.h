@@ -129,16 +129,19 @@ protected:
 class Window
 {
     std::unique_ptr<TestWindow> window{new TestWindow};
+    QThread *const controllerThread = window->findChild<QThread *>(QString(), Qt::FindDirectChildrenOnly);
 
 public:
     Window()
     {
-        watchThreadEnd(controllerThread());
+        if (!controllerThread)
+            qFatal("the window has no controller thread");
+        watchThreadEnd(controllerThread);
         window->show();
     }
     // The window stops its controller's thread as it goes; stopping it here
     // first lets ThreadSanitizer see that join (base/threadjoin.h).
-    ~Window() { stopThread(controllerThread()); }
+    ~Window() { stopThread(controllerThread); }
 
     TestWindow *operator->() const { return window.get(); }
     TestWindow *get() const { return window.get(); }
@@ -235,15 +238,6 @@ public:
         window->startedIn.clear();
         button("downloadButton")->click();
         return window->startedIn;
-    }
-
-private:
-    QThread *controllerThread() const
-    {
-        QThread *thread = window->findChild<QThread *>(QString(), Qt::FindDirectChildrenOnly);
-        if (!thread)
-            qFatal("the window has no controller thread");
-        return thread;
     }
 };
 
