@@ -336,9 +336,9 @@ private slots:
                                                 false,
                                                 {"  Up, Down, Home, End,", "  Space ", "  Return ", "  Backspace ",
                                                  "  Ctrl+A ", "  Ctrl+N ", "  Escape ", "  Ctrl+Q ", "  Tab "}};
-        QTest::addRow("v-is-the-version") << CommandLineRow{{"-v"}, 0, version, true};
-        QTest::addRow("qt-options-pass") << CommandLineRow{
-            {"-platform", "offscreen", "-reverse", "-V"}, 0, version, true};
+        // -V and --version: tst_zvtransfer's otherPrograms.
+        QTest::addRow("qt-options-pass-and-v-is-the-version")
+            << CommandLineRow{{"-platform", "offscreen", "-reverse", "-v"}, 0, version, true};
         QTest::addRow("unknown-option") << CommandLineRow{
             {"--bogus"}, 2, "zv-file-transfer: Unknown option '--bogus'.\nUsage: zv-file-transfer", false};
         QTest::addRow("stray-argument") << CommandLineRow{
