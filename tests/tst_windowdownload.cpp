@@ -27,15 +27,11 @@ struct Step
 };
 Q_DECLARE_METATYPE(Step)
 
-// How a download ends.
-enum class End { Completes, UserCancels, CheckFails };
-Q_DECLARE_METATYPE(End)
-
-// How it ends, from how long it counts as long, whether the window is
-// active; the notice's beginning (none: empty).
+// How a download ends, from how long it counts as long, whether the window
+// is active; the notice (none: empty).
 struct NoticeRow
 {
-    End end;
+    QList<Step> steps;
     int longMs;
     bool active;
     QString announced;
@@ -63,6 +59,8 @@ public slots:
     void open(const QUrl &url) { opened << url; }
 };
 
+// The recordings a played download takes.
+const QStringList PlayedFiles{SameSize, OtherSize, Mp3};
 const Step started{Step::Started};
 const Step relisted{Step::Relisted};
 const Step finished{Step::Finished};
@@ -93,6 +91,59 @@ class tst_WindowDownload : public QObject, WindowFixture
         QApplication::setActiveWindow(window.get());
         [&] { QVERIFY(QTest::qWaitForWindowActive(window.get())); }();
         return window;
+    }
+    // Ticks PlayedFiles and presses download, the controller cut off from
+    // the request, then plays `steps` to the window's slots and waits for its
+    // standby; `info` is the line a reconnection must keep.
+    void play(const Window &window, const QList<Step> &steps, const QString &info)
+    {
+        QVERIFY(waitConnected(window));
+        for (const QString &name : PlayedFiles)
+            window.tick(name);
+        QVERIFY(QObject::disconnect(window.get(), &MainWindow::requestDownloadFiles, nullptr, nullptr));
+        window.download(saveDirectory);
+        QVERIFY(window.button("cancelButton")->isEnabled());
+        int started = 0;
+        for (const Step &step : qAsConst(steps)) {
+            switch (step.kind) {
+            case Step::Started:
+                window->downloadStarted(PlayedFiles.at(started++), 1000);
+                window->downloadProgress(1000);
+                break;
+            case Step::Error:
+                window->sequenceError(step.code, step.param1, 0);
+                break;
+            case Step::Relisted:
+                window->discardFileList();
+                window->setFileList();
+                QVERIFY(window.model()->rowCount() > 0);
+                QVERIFY(window.button("cancelButton")->isEnabled() && !window.button("downloadButton")->isEnabled());
+                QCOMPARE(window.text("labelStatus"), QStringLiteral(" %1 / 3 files").arg(started));
+                break;
+            case Step::Finished:
+                window->downloadFinished();
+                break;
+            case Step::Canceled:
+                window->downloadCanceled();
+                break;
+            case Step::CancelClick:
+                QTest::mouseClick(window.button("cancelButton"), Qt::LeftButton);
+                break;
+            case Step::Reconnected: // the link went and came back; the line stays through both
+                window->networkClosed();
+                QCOMPARE(window.text("labelInfo"), info);
+                window->networkConnected();
+                break;
+            case Step::Details:
+                QTRY_VERIFY(window.isStandby());
+                window.clickRow(window.rowOf(PlayedFiles.first()));
+                QCOMPARE(window.text("labelStatus"), QStringLiteral("Communicating..."));
+                break;
+            default:
+                QFAIL("unknown step");
+            }
+        }
+        QTRY_VERIFY(window.isStandby());
     }
 private slots:
     void initTestCase()
@@ -240,57 +291,8 @@ private slots:
         QFETCH(QList<Step>, steps);
         QFETCH(QString, info);
         QFETCH(QString, detail);
-        QTemporaryDir target;
         Window window;
-        QVERIFY(waitConnected(window));
-        const QStringList files{"ZV_0001.WAV", "ZV_0002.WAV", "ZV_0004.MP3"};
-        for (const QString &name : files)
-            window.tick(name);
-        QVERIFY(QObject::disconnect(window.get(), &MainWindow::requestDownloadFiles, nullptr, nullptr));
-        window.download(target.path());
-        QVERIFY(window.button("cancelButton")->isEnabled());
-
-        int started = 0;
-        for (const Step &step : qAsConst(steps)) {
-            switch (step.kind) {
-            case Step::Started:
-                window->downloadStarted(files.at(started++), 1000);
-                window->downloadProgress(1000);
-                break;
-            case Step::Error:
-                window->sequenceError(step.code, step.param1, 0);
-                break;
-            case Step::Relisted:
-                window->discardFileList();
-                window->setFileList();
-                QVERIFY(window.model()->rowCount() > 0);
-                QVERIFY(window.button("cancelButton")->isEnabled() && !window.button("downloadButton")->isEnabled());
-                QCOMPARE(window.text("labelStatus"), QStringLiteral(" %1 / 3 files").arg(started));
-                break;
-            case Step::Finished:
-                window->downloadFinished();
-                break;
-            case Step::Canceled:
-                window->downloadCanceled();
-                break;
-            case Step::CancelClick:
-                QTest::mouseClick(window.button("cancelButton"), Qt::LeftButton);
-                break;
-            case Step::Reconnected: // the link went and came back; the line stays through both
-                window->networkClosed();
-                QCOMPARE(window.text("labelInfo"), info);
-                window->networkConnected();
-                break;
-            case Step::Details:
-                QTRY_VERIFY(window.isStandby());
-                window.clickRow(window.rowOf(files.first()));
-                QCOMPARE(window.text("labelStatus"), QStringLiteral("Communicating..."));
-                break;
-            default:
-                QFAIL("unknown step");
-            }
-        }
-        QTRY_VERIFY(window.isStandby());
+        play(window, steps, info);
         QCOMPARE(window.text("labelInfo"), info);
         QCOMPARE(window.text("labelDetail"), detail);
     }
@@ -338,19 +340,16 @@ private slots:
     void longDownloadAnnouncedOnlyWhenInactive_data()
     {
         QTest::addColumn<NoticeRow>("row");
-        QTest::addRow("completed-elsewhere") << NoticeRow{End::Completes, 0, false, "1 files completed."};
-        QTest::addRow("canceled-elsewhere") << NoticeRow{End::UserCancels, 0, false, "download canceled."};
-        QTest::addRow("failed-elsewhere") << NoticeRow{End::CheckFails, 0, false, "An error has occurred.(code : E6-"};
-        QTest::addRow("completed-watched") << NoticeRow{End::Completes, 0, true, QString()};
-        QTest::addRow("short") << NoticeRow{End::Completes, 3600000, false, QString()};
+        QTest::addRow("completed-elsewhere") << NoticeRow{{started, finished}, 0, false, "3 files completed."};
+        QTest::addRow("canceled-elsewhere") << NoticeRow{{started, canceled}, 0, false, "download canceled."};
+        QTest::addRow("failed-elsewhere") << NoticeRow{
+            {started, error(DownloadPacketCrcError, 1), canceled}, 0, false, "An error has occurred.(code : E6-1-0)"};
+        QTest::addRow("completed-watched") << NoticeRow{{started, finished}, 0, true, QString()};
+        QTest::addRow("short") << NoticeRow{{started, finished}, 3600000, false, QString()};
     }
     void longDownloadAnnouncedOnlyWhenInactive()
     {
         QFETCH(NoticeRow, row);
-        const bool cancel = row.end == End::UserCancels;
-        QTemporaryDir target;
-        simulator.setThrottle(cancel ? SlowRate : 0);
-        simulator.setCorruptCheckAt(row.end == End::CheckFails ? 1 : -1);
         Window window;
         QWidget elsewhere;
         QWidget *focus = row.active ? static_cast<QWidget *>(window.get()) : &elsewhere;
@@ -358,12 +357,8 @@ private slots:
         focus->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(focus));
         window->setLongDownloadMs(row.longMs);
-        QVERIFY(startDownload(window, SlowFile, target.path(), cancel));
-        if (cancel)
-            window.button("cancelButton")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(window.button("downloadButton")->isEnabled(), 10000);
-        QCOMPARE(window->announced.size(), row.announced.isEmpty() ? 0 : 1);
-        QVERIFY(row.announced.isEmpty() || window->announced.first().startsWith(row.announced));
+        play(window, row.steps, QString());
+        QCOMPARE(window->announced, row.announced.isEmpty() ? QStringList() : QStringList{row.announced});
     }
 
     // The save folder holds a recording of the listed size and one of another

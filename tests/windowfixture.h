@@ -317,15 +317,15 @@ protected:
             ConnectTimeoutMs);
     }
     QString source(const QString &name) const { return QDir(simulator.musicRoot()).filePath(name); }
-    // Once listed: ticks `name`, downloads it into `directory` and, when
-    // `untilData`, waits for its first data.
-    bool startDownload(const Window &window, const QString &name, const QString &directory, bool untilData = true)
+    // Once listed: ticks `name`, downloads it into `directory` and waits for
+    // its first data.
+    bool startDownload(const Window &window, const QString &name, const QString &directory)
     {
         if (!waitConnected(window))
             return false;
         window.tick(name);
         window.download(directory);
-        return !untilData || QTest::qWaitFor([&] { return window.text("labelDetail").startsWith("download "); }, 5000);
+        return QTest::qWaitFor([&] { return window.text("labelDetail").startsWith("download "); }, 5000);
     }
 
 private:
