@@ -262,7 +262,8 @@ private slots:
         Window window;
         Trail life([&] { return window.text("labelTarget"); });
         qint64 silentFor = -1;
-        QObject::connect(window.get(), &MainWindow::requestDisconnect, window.get(),
+        QObject context; // goes before what the lambda refers to
+        QObject::connect(window.get(), &MainWindow::requestDisconnect, &context,
                          [&] { silentFor = life.sinceChange.elapsed(); });
         QSignalSpy asked(window.get(), &MainWindow::requestDisconnect);
         QTRY_VERIFY_WITH_TIMEOUT(!window.overlay()->isVisible() && window.isStandby(), ConnectTimeoutMs);

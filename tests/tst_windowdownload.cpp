@@ -1,12 +1,12 @@
 // The main window's downloads and keys against the in-process recorder
 // simulator: the check boxes of a large folder, progress per file, how a
-// download ends as the controller reports it, what the end line says and the
-// sync record it writes, closing and the keys during a download, the notice of a long
-// download; the rows already on this computer and "check new"; the keys that
-// act on the table (which never takes the focus), the folder path and the
-// detail panel as the listing changes, and the names and focus marks of the
-// icon buttons. A picture of the downloading state goes to screenshots/
-// beside this executable.
+// download ends as the controller reports it and the notice of a long one,
+// what the end line says and the sync record it writes, closing and the keys
+// during a download; the rows already on this computer and "check new"; the
+// keys and clicks that act on the table (which never takes the focus), the
+// folder path and the detail panel as the listing changes, and the names and
+// focus marks of the icon buttons. A picture of the downloading state goes to
+// screenshots/ beside this executable.
 #include <QAbstractButton>
 #include <QAction>
 #include <QDesktopServices>
