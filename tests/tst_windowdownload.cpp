@@ -1,23 +1,20 @@
 // The main window's downloads and keys against the in-process recorder
 // simulator: the check boxes of a large folder, progress per file, how a
-// download ends (as the controller reports it, stopped by the recorder, the
-// link lost, the watchdog), what the end line says and the sync record it
-// writes, closing and the keys during a download, the notice of a long
-// download; the rows already on this computer and "check new"; the keys that
-// act on the table (which never takes the focus), the folder path and the
-// detail panel as the listing changes, and the names and focus marks of the
-// icon buttons. A picture of the downloading state goes to screenshots/
-// beside this executable.
+// download ends as the controller reports it and the notice of a long one,
+// what the end line says and the sync record it writes, closing and the keys
+// during a download; the rows already on this computer and "check new"; the
+// keys and clicks that act on the table (which never takes the focus), the
+// folder path and the detail panel as the listing changes, and the names and
+// focus marks of the icon buttons. A picture of the downloading state goes to
+// screenshots/ beside this executable.
 #include <QAbstractButton>
 #include <QAction>
 #include <QDesktopServices>
-#include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QToolButton>
 #include <unistd.h>
 
 #include "recorder/syncmanifest.h"
-#include "sim/replybuilder.h"
 #include "ui/elidinglabel.h"
 #include "windowfixture.h"
 
@@ -30,15 +27,11 @@ struct Step
 };
 Q_DECLARE_METATYPE(Step)
 
-// How a download ends.
-enum class End { Completes, UserCancels, CheckFails, RecorderStops, LinkCloses, WatchdogDrops };
-Q_DECLARE_METATYPE(End)
-
-// How it ends, from how long it counts as long, whether the window is
-// active; the notice's beginning (none: empty).
+// How a download ends, from how long it counts as long, whether the window
+// is active; the notice (none: empty).
 struct NoticeRow
 {
-    End end;
+    QList<Step> steps;
     int longMs;
     bool active;
     QString announced;
@@ -53,7 +46,6 @@ const QString Mp3 = QStringLiteral("ZV_0004.MP3");
 const QString Live = QStringLiteral("live.mp3");
 const QString Silent = QStringLiteral("SILENT.WAV");
 const QString Folder = QStringLiteral("FOLDER01");
-constexpr int LastRow = -1;
 // Rows a page key moves at least: more than one, fewer than the table's.
 constexpr int LeastPage = 2;
 
@@ -67,6 +59,8 @@ public slots:
     void open(const QUrl &url) { opened << url; }
 };
 
+// The recordings a played download takes.
+const QStringList PlayedFiles{SameSize, OtherSize, Mp3};
 const Step started{Step::Started};
 const Step relisted{Step::Relisted};
 const Step finished{Step::Finished};
@@ -78,8 +72,6 @@ Step error(AppErrorCode code, int param1)
 {
     return {Step::Error, code, param1};
 }
-// The watchdog of a case that is not about its 30 s.
-constexpr int ShortWatchdogMs = 3000;
 // As many rows as crashed the window while each had a check-box widget.
 constexpr int LargeFolderRows = 30000;
 constexpr int LargeFolderTimeoutMs = 30000;
@@ -100,33 +92,59 @@ class tst_WindowDownload : public QObject, WindowFixture
         [&] { QVERIFY(QTest::qWaitForWindowActive(window.get())); }();
         return window;
     }
-    static int rowNumber(const Window &window, int row)
+    // Ticks PlayedFiles and presses download, the controller cut off from
+    // the request, then plays `steps` to the window's slots and waits for its
+    // standby; `info` is the line a reconnection must keep.
+    void play(const Window &window, const QList<Step> &steps, const QString &info)
     {
-        return row == LastRow ? window.model()->rowCount() - 1 : row;
+        QVERIFY(waitConnected(window));
+        for (const QString &name : PlayedFiles)
+            window.tick(name);
+        QVERIFY(QObject::disconnect(window.get(), &MainWindow::requestDownloadFiles, nullptr, nullptr));
+        window.download(saveDirectory);
+        QVERIFY(window.button("cancelButton")->isEnabled());
+        int started = 0;
+        for (const Step &step : qAsConst(steps)) {
+            switch (step.kind) {
+            case Step::Started:
+                window->downloadStarted(PlayedFiles.at(started++), 1000);
+                window->downloadProgress(1000);
+                break;
+            case Step::Error:
+                window->sequenceError(step.code, step.param1, 0);
+                break;
+            case Step::Relisted:
+                window->discardFileList();
+                window->setFileList();
+                QVERIFY(window.model()->rowCount() > 0);
+                QVERIFY(window.button("cancelButton")->isEnabled() && !window.button("downloadButton")->isEnabled());
+                QCOMPARE(window.text("labelStatus"), QStringLiteral(" %1 / 3 files").arg(started));
+                break;
+            case Step::Finished:
+                window->downloadFinished();
+                break;
+            case Step::Canceled:
+                window->downloadCanceled();
+                break;
+            case Step::CancelClick:
+                QTest::mouseClick(window.button("cancelButton"), Qt::LeftButton);
+                break;
+            case Step::Reconnected: // the link went and came back; the line stays through both
+                window->networkClosed();
+                QCOMPARE(window.text("labelInfo"), info);
+                window->networkConnected();
+                break;
+            case Step::Details:
+                QTRY_VERIFY(window.isStandby());
+                window.clickRow(window.rowOf(PlayedFiles.first()));
+                QCOMPARE(window.text("labelStatus"), QStringLiteral("Communicating..."));
+                break;
+            default:
+                QFAIL("unknown step");
+            }
+        }
+        QTRY_VERIFY(window.isStandby());
     }
-    static int currentRow(const Window &window) { return window.table()->currentIndex().row(); }
-    // The save folder before a new listing reads it afresh: a recording of
-    // the listed size, one of another size, and one only in the sync record
-    // (taken and moved away since).
-    void prepareMarks(const Window &window)
-    {
-        const QDir folder(saveDirectory);
-        if (folder.exists(SameSize))
-            return;
-        QVERIFY(QFile::copy(source(SameSize), folder.filePath(SameSize)));
-        QFile other(folder.filePath(OtherSize));
-        QVERIFY(other.open(QIODevice::WriteOnly) && other.write("not the recording") > 0);
-        other.close();
-        const QModelIndex live = window.model()->index(window.rowOf(Live), 1);
-        SyncManifest record(saveDirectory);
-        QCOMPARE(record.load(false), SyncManifest::Load::Fresh);
-        record.put({"music", Live, window.fileModel()->fileSize(live),
-                    window.fileModel()->fileDateTime(live).toString(Qt::ISODate), "moved-away/" + Live,
-                    QDateTime::currentDateTimeUtc().toString(Qt::ISODate)});
-        QVERIFY(record.save());
-        window->setFileList();
-    }
-
 private slots:
     void initTestCase()
     {
@@ -181,6 +199,11 @@ private slots:
             window.clickHeader(1);
         QCOMPARE(window.model()->index(0, 1).data().toString(), lastName);
         QVERIFY(window.isTicked(0));
+        // A box ticked after sorting belongs to the entry in its row.
+        const QString second = window.model()->index(1, 1).data().toString();
+        window.tickRow(1);
+        window.clickHeader(1);
+        QCOMPARE(window.ticked(), (QStringList{second, lastName}));
         QVERIFY(!window->grab().isNull());
     }
 
@@ -221,8 +244,6 @@ private slots:
         for (int n = 1; n <= files.size(); ++n)
             expected << QStringLiteral(" %1 / %2 files").arg(n).arg(files.size());
         QCOMPARE(status.values, expected << QString());
-        for (const QString &name : qAsConst(files))
-            QCOMPARE(readAll(target.filePath(name)), readAll(source(name)));
 
         // The bar only grows and ends full; with nothing to count, it fills at the end.
         QList<int> values;
@@ -254,10 +275,6 @@ private slots:
         QTest::addRow("lost-targets-leave-the-count-and-say-so")
             << QList<Step>{started, started, error(DownloadTargetLost, 1), finished} << "2 files completed. 1 failed."
             << "1 files not downloaded.(code : E14-1-0)";
-        QTest::addRow("refused-name-fails-only-its-file")
-            << QList<Step>{started, error(DownloadIllegalFileName, 5), started, finished}
-            << "2 files completed. 1 failed."
-            << "1 files not downloaded.(code : E10-5-0)";
         // A refused name counts with the files the lost link took; the line
         // is shown again after the reconnection.
         QTest::addRow("lost-link-counts-the-files-not-downloaded-before")
@@ -274,134 +291,16 @@ private slots:
         QFETCH(QList<Step>, steps);
         QFETCH(QString, info);
         QFETCH(QString, detail);
-        QTemporaryDir target;
         Window window;
-        QVERIFY(waitConnected(window));
-        const QStringList files{"ZV_0001.WAV", "ZV_0002.WAV", "ZV_0004.MP3"};
-        for (const QString &name : files)
-            window.tick(name);
-        QVERIFY(QObject::disconnect(window.get(), &MainWindow::requestDownloadFiles, nullptr, nullptr));
-        window.download(target.path());
-        QVERIFY(window.button("cancelButton")->isEnabled());
-
-        int started = 0;
-        for (const Step &step : qAsConst(steps)) {
-            switch (step.kind) {
-            case Step::Started:
-                window->downloadStarted(files.at(started++), 1000);
-                window->downloadProgress(1000);
-                break;
-            case Step::Error:
-                window->sequenceError(step.code, step.param1, 0);
-                break;
-            case Step::Relisted:
-                window->discardFileList();
-                window->setFileList();
-                QVERIFY(window.model()->rowCount() > 0);
-                QVERIFY(window.button("cancelButton")->isEnabled() && !window.button("downloadButton")->isEnabled());
-                QCOMPARE(window.text("labelStatus"), QStringLiteral(" %1 / 3 files").arg(started));
-                break;
-            case Step::Finished:
-                window->downloadFinished();
-                break;
-            case Step::Canceled:
-                window->downloadCanceled();
-                break;
-            case Step::CancelClick:
-                QTest::mouseClick(window.button("cancelButton"), Qt::LeftButton);
-                break;
-            case Step::Reconnected: // the link went and came back
-                window->networkClosed();
-                window->networkConnected();
-                break;
-            case Step::Details:
-                QTRY_VERIFY(window.isStandby());
-                window.clickRow(window.rowOf(files.first()));
-                QCOMPARE(window.text("labelStatus"), QStringLiteral("Communicating..."));
-                break;
-            default:
-                QFAIL("unknown step");
-            }
-        }
-        QTRY_VERIFY(window.isStandby());
+        play(window, steps, info);
         QCOMPARE(window.text("labelInfo"), info);
         QCOMPARE(window.text("labelDetail"), detail);
     }
 
-    void downloadEndedFromOutside_data()
-    {
-        // The status line at the end (after the reconnection, where the link went).
-        QTest::addColumn<End>("end");
-        QTest::addColumn<QString>("info");
-        QTest::addRow("recorder-stops-at-once") << End::RecorderStops << "An error has occurred.(code : E15-2-0)";
-        // A relist lets the file in flight complete; the link goes before
-        // the next one starts.
-        QTest::addRow("relist-then-recorder-closes") << End::LinkCloses << "1 files not downloaded.(code : E16-1-0)";
-        // The recorder stays silent after the relist request: only the
-        // watchdog ends the download.
-        QTest::addRow("relist-then-watchdog-drops") << End::WatchdogDrops << "1 files not downloaded.(code : E16-1-0)";
-    }
-    // The recorder stops the download itself, or the link goes: the window
-    // leaves its downloading state at once, nothing more is asked for, and
-    // the status line tells that the download did not complete.
-    void downloadEndedFromOutside()
-    {
-        QFETCH(End, end);
-        QFETCH(QString, info);
-        const QString first = QStringLiteral("ZV_0001.WAV");
-        QTemporaryDir target;
-        simulator.setThrottle(SlowRate);
-        // Little queued ahead: what the recorder sends comes in the middle of the data.
-        simulator.setSendWindow(32 * 1024);
-        auto window32k = qScopeGuard([&] { simulator.setSendWindow(SimulatorSettings::DefaultSendWindow); });
-        QSignalSpy asked(&simulator, &RecorderSimulator::downloadStarted);
-        QSignalSpy requests(&simulator, &RecorderSimulator::requestReceived);
-        Window window;
-        // The relist stays unanswered: the watchdog's end (shorter than its own 30 s) comes after it.
-        window->setWatchdogMs(end == End::WatchdogDrops ? ShortWatchdogMs : WatchdogMs);
-        QVERIFY(waitConnected(window));
-        window.tick(first);
-        QVERIFY(startDownload(window, QStringLiteral("ZV_0004.MP3"), target.path()));
-        if (end == End::RecorderStops) {
-            QElapsedTimer clock;
-            clock.start();
-            simulator.sendToClient(ReplyBuilder::command(CODE_CANCEL_DOWNLOAD));
-            QTRY_VERIFY_WITH_TIMEOUT(window.isStandby(), ExchangeTimeoutMs);
-            QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-            QCOMPARE(window.text("labelDetail"), Advice);
-            QCOMPARE(QDir(target.path()).entryList(QDir::Files), QStringList{first + ".part"});
-        } else {
-            simulator.setUnanswered(CODE_FILE_LIST);
-            simulator.notifyListingChanged();
-            const auto relisted = [&] {
-                return std::count_if(requests.begin(), requests.end(),
-                                     [](const QList<QVariant> &request) {
-                                         return quint8(request.at(0).toByteArray().at(CODE_OFFSET)) == CODE_FILE_LIST;
-                                     })
-                    == 2;
-            };
-            QTRY_VERIFY_WITH_TIMEOUT(relisted() && QFile::exists(target.filePath(first)), ExchangeTimeoutMs);
-            Trail shown([&] { return window.text("labelInfo"); });
-            if (end == End::WatchdogDrops)
-                expectWatchdogDrop(window, ShortWatchdogMs);
-            else
-                simulator.disconnectClient();
-            reconnectAtOnce(window);
-            QTest::qWait(500); // a restarted download would have asked by now
-            // Searching and connecting again, the line never went blank or
-            // back to a plain standby.
-            QVERIFY2(!shown.values.contains(QString()) && !shown.values.contains(QStringLiteral("Standby.")),
-                     qPrintable(shown.values.join('|')));
-            QCOMPARE(readAll(target.filePath(first)), readAll(source(first)));
-            QCOMPARE(QDir(target.path()).entryList(QDir::Files), QStringList{first});
-        }
-        QCOMPARE(asked.count(), 1);
-        QVERIFY(window.isStandby());
-        QCOMPARE(window.text("labelInfo"), info);
-    }
-
-    // Escape and Ctrl+Q during a download and in standby: Ctrl+Q asks
-    // first, and "no" keeps the window and its download.
+    // Escape and Ctrl+Q during a download: Ctrl+Q asks first, and "no" keeps
+    // the window and its download; in standby Escape has nothing to cancel.
+    // (Ctrl+Q in standby closes as any idle close: tst_mainwindow's
+    // overlayAndWindowSize.)
     void downloadKeys()
     {
         QTemporaryDir target;
@@ -420,47 +319,37 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(window.text("labelInfo") == QLatin1String("download canceled.") && window.isStandby(),
                                  ExchangeTimeoutMs);
 
-        // In standby Escape has nothing to cancel, and Ctrl+Q closes at once.
         QTest::keyClick(window.get(), Qt::Key_Escape);
         QCOMPARE(cancelled.count(), 1);
-        QTest::keySequence(window.get(), QKeySequence(Qt::CTRL | Qt::Key_Q));
-        QCOMPARE(window->stopAsked, 1);
-        QVERIFY(!window->isVisible());
     }
 
-    // "Yes" quits and leaves the part file.
-    void closingWhileDownloadingLeavesThePart()
+    // "Yes" stops the download and quits.
+    void closingWhileDownloadingStopsIt()
     {
         QTemporaryDir target;
         simulator.setThrottle(SlowRate);
-        auto window = std::make_unique<Window>();
-        (*window)->stopAnswer = true;
-        QVERIFY(startDownload(*window, SlowFile, target.path()));
-        QVERIFY((*window)->close());
-        QCOMPARE((*window)->stopAsked, 1);
-        window.reset();
-        QCOMPARE(QDir(target.path()).entryList(QDir::Files), QStringList{SlowFile + ".part"});
-        const QByteArray whole = readAll(source(SlowFile));
-        const QByteArray partial = readAll(target.filePath(SlowFile + ".part"));
-        QVERIFY(partial.size() > 0 && partial.size() < whole.size() && whole.startsWith(partial));
+        Window window;
+        window->stopAnswer = true;
+        QVERIFY(startDownload(window, SlowFile, target.path()));
+        QSignalSpy cancelled(window.get(), &MainWindow::cancelDownload);
+        QVERIFY(window->close());
+        QCOMPARE(window->stopAsked, 1);
+        QCOMPARE(cancelled.count(), 1);
     }
 
     void longDownloadAnnouncedOnlyWhenInactive_data()
     {
         QTest::addColumn<NoticeRow>("row");
-        QTest::addRow("completed-elsewhere") << NoticeRow{End::Completes, 0, false, "1 files completed."};
-        QTest::addRow("canceled-elsewhere") << NoticeRow{End::UserCancels, 0, false, "download canceled."};
-        QTest::addRow("failed-elsewhere") << NoticeRow{End::CheckFails, 0, false, "An error has occurred.(code : E6-"};
-        QTest::addRow("completed-watched") << NoticeRow{End::Completes, 0, true, QString()};
-        QTest::addRow("short") << NoticeRow{End::Completes, 3600000, false, QString()};
+        QTest::addRow("completed-elsewhere") << NoticeRow{{started, finished}, 0, false, "3 files completed."};
+        QTest::addRow("canceled-elsewhere") << NoticeRow{{started, canceled}, 0, false, "download canceled."};
+        QTest::addRow("failed-elsewhere") << NoticeRow{
+            {started, error(DownloadPacketCrcError, 1), canceled}, 0, false, "An error has occurred.(code : E6-1-0)"};
+        QTest::addRow("completed-watched") << NoticeRow{{started, finished}, 0, true, QString()};
+        QTest::addRow("short") << NoticeRow{{started, finished}, 3600000, false, QString()};
     }
     void longDownloadAnnouncedOnlyWhenInactive()
     {
         QFETCH(NoticeRow, row);
-        const bool cancel = row.end == End::UserCancels;
-        QTemporaryDir target;
-        simulator.setThrottle(cancel ? SlowRate : 0);
-        simulator.setCorruptCheckAt(row.end == End::CheckFails ? 1 : -1);
         Window window;
         QWidget elsewhere;
         QWidget *focus = row.active ? static_cast<QWidget *>(window.get()) : &elsewhere;
@@ -468,68 +357,52 @@ private slots:
         focus->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(focus));
         window->setLongDownloadMs(row.longMs);
-        QVERIFY(startDownload(window, SlowFile, target.path(), cancel));
-        if (cancel)
-            window.button("cancelButton")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(window.button("downloadButton")->isEnabled(), 10000);
-        QCOMPARE(window->announced.size(), row.announced.isEmpty() ? 0 : 1);
-        QVERIFY(row.announced.isEmpty() || window->announced.first().startsWith(row.announced));
+        play(window, row.steps, QString());
+        QCOMPARE(window->announced, row.announced.isEmpty() ? QStringList() : QStringList{row.announced});
     }
 
-    // The tool tip of a row already here says where; %1 is the save folder.
-    void rowsAlreadyHereAreMarked_data()
+    // The save folder holds a recording of the listed size and one of another
+    // size, and its sync record names one taken and moved away since: the rows
+    // already here say where in their tool tips, and Ctrl+N and the table's
+    // context-menu entry both check exactly the recordings not marked (marked
+    // ones and folders end unchecked).
+    void rowsAlreadyHereAreMarkedAndNotCheckedAsNew()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("tip"); // empty: not marked
-        QTest::addRow("same-name-and-size-in-the-save-folder")
-            << SameSize << "Already on this computer: %1/" + SameSize;
-        QTest::addRow("same-name-other-size-is-not") << OtherSize << QString();
-        QTest::addRow("taken-by-the-record-and-moved-away")
-            << Live << "Taken into %1 before (moved or deleted there since)";
-        QTest::addRow("nowhere-is-not") << Mp3 << QString();
-        QTest::addRow("a-folder-is-not") << Folder << QString();
-    }
-    void rowsAlreadyHereAreMarked()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, tip);
-        const Window &window = rowWindow();
-        QVERIFY(waitConnected(window));
-        prepareMarks(window);
-        const int row = window.rowOf(name);
-        QVERIFY(row >= 0);
-        QCOMPARE(window.fileModel()->isMarked(row), !tip.isEmpty());
-        QCOMPARE(window.model()->index(row, 1).data(Qt::ToolTipRole).toString(),
-                 QDir::toNativeSeparators(tip.replace(QLatin1String("%1"), saveDirectory)));
-    }
+        const Window &window = keyWindow();
+        const QDir folder(saveDirectory);
+        QVERIFY(QFile::copy(source(SameSize), folder.filePath(SameSize)));
+        QFile other(folder.filePath(OtherSize));
+        QVERIFY(other.open(QIODevice::WriteOnly) && other.write("not the recording") > 0);
+        other.close();
+        const QModelIndex live = window.model()->index(window.rowOf(Live), 1);
+        SyncManifest record(saveDirectory);
+        QCOMPARE(record.load(false), SyncManifest::Load::Fresh);
+        record.put({"music", Live, window.fileModel()->fileSize(live),
+                    window.fileModel()->fileDateTime(live).toString(Qt::ISODate), "moved-away/" + Live,
+                    QDateTime::currentDateTimeUtc().toString(Qt::ISODate)});
+        QVERIFY(record.save());
+        window->setFileList(); // a new listing reads the folder afresh
+        const auto tip = [&](const QString &name) {
+            return window.model()->index(window.rowOf(name), 1).data(Qt::ToolTipRole).toString();
+        };
+        QCOMPARE(tip(SameSize), "Already on this computer: " + QDir::toNativeSeparators(folder.filePath(SameSize)));
+        QCOMPARE(tip(Live),
+                 "Taken into " + QDir::toNativeSeparators(saveDirectory) + " before (moved or deleted there since)");
 
-    // Ctrl+N and the table's context-menu entry both check exactly the
-    // recordings not marked: marked ones and folders end unchecked.
-    void checkNewChecksTheUnmarked_data()
-    {
-        QTest::addColumn<bool>("byKey");
-        QTest::addRow("ctrl-n") << true;
-        QTest::addRow("context-menu-entry") << false;
-    }
-    void checkNewChecksTheUnmarked()
-    {
-        QFETCH(bool, byKey);
-        const Window &window = byKey ? keyWindow() : rowWindow();
-        QVERIFY(waitConnected(window));
-        prepareMarks(window);
-        window.widget<QCheckBox>("checkBoxAll")->click(); // everything, folders and marked rows included
-        QVERIFY(window.isTicked(window.rowOf(Folder)));
-        if (byKey) {
-            QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
-        } else {
-            QAction *entry = window.table()->actions().value(0);
-            QVERIFY(entry && window.table()->contextMenuPolicy() == Qt::ActionsContextMenu);
-            entry->trigger();
+        QAction *entry = window.table()->actions().value(0);
+        QVERIFY(entry && window.table()->contextMenuPolicy() == Qt::ActionsContextMenu);
+        for (const bool byKey : {true, false}) {
+            window.widget<QCheckBox>("checkBoxAll")->click(); // everything, folders and marked rows included
+            QVERIFY(window.isTicked(window.rowOf(Folder)));
+            if (byKey)
+                QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
+            else
+                entry->trigger();
+            // Not marked: the other size and those nowhere here.
+            QCOMPARE(window.ticked(), (QStringList{"README.TXT", Silent, OtherSize, "ZV_0003_BWF.WAV", Mp3}));
+            QCOMPARE(window.text("labelInfo"), QStringLiteral("5 new recordings checked."));
+            window.widget<QCheckBox>("checkBoxAll")->setChecked(false);
         }
-        // Not marked: the other size and those nowhere here.
-        QCOMPARE(window.ticked(), (QStringList{"README.TXT", Silent, OtherSize, "ZV_0003_BWF.WAV", Mp3}));
-        QCOMPARE(window.text("labelInfo"), QStringLiteral("5 new recordings checked."));
-        window.widget<QCheckBox>("checkBoxAll")->setChecked(false);
     }
 
     // A real download of four checked recordings and a checked folder into a
@@ -538,7 +411,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("oldRecord"); // the sync record there before; empty: none
         QTest::addRow("fresh-record") << QByteArray();
-        QTest::addRow("damaged-record-is-set-aside") << QByteArray("{\"version\": 1, \"files\": [ broken");
+        QTest::addRow("damaged-record-gives-way") << QByteArray("{\"version\": 1, \"files\": [ broken");
     }
     void downloadEndSaysWhatHappened()
     {
@@ -583,12 +456,6 @@ private slots:
                 window.fileModel()->fileDateTime(window.model()->index(window.rowOf(name), 0)).toString(Qt::ISODate));
         }
         QVERIFY(!record.find(QStringLiteral("music"), Silent));
-        const QStringList aside
-            = QDir(target.path())
-                  .entryList({SyncManifest::fileName() + QStringLiteral(".damaged-*")}, QDir::Hidden | QDir::Files);
-        QCOMPARE(aside.size(), oldRecord.isEmpty() ? 0 : 1);
-        if (!oldRecord.isEmpty())
-            QCOMPARE(readAll(target.filePath(aside.first())), oldRecord);
 
         // What came is marked now; the folder it went to opens with one click.
         QVERIFY(window.fileModel()->isMarked(window.rowOf(Mp3)));
@@ -598,120 +465,50 @@ private slots:
         QCOMPARE(urls.opened, (QList<QUrl>{QUrl::fromLocalFile(QDir(target.path()).absolutePath())}));
     }
 
-    // Nothing to download: a hint in the info line, and no folder chooser.
-    void downloadWithNothingCheckedHints_data()
-    {
-        QTest::addColumn<QString>("checked");
-        QTest::addColumn<QString>("hint");
-        QTest::addRow("nothing") << QString() << "Nothing to download: check the recordings first.";
-        QTest::addRow("a-folder-only")
-            << Folder << "Folders are not downloaded here: check their recordings, or use zv-transfer get -r.";
-    }
-    void downloadWithNothingCheckedHints()
-    {
-        QFETCH(QString, checked);
-        QFETCH(QString, hint);
-        const Window &window = rowWindow();
-        QVERIFY(waitConnected(window));
-        window.fileModel()->setAllChecked(false);
-        if (!checked.isEmpty())
-            window.tick(checked);
-        QCOMPARE(window.download(QStringLiteral("/nowhere")), QString()); // the chooser was not asked
-        QCOMPARE(window.text("labelInfo"), hint);
-        QVERIFY(window.isStandby());
-    }
-
-    // The current row before the key (LastRow: the last) and after it; the
-    // page keys move it at least that far (negative: upwards), within the
-    // table, and keep it in view.
-    void keysMoveTheCurrentRow_data()
-    {
-        QTest::addColumn<int>("start");
-        QTest::addColumn<QKeySequence>("key");
-        QTest::addColumn<int>("row");
-        QTest::addRow("down-moves-to-next-row") << 0 << QKeySequence(Qt::Key_Down) << 1;
-        QTest::addRow("down-stays-on-last-row") << LastRow << QKeySequence(Qt::Key_Down) << LastRow;
-        QTest::addRow("up-moves-to-previous-row") << 2 << QKeySequence(Qt::Key_Up) << 1;
-        QTest::addRow("up-stays-on-first-row") << 0 << QKeySequence(Qt::Key_Up) << 0;
-        QTest::addRow("home-goes-to-first-row") << 3 << QKeySequence(Qt::Key_Home) << 0;
-        QTest::addRow("end-goes-to-last-row") << 0 << QKeySequence(Qt::Key_End) << LastRow;
-        QTest::addRow("page-down-moves-a-page") << 0 << QKeySequence(Qt::Key_PageDown) << LeastPage;
-        QTest::addRow("page-up-moves-a-page") << LastRow << QKeySequence(Qt::Key_PageUp) << -LeastPage;
-    }
+    // From no current row, the keys in turn and the row each leaves current
+    // and selected (Page: a page key's, at least LeastPage rows on, fewer than
+    // the table's, and in view).
     void keysMoveTheCurrentRow()
     {
-        QFETCH(int, start);
-        QFETCH(QKeySequence, key);
-        QFETCH(int, row);
         const Window &window = keyWindow();
-        const int startRow = rowNumber(window, start);
-        window.table()->setCurrentIndex(window.model()->index(startRow, DownloadFileModel::ColumnName));
-        QTest::keySequence(window.get(), key);
-        if (key == QKeySequence(Qt::Key_PageDown) || key == QKeySequence(Qt::Key_PageUp)) {
-            const int by = currentRow(window) - startRow;
-            QVERIFY2(qAbs(by) >= LeastPage && qAbs(by) < window.model()->rowCount() - 1 && (by > 0) == (row > 0),
-                     qPrintable(QString::number(by)));
-            QVERIFY(window.table()->viewport()->rect().intersects(
-                window.table()->visualRect(window.table()->currentIndex())));
-        } else {
-            QCOMPARE(currentRow(window), rowNumber(window, row));
+        const int last = window.model()->rowCount() - 1;
+        constexpr int Page = -1;
+        const QList<QPair<Qt::Key, int>> moves{{Qt::Key_Down, 0},      {Qt::Key_Up, 0},      {Qt::Key_Down, 1},
+                                               {Qt::Key_End, last},    {Qt::Key_Down, last}, {Qt::Key_Up, last - 1},
+                                               {Qt::Key_PageUp, Page}, {Qt::Key_Home, 0},    {Qt::Key_PageDown, Page}};
+        for (const auto &[key, row] : moves) {
+            const int from = window.table()->currentIndex().row();
+            QTest::keyClick(window.get(), key);
+            const int now = window.table()->currentIndex().row();
+            const QString shown = QKeySequence(key).toString() + QStringLiteral(": row %1").arg(now);
+            if (row == Page) {
+                const int by = (key == Qt::Key_PageDown) ? now - from : from - now;
+                QVERIFY2(by >= LeastPage && by < last, qPrintable(shown));
+                QVERIFY(window.table()->viewport()->rect().intersects(
+                    window.table()->visualRect(window.table()->currentIndex())));
+            } else {
+                QVERIFY2(now == row, qPrintable(shown));
+            }
+            QCOMPARE(window.table()->selectionModel()->selectedRows().size(), 1);
+            QVERIFY(window.table()->selectionModel()->isRowSelected(now, QModelIndex()));
         }
-        QCOMPARE(window.table()->selectionModel()->selectedRows().size(), 1);
-        QVERIFY(window.table()->selectionModel()->isRowSelected(currentRow(window), QModelIndex()));
     }
 
-    // The other keys on the current row, in turn on one window at the top of
-    // the music tree.
-    void keysCheckAskAndBrowse()
+    // The keys on the current row and the clicks, in turn on one window:
+    // Space ticks and unticks, Ctrl+A ticks all; Return on a file asks for its
+    // details, a click on a folder leaves them; a double click or Return on a
+    // folder opens it, and its listing, all unchecked, empties the detail
+    // panel and leaves no row current; Backspace or the return button goes
+    // back. The folder path follows the listing, not the request. Download
+    // with nothing or only a folder checked gives a hint, and no folder chooser.
+    void keysAndClicksCheckAskAndBrowse()
     {
         const Window &window = keyWindow();
         QSignalSpy detail(window.get(), &MainWindow::requestFileDetail);
-        QSignalSpy moved(window.get(), &MainWindow::requestMoveFolder);
         const auto press = [&](const QString &name, const QKeySequence &key) {
             window.table()->setCurrentIndex(window.model()->index(window.rowOf(name), DownloadFileModel::ColumnName));
             QTest::keySequence(window.get(), key);
         };
-        // Space ticks the current row and again unticks it; Ctrl+A ticks all.
-        press(Mp3, Qt::Key_Space);
-        QCOMPARE(window.ticked(), QStringList{Mp3});
-        QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
-        press(Mp3, Qt::Key_Space);
-        QCOMPARE(window.ticked(), QStringList());
-        press(Mp3, QKeySequence::SelectAll);
-        QCOMPARE(window.ticked().size(), window.model()->rowCount());
-        QVERIFY(window.widget<QCheckBox>("checkBoxAll")->isChecked());
-        QCOMPARE(detail.count() + moved.count(), 0);
-
-        // Return on a file asks for its details.
-        press(SameSize, Qt::Key_Return);
-        QCOMPARE(detail.count(), 1);
-        QCOMPARE(window.text("labelDetailName"), SameSize);
-        QTRY_VERIFY_WITH_TIMEOUT(!window.text("labelDetailFormat").isEmpty() && window.isStandby(), ExchangeTimeoutMs);
-
-        // Return on a folder opens it, Backspace goes back to its parent; no
-        // row of the old listing stays current.
-        for (const auto &[from, key, path, listed] :
-             {std::make_tuple(Folder, Qt::Key_Return, "MUSIC/FOLDER01", "TAKE_44k16.WAV"),
-              std::make_tuple(QStringLiteral("TAKE_44k16.WAV"), Qt::Key_Backspace, "MUSIC", "FOLDER01")}) {
-            press(from, key);
-            QTRY_VERIFY_WITH_TIMEOUT(window.rowOf(listed) >= 0 && window.isStandby(), ExchangeTimeoutMs);
-            QCOMPARE(window.text("labelFolderPath"), QString::fromLatin1(path));
-            QVERIFY(!window.table()->currentIndex().isValid());
-            QVERIFY(window.table()->selectionModel()->selectedRows().isEmpty());
-        }
-        QCOMPARE(moved.count(), 2);
-        QCOMPARE(detail.count(), 1);
-    }
-
-    // A double click on a folder refills the table, all unchecked; a click
-    // on a folder leaves the detail panel, the new listing empties it. The
-    // folder path follows the listing, not the request.
-    void folderDoubleClickRefillsTableAndDetails()
-    {
-        const Window &window = rowWindow();
-        QVERIFY(waitConnected(window));
-        window.clickRow(window.rowOf(Live));
-        QTRY_VERIFY_WITH_TIMEOUT(!window.text("labelDetailFormat").isEmpty() && window.isStandby(), ExchangeTimeoutMs);
         const auto shown = [&] {
             QStringList texts;
             for (const char *label : {"labelDetailName", "labelDetailDate", "labelDetailSize", "labelDetailFormat",
@@ -719,11 +516,21 @@ private slots:
                 texts << window.text(label);
             return texts;
         };
+        press(Mp3, Qt::Key_Space);
+        QCOMPARE(window.ticked(), QStringList{Mp3});
+        QCOMPARE(window.text("labelInfo"), QStringLiteral("Standby."));
+        press(Mp3, Qt::Key_Space);
+        QCOMPARE(window.ticked(), QStringList());
+
+        press(Live, Qt::Key_Return);
+        QCOMPARE(window.text("labelDetailName"), Live);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.text("labelDetailFormat").isEmpty() && window.isStandby(), ExchangeTimeoutMs);
         const QStringList details = shown();
         QVERIFY(!window.widget<QLabel>("labelTypeIcon")->pixmap(Qt::ReturnByValue).isNull());
-        // Check everything first: the new list must start unchecked anyway.
-        window.widget<QCheckBox>("checkBoxAll")->click();
+        // Everything checked first: the new listing must start unchecked anyway.
+        press(Mp3, QKeySequence::SelectAll);
         QCOMPARE(window.ticked().size(), window.model()->rowCount());
+        QVERIFY(window.widget<QCheckBox>("checkBoxAll")->isChecked());
 
         Trail status([&] { return window.text("labelStatus"); });
         const int folder = window.rowOf(Folder);
@@ -741,14 +548,29 @@ private slots:
         QCOMPARE(window.text("labelFolderPath"), QStringLiteral("MUSIC/FOLDER01"));
         QCOMPARE(shown().join(QString()), QString());
         QVERIFY(window.widget<QLabel>("labelTypeIcon")->pixmap(Qt::ReturnByValue).isNull());
+        QVERIFY(!window.table()->currentIndex().isValid());
+        QVERIFY(window.table()->selectionModel()->selectedRows().isEmpty());
 
+        press(QStringLiteral("TAKE_44k16.WAV"), Qt::Key_Backspace);
+        QTRY_VERIFY_WITH_TIMEOUT(window.rowOf(Folder) >= 0 && window.isStandby(), ExchangeTimeoutMs);
+        press(Folder, Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(window.rowOf("TAKE_44k16.WAV") >= 0 && window.isStandby(), ExchangeTimeoutMs);
         window.button("pushButtonReturn")->click();
         QTRY_VERIFY_WITH_TIMEOUT(window.rowOf(Folder) >= 0 && window.isStandby(), ExchangeTimeoutMs);
+        QCOMPARE(detail.count(), 1);
         // Shown whole where there is room, and never wider than the bar.
         const auto *path = window.widget<ElidingLabel>("labelFolderPath");
         QCOMPARE(path->text(), QStringLiteral("MUSIC"));
         QCOMPARE(path->shownText(), QStringLiteral("MUSIC"));
         QVERIFY(path->geometry().right() < window.widget<QFrame>("frameButtonBar")->width());
+
+        QCOMPARE(window.download(QStringLiteral("/nowhere")), QString());
+        QCOMPARE(window.text("labelInfo"), QStringLiteral("Nothing to download: check the recordings first."));
+        window.tick(Folder);
+        QCOMPARE(window.download(QStringLiteral("/nowhere")), QString());
+        QCOMPARE(window.text("labelInfo"),
+                 QStringLiteral("Folders are not downloaded here: check their recordings, or use zv-transfer get -r."));
+        QVERIFY(window.isStandby());
     }
 
     // Every button without a text has a name for screen readers and a tool

@@ -44,37 +44,8 @@ constexpr int ConnectTimeoutMs = 5000;
 // One exchange, including the controller's 1000 ms pauses.
 constexpr int ExchangeTimeoutMs = 5000;
 constexpr int WatchdogMs = 30000;
-// QTimer's default coarse timers may fire up to 5 % early.
-constexpr int earliest(int timerMs)
-{
-    return timerMs * 95 / 100;
-}
 const QString SlowFile = QStringLiteral("ZV_0002.WAV"); // about 1.1 s at SlowRate
 constexpr qint64 SlowRate = 1024 * 1024;
-
-// Calls `action` with the first visible top-level widget of type T as soon as
-// one shows up (a modal dialog is answered from inside its own event loop).
-template<typename T>
-void whenShown(std::function<void(T *)> action)
-{
-    auto *timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, action] {
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            if (T *found = qobject_cast<T *>(widget); found && found->isVisible()) {
-                timer->stop();
-                timer->deleteLater();
-                return action(found);
-            }
-        }
-    });
-    timer->start(10);
-}
-
-inline QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
 
 // Pictures of the window's states go to screenshots/ beside the executable.
 inline void shoot(QWidget *window, const QString &name)
@@ -158,31 +129,23 @@ protected:
 class Window
 {
     std::unique_ptr<TestWindow> window{new TestWindow};
+    QThread *const controllerThread = window->findChild<QThread *>(QString(), Qt::FindDirectChildrenOnly);
 
 public:
-    // Its signs of life: the connection (the target line), a progress report
-    // (the detail line).
-    // (A QString, not the string builder: that would refer to the two texts
-    // after they are gone.)
-    Trail life{[target = widget<QLabel>("labelTarget"), detail = widget<QLabel>("labelDetail")]() -> QString {
-        return target->text() + detail->text();
-    }};
-
     Window()
     {
-        watchThreadEnd(controllerThread());
+        if (!controllerThread)
+            qFatal("the window has no controller thread");
+        watchThreadEnd(controllerThread);
         window->show();
     }
     // The window stops its controller's thread as it goes; stopping it here
     // first lets ThreadSanitizer see that join (base/threadjoin.h).
-    ~Window() { stopThread(controllerThread()); }
-    Window(const Window &) = delete;
-    Window &operator=(const Window &) = delete;
+    ~Window() { stopThread(controllerThread); }
 
     TestWindow *operator->() const { return window.get(); }
     TestWindow *get() const { return window.get(); }
     DownloadFileModel *fileModel() const { return qobject_cast<DownloadFileModel *>(model()); }
-    ZVController *controller() const { return window->findChild<ControllerHost *>()->controller(); }
 
     template<typename T>
     T *widget(const char *name) const
@@ -220,7 +183,11 @@ public:
         return list;
     }
 
-    void clickRow(int row) const { QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, cellCenter(row)); }
+    void clickRow(int row) const
+    {
+        QTest::mouseClick(table()->viewport(), Qt::LeftButton, {},
+                          table()->visualRect(model()->index(row, 1)).center());
+    }
     // A click on the row's check cell, scrolled into view first.
     void tickRow(int row) const
     {
@@ -244,11 +211,6 @@ public:
             && button("downloadButton")->isEnabled() && widget<QCheckBox>("checkBoxAll")->isEnabled()
             && table()->isEnabled() && !button("cancelButton")->isEnabled();
     }
-    bool isConnectedWithList() const
-    {
-        return text("labelTarget") == AppSettings().getSSID() && isStandby() && model()->rowCount() > 0
-            && !overlay()->isVisible();
-    }
     bool isSearching() const
     {
         return text("labelTarget") == QLatin1String("Searching...") && overlay()->isVisible()
@@ -256,10 +218,12 @@ public:
             && !button("pushButtonMusic")->isEnabled();
     }
 
-    // Opens the settings dialog, fills in `ssid` and closes it with `close`.
+    // Opens the settings dialog, fills in `ssid` and closes it with `close`
+    // (the modal dialog is answered from inside its own event loop).
     void settings(const QString &ssid, QDialogButtonBox::StandardButton close = QDialogButtonBox::Ok) const
     {
-        whenShown<SettingDialog>([=](SettingDialog *dialog) {
+        QTimer::singleShot(0, [=] {
+            auto *dialog = window->findChild<SettingDialog *>();
             dialog->findChild<QLineEdit *>(QStringLiteral("lineEditSSID"))->setText(ssid);
             dialog->findChild<QDialogButtonBox *>()->button(close)->click();
         });
@@ -274,16 +238,6 @@ public:
         window->startedIn.clear();
         button("downloadButton")->click();
         return window->startedIn;
-    }
-
-private:
-    QPoint cellCenter(int row) const { return table()->visualRect(model()->index(row, 1)).center(); }
-    QThread *controllerThread() const
-    {
-        QThread *thread = window->findChild<QThread *>(QString(), Qt::FindDirectChildrenOnly);
-        if (!thread)
-            qFatal("the window has no controller thread");
-        return thread;
     }
 };
 
@@ -352,47 +306,26 @@ protected:
         QTRY_VERIFY(!simulator.hasClient());
     }
 
+    // Connected, listed and standing by.
     bool waitConnected(const Window &window)
     {
-        return QTest::qWaitFor([&] { return window.isConnectedWithList(); }, ConnectTimeoutMs);
-    }
-    // The watchdog asks for the disconnection `watchdogMs` after the
-    // window's last sign of life.
-    void expectWatchdogDrop(const Window &window, int watchdogMs)
-    {
-        qint64 silentFor = -1;
-        QObject context;
-        QObject::connect(window.get(), &MainWindow::requestDisconnect, &context,
-                         [&] { silentFor = window.life.sinceChange.elapsed(); });
-        QSignalSpy asked(window.get(), &MainWindow::requestDisconnect);
-        QVERIFY(asked.wait(watchdogMs + 5000));
-        QVERIFY2(silentFor >= earliest(watchdogMs), qPrintable(QString::number(silentFor)));
-        QCOMPARE(asked.count(), 1);
-    }
-    // The link has gone: the window stands by at once, before any poll; the
-    // next poll, made now, finds the link gone (searching, an empty table)
-    // and connects again.
-    void reconnectAtOnce(const Window &window)
-    {
-        QTRY_VERIFY(window.isStandby());
-        simulator.setUnanswered(CODE_FILE_LIST, false);
-        QSignalSpy reconnected(&simulator, &RecorderSimulator::clientConnected);
-        QMetaObject::invokeMethod(window.controller(), "pollingConnection");
-        QTRY_VERIFY_WITH_TIMEOUT(window.isSearching(), ConnectTimeoutMs);
-        QCOMPARE(window.model()->rowCount(), 0);
-        QVERIFY(reconnected.count() || reconnected.wait(ConnectTimeoutMs));
-        QVERIFY(waitConnected(window));
+        return QTest::qWaitFor(
+            [&] {
+                return window.text("labelTarget") == AppSettings().getSSID() && window.isStandby()
+                    && window.model()->rowCount() > 0 && !window.overlay()->isVisible();
+            },
+            ConnectTimeoutMs);
     }
     QString source(const QString &name) const { return QDir(simulator.musicRoot()).filePath(name); }
-    // Once listed: ticks `name`, downloads it into `directory` and, when
-    // `untilData`, waits for its first data.
-    bool startDownload(const Window &window, const QString &name, const QString &directory, bool untilData = true)
+    // Once listed: ticks `name`, downloads it into `directory` and waits for
+    // its first data.
+    bool startDownload(const Window &window, const QString &name, const QString &directory)
     {
         if (!waitConnected(window))
             return false;
         window.tick(name);
         window.download(directory);
-        return !untilData || QTest::qWaitFor([&] { return window.text("labelDetail").startsWith("download "); }, 5000);
+        return QTest::qWaitFor([&] { return window.text("labelDetail").startsWith("download "); }, 5000);
     }
 
 private:
