@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QObject>
 #include <QStringList>
+#include <algorithm>
 
 #include <QDir>
 #include <QFile>
@@ -43,24 +44,15 @@ inline bool isProperPrefix(const QByteArray &part, const QByteArray &whole)
 struct ErrorEvent
 {
     AppErrorCode code;
-    int param1;
-    int param2;
-    bool operator==(const ErrorEvent &other) const
-    {
-        return code == other.code && param1 == other.param1 && param2 == other.param2;
-    }
+    int param1, param2;
+    bool operator==(const ErrorEvent &o) const { return code == o.code && param1 == o.param1 && param2 == o.param2; }
 };
 
-QT_BEGIN_NAMESPACE
-namespace QTest {
-template<>
+// Found by QCOMPARE through the argument's namespace.
 inline char *toString(const ErrorEvent &event)
 {
-    return qstrdup(
-        QStringLiteral("E%1-%2-%3").arg(int(event.code)).arg(event.param1).arg(event.param2).toUtf8().constData());
+    return qstrdup(qPrintable(QStringLiteral("E%1-%2-%3").arg(int(event.code)).arg(event.param1).arg(event.param2)));
 }
-} // namespace QTest
-QT_END_NAMESPACE
 
 Q_DECLARE_METATYPE(ErrorEvent)
 using Errors = QList<ErrorEvent>;
@@ -76,14 +68,12 @@ public:
         connect(controller, &ZVController::networkClosed, this, [this] { closed << clock.elapsed(); });
         connect(controller, &ZVController::getFileListFinished, this, [this, controller] {
             listed << clock.elapsed();
-            names.clear();
             entries.clear();
             dates.clear();
             const int count = controller->getFileCount();
             for (int row = 0; row < count; ++row) {
                 DownloadFileInfo info;
                 if (controller->getFileInfo(row, &info)) {
-                    names << info.name;
                     entries.insert(info.name, info.index);
                     dates.insert(info.name, info.dateTime);
                 }
@@ -106,8 +96,7 @@ public:
 
     QElapsedTimer clock;
     QList<qint64> connected, closed, listed, discarded;
-    QStringList names;
-    QMap<QString, int> entries; // name -> entry index
+    QMap<QString, int> entries; // name -> entry index, of the last listing
     QMap<QString, QDateTime> dates;
     QList<ErrorEvent> errors;
     QList<QPair<QString, qulonglong>> started;
@@ -122,11 +111,13 @@ public:
 class ControllerFixture : public QObject
 {
 protected:
-    bool setUpFixture(const QString &demoDirectory)
+    ControllerFixture() { QLoggingCategory::setFilterRules(QStringLiteral("zv.*.debug=false\nzv.sim.info=false")); }
+
+    bool setUpFixture()
     {
         requests.clear();
         sim = new RecorderSimulator;
-        if (!sim->useDemoTrees(demoDirectory))
+        if (!sim->useDemoTrees(demo.path()))
             return false;
         connect(sim, &RecorderSimulator::requestReceived, this,
                 [this](const QByteArray &header) { requests << header; });
@@ -136,7 +127,6 @@ protected:
         tree = new QTemporaryDir;
         controllerHost = new ControllerHost;
         controller = controllerHost->controller();
-        thread = controllerHost->thread();
         events = new ControllerEvents(controller);
         return true;
     }
@@ -148,7 +138,6 @@ protected:
         delete sim;
         delete dest;
         delete tree;
-        controller = nullptr;
     }
 
     void startController(const QString &host = QStringLiteral(ZV_TEST_ADDRESS))
@@ -180,12 +169,9 @@ protected:
 
     int requestsWithCode(quint8 code) const
     {
-        int count = 0;
-        for (const QByteArray &header : requests) {
-            if (quint8(header.at(KIND_OFFSET)) == KIND_COMMAND && quint8(header.at(CODE_OFFSET)) == code)
-                ++count;
-        }
-        return count;
+        return int(std::count_if(requests.cbegin(), requests.cend(), [code](const QByteArray &header) {
+            return quint8(header.at(KIND_OFFSET)) == KIND_COMMAND && quint8(header.at(CODE_OFFSET)) == code;
+        }));
     }
 
     // Runs a download to its end; true when it finished (not cancelled).
@@ -220,12 +206,12 @@ protected:
 
     QString musicFile(const QString &name) const { return QDir(sim->musicRoot()).filePath(name); }
 
+    QTemporaryDir demo; // the demo trees, made once for the suite
     QTemporaryDir *dest = nullptr;
     QTemporaryDir *tree = nullptr; // for a tree of the test's own
     RecorderSimulator *sim = nullptr;
     ControllerHost *controllerHost = nullptr;
     ZVController *controller = nullptr;
-    QThread *thread = nullptr;
     ControllerEvents *events = nullptr;
     QList<QByteArray> requests;
 };

@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
@@ -28,25 +27,17 @@
 // Which listings the recorder numbers from 1 instead of 0.
 enum Misnumbered { NoListing, FirstListing, EveryListing };
 
+// Whether the test runs in a mount namespace of its own, where it may mount a
+// tiny file system that nobody else sees. Made at static initialisation,
+// before any thread starts (the threads started later share it).
+static const bool privateMounts
+    = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+
 class tst_ZVController : public ControllerFixture
 {
     Q_OBJECT
-public:
-    // Whether the test runs in a mount namespace of its own, where it may
-    // mount a small scratch file system.
-    explicit tst_ZVController(bool privateMounts)
-        : privateMounts(privateMounts)
-    {
-    }
-
 private slots:
-    void initTestCase()
-    {
-        QLoggingCategory::setFilterRules(QStringLiteral("zv.*.debug=false\nsim.debug=false"));
-        QVERIFY(demo.isValid());
-    }
-
-    void init() { QVERIFY(setUpFixture(demo.path())); }
+    void init() { QVERIFY(setUpFixture()); }
 
     void cleanup() { tearDownFixture(); }
 
@@ -85,11 +76,8 @@ private slots:
         QTest::addRow("one-entry-per-packet") << 0 << 1 << 0 << int(NoListing) << 1;
         // Entries beyond the announced total neither grow the list nor restart it.
         QTest::addRow("two-more-than-announced") << 0 << 1 << 2 << int(NoListing) << 1;
-        // Out of sequence: the listing starts over, without a word to the user.
-        QTest::addRow("out-of-sequence-starts-over")
-            << 0 << int(SimulatorSettings::DefaultListPayload) << 0 << int(FirstListing) << 2;
-        // The rest of the abandoned listing arrives after the restart: each
-        // packet of it restarted the listing again, hundreds of requests.
+        // Out of sequence: the listing starts over, without a word to the user,
+        // once: the rest of the abandoned listing arrives after the restart.
         QTest::addRow("one-entry-packets-numbered-from-1") << 0 << 1 << 0 << int(FirstListing) << 2;
         // Past 255 the abandoned listing's numbers wrap to a packet 0 of its own,
         // which comes before the one asked for.
@@ -117,36 +105,32 @@ private slots:
         if (misnumbered == EveryListing) {
             QTRY_VERIFY_WITH_TIMEOUT(requestsWithCode(CODE_FILE_LIST) >= listRequests, 5000);
             QTest::qWait(1500);
-            QCOMPARE(requestsWithCode(CODE_FILE_LIST), listRequests);
-            QVERIFY(events->listed.isEmpty());
-            QVERIFY(events->errors.isEmpty());
-            return;
+        } else {
+            waitForListing();
+            QTest::qWait(300);
         }
-        waitForListing();
-        QTest::qWait(300);
         QCOMPARE(requestsWithCode(CODE_FILE_LIST), listRequests);
         QVERIFY(events->errors.isEmpty());
-        QCOMPARE(events->listed.size(), 1);
+        QCOMPARE(events->listed.size(), misnumbered == EveryListing ? 0 : 1);
+        if (misnumbered == EveryListing)
+            return;
         QCOMPARE(events->closed.size(), 1); // the first poll found the socket unconnected
         QCOMPARE(events->connected.size(), 1);
         QVERIFY2(events->listed.first() >= qint64(ZVController::ConnectedPauseMs), "announced before the pause");
         QStringList expected = QDir(sim->musicRoot()).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
-        QStringList listed = events->names;
         expected.sort();
-        listed.sort();
         if (surplus == 0)
-            QCOMPARE(listed, expected);
-        QCOMPARE(listed.size(), expected.size() - surplus);
+            QCOMPARE(events->entries.keys(), expected);
         QCOMPARE(controller->getFileCount(), expected.size() - surplus);
         // Files only: the recorder numbers them 0, 1, 2 ... in listing order.
-        for (int row = 0; files > 0 && row < files; ++row) {
+        for (int row = 0; row < files; ++row) {
             DownloadFileInfo info;
             QVERIFY(controller->getFileInfo(row, &info));
             QCOMPARE(int(info.index), row);
         }
     }
 
-    void burstOfNoticesCostsOnePause_data()
+    void burstsCostOnePauseAndOneReport_data()
     {
         // The notice, the request that follows it, the pause before it, when one
         // more notice follows the first forty (ms; -1: none).
@@ -168,8 +152,9 @@ private slots:
     }
 
     // Notices that come while their pause runs are merged into it: one follow-up
-    // request, a full pause after the last notice.
-    void burstOfNoticesCostsOnePause()
+    // request, a full pause after the last notice. Thousands of packets with a
+    // bad magic before them are reported once, and the link goes on working.
+    void burstsCostOnePauseAndOneReport()
     {
         QFETCH(int, notice);
         QFETCH(int, followUp);
@@ -187,10 +172,9 @@ private slots:
             if (followedAt < 0 && quint8(header.at(CODE_OFFSET)) == followUp)
                 followedAt = sinceLast.elapsed();
         });
-        QByteArray burst;
-        for (int i = 0; i < 40; ++i)
-            burst += ReplyBuilder::command(quint8(notice));
-        sim->sendToClient(burst);
+        QByteArray garbage = ReplyBuilder::command(CODE_LIST_INVALIDATED);
+        garbage[0] = 'X';
+        sim->sendToClient(garbage.repeated(5000) + ReplyBuilder::command(quint8(notice)).repeated(40));
         sinceLast.start();
         if (laterMs >= 0) {
             QTest::qWait(laterMs);
@@ -198,11 +182,12 @@ private slots:
             sinceLast.start();
         }
         QTRY_VERIFY_WITH_TIMEOUT(followedAt >= 0, 3000);
-        QVERIFY2(followedAt >= pauseMs, qPrintable(QStringLiteral("%1 ms after the last notice").arg(followedAt)));
-        QVERIFY2(followedAt < pauseMs + 600, qPrintable(QStringLiteral("%1 ms after the last notice").arg(followedAt)));
+        QVERIFY2(followedAt >= pauseMs && followedAt < pauseMs + 600,
+                 qPrintable(QStringLiteral("%1 ms after the last notice").arg(followedAt)));
         QTest::qWait(int(pauseMs) + 200);
         QCOMPARE(requestsWithCode(quint8(followUp)), 1);
         QCOMPARE(events->discarded.size(), relist ? 1 : 0); // the table is emptied once, without flicker
+        QCOMPARE(events->errors.count({NetworkPacketParseError, int(KIND_COMMAND), 0}), 1);
         if (relist) {
             QMetaObject::invokeMethod(controller, "requestDownloadFiles");
             QTest::qWait(300);
@@ -217,20 +202,16 @@ private slots:
         const auto listed = [&](const char *request, QGenericArgument argument) {
             QMetaObject::invokeMethod(controller, request, argument);
             waitForListing();
-            QStringList names = events->names;
-            names.sort();
-            return names;
+            return events->entries.keys();
         };
         QCOMPARE(listed("requestMoveFolder", Q_ARG(int, indexOf("FOLDER01"))),
                  (QStringList{"TAKE_44k16.WAV", "TAKE_96k24.WAV"}));
         QVERIFY(listed("requestMoveFolder", Q_ARG(int, PARENT_FOLDER_INDEX)).contains("EMPTY"));
         QCOMPARE(listed("requestMoveFolder", Q_ARG(int, indexOf("EMPTY"))), QStringList());
-        QCOMPARE(controller->getFileCount(), 0);
         QVERIFY(indexOf("FOLDER01") < 0); // folder indexes are negative as int
 
-        const ZVRecordMode mtr = RecordModeMTR, music = RecordModeMusic;
-        QVERIFY(listed("requestChangeRecordMode", Q_ARG(ZVRecordMode, mtr)).contains("SONG0001"));
-        QVERIFY(listed("requestChangeRecordMode", Q_ARG(ZVRecordMode, music)).contains("ZV_0001.WAV"));
+        QVERIFY(listed("requestChangeRecordMode", Q_ARG(ZVRecordMode, RecordModeMTR)).contains("SONG0001"));
+        QVERIFY(listed("requestChangeRecordMode", Q_ARG(ZVRecordMode, RecordModeMusic)).contains("ZV_0001.WAV"));
         QCOMPARE(events->modes, (QList<ZVRecordMode>{RecordModeMTR, RecordModeMusic}));
     }
 
@@ -253,58 +234,55 @@ private slots:
         QVERIFY(download(indexes));
         QCOMPARE(asked.size(), 3);
         for (int i = 1; i < asked.size(); ++i) {
-            QVERIFY2(asked.at(i) - served.at(i - 1) >= qint64(ZVDownloadQueue::PauseBetweenFilesMs) - 1,
-                     qPrintable(QStringLiteral("file %1 asked for %2 ms after the last one")
-                                    .arg(i + 1)
-                                    .arg(asked.at(i) - served.at(i - 1))));
+            const qint64 pause = asked.at(i) - served.at(i - 1);
+            QVERIFY2(pause >= qint64(ZVDownloadQueue::PauseBetweenFilesMs) - 1, qPrintable(QString::number(pause)));
         }
 
         QCOMPARE(events->started.size(), 3);
         for (int i = 0; i < files.size(); ++i) {
             const QByteArray source = readAll(musicFile(files.at(i)));
-            QVERIFY(!source.isEmpty());
             QCOMPARE(events->started.at(i).first, files.at(i));
             QCOMPARE(events->started.at(i).second, qulonglong(source.size()));
             QVERIFY2(readAll(dest->filePath(files.at(i))) == source, qPrintable(files.at(i)));
             // The copy keeps the recording's time from the listing.
-            const QDateTime recorded = events->dates.value(files.at(i));
-            QVERIFY(recorded.isValid());
-            QCOMPARE(QFileInfo(dest->filePath(files.at(i))).lastModified(), recorded);
+            QCOMPARE(QFileInfo(dest->filePath(files.at(i))).lastModified(), events->dates.value(files.at(i)));
         }
         QCOMPARE(events->progress.last(), qulonglong(readAll(musicFile(files.last())).size()));
-        QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 3);
         QVERIFY(events->errors.isEmpty());
-        QStringList written = QDir(dest->path()).entryList(QDir::Files | QDir::Hidden);
-        QStringList expected = files;
-        written.sort();
-        expected.sort();
-        QCOMPARE(written, expected); // no partial file left behind
+        QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), files); // no partial file left behind
     }
 
     void sameNameRules_data()
     {
-        // The rule, whether the file there has the same size, whether the
-        // recording is transferred, and where it ends up (empty: nowhere).
+        // The rule, whether the file there has the same size, how many counted
+        // names are taken, whether the recording is transferred, and where it
+        // ends up (empty: nowhere).
         QTest::addColumn<int>("rule");
         QTest::addColumn<bool>("sameSize");
+        QTest::addColumn<int>("counted");
         QTest::addColumn<bool>("transferred");
         QTest::addColumn<QString>("writtenAs");
 
-        QTest::addRow("newer-same-size-skips") << int(SaveNewer) << true << false << QString();
-        QTest::addRow("newer-other-size-overwrites") << int(SaveNewer) << false << true << "ZV_0001.WAV";
-        QTest::addRow("overwrite") << int(SaveOverwrite) << true << true << "ZV_0001.WAV";
-        QTest::addRow("unknown-rule-overwrites") << int(SaveNoWrite) + 4 << true << true << "ZV_0001.WAV";
-        QTest::addRow("rename") << int(SaveRename) << true << true << "ZV_0001(1).WAV";
-        QTest::addRow("no-write-skips") << int(SaveNoWrite) << false << false << QString();
+        QTest::addRow("newer-same-size-skips") << int(SaveNewer) << true << 0 << false << QString();
+        QTest::addRow("newer-other-size-overwrites") << int(SaveNewer) << false << 0 << true << "ZV_0001.WAV";
+        QTest::addRow("overwrite") << int(SaveOverwrite) << true << 0 << true << "ZV_0001.WAV";
+        QTest::addRow("unknown-rule-overwrites") << int(SaveNoWrite) + 4 << true << 0 << true << "ZV_0001.WAV";
+        QTest::addRow("rename") << int(SaveRename) << true << 0 << true << "ZV_0001(1).WAV";
+        // With every counted name taken the rule writes over the last one.
+        QTest::addRow("rename-cap") << int(SaveRename) << false << 29999 << true << "ZV_0001(29999).WAV";
+        QTest::addRow("no-write-skips") << int(SaveNoWrite) << false << 0 << false << QString();
     }
 
     void sameNameRules()
     {
         QFETCH(int, rule);
         QFETCH(bool, sameSize);
+        QFETCH(int, counted);
         QFETCH(bool, transferred);
         QFETCH(QString, writtenAs);
 
+        for (int count = 1; count <= counted; ++count)
+            QVERIFY(QFile(dest->filePath(QStringLiteral("ZV_0001(%1).WAV").arg(count))).open(QIODevice::WriteOnly));
         startAndList();
         const QByteArray source = readAll(musicFile("ZV_0001.WAV"));
         const QByteArray existing = sameSize ? QByteArray(source.size(), 'x') : QByteArray("old take");
@@ -324,41 +302,23 @@ private slots:
         }
     }
 
-    // 29 999 counted names taken: the rename rule writes over the last one.
-    void renameRuleCapOverwritesLastCountedName()
-    {
-        for (int count = 1; count <= 29999; ++count)
-            QVERIFY(QFile(dest->filePath(QStringLiteral("ZV_0002(%1).WAV").arg(count))).open(QIODevice::WriteOnly));
-        QVERIFY(writeFile(dest->filePath("ZV_0002.WAV"), "old"));
-        startAndList();
-        QVERIFY(download({indexOf("ZV_0002.WAV")}, SaveRename));
-        QVERIFY(readAll(dest->filePath("ZV_0002(29999).WAV")) == readAll(musicFile("ZV_0002.WAV")));
-        QCOMPARE(readAll(dest->filePath("ZV_0002.WAV")), QByteArray("old"));
-        QVERIFY(!QFile::exists(dest->filePath("ZV_0002(30000).WAV")));
-    }
-
     void packetFaultsCancelAndKeepPartialFile_data()
     {
-        // The fault, the error code, what stays of the partial file, whether the
-        // recorder's cancel confirmation gets through, the payload per data
-        // packet, the first faulty packet (counted from 0).
+        // The fault, the error code, what stays of the partial file, the payload
+        // per data packet, the first faulty packet (counted from 0).
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("keptBytes");
-        QTest::addColumn<bool>("confirmed");
         QTest::addColumn<int>("chunk");
         QTest::addColumn<int>("faultAt");
 
-        QTest::addRow("offset-gap") << "offset" << int(DownloadIllegalOffset) << 32768 << true << 32768 << 1;
-        // The framing cuts the payload where the length field says, so a short
-        // length field fails the checksum and the rest of the stream is misframed.
-        QTest::addRow("length-field") << "length" << int(DownloadPacketCrcError) << 32768 << false << 32768 << 1;
+        QTest::addRow("offset-gap") << "offset" << int(DownloadIllegalOffset) << 32768 << 32768 << 1;
         // Small payloads are gathered before they are written: what was verified
         // before the fault must still reach the partial file.
         QTest::addRow("bad-checksum, 1 KiB packets")
-            << "check" << int(DownloadPacketCrcError) << 700 * 1024 << true << 1024 << 700;
-        QTest::addRow("more-than-listed, 1 KiB packets")
-            << "extra" << int(DownloadSizeExceeded) << -1 << true << 1024 << 0;
+            << "check" << int(DownloadPacketCrcError) << 700 * 1024 << 1024 << 700;
+        // Every whole packet of the 1 152 044 bytes before the overshoot.
+        QTest::addRow("more-than-listed") << "extra" << int(DownloadSizeExceeded) << 1125 * 1024 << 1024 << 0;
     }
 
     void packetFaultsCancelAndKeepPartialFile()
@@ -366,7 +326,6 @@ private slots:
         QFETCH(QString, fault);
         QFETCH(int, code);
         QFETCH(int, keptBytes);
-        QFETCH(bool, confirmed);
         QFETCH(int, chunk);
         QFETCH(int, faultAt);
 
@@ -377,30 +336,22 @@ private slots:
             sim->setCorruptCheckAt(faultAt);
         else if (fault == "offset")
             sim->setWrongOffsetAt(faultAt);
-        else if (fault == "length")
-            sim->setWrongLengthAt(faultAt);
         else if (fault == "extra")
             sim->setExtraBytes(40000);
         else
             QFAIL(qPrintable("unknown fault " + fault));
-        if (keptBytes < 0)
-            keptBytes = source.size() / chunk * chunk; // every whole packet before the overshoot
 
         startAndList();
         requestDownload(dest->path(), {indexOf(name), indexOf("ZV_0001.WAV")});
         QTRY_VERIFY(!events->errors.isEmpty());
         QCOMPARE(int(events->errors.first().code), code);
-        if (confirmed) {
-            QTRY_COMPARE(events->canceled, 1);
-            QCOMPARE(events->errors.size(), 1);
-        }
+        QTRY_COMPARE(events->canceled, 1);
+        QCOMPARE(events->errors.size(), 1);
         QCOMPARE(events->finished, 0);
         QTRY_COMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 1);
         QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1); // the second file was dropped too
         QCOMPARE(events->progress.last(), qulonglong(keptBytes));
-        const QByteArray partial = readAll(dest->filePath(name + ".part"));
-        QCOMPARE(partial.size(), keptBytes);
-        QVERIFY(partial == source.left(keptBytes));
+        QVERIFY(readAll(dest->filePath(name + ".part")) == source.left(keptBytes));
         QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{name + ".part"});
     }
 
@@ -465,23 +416,22 @@ private slots:
 
     void interruptedDownloadLeavesOnlyThePart_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<bool>("replacing"); // a file of the final name is there
-        for (const char *how : {"user-cancel", "window-closed", "killed"}) {
-            QTest::addRow("%s, new name", how) << QString(how) << false;
-            QTest::addRow("%s, replacement", how) << QString(how) << true;
+        QTest::addColumn<bool>("windowClosed"); // else the user cancels
+        QTest::addColumn<bool>("replacing");    // a file of the final name is there
+        for (const bool windowClosed : {false, true}) {
+            const char *how = windowClosed ? "window-closed" : "user-cancel";
+            QTest::addRow("%s, new name", how) << windowClosed << false;
+            QTest::addRow("%s, replacement", how) << windowClosed << true;
         }
     }
 
     // Until its last byte is verified and on the disk a recording is only
-    // NAME.part: a cancel, a bad packet or a killed program leave the verified
-    // prefix there, and the final name absent or as it was.
+    // NAME.part: while it arrives, and after a cancel or a closed window, the
+    // verified prefix is there, and the final name absent or as it was.
     void interruptedDownloadLeavesOnlyThePart()
     {
-        QFETCH(QString, how);
+        QFETCH(bool, windowClosed);
         QFETCH(bool, replacing);
-        QVERIFY2(QStringList({"user-cancel", "window-closed", "killed"}).contains(how),
-                 qPrintable("unknown ending " + how));
         const QString name = QStringLiteral("ZV_0002.WAV");
         const QString finalPath = dest->filePath(name);
         const QString partPath = finalPath + ".part";
@@ -494,44 +444,30 @@ private slots:
         sim->setChunkSize(1024);
         sim->setThrottle(400 * 1024);
 
-        if (how == "killed") {
-            QTemporaryDir config;
-            QProcess child;
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert("XDG_CONFIG_HOME", config.path());
-            child.setProcessEnvironment(environment);
-            child.start(QStringLiteral(ZV_TRANSFER_BIN),
-                        {"--host", ZV_TEST_ADDRESS, "get", name, "--dest", dest->path(), "--rule", "overwrite"});
-            QVERIFY(child.waitForStarted(5000));
-            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(partPath).size() > 0, 15000);
-            child.kill(); // SIGKILL: nothing of the program runs any more
-            QVERIFY(child.waitForFinished(5000));
-            startAndList();
+        startAndList();
+        requestDownload(dest->path(), {indexOf(name)});
+        // Nothing but the partial file changes while the data arrives.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(partPath).size() > 0, 15000);
+        QCOMPARE(readAll(finalPath), replacing ? precious : QByteArray());
+        QCOMPARE(QFileInfo::exists(finalPath), replacing);
+        if (windowClosed) {
+            // The worker ends and takes the controller and its queue with it.
+            stopThread(controllerHost->thread());
+            QCoreApplication::sendPostedEvents(); // its last signals
         } else {
-            startAndList();
-            requestDownload(dest->path(), {indexOf(name)});
-            QTRY_VERIFY(!events->progress.isEmpty());
-            if (how == "window-closed") {
-                // The worker ends and takes the controller and its queue with it.
-                stopThread(thread);
-                QCoreApplication::sendPostedEvents(); // its last signals
-            } else {
-                QMetaObject::invokeMethod(controller, "cancelDownload");
-                // A user's cancel is confirmed twice: at once and by the recorder.
-                QTRY_COMPARE(events->canceled, 2);
-                QVERIFY(events->errors.isEmpty());
-            }
-            const int progressAtEnd = events->progress.size();
-            QTest::qWait(200);
-            QCOMPARE(events->progress.size(), progressAtEnd);
-            QCOMPARE(QFileInfo(partPath).size(), qint64(events->progress.last()));
+            QMetaObject::invokeMethod(controller, "cancelDownload");
+            // A user's cancel is confirmed twice: at once and by the recorder.
+            QTRY_COMPARE(events->canceled, 2);
+            QVERIFY(events->errors.isEmpty());
         }
+        const int progressAtEnd = events->progress.size();
+        QTest::qWait(200);
+        QCOMPARE(events->progress.size(), progressAtEnd);
+        QCOMPARE(QFileInfo(partPath).size(), qint64(events->progress.last()));
         QVERIFY(isProperPrefix(readAll(partPath), source));
-        if (replacing)
-            QCOMPARE(readAll(finalPath), precious);
-        else
-            QVERIFY(!QFileInfo(finalPath).exists());
-        if (how == "window-closed")
+        QCOMPARE(readAll(finalPath), replacing ? precious : QByteArray());
+        QCOMPARE(QFileInfo::exists(finalPath), replacing);
+        if (windowClosed)
             return;
 
         // Complete, the recording takes the final name and the part is gone.
@@ -551,8 +487,6 @@ private slots:
         QTest::addColumn<QStringList>("written");
         QTest::addColumn<int>("lost");
 
-        const QStringList all{"A.WAV", "B.WAV", "C.WAV"};
-        QTest::addRow("relist, all listed again") << true << QStringList() << all << 0;
         QTest::addRow("relist, one gone") << true << QStringList{"C.WAV"} << QStringList{"A.WAV", "B.WAV"} << 1;
         // C.WAV is listed again under B.WAV's old index: neither entry is the same.
         QTest::addRow("relist, indexes moved") << true << QStringList{"B.WAV"} << QStringList{"A.WAV"} << 2;
@@ -602,29 +536,7 @@ private slots:
             QVERIFY2(readAll(dest->filePath(name)) == readAll(tree->filePath(name)), qPrintable(name));
     }
 
-    // An empty recording completes at once, without a request; one whose name
-    // is as long as the file system allows is written under a shortened partial
-    // name first.
-    void emptyAndLongestNamedRecordingsComplete()
-    {
-        const QString longest = QString(251, QLatin1Char('T')) + QStringLiteral(".WAV");
-        QVERIFY(serveTree({{"EMPTY.WAV", QByteArray()}, {longest, QByteArray(70000, 't')}}));
-        // Reads that end inside a header are ordinary on a slow link: no error.
-        sim->setPacketSplit(9, 0);
-        startAndList();
-        QVERIFY(writeFile(dest->filePath("EMPTY.WAV"), "stale")); // overwritten, as any other file
-
-        QVERIFY(download({indexOf("EMPTY.WAV"), indexOf(longest)}));
-        QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1); // only the non-empty one is requested
-        QCOMPARE(events->started.first(), qMakePair(QString("EMPTY.WAV"), qulonglong(0)));
-        QCOMPARE(events->progress.first(), qulonglong(0));
-        QVERIFY(QFileInfo::exists(dest->filePath("EMPTY.WAV")));
-        QCOMPARE(QFileInfo(dest->filePath("EMPTY.WAV")).size(), qint64(0));
-        QCOMPARE(readAll(dest->filePath(longest)), QByteArray(70000, 't'));
-        QVERIFY(events->errors.isEmpty());
-    }
-
-    void refusedNameFailsOnlyItsFile_data()
+    void checkAllDownloadsWhatItCan_data()
     {
         QTest::addColumn<QString>("refused");
         QTest::addColumn<bool>("folder"); // a folder in the way
@@ -634,26 +546,43 @@ private slots:
     }
 
     // Under "check all" one name that cannot be written fails its own file
-    // (E10, once); the others are downloaded and the download finishes.
-    void refusedNameFailsOnlyItsFile()
+    // (E10, once); the others are downloaded and the download finishes. An
+    // empty recording completes at once, without a request; one whose name is
+    // as long as the file system allows is written under a shortened partial
+    // name first.
+    void checkAllDownloadsWhatItCan()
     {
         QFETCH(QString, refused);
         QFETCH(bool, folder);
+        const QString longest = QString(251, QLatin1Char('T')) + QStringLiteral(".WAV");
+        const QStringList written{"A.WAV", "EMPTY.WAV", longest};
         QVERIFY(serveTree({{"A.WAV", QByteArray(20000, 'A')},
                            {"B.WAV", QByteArray(20000, 'B')},
-                           {"C.WAV", QByteArray(20000, 'C')},
-                           {"._B.WAV", QByteArray(20000, '.')}}));
+                           {"._B.WAV", QByteArray(20000, '.')},
+                           {"EMPTY.WAV", QByteArray()},
+                           {longest, QByteArray(70000, 't')}}));
+        // Reads that end inside a header, and packets of a kind or a code this
+        // program does not know, are ordinary on the link: no error.
+        sim->setPacketSplit(9, 0);
+        sim->setForeignPackets(true);
+        // A folder in the way is not renamed around; under the rule that
+        // overwrites, an empty recording replaces a file of its name.
+        const SameNameOption rule = folder ? SaveRename : SaveOverwrite;
         if (folder)
             QVERIFY(QDir(dest->path()).mkdir(refused));
+        else
+            QVERIFY(writeFile(dest->filePath("EMPTY.WAV"), "stale"));
         startAndList();
-        QVERIFY(download({indexOf("A.WAV"), indexOf(refused), indexOf("C.WAV")}, SaveRename));
+        QVERIFY(download({indexOf("EMPTY.WAV"), indexOf(refused), indexOf(longest), indexOf("A.WAV")}, rule));
         QCOMPARE(events->errors, (Errors{{DownloadIllegalFileName, indexOf(refused), 0}}));
         QCOMPARE(events->canceled, 0);
-        QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 2);
+        QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 2); // none for the empty one
         QCOMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 0);
-        QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"A.WAV", "C.WAV"}));
-        for (const char *name : {"A.WAV", "C.WAV"})
-            QVERIFY2(readAll(dest->filePath(name)) == readAll(tree->filePath(name)), name);
+        QCOMPARE(events->started.first(), qMakePair(QString("EMPTY.WAV"), qulonglong(0)));
+        QCOMPARE(events->progress.first(), qulonglong(0));
+        QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), written);
+        for (const QString &name : written)
+            QVERIFY2(readAll(dest->filePath(name)) == readAll(tree->filePath(name)), qPrintable(name));
         QCOMPARE(QFileInfo(dest->filePath(refused)).isDir(), folder);
     }
 
@@ -732,8 +661,7 @@ private slots:
         rlimit saved{};
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
         const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = saved;
-        lowered.rlim_cur = Limit;
+        const rlimit lowered{Limit, saved.rlim_max};
 
         startAndList();
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &lowered), 0);
@@ -771,23 +699,9 @@ private slots:
         stop = true;
         hammer.join();
         QVERIFY(calls > 0);
-        QVERIFY(events->names.contains("ZV_0001.WAV"));
+        QVERIFY(events->entries.contains("ZV_0001.WAV"));
     }
-
-private:
-    QTemporaryDir demo;
-    const bool privateMounts;
 };
 
-int main(int argc, char **argv)
-{
-    // Before any thread starts: a private mount namespace, so a test can mount
-    // a tiny file system that nobody else sees.
-    const bool privateMounts
-        = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    QCoreApplication app(argc, argv);
-    tst_ZVController test(privateMounts);
-    QTEST_SET_MAIN_SOURCE_PATH
-    return execTests(&test, argc, argv);
-}
+ZV_TEST_PARTS_MAIN(tst_ZVController)
 #include "tst_zvcontroller.moc"
