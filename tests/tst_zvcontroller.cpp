@@ -414,6 +414,23 @@ private slots:
         }
     }
 
+    // Downloading again at once after a cancel: what the recorder sent before
+    // it heard the cancel belongs to the cancelled transfer, not to the new file.
+    void downloadAgainRightAfterACancel()
+    {
+        const QString name = QStringLiteral("ZV_0002.WAV");
+        sim->setThrottle(2 * 1024 * 1024); // packets still on their way when the cancel goes
+        startAndList();
+        requestDownload(dest->path(), {indexOf(name)});
+        QTRY_VERIFY(events->progress.size() > 1);
+        QMetaObject::invokeMethod(controller, "cancelDownload");
+        QTRY_COMPARE(events->canceled, 1);
+        requestDownload(dest->path(), {indexOf(name)});
+        QTRY_COMPARE_WITH_TIMEOUT(events->finished + int(events->errors.size()), 1, 10000);
+        QCOMPARE(events->errors, Errors());
+        QVERIFY(readAll(dest->filePath(name)) == readAll(musicFile(name)));
+    }
+
     void interruptedDownloadLeavesOnlyThePart_data()
     {
         QTest::addColumn<bool>("windowClosed"); // else the user cancels

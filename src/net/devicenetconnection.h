@@ -38,6 +38,8 @@ public:
     // Whether a cancel request sent on this connection still waits for the
     // recorder's confirmation; if so, it counts as confirmed now.
     bool takeCancelConfirmation();
+    // The same question, leaving the count as it is.
+    bool awaitsCancelConfirmation() const { return unconfirmedCancels > 0; }
 
 signals:
     void networkError(AppErrorCode code, int param);

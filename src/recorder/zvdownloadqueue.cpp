@@ -361,6 +361,13 @@ bool ZVDownloadQueue::checkPacket(ZVCommand *command)
     const quint16 length = command->headerWord(LENGTH_OFFSET);
     const int payloadSize = command->payloadSize();
 
+    // Until the recorder confirms our cancel, what it sends is the cancelled
+    // transfer's tail: a packet that does not continue this file is dropped,
+    // not a fault of this file (a download started right after a cancel).
+    if ((!file.isOpen() || offset != receivedSize) && connection->awaitsCancelConfirmation()) {
+        qCDebug(lcDownload) << "download: Data of a cancelled transfer dropped. offset:" << offset;
+        return false;
+    }
     if (!file.isOpen()) {
         if (file.openError().isEmpty())
             qCWarning(lcDownload) << "download: Illegal sequence. file not open";
