@@ -91,7 +91,6 @@ private slots:
                                            "A\\.WAV  9\\.8 KiB  done as A\\(1\\)\\.WAV\nA\\.WAV  9\\.8 KiB  done as "
                                            "A\\(2\\)\\.WAV\ndownloaded 2, skipped 0, .*\nrenamed: A\\.WAV written as "
                                            "A\\(1\\)\\.WAV\nrenamed: A\\.WAV written as A\\(2\\)\\.WAV\n"};
-        QTest::addRow("skip") << RuleRow{rule("skip"), "", false, "", skipped};
         // The stored rule reads as the window reads it: nothing, text, past
         // the last rule as "newer", the last one (skip) kept, a negative
         // number as it stands (which the engine treats as overwrite).
