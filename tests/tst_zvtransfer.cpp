@@ -14,6 +14,7 @@
 
 #include "base/appconstants.h"
 #include "base/appsettings.h"
+#include "base/zvrecordmode.h"
 #include "protocol/zvcommand.h"
 #include "sim/wavwriter.h"
 #include "transferrun.h"
@@ -218,24 +219,38 @@ private slots:
         QCOMPARE(names, expected);
     }
 
-    // SIGINT ends a run with 130 within moments wherever it comes (during a
-    // download: tst_zvtree's treeLeftAsFound).
+    // SIGINT ends a run with 130 within moments wherever it comes, and
+    // sync --watch with 0 (during a download, both with 130: tst_zvtree's
+    // treeLeftAsFound). The recorder stays on the tree it was on.
     void signalIsNeverLost_data()
     {
+        QTest::addColumn<QStringList>("arguments"); // DEST stands for the destination
         QTest::addColumn<SignalAt>("when");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("withinMs");
+        const QStringList watch = host({"sync", "--music", "--watch", "--dest", "DEST"});
         // Perhaps before the program is there to catch it: then the signal's
         // own ending is the answer.
-        QTest::addRow("at-start") << SignalAt::Start;
-        QTest::addRow("while-connecting") << SignalAt::WhileConnecting;
+        QTest::addRow("at-start") << host({"list"}) << SignalAt::Start << Exit::BySigint << 2000;
+        QTest::addRow("while-connecting") << host({"list"}) << SignalAt::WhileConnecting << Exit::BySigint << 2000;
+        QTest::addRow("watch-at-start") << watch << SignalAt::Start << Exit::Done << 6000;
+        QTest::addRow("watch-while-connecting") << watch << SignalAt::WhileConnecting << Exit::Done << 6000;
     }
     void signalIsNeverLost()
     {
+        QFETCH(QStringList, arguments);
         QFETCH(SignalAt, when);
+        QFETCH(int, code);
+        QFETCH(int, withinMs);
+        environment.insert("ZV_TRANSFER_POLL_MS", "100");
+        sim->setRecordMode(RecordModeMTR);
         QElapsedTimer sinceSignal;
-        const int code = interruptAt(when, host({"list"}), &sinceSignal);
-        QVERIFY2(code == Exit::BySigint || (when == SignalAt::Start && code == -1 && killedBy == SIGINT),
-                 qPrintable(QString::number(code) + ' ' + output + errors));
-        QVERIFY2(sinceSignal.elapsed() < 2000, qPrintable(QString::number(sinceSignal.elapsed())));
+        const int ended
+            = interruptAt(when, arguments.replaceInStrings(QRegularExpression("^DEST$"), dest->path()), &sinceSignal);
+        QVERIFY2(ended == code || (when == SignalAt::Start && ended == -1 && killedBy == SIGINT),
+                 qPrintable(QString::number(ended) + ' ' + output + errors));
+        QVERIFY2(sinceSignal.elapsed() < withinMs, qPrintable(QString::number(sinceSignal.elapsed())));
+        QCOMPARE(sim->recordMode(), int(RecordModeMTR));
     }
 
     // After the last answer, while the listing waits for a reader that does

@@ -105,8 +105,11 @@ private slots:
             << TreeRow{{"sync", "--mtr"}, RecordModeMTR, TreeFault::TreesAlike, Exit::Done, 2};
         QTest::addRow("dry-run-mtr-from-music")
             << TreeRow{{"sync", "-n", "--mtr"}, RecordModeMusic, TreeFault::None, Exit::Done, 2};
+        // Cancels the sync, puts the recorder back on its tree, and tells it.
         QTest::addRow("interrupted-sync-from-mtr")
             << TreeRow{{"sync", "--music"}, RecordModeMTR, TreeFault::Sigint, Exit::BySigint, 2};
+        QTest::addRow("interrupted-watch-from-mtr")
+            << TreeRow{{"sync", "--music", "--watch"}, RecordModeMTR, TreeFault::Sigint, Exit::BySigint, 2};
     }
     void treeLeftAsFound()
     {
@@ -132,6 +135,10 @@ private slots:
         QCOMPARE(row.fault == TreeFault::Sigint ? interruptAt(SignalAt::DuringADownload, arguments, &sinceSignal)
                                                 : run(arguments),
                  row.code);
+        // Within the tool's own bounds for the cancel's confirmation (1 s) and
+        // the restore (4 s), with room for a slow machine.
+        QVERIFY2(!sinceSignal.isValid() || sinceSignal.elapsed() < 6000,
+                 qPrintable(QString::number(sinceSignal.elapsed())));
         const int left = row.fault == TreeFault::TreesAlike ? RecordModeMusic : row.start;
         QCOMPARE(sim->recordMode(), left);
         QCOMPARE(switched, row.switches);
