@@ -2,8 +2,7 @@
 // simulator: its command line and exit codes, listings and details, names
 // that would trick a terminal, recorders that cannot be reached or never
 // answer, and signals wherever they come; the version options and unknown
-// options of the simulator too (the window's: tst_mainwindow). Downloads:
-// tst_zvget.
+// options of all three programs. Downloads: tst_zvget.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -159,8 +158,8 @@ private slots:
         QCOMPARE(filesBelow(dest->path()), row.made);
     }
 
-    // The same version options in zv-transfer and the simulator, and an
-    // unknown option named as it was typed.
+    // The same version options in every program, and an unknown option
+    // named as it was typed.
     void otherPrograms_data()
     {
         QTest::addColumn<QString>("binary");
@@ -176,6 +175,8 @@ private slots:
             QTest::addRow("zv-recorder-sim%s", qPrintable(option))
                 << QString(ZV_SIM_BIN) << QStringList{"--address", Address, option} << Exit::Done
                 << "zv-recorder-sim" + version << "";
+            QTest::addRow("zv-file-transfer%s", qPrintable(option))
+                << QString(ZV_WINDOW_BIN) << QStringList{option} << Exit::Done << "zv-file-transfer" + version << "";
         }
         QTest::addRow("zv-recorder-sim-unknown-option")
             << QString(ZV_SIM_BIN) << QStringList{"--address", Address, "--bogus"} << Exit::Usage << ""
