@@ -111,14 +111,6 @@ protected:
         delete dest;
     }
 
-    // Another program connects first and holds the recorder, which serves
-    // one at a time.
-    bool holdRecorder(QTcpSocket &other)
-    {
-        other.connectToHost(QStringLiteral(ZV_TEST_ADDRESS), 8010);
-        return other.waitForConnected(2000) && QTest::qWaitFor([this] { return sim->hasClient(); }, 5000);
-    }
-
     // Runs `program` (zv-transfer unless a case says otherwise) while this thread's event loop keeps serving the
     // simulator; the exit code, -1 when it did not end in time or died
     // (killedBy then names the signal).
@@ -179,7 +171,10 @@ protected:
             ready = true;
             break;
         case SignalAt::WhileConnecting:
-            if (!holdRecorder(other))
+            // Another program connects first and holds the recorder, which
+            // serves one at a time.
+            other.connectToHost(QStringLiteral(ZV_TEST_ADDRESS), 8010);
+            if (!other.waitForConnected(2000) || !QTest::qWaitFor([this] { return sim->hasClient(); }, 5000))
                 return -2;
             connect(sim, &RecorderSimulator::connectionHeld, &moment, [&] { ready = true; });
             break;

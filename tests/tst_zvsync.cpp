@@ -1,7 +1,8 @@
 // zv-transfer sync, run as a separate process against the simulator: it
 // takes only what is new and remembers it across runs, interruptions and
 // damage, and --watch follows a recorder that comes and goes. Whole trees,
-// dry runs and tree switches: tst_zvtree.
+// dry runs and tree switches: tst_zvtree; signals: tst_zvtransfer and
+// tst_zvtree.
 #include "base/zvrecordmode.h"
 #include "transferrun.h"
 
@@ -164,33 +165,6 @@ private slots:
         QCOMPARE(watch.exitCode(), Exit::Done);
         QCOMPARE(seen.count("recorder appeared"), 2);
         QVERIFY2(seen.trimmed().endsWith("stopped"), seen.constData());
-    }
-
-    void watchEndsOnEverySignal_data()
-    {
-        QTest::addColumn<SignalAt>("when");
-        QTest::addColumn<int>("code");
-        // Perhaps before the program is there to catch it: then the signal's
-        // own ending is the answer.
-        QTest::addRow("at-start") << SignalAt::Start << Exit::Done;
-        QTest::addRow("while-connecting") << SignalAt::WhileConnecting << Exit::Done;
-        // Cancels the sync, puts the recorder back on its tree, and tells it.
-        QTest::addRow("during-a-sync") << SignalAt::DuringADownload << Exit::BySigint;
-    }
-    void watchEndsOnEverySignal()
-    {
-        QFETCH(SignalAt, when);
-        QFETCH(int, code);
-        environment.insert("ZV_TRANSFER_POLL_MS", "100");
-        sim->setRecordMode(RecordModeMTR);
-        QElapsedTimer sinceSignal;
-        const int ended = interruptAt(when, sync({"--watch"}), &sinceSignal);
-        QVERIFY2(ended == code || (when == SignalAt::Start && ended == -1 && killedBy == SIGINT),
-                 qPrintable(QString::number(ended) + ' ' + output + errors));
-        // Within the tool's own bounds for the cancel's confirmation (1 s) and
-        // the restore (4 s), with room for a slow machine.
-        QVERIFY2(sinceSignal.elapsed() < 6000, qPrintable(QString::number(sinceSignal.elapsed())));
-        QCOMPARE(sim->recordMode(), int(RecordModeMTR));
     }
 };
 
