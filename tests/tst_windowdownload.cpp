@@ -27,17 +27,6 @@ struct Step
 };
 Q_DECLARE_METATYPE(Step)
 
-// How a download ends, from how long it counts as long, whether the window
-// is active; the notice (none: empty).
-struct NoticeRow
-{
-    QList<Step> steps;
-    int longMs;
-    bool active;
-    QString announced;
-};
-Q_DECLARE_METATYPE(NoticeRow)
-
 namespace {
 // Top-level recordings of the demo music tree (and the fixture's additions).
 const QString SameSize = QStringLiteral("ZV_0001.WAV");
@@ -161,12 +150,11 @@ private slots:
         QVERIFY(large.mkpath(QStringLiteral(".")));
         // Hard links to one empty file: on a disk-backed temporary folder as
         // many new files take several times as long.
-        QFile empty(scratch.filePath(QStringLiteral("empty.WAV")));
-        QVERIFY(empty.open(QIODevice::WriteOnly));
-        const QByteArray emptyPath = QFile::encodeName(empty.fileName());
+        const QString empty = scratch.filePath(QStringLiteral("empty.WAV"));
+        QVERIFY(QFile(empty).open(QIODevice::WriteOnly));
         for (int n = 0; n < LargeFolderRows; ++n) {
             const QString name = large.filePath(QStringLiteral("T%1.WAV").arg(n, 5, 10, QLatin1Char('0')));
-            QVERIFY(::link(emptyPath.constData(), QFile::encodeName(name).constData()) == 0);
+            QVERIFY(::link(QFile::encodeName(empty).constData(), QFile::encodeName(name).constData()) == 0);
         }
         const QString musicRoot = simulator.musicRoot();
         simulator.setMusicRoot(large.path());
@@ -322,26 +310,34 @@ private slots:
 
     void longDownloadAnnouncedOnlyWhenInactive_data()
     {
-        QTest::addColumn<NoticeRow>("row");
-        QTest::addRow("completed-elsewhere") << NoticeRow{{started, finished}, 0, false, "3 files completed."};
-        QTest::addRow("canceled-elsewhere") << NoticeRow{{started, canceled}, 0, false, "download canceled."};
-        QTest::addRow("failed-elsewhere") << NoticeRow{
-            {started, error(DownloadPacketCrcError, 1), canceled}, 0, false, "An error has occurred.(code : E6-1-0)"};
-        QTest::addRow("completed-watched") << NoticeRow{{started, finished}, 0, true, QString()};
-        QTest::addRow("short") << NoticeRow{{started, finished}, 3600000, false, QString()};
+        // How a download ends, from how long it counts as long, whether the
+        // window is active; the notice (none: empty).
+        QTest::addColumn<QList<Step>>("steps");
+        QTest::addColumn<int>("longMs");
+        QTest::addColumn<bool>("active");
+        QTest::addColumn<QString>("announced");
+        QTest::addRow("completed-elsewhere") << QList<Step>{started, finished} << 0 << false << "3 files completed.";
+        QTest::addRow("canceled-elsewhere") << QList<Step>{started, canceled} << 0 << false << "download canceled.";
+        QTest::addRow("failed-elsewhere") << QList<Step>{started, error(DownloadPacketCrcError, 1), canceled} << 0
+                                          << false << "An error has occurred.(code : E6-1-0)";
+        QTest::addRow("completed-watched") << QList<Step>{started, finished} << 0 << true << QString();
+        QTest::addRow("short") << QList<Step>{started, finished} << 3600000 << false << QString();
     }
     void longDownloadAnnouncedOnlyWhenInactive()
     {
-        QFETCH(NoticeRow, row);
+        QFETCH(QList<Step>, steps);
+        QFETCH(int, longMs);
+        QFETCH(bool, active);
+        QFETCH(QString, announced);
         Window window;
         QWidget elsewhere;
-        QWidget *focus = row.active ? static_cast<QWidget *>(window.get()) : &elsewhere;
+        QWidget *focus = active ? static_cast<QWidget *>(window.get()) : &elsewhere;
         focus->show();
         focus->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(focus));
-        window->setLongDownloadMs(row.longMs);
-        play(window, row.steps, QString());
-        QCOMPARE(window->announced, row.announced.isEmpty() ? QStringList() : QStringList{row.announced});
+        window->setLongDownloadMs(longMs);
+        play(window, steps, QString());
+        QCOMPARE(window->announced, announced.isEmpty() ? QStringList() : QStringList{announced});
     }
 
     // The save folder holds a recording of the listed size and one of another
@@ -354,9 +350,7 @@ private slots:
         const Window &window = keyWindow();
         const QDir folder(saveDirectory);
         QVERIFY(QFile::copy(source(SameSize), folder.filePath(SameSize)));
-        QFile other(folder.filePath(OtherSize));
-        QVERIFY(other.open(QIODevice::WriteOnly) && other.write("not the recording") > 0);
-        other.close();
+        QVERIFY(QFile::copy(source(Mp3), folder.filePath(OtherSize))); // another recording, of another size
         const QModelIndex live = window.model()->index(window.rowOf(Live), 1);
         SyncManifest record(saveDirectory);
         QCOMPARE(record.load(false), SyncManifest::Load::Fresh);

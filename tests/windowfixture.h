@@ -311,12 +311,10 @@ protected:
             ConnectTimeoutMs);
     }
     QString source(const QString &name) const { return QDir(simulator.musicRoot()).filePath(name); }
-    // Once listed: ticks `name`, downloads it into `directory` and waits for
+    // In standby: ticks `name`, downloads it into `directory` and waits for
     // its first data.
     bool startDownload(const Window &window, const QString &name, const QString &directory)
     {
-        if (!waitConnected(window))
-            return false;
         window.tick(name);
         window.download(directory);
         return QTest::qWaitFor([&] { return window.text("labelDetail").startsWith("download "); }, 5000);
