@@ -200,7 +200,6 @@ private slots:
 
         const Window &window = rowWindow();
         QVERIFY(waitConnected(window));
-        window.fileModel()->setAllChecked(false);
         qint64 total = 0;
         for (const QString &name : qAsConst(files)) {
             window.tick(name);
@@ -353,7 +352,6 @@ private slots:
         QVERIFY(QFile::copy(source(Mp3), folder.filePath(OtherSize))); // another recording, of another size
         const QModelIndex live = window.model()->index(window.rowOf(Live), 1);
         SyncManifest record(saveDirectory);
-        QCOMPARE(record.load(false), SyncManifest::Load::Fresh);
         record.put({"music", Live, window.fileModel()->fileSize(live),
                     window.fileModel()->fileDateTime(live).toString(Qt::ISODate), "moved-away/" + Live,
                     QDateTime::currentDateTimeUtc().toString(Qt::ISODate)});
