@@ -183,18 +183,14 @@ public:
         return list;
     }
 
-    void clickRow(int row) const
+    // A click on the row's name, or its check cell, scrolled into view first.
+    void clickRow(int row, int column = DownloadFileModel::ColumnName) const
     {
-        QTest::mouseClick(table()->viewport(), Qt::LeftButton, {},
-                          table()->visualRect(model()->index(row, 1)).center());
-    }
-    // A click on the row's check cell, scrolled into view first.
-    void tickRow(int row) const
-    {
-        const QModelIndex cell = model()->index(row, 0);
+        const QModelIndex cell = model()->index(row, column);
         table()->scrollTo(cell);
         QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, table()->visualRect(cell).center());
     }
+    void tickRow(int row) const { clickRow(row, DownloadFileModel::ColumnCheck); }
     void tick(const QString &name) const { tickRow(rowOf(name)); }
     void clickHeader(int column) const
     {
@@ -258,9 +254,7 @@ protected:
         // Beside the demo content: a lower-case MP3 name (the detail picture is
         // chosen case-sensitively) and an empty recording.
         QVERIFY(QFile::copy(source(QStringLiteral("ZV_0004.MP3")), source(QStringLiteral("live.mp3"))));
-        QFile empty(source(QStringLiteral("SILENT.WAV")));
-        QVERIFY(empty.open(QIODevice::WriteOnly));
-        empty.close();
+        QVERIFY(QFile(source(QStringLiteral("SILENT.WAV"))).open(QIODevice::WriteOnly));
         QVERIFY(simulator.listen(QHostAddress(Address), RecorderSimulator::DefaultPort));
     }
 
@@ -317,12 +311,10 @@ protected:
             ConnectTimeoutMs);
     }
     QString source(const QString &name) const { return QDir(simulator.musicRoot()).filePath(name); }
-    // Once listed: ticks `name`, downloads it into `directory` and waits for
+    // In standby: ticks `name`, downloads it into `directory` and waits for
     // its first data.
     bool startDownload(const Window &window, const QString &name, const QString &directory)
     {
-        if (!waitConnected(window))
-            return false;
         window.tick(name);
         window.download(directory);
         return QTest::qWaitFor([&] { return window.text("labelDetail").startsWith("download "); }, 5000);
