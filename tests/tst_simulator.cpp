@@ -38,8 +38,9 @@ constexpr int FaultChunk = 4096;
 constexpr qint64 Everything = std::numeric_limits<qint64>::max();
 const QByteArray NameSeparator("\x00\x0d", 2);
 const QByteArray CancelRequest = ZVCommandFactory::createCancelDownloadRequest();
-const QByteArray Confirmation = ReplyBuilder::command(CODE_CANCEL_DOWNLOAD);
-const QByteArray Notice = ReplyBuilder::command(CODE_LIST_INVALIDATED);
+// The answer to a cancel, and the notice of a changed listing, byte for byte.
+const QByteArray Confirmation = QByteArray::fromHex("5a56400031").leftJustified(HEADER_SIZE, '\0');
+const QByteArray Notice = QByteArray::fromHex("5a56400012").leftJustified(HEADER_SIZE, '\0');
 
 bool is(const QByteArray &packet, quint8 code)
 {
@@ -267,9 +268,8 @@ private slots:
         client.find(enter + '/');
         const int from = client.packets.size();
         QVERIFY(client.change(request));
-        const int mode = folder.startsWith(QLatin1String("MTR"));
         const bool modeChange = quint8(request.at(KIND_OFFSET)) == KIND_STATUS;
-        const QByteArray status = ReplyBuilder::status(STATUS_RECORD_MODE, quint16(mode));
+        const QByteArray status = ReplyBuilder::status(STATUS_RECORD_MODE, folder.startsWith(QLatin1String("MTR")));
         QCOMPARE(client.packets.mid(from), modeChange ? Packets({status, Notice}) : Packets({Notice}));
         client.list();
         QStringList onDisk = QDir(base.filePath(folder)).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
