@@ -23,6 +23,7 @@
 #include "protocol/zvfilelist.h"
 #include "sim/demotree.h"
 #include "sim/recordersimulator.h"
+#include "sim/replybuilder.h"
 
 namespace {
 using Packets = QList<QByteArray>;
@@ -37,73 +38,45 @@ constexpr int FaultChunk = 4096;
 constexpr qint64 Everything = std::numeric_limits<qint64>::max();
 const QByteArray NameSeparator("\x00\x0d", 2);
 const QByteArray CancelRequest = ZVCommandFactory::createCancelDownloadRequest();
-// The answer to a cancel, and the notice of a changed listing.
+// The answer to a cancel, and the notice of a changed listing, byte for byte.
 const QByteArray Confirmation = QByteArray::fromHex("5a56400031").leftJustified(HEADER_SIZE, '\0');
 const QByteArray Notice = QByteArray::fromHex("5a56400012").leftJustified(HEADER_SIZE, '\0');
-
-quint16 word(const QByteArray &bytes, int offset)
-{
-    return qFromBigEndian<quint16>(bytes.constData() + offset);
-}
 
 bool is(const QByteArray &packet, quint8 code)
 {
     return quint8(packet.at(KIND_OFFSET)) == KIND_COMMAND && quint8(packet.at(CODE_OFFSET)) == code;
 }
 
-// The status packet answering a record-mode change: item 0, the mode in 6-7.
-QByteArray modeStatus(int mode)
-{
-    return QByteArray::fromHex("5a5630000000000" + QByteArray::number(mode)).leftJustified(HEADER_SIZE, '\0');
-}
-
-// The data packets of a correct download of `data`: offsets from 0, check
-// value (complemented byte sum), at most `chunk` bytes each.
+// The data packets of a correct download of `data`: offsets from 0, the
+// client's check value, at most `chunk` bytes each.
 Packets dataPackets(const QByteArray &data, int chunk)
 {
     Packets packets;
     for (int offset = 0; offset < data.size(); offset += chunk) {
-        QByteArray packet = QByteArray("ZV\x40\x00\x32", 5).leftJustified(HEADER_SIZE, '\0') + data.mid(offset, chunk);
-        quint32 sum = 0;
-        for (int i = HEADER_SIZE; i < packet.size(); ++i)
-            sum += quint8(packet.at(i));
-        qToBigEndian<quint32>(quint32(offset), packet.data() + DATA_OFFSET_OFFSET);
-        qToBigEndian<quint16>(quint16(~sum), packet.data() + CHECK_OFFSET);
-        qToBigEndian<quint16>(quint16(packet.size() - HEADER_SIZE), packet.data() + LENGTH_OFFSET);
-        packets.append(packet);
+        const QByteArray payload = data.mid(offset, chunk);
+        const quint16 check = quint16(payloadCheckValue(payload.constData(), payload.size()));
+        QByteArray header(HEADER_SIZE, '\0');
+        ReplyBuilder::writeDataHeader(header.data(), quint32(offset), check, quint16(payload.size()));
+        packets.append(header + payload);
     }
     return packets;
 }
 
-// Adds `delta` to the big-endian field of `size` bytes at `offset`.
-void addTo(QByteArray &packet, int offset, int size, int delta)
+// A data-packet fault `set` at `packet`: the big-endian `Field` at `offset`
+// of that answer off by `delta`.
+template<typename Field>
+Fault fieldOff(void (Sim::*set)(int), int packet, int offset, int delta)
 {
-    quint32 value = 0;
-    for (int i = 0; i < size; ++i)
-        value = value << 8 | quint8(packet.at(offset + i));
-    value += quint32(delta);
-    for (int i = size - 1; i >= 0; --i, value >>= 8)
-        packet[offset + i] = char(value & 0xFF);
-}
-
-QByteArray detailPayload(quint32 format, quint32 rate, quint32 bits, quint32 samples)
-{
-    const quint32 fields[] = {format, rate, bits, samples};
-    QByteArray out(sizeof fields, '\0');
-    qToBigEndian<quint32>(fields, 4, out.data());
-    return out;
-}
-
-QStringList namesOnDisk(const QString &dir)
-{
-    QStringList names = QDir(dir).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
-    names.sort();
-    return names;
+    return [=](Sim &sim, Packets &answers) {
+        (sim.*set)(packet);
+        char *field = answers[packet].data() + offset;
+        qToBigEndian<Field>(Field(qFromBigEndian<Field>(field) + delta), field);
+    };
 }
 
 // The client end on a plain socket, connected from the start, to see the
 // exact bytes even with broken framing, and whether the end was FIN or RST.
-// Well-formed packets are framed into `packets`.
+// Packets are framed into `packets` the way the client frames them.
 class Client
 {
 public:
@@ -137,7 +110,7 @@ public:
                 if (n == 0 || errno == ECONNRESET)
                     end = n == 0 ? Closed : Reset;
                 for (int size = 0; framed + HEADER_SIZE <= received.size(); framed += size) {
-                    size = HEADER_SIZE + word(received, framed + LENGTH_OFFSET);
+                    size = framedPacketLength(received.constData() + framed);
                     if (framed + size > received.size())
                         break;
                     packets.append(received.mid(framed, size));
@@ -165,7 +138,7 @@ public:
     }
 
     // Lists the current folder (one packet for any folder used here) into
-    // `entries` and sorted `names`; the listing packet.
+    // `entries`, and `entry` by name; the listing packet.
     QByteArray list()
     {
         const int from = packets.size();
@@ -175,19 +148,10 @@ public:
         command.parse(&packet);
         entries.clear();
         entries.parseFileList(&command, NameSeparator, nullptr);
-        names.clear();
+        entry.clear();
         for (int row = 0; row < entries.count(); ++row)
-            names << entries.at(row)->name;
-        names.sort();
+            entry.insert(entries.at(row)->name, entries.at(row));
         return packet;
-    }
-
-    const DownloadFileInfo *entry(const QString &name) const
-    {
-        int row = 0;
-        while (row < entries.count() && entries.at(row)->name != name)
-            ++row;
-        return row < entries.count() ? entries.at(row) : nullptr;
     }
 
     // A move or a record-mode change; either is answered with a 0x12 notice.
@@ -205,28 +169,28 @@ public:
         bool found = change(ZVCommandFactory::createRecordModeRequest(quint8(parts.first() == QLatin1String("MTR"))));
         for (int i = 1; found && i < parts.size() - 1; ++i) {
             list();
-            const DownloadFileInfo *folder = entry(parts.at(i));
+            const DownloadFileInfo *folder = entry.value(parts.at(i));
             found = folder && folder->isFolder && change(ZVCommandFactory::createMoveFolderRequest(folder->index));
         }
         list();
-        return found ? entry(parts.last()) : nullptr;
+        return found ? entry.value(parts.last()) : nullptr;
     }
 
-    // Details the client's way (0x21, its acknowledgement, 0x22): the
-    // payload of the code 0x23 answer.
+    // Details the client's way (0x21, its acknowledgement, 0x22): the code
+    // 0x23 answer.
     QByteArray detail(int index)
     {
         const int from = packets.size();
         send(ZVCommandFactory::createFileDetailRequest(qint16(index))
              + ZVCommandFactory::createFileDetailResultRequest());
         const int at = waitFor(CODE_FILE_DETAIL_DATA, from);
-        return at == from + 1 && is(packets.at(from), CODE_FILE_DETAIL) ? packets.at(at).mid(HEADER_SIZE) : "none";
+        return at == from + 1 && is(packets.at(from), CODE_FILE_DETAIL) ? packets.at(at) : "none";
     }
 
     QByteArray received;
     Packets packets;
     ZVFileList entries;
-    QStringList names;
+    QMap<QString, const DownloadFileInfo *> entry;
 
 private:
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -304,15 +268,17 @@ private slots:
         client.find(enter + '/');
         const int from = client.packets.size();
         QVERIFY(client.change(request));
-        const int mode = folder.startsWith(QLatin1String("MTR"));
         const bool modeChange = quint8(request.at(KIND_OFFSET)) == KIND_STATUS;
-        QCOMPARE(client.packets.mid(from), modeChange ? Packets({modeStatus(mode), Notice}) : Packets({Notice}));
+        const QByteArray status = ReplyBuilder::status(STATUS_RECORD_MODE, folder.startsWith(QLatin1String("MTR")));
+        QCOMPARE(client.packets.mid(from), modeChange ? Packets({status, Notice}) : Packets({Notice}));
         client.list();
-        QCOMPARE(client.names, namesOnDisk(base.filePath(folder)));
-        for (const QString &name : qAsConst(client.names)) {
+        QStringList onDisk = QDir(base.filePath(folder)).entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
+        onDisk.sort();
+        QCOMPARE(client.entry.keys(), onDisk);
+        for (const QString &name : client.entry.keys()) {
             const QDateTime modified = QFileInfo(base.filePath(folder + '/' + name)).lastModified();
             const QTime time = modified.time();
-            QCOMPARE(client.entry(name)->dateTime, modified.addMSecs(-(time.second() % 2 * 1000 + time.msec())));
+            QCOMPARE(client.entry.value(name)->dateTime, modified.addMSecs(-(time.second() % 2 * 1000 + time.msec())));
         }
     }
 
@@ -338,10 +304,12 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("expected");
 
-        QTest::addRow("wav-mono-24-bit") << "MTR/SONG0001/TRACK03.WAV" << detailPayload(2, 48000, 24, 96000);
-        QTest::addRow("wav-odd-chunk-padding") << "MUSIC/ODD_CHUNK.WAV" << detailPayload(2, 32000, 16, 100);
-        QTest::addRow("folder-is-format-0") << "MUSIC/FOLDER01" << detailPayload(0, 0, 0, 0);
-        QTest::addRow("unknown-index-is-format-0") << "MUSIC/NO_SUCH.WAV" << detailPayload(0, 0, 0, 0);
+        QTest::addRow("wav-mono-24-bit") << "MTR/SONG0001/TRACK03.WAV"
+                                         << ReplyBuilder::detail({AudioProbe::Wav, 48000, 24, 96000});
+        QTest::addRow("wav-odd-chunk-padding")
+            << "MUSIC/ODD_CHUNK.WAV" << ReplyBuilder::detail({AudioProbe::Wav, 32000, 16, 100});
+        QTest::addRow("folder-is-format-0") << "MUSIC/FOLDER01" << ReplyBuilder::detail({});
+        QTest::addRow("unknown-index-is-format-0") << "MUSIC/NO_SUCH.WAV" << ReplyBuilder::detail({});
     }
 
     void details()
@@ -415,22 +383,18 @@ private slots:
         const QByteArray download;
         const QByteArray lists = ZVCommandFactory::createFileListRequest().repeated(2);
         const QByteArray mode = ZVCommandFactory::createRecordModeRequest(0);
-        const auto field = [](void (Sim::*set)(int), int packet, int offset, int size, int delta) -> Fault {
-            return [=](Sim &sim, Packets &answers) {
-                (sim.*set)(packet);
-                addTo(answers[packet], offset, size, delta);
-            };
-        };
         const Fault foreign = [](Sim &sim, Packets &answers) {
             // Kind 0x77, header only whatever its length says; code 0x7E with 4 bytes.
             sim.setForeignPackets(true);
             for (QByteArray &packet : answers)
                 packet.prepend(QByteArray::fromHex("5a567700000000000000000000045a5640007e000000000000000004deadbeef"));
         };
-        QTest::addRow("bad-check-value") << download << field(&Sim::setCorruptCheckAt, 5, CHECK_OFFSET, 2, 1) << 0;
-        QTest::addRow("offset-gap") << download << field(&Sim::setWrongOffsetAt, 0, DATA_OFFSET_OFFSET, 4, 1) << 0;
+        QTest::addRow("bad-check-value") << download << fieldOff<quint16>(&Sim::setCorruptCheckAt, 5, CHECK_OFFSET, 1)
+                                         << 0;
+        QTest::addRow("offset-gap") << download << fieldOff<quint32>(&Sim::setWrongOffsetAt, 0, DATA_OFFSET_OFFSET, 1)
+                                    << 0;
         QTest::addRow("length-field-one-short")
-            << download << field(&Sim::setWrongLengthAt, 2, LENGTH_OFFSET, 2, -1) << 0;
+            << download << fieldOff<quint16>(&Sim::setWrongLengthAt, 2, LENGTH_OFFSET, -1) << 0;
         QTest::addRow("foreign-packets-before-answers") << lists << foreign << 0;
         QTest::addRow("foreign-packets-before-data") << download << foreign << 0;
         // Unanswered lists and downloads, and the extra bytes, the misnumbered
@@ -514,7 +478,7 @@ private slots:
         constexpr int SilentMs = 50;
         sim.setDropAfter(bytes, Sim::DropMode(mode), everySession);
         QSignalSpy dropped(&sim, &RecorderSimulator::connectionDropped);
-        const QByteArray answer = modeStatus(0) + Notice;
+        const QByteArray answer = ReplyBuilder::status(STATUS_RECORD_MODE, 0) + Notice;
         for (int session = 0; session < 2; ++session) {
             const bool drop = session == 0 || everySession;
             const bool silent = drop && end == Client::StillOpen;
@@ -553,7 +517,8 @@ private slots:
         qToLittleEndian<quint16>(name.utf16(), name.size(), wire.data() + 4);
         const int pos = payload.indexOf(QByteArray(wire + NameSeparator));
         QVERIFY2(pos >= 6, "name not on the wire as it is");
-        QCOMPARE(client.detail(word(payload, pos - 6)), detailPayload(2, 8000, 16, 32));
+        QCOMPARE(client.detail(qFromBigEndian<quint16>(payload.constData() + pos - 6)),
+                 ReplyBuilder::detail({AudioProbe::Wav, 8000, 16, 32}));
     }
 
 private:

@@ -1,6 +1,6 @@
 // The controller and the download engine on their worker thread against the
 // recorder simulator: connection life, listings, details, downloads with every
-// check, the same-name rules and the guarded direct calls.
+// check, the same-name rules; listings while another thread calls in.
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -10,6 +10,7 @@
 #include <QtTest>
 #include <atomic>
 #include <csignal>
+#include <functional>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -26,6 +27,11 @@
 
 // Which listings the recorder numbers from 1 instead of 0.
 enum Misnumbered { NoListing, FirstListing, EveryListing };
+// The demo's longest WAV (1 152 044 bytes): long enough to act on while it arrives.
+const QString LongTake = QStringLiteral("ZV_0002.WAV");
+// Sets a fault on the recorder.
+using SimFault = std::function<void(RecorderSimulator *sim)>;
+Q_DECLARE_METATYPE(SimFault)
 
 // Whether the test runs in a mount namespace of its own, where it may mount a
 // tiny file system that nobody else sees. Made at static initialisation,
@@ -65,32 +71,30 @@ private slots:
 
     void multiPacketListingSettles_data()
     {
-        // The files of the listed folder (0: the demo tree), the payload limit
-        // per packet, entries beyond the total, the misnumbered listings, list
+        // The files of the listed folder (0: the demo tree), listed one entry
+        // per packet; entries beyond the total, the misnumbered listings, list
         // requests.
         QTest::addColumn<int>("files");
-        QTest::addColumn<int>("payload");
         QTest::addColumn<int>("surplus");
         QTest::addColumn<int>("misnumbered");
         QTest::addColumn<int>("listRequests");
-        QTest::addRow("one-entry-per-packet") << 0 << 1 << 0 << int(NoListing) << 1;
+        QTest::addRow("one-entry-per-packet") << 0 << 0 << int(NoListing) << 1;
         // Entries beyond the announced total neither grow the list nor restart it.
-        QTest::addRow("two-more-than-announced") << 0 << 1 << 2 << int(NoListing) << 1;
+        QTest::addRow("two-more-than-announced") << 0 << 2 << int(NoListing) << 1;
         // Out of sequence: the listing starts over, without a word to the user,
         // once: the rest of the abandoned listing arrives after the restart.
-        QTest::addRow("one-entry-packets-numbered-from-1") << 0 << 1 << 0 << int(FirstListing) << 2;
+        QTest::addRow("one-entry-packets-numbered-from-1") << 0 << 0 << int(FirstListing) << 2;
         // Past 255 the abandoned listing's numbers wrap to a packet 0 of its own,
         // which comes before the one asked for.
-        QTest::addRow("stale-packet-0-after-the-wrap") << 300 << 1 << 0 << int(FirstListing) << 2;
+        QTest::addRow("stale-packet-0-after-the-wrap") << 300 << 0 << int(FirstListing) << 2;
         // One restart, then the controller waits (the window's watchdog ends it).
-        QTest::addRow("every-listing-misnumbered-waits") << 0 << 1 << 0 << int(EveryListing) << 2;
-        QTest::addRow("every-listing-misnumbered-past-the-wrap-waits") << 300 << 1 << 0 << int(EveryListing) << 2;
+        QTest::addRow("every-listing-misnumbered-waits") << 0 << 0 << int(EveryListing) << 2;
+        QTest::addRow("every-listing-misnumbered-past-the-wrap-waits") << 300 << 0 << int(EveryListing) << 2;
     }
 
     void multiPacketListingSettles()
     {
         QFETCH(int, files);
-        QFETCH(int, payload);
         QFETCH(int, surplus);
         QFETCH(int, misnumbered);
         QFETCH(int, listRequests);
@@ -98,9 +102,28 @@ private slots:
         for (int i = 0; i < files; ++i)
             folder.insert(QStringLiteral("F%1.WAV").arg(i), QByteArray());
         QVERIFY(files == 0 || serveTree(folder));
-        sim->setMaxListPayload(payload);
+        sim->setMaxListPayload(1);
         sim->setListSurplus(surplus);
         sim->setListSequenceFault(misnumbered != NoListing, misnumbered == EveryListing);
+        // Another thread calls in all the while; rows may vanish meanwhile.
+        std::atomic<bool> stop{false};
+        std::atomic<int> calls{0};
+        std::thread caller([&] {
+            DownloadFileInfo info;
+            while (!stop) {
+                const int count = controller->getFileCount();
+                for (int row = 0; row <= count; ++row)
+                    controller->getFileInfo(row, &info);
+                controller->setDownloadFiles(dest->path(), {1, 2, 3});
+                controller->setSSID(QStringLiteral(ZV_TEST_ADDRESS));
+                controller->setSameOption(SaveRename);
+                ++calls;
+            }
+        });
+        const auto joined = qScopeGuard([&] {
+            stop = true;
+            caller.join();
+        });
         startController();
         if (misnumbered == EveryListing) {
             QTRY_VERIFY_WITH_TIMEOUT(requestsWithCode(CODE_FILE_LIST) >= listRequests, 5000);
@@ -110,6 +133,7 @@ private slots:
             QTest::qWait(300);
         }
         QCOMPARE(requestsWithCode(CODE_FILE_LIST), listRequests);
+        QVERIFY(calls > 0);
         QVERIFY(events->errors.isEmpty());
         QCOMPARE(events->listed.size(), misnumbered == EveryListing ? 0 : 1);
         if (misnumbered == EveryListing)
@@ -132,23 +156,15 @@ private slots:
 
     void burstsCostOnePauseAndOneReport_data()
     {
-        // The notice, the request that follows it, the pause before it, when one
-        // more notice follows the first forty (ms; -1: none).
-        QTest::addColumn<int>("notice");
-        QTest::addColumn<int>("followUp");
-        QTest::addColumn<qint64>("pauseMs");
+        // The notice (a changed listing, else an acknowledged detail request),
+        // when one more notice follows the first forty (ms; -1: none).
+        QTest::addColumn<bool>("relist");
         QTest::addColumn<int>("laterMs");
-        const qint64 discardMs = ZVController::DiscardPauseMs;
-        const qint64 detailMs = ZVController::FileDetailPauseMs;
-        QTest::addRow("list-invalidated, forty in one write")
-            << int(CODE_LIST_INVALIDATED) << int(CODE_FILE_LIST) << discardMs << -1;
+        QTest::addRow("list-invalidated, forty in one write") << true << -1;
         // Timed from the first notice, the relist came 200 ms after the last.
-        QTest::addRow("list-invalidated, one more 0.8 s into the pause")
-            << int(CODE_LIST_INVALIDATED) << int(CODE_FILE_LIST) << discardMs << 800;
-        QTest::addRow("detail-acknowledged, forty in one write")
-            << int(CODE_FILE_DETAIL) << int(CODE_FILE_DETAIL_RESULT) << detailMs << -1;
-        QTest::addRow("detail-acknowledged, one more 0.8 s into the pause")
-            << int(CODE_FILE_DETAIL) << int(CODE_FILE_DETAIL_RESULT) << detailMs << 800;
+        QTest::addRow("list-invalidated, one more 0.8 s into the pause") << true << 800;
+        QTest::addRow("detail-acknowledged, forty in one write") << false << -1;
+        QTest::addRow("detail-acknowledged, one more 0.8 s into the pause") << false << 800;
     }
 
     // Notices that come while their pause runs are merged into it: one follow-up
@@ -156,11 +172,12 @@ private slots:
     // bad magic before them are reported once, and the link goes on working.
     void burstsCostOnePauseAndOneReport()
     {
-        QFETCH(int, notice);
-        QFETCH(int, followUp);
-        QFETCH(qint64, pauseMs);
+        QFETCH(bool, relist);
         QFETCH(int, laterMs);
-        const bool relist = notice == CODE_LIST_INVALIDATED;
+        // The notice, the request that follows it, the pause before it.
+        const quint8 notice = relist ? CODE_LIST_INVALIDATED : CODE_FILE_DETAIL;
+        const quint8 followUp = relist ? CODE_FILE_LIST : CODE_FILE_DETAIL_RESULT;
+        const qint64 pauseMs = qint64(relist ? ZVController::DiscardPauseMs : ZVController::FileDetailPauseMs);
         startAndList();
         if (relist) // a new listing drops what was chosen in the old one
             controller->setDownloadFiles(dest->path(), {indexOf("ZV_0001.WAV")});
@@ -174,18 +191,18 @@ private slots:
         });
         QByteArray garbage = ReplyBuilder::command(CODE_LIST_INVALIDATED);
         garbage[0] = 'X';
-        sim->sendToClient(garbage.repeated(5000) + ReplyBuilder::command(quint8(notice)).repeated(40));
+        sim->sendToClient(garbage.repeated(5000) + ReplyBuilder::command(notice).repeated(40));
         sinceLast.start();
         if (laterMs >= 0) {
             QTest::qWait(laterMs);
-            sim->sendToClient(ReplyBuilder::command(quint8(notice)));
+            sim->sendToClient(ReplyBuilder::command(notice));
             sinceLast.start();
         }
         QTRY_VERIFY_WITH_TIMEOUT(followedAt >= 0, 3000);
         QVERIFY2(followedAt >= pauseMs && followedAt < pauseMs + 600,
                  qPrintable(QStringLiteral("%1 ms after the last notice").arg(followedAt)));
         QTest::qWait(int(pauseMs) + 200);
-        QCOMPARE(requestsWithCode(quint8(followUp)), 1);
+        QCOMPARE(requestsWithCode(followUp), 1);
         QCOMPARE(events->discarded.size(), relist ? 1 : 0); // the table is emptied once, without flicker
         QCOMPARE(events->errors.count({NetworkPacketParseError, int(KIND_COMMAND), 0}), 1);
         if (relist) {
@@ -304,55 +321,47 @@ private slots:
 
     void packetFaultsCancelAndKeepPartialFile_data()
     {
-        // The fault, the error code, what stays of the partial file, the payload
-        // per data packet, the first faulty packet (counted from 0).
-        QTest::addColumn<QString>("fault");
+        // The fault (data packets counted from 0), the error code, what stays of
+        // the partial file, the payload per data packet.
+        QTest::addColumn<SimFault>("fault");
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("keptBytes");
         QTest::addColumn<int>("chunk");
-        QTest::addColumn<int>("faultAt");
 
-        QTest::addRow("offset-gap") << "offset" << int(DownloadIllegalOffset) << 32768 << 32768 << 1;
+        QTest::addRow("offset-gap") << SimFault([](RecorderSimulator *sim) { sim->setWrongOffsetAt(1); })
+                                    << int(DownloadIllegalOffset) << 32768 << 32768;
         // Small payloads are gathered before they are written: what was verified
         // before the fault must still reach the partial file.
         QTest::addRow("bad-checksum, 1 KiB packets")
-            << "check" << int(DownloadPacketCrcError) << 700 * 1024 << 1024 << 700;
+            << SimFault([](RecorderSimulator *sim) { sim->setCorruptCheckAt(700); }) << int(DownloadPacketCrcError)
+            << 700 * 1024 << 1024;
         // Every whole packet of the 1 152 044 bytes before the overshoot.
-        QTest::addRow("more-than-listed") << "extra" << int(DownloadSizeExceeded) << 1125 * 1024 << 1024 << 0;
+        QTest::addRow("more-than-listed") << SimFault([](RecorderSimulator *sim) { sim->setExtraBytes(40000); })
+                                          << int(DownloadSizeExceeded) << 1125 * 1024 << 1024;
     }
 
     void packetFaultsCancelAndKeepPartialFile()
     {
-        QFETCH(QString, fault);
+        QFETCH(SimFault, fault);
         QFETCH(int, code);
         QFETCH(int, keptBytes);
         QFETCH(int, chunk);
-        QFETCH(int, faultAt);
 
-        const QString name = QStringLiteral("ZV_0002.WAV");
-        const QByteArray source = readAll(musicFile(name));
+        const QByteArray source = readAll(musicFile(LongTake));
         sim->setChunkSize(chunk);
-        if (fault == "check")
-            sim->setCorruptCheckAt(faultAt);
-        else if (fault == "offset")
-            sim->setWrongOffsetAt(faultAt);
-        else if (fault == "extra")
-            sim->setExtraBytes(40000);
-        else
-            QFAIL(qPrintable("unknown fault " + fault));
+        fault(sim);
 
         startAndList();
-        requestDownload(dest->path(), {indexOf(name), indexOf("ZV_0001.WAV")});
-        QTRY_VERIFY(!events->errors.isEmpty());
-        QCOMPARE(int(events->errors.first().code), code);
+        requestDownload(dest->path(), {indexOf(LongTake), indexOf("ZV_0001.WAV")});
         QTRY_COMPARE(events->canceled, 1);
-        QCOMPARE(events->errors.size(), 1);
+        QTRY_COMPARE(events->errors.size(), 1);
+        QCOMPARE(int(events->errors.first().code), code);
         QCOMPARE(events->finished, 0);
         QTRY_COMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), 1);
         QCOMPARE(requestsWithCode(CODE_DOWNLOAD), 1); // the second file was dropped too
         QCOMPARE(events->progress.last(), qulonglong(keptBytes));
-        QVERIFY(readAll(dest->filePath(name + ".part")) == source.left(keptBytes));
-        QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{name + ".part"});
+        QVERIFY(readAll(dest->filePath(LongTake + ".part")) == source.left(keptBytes));
+        QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{LongTake + ".part"});
     }
 
     void cancelConfirmationEndsOnlyWhatItAnswers_data()
@@ -379,7 +388,6 @@ private slots:
         QFETCH(Errors, shown);
         QFETCH(int, cancels);
         QFETCH(int, finished);
-        const QString name = QStringLiteral("ZV_0002.WAV");
         // Little queued ahead: the confirmation arrives in the middle of the data.
         sim->setSendWindow(32 * 1024);
         sim->setThrottle(2 * 1024 * 1024);
@@ -390,7 +398,7 @@ private slots:
             QTRY_COMPARE(events->canceled, 1);
         }
         if (running) {
-            requestDownload(dest->path(), {indexOf(name)});
+            requestDownload(dest->path(), {indexOf(LongTake)});
             QTRY_VERIFY(!events->progress.isEmpty());
         }
         QElapsedTimer clock;
@@ -405,12 +413,12 @@ private slots:
         QCOMPARE(events->errors, shown);
         QCOMPARE(requestsWithCode(CODE_CANCEL_DOWNLOAD), outstanding ? 1 : 0);
         if (finished)
-            QVERIFY(readAll(dest->filePath(name)) == readAll(musicFile(name)));
+            QVERIFY(readAll(dest->filePath(LongTake)) == readAll(musicFile(LongTake)));
         if (running && !finished) {
             QVERIFY2(endedAfter < 1000, qPrintable(QString::number(endedAfter)));
             QCOMPARE(events->progress.size(), progressAtEnd);
-            QVERIFY(isProperPrefix(readAll(dest->filePath(name + ".part")), readAll(musicFile(name))));
-            QVERIFY(!QFile::exists(dest->filePath(name)));
+            QVERIFY(isProperPrefix(readAll(dest->filePath(LongTake + ".part")), readAll(musicFile(LongTake))));
+            QVERIFY(!QFile::exists(dest->filePath(LongTake)));
         }
     }
 
@@ -418,17 +426,18 @@ private slots:
     // it heard the cancel belongs to the cancelled transfer, not to the new file.
     void downloadAgainRightAfterACancel()
     {
-        const QString name = QStringLiteral("ZV_0002.WAV");
         sim->setThrottle(2 * 1024 * 1024); // packets still on their way when the cancel goes
         startAndList();
-        requestDownload(dest->path(), {indexOf(name)});
+        requestDownload(dest->path(), {indexOf(LongTake)});
         QTRY_VERIFY(events->progress.size() > 1);
         QMetaObject::invokeMethod(controller, "cancelDownload");
         QTRY_COMPARE(events->canceled, 1);
-        requestDownload(dest->path(), {indexOf(name)});
+        requestDownload(dest->path(), {indexOf(LongTake)});
         QTRY_COMPARE_WITH_TIMEOUT(events->finished + int(events->errors.size()), 1, 10000);
         QCOMPARE(events->errors, Errors());
-        QVERIFY(readAll(dest->filePath(name)) == readAll(musicFile(name)));
+        QVERIFY(readAll(dest->filePath(LongTake)) == readAll(musicFile(LongTake)));
+        // The cancelled transfer's partial file was written over and took the name.
+        QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{LongTake});
     }
 
     void interruptedDownloadLeavesOnlyThePart_data()
@@ -449,10 +458,9 @@ private slots:
     {
         QFETCH(bool, windowClosed);
         QFETCH(bool, replacing);
-        const QString name = QStringLiteral("ZV_0002.WAV");
-        const QString finalPath = dest->filePath(name);
+        const QString finalPath = dest->filePath(LongTake);
         const QString partPath = finalPath + ".part";
-        const QByteArray source = readAll(musicFile(name));
+        const QByteArray source = readAll(musicFile(LongTake));
         const QByteArray precious("the only copy of yesterday's take");
         if (replacing)
             QVERIFY(writeFile(finalPath, precious));
@@ -462,11 +470,8 @@ private slots:
         sim->setThrottle(400 * 1024);
 
         startAndList();
-        requestDownload(dest->path(), {indexOf(name)});
-        // Nothing but the partial file changes while the data arrives.
+        requestDownload(dest->path(), {indexOf(LongTake)});
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(partPath).size() > 0, 15000);
-        QCOMPARE(readAll(finalPath), replacing ? precious : QByteArray());
-        QCOMPARE(QFileInfo::exists(finalPath), replacing);
         if (windowClosed) {
             // The worker ends and takes the controller and its queue with it.
             stopThread(controllerHost->thread());
@@ -484,15 +489,6 @@ private slots:
         QVERIFY(isProperPrefix(readAll(partPath), source));
         QCOMPARE(readAll(finalPath), replacing ? precious : QByteArray());
         QCOMPARE(QFileInfo::exists(finalPath), replacing);
-        if (windowClosed)
-            return;
-
-        // Complete, the recording takes the final name and the part is gone.
-        sim->clearFaults();
-        events->canceled = 0;
-        QVERIFY(download({indexOf(name)}, SaveOverwrite));
-        QVERIFY(readAll(finalPath) == source);
-        QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
     }
 
     void relistDuringDownloadLosesNoTargetSilently_data()
@@ -544,10 +540,6 @@ private slots:
         QCOMPARE(events->errors, (lost ? Errors{{DownloadTargetLost, lost, 0}} : Errors()));
         if (lost)
             QCOMPARE(order, (QStringList{"error", "finished"}));
-        QStringList started;
-        for (const auto &file : qAsConst(events->started))
-            started << file.first;
-        QCOMPARE(started, written);
         QCOMPARE(QDir(dest->path()).entryList(QDir::Files | QDir::Hidden), written);
         for (const QString &name : written)
             QVERIFY2(readAll(dest->filePath(name)) == readAll(tree->filePath(name)), qPrintable(name));
@@ -682,7 +674,7 @@ private slots:
 
         startAndList();
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &lowered), 0);
-        const bool finished = download({indexOf("ZV_0002.WAV")});
+        const bool finished = download({indexOf(LongTake)});
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previousHandler);
 
@@ -690,33 +682,6 @@ private slots:
         QTRY_COMPARE(events->errors, (Errors{{DownloadFileWriteError, 32768, int(Limit - 3 * 32768)}}));
         QTRY_COMPARE(events->canceled, 1);
         QCOMPARE(events->progress.last(), qulonglong(3 * 32768));
-    }
-
-    void directCallsFromAnotherThreadDuringListings()
-    {
-        startAndList();
-        std::atomic<bool> stop{false};
-        std::atomic<int> calls{0};
-        std::thread hammer([&] {
-            DownloadFileInfo info;
-            while (!stop) {
-                const int count = controller->getFileCount();
-                for (int row = 0; row <= count; ++row)
-                    controller->getFileInfo(row, &info); // rows may vanish meanwhile
-                controller->setDownloadFiles(dest->path(), {1, 2, 3});
-                controller->setSSID(QStringLiteral(ZV_TEST_ADDRESS));
-                controller->setSameOption(SaveRename);
-                ++calls;
-            }
-        });
-        for (int round = 0; round < 3; ++round) {
-            sim->notifyListingChanged();
-            waitForListing();
-        }
-        stop = true;
-        hammer.join();
-        QVERIFY(calls > 0);
-        QVERIFY(events->entries.contains("ZV_0001.WAV"));
     }
 };
 
