@@ -10,6 +10,7 @@
 #include <csignal>
 #include <functional>
 
+#include "base/appsettings.h"
 #include "controllerfixture.h"
 #include "sim/recordersimulator.h"
 
@@ -109,23 +110,23 @@ protected:
         delete sim;
         sim = nullptr;
         delete dest;
+        AppSettings().clear();
     }
 
-    // Runs `program` (zv-transfer unless a case says otherwise) while this thread's event loop keeps serving the
-    // simulator; the exit code, -1 when it did not end in time or died
-    // (killedBy then names the signal).
+    // Runs `program` (zv-transfer unless a case says otherwise) while this
+    // thread's event loop keeps serving the simulator; the exit code, 128 + N
+    // when signal N ended it, as a shell reports it, -1 when it did not end
+    // within a minute.
     // `during` is called about every 20 ms while it runs, `output` holding
     // everything written so far. With terminalColumns set, its output goes
     // to a pseudo-terminal of no size (by script(1)), which leaves the width
     // to $COLUMNS; standard error shares it, as on a user's terminal.
-    int run(const QStringList &arguments, int timeoutMs = 60000,
-            const std::function<void(QProcess &)> &during = nullptr)
+    int run(const QStringList &arguments, const std::function<void(QProcess &)> &during = nullptr)
     {
         QProcess process;
         QProcessEnvironment env = environment;
         output.clear();
         errors.clear();
-        killedBy = 0;
         if (terminalColumns > 0) {
             QString command = program;
             for (QString argument : arguments)
@@ -142,7 +143,7 @@ protected:
             return -1;
         QElapsedTimer clock;
         clock.start();
-        while (process.state() != QProcess::NotRunning && clock.elapsed() < timeoutMs) {
+        while (process.state() != QProcess::NotRunning && clock.elapsed() < 60000) {
             QTest::qWait(20);
             output += process.readAllStandardOutput();
             if (during && process.state() == QProcess::Running)
@@ -155,8 +156,7 @@ protected:
         }
         output += process.readAllStandardOutput();
         errors = process.readAllStandardError();
-        killedBy = process.exitStatus() == QProcess::CrashExit ? process.exitCode() : 0;
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : 128 + process.exitCode();
     }
 
     // run() with SIGINT sent once at `when`; `sinceSignal` starts when it is
@@ -185,7 +185,7 @@ protected:
             connect(sim, &RecorderSimulator::downloadStarted, &moment, [&] { ready = true; });
             break;
         }
-        return run(arguments, 30000, [&](QProcess &process) {
+        return run(arguments, [&](QProcess &process) {
             if (ready && !sinceSignal->isValid() && ::kill(pid_t(process.processId()), SIGINT) == 0)
                 sinceSignal->start();
         });
@@ -199,7 +199,6 @@ protected:
     int terminalColumns = 0;
     QByteArray output;
     QByteArray errors;
-    int killedBy = 0; // the signal that ended the last run, when run() gave -1
 };
 
 #endif // TRANSFERRUN_H
